@@ -1,0 +1,249 @@
+#include "LibModbus485.h"
+#include "LinkLog.h"
+
+#include <modbus.h>
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+LinkOutcome classify(int errnum)
+{
+    switch (errnum) {
+    case ETIMEDOUT:
+        return LinkOutcome::Timeout;
+    case EMBBADCRC:
+    case EMBBADDATA:
+    case EMBBADEXC:
+    case EMBMDATA:
+    case EMBBADSLAVE:
+        return LinkOutcome::CrcError;
+    case EIO:
+    case ENXIO:
+    case ENOENT:
+    case EBADF:
+    case ENODEV:
+    case EPIPE:
+        return LinkOutcome::DeviceGone;
+    default:
+        break;
+    }
+    if (errnum > MODBUS_ENOBASE && errnum < EMBXGTAR + 1)
+        return LinkOutcome::Exception;
+    return LinkOutcome::Other;
+}
+
+// Reads and discards whatever arrives on the line for `windowMs`, or until the
+// line has been quiet for `quietMs` when that is positive.
+void drainInput(int fd, int windowMs, int quietMs)
+{
+    if (fd < 0)
+        return;
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(windowMs);
+    unsigned char scratch[256];
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= end)
+            break;
+        int wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count());
+        if (quietMs > 0 && quietMs < wait)
+            wait = quietMs;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            if (quietMs > 0)
+                break; // quiet long enough
+            continue;
+        }
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+            break; // the device is going away; the caller learns it on the next call
+        if (::read(fd, scratch, sizeof scratch) <= 0)
+            break;
+    }
+}
+
+} // namespace
+
+LibModbus485::LibModbus485(PortMap ports) : ports_(std::move(ports)) {}
+
+LibModbus485::~LibModbus485()
+{
+    const QList<int> open = contexts_.keys();
+    for (int port : open)
+        closeContext(port);
+}
+
+void LibModbus485::closeContext(int port)
+{
+    modbus_t* ctx = contexts_.take(port);
+    if (!ctx)
+        return;
+    modbus_close(ctx);
+    modbus_free(ctx);
+}
+
+int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
+{
+    closeContext(port);
+    const QByteArray device = ports_.deviceFor(port).toLocal8Bit();
+    if (device.isEmpty()) {
+        last_ = LinkOutcome::NotOpen;
+        return -1;
+    }
+    modbus_t* ctx = modbus_new_rtu(device.constData(), baudRateOf(baudIndex), parityLetterOf(parityIndex), 8, 1);
+    if (!ctx) {
+        last_ = LinkOutcome::Other;
+        return -1;
+    }
+    modbus_set_response_timeout(ctx, 0, kResponseTimeoutMs * 1000);
+    modbus_set_byte_timeout(ctx, 0, kByteTimeoutMs * 1000);
+    modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
+    if (modbus_connect(ctx) != 0) {
+        const int err = errno;
+        qCDebug(lcLink) << "open" << device << "failed:" << modbus_strerror(err);
+        modbus_free(ctx);
+        last_ = classify(err) == LinkOutcome::DeviceGone ? LinkOutcome::DeviceGone : LinkOutcome::NotOpen;
+        return -1;
+    }
+    // Whatever was on the line before we came is not an answer to us.
+    modbus_flush(ctx);
+    contexts_.insert(port, ctx);
+    last_ = LinkOutcome::Answered;
+    return 0;
+}
+
+int LibModbus485::ClosePort_Modbus(int port)
+{
+    closeContext(port);
+    last_ = LinkOutcome::Answered;
+    return 0;
+}
+
+modbus_t* LibModbus485::contextFor(int port, int slave, int address)
+{
+    modbus_t* ctx = contexts_.value(port, nullptr);
+    if (!ctx) {
+        last_ = LinkOutcome::NotOpen;
+        return nullptr;
+    }
+    if (slave < 0 || slave > 247 || address < 1 || address > 65536 || modbus_set_slave(ctx, slave) != 0) {
+        last_ = LinkOutcome::Other;
+        return nullptr;
+    }
+    return ctx;
+}
+
+int LibModbus485::fail(modbus_t* ctx, int errnum)
+{
+    last_ = classify(errnum);
+    if (last_ == LinkOutcome::DeviceGone)
+        return -1;
+    const int fd = modbus_get_socket(ctx);
+    if (last_ == LinkOutcome::Timeout)
+        drainInput(fd, kLateReplyWindowMs, 0);
+    else
+        drainInput(fd, kResponseTimeoutMs, 30); // rest of a garbled frame
+    modbus_flush(ctx);
+    return -1;
+}
+
+int LibModbus485::readBits(int port, int slave, int first, Table table, std::span<qint32> buffer)
+{
+    if (buffer.size() < 1) {
+        last_ = LinkOutcome::Other;
+        return -1;
+    }
+    modbus_t* ctx = contextFor(port, slave, first);
+    if (!ctx)
+        return -1;
+    uint8_t bits[16] = {};
+    const int rc = table == Table::Coils ? modbus_read_bits(ctx, first - 1, 16, bits)
+                                         : modbus_read_input_bits(ctx, first - 1, 16, bits);
+    if (rc != 16)
+        return fail(ctx, rc < 0 ? errno : EMBBADDATA);
+    qint32 word = 0;
+    for (int k = 0; k < 16; ++k)
+        if (bits[k])
+            word |= 1 << k;
+    buffer[0] = word;
+    last_ = LinkOutcome::Answered;
+    return 0;
+}
+
+int LibModbus485::readRegisters(int port, int slave, int first, int count, Table table, std::span<qint32> buffer)
+{
+    if (buffer.size() < std::size_t(count)) {
+        last_ = LinkOutcome::Other;
+        return -1;
+    }
+    modbus_t* ctx = contextFor(port, slave, first);
+    if (!ctx)
+        return -1;
+    uint16_t regs[16] = {};
+    const int rc = table == Table::InputRegisters ? modbus_read_input_registers(ctx, first - 1, count, regs)
+                                                  : modbus_read_registers(ctx, first - 1, count, regs);
+    if (rc != count)
+        return fail(ctx, rc < 0 ? errno : EMBBADDATA);
+    for (int i = 0; i < count; ++i)
+        buffer[i] = qint16(regs[i]); // the instrument's registers are signed
+    last_ = LinkOutcome::Answered;
+    return 0;
+}
+
+int LibModbus485::Get_0X_B16(int port, int slave, int firstCoil, std::span<qint32> buffer)
+{
+    return readBits(port, slave, firstCoil, Table::Coils, buffer);
+}
+
+int LibModbus485::Get_1X_B16(int port, int slave, int firstInput, std::span<qint32> buffer)
+{
+    return readBits(port, slave, firstInput, Table::Inputs, buffer);
+}
+
+int LibModbus485::Get_3X_D8(int port, int slave, int firstRegister, std::span<qint32> buffer)
+{
+    return readRegisters(port, slave, firstRegister, 8, Table::InputRegisters, buffer);
+}
+
+int LibModbus485::Get_4X_D8(int port, int slave, int firstRegister, std::span<qint32> buffer)
+{
+    return readRegisters(port, slave, firstRegister, 8, Table::HoldingRegisters, buffer);
+}
+
+int LibModbus485::Get_4X_D16(int port, int slave, int firstRegister, std::span<qint32> buffer)
+{
+    return readRegisters(port, slave, firstRegister, 16, Table::HoldingRegisters, buffer);
+}
+
+int LibModbus485::Set_4X_D1(int port, int slave, int holdingRegister, int value)
+{
+    modbus_t* ctx = contextFor(port, slave, holdingRegister);
+    if (!ctx)
+        return kWriteFailed;
+    if (modbus_write_register(ctx, holdingRegister - 1, uint16_t(qint16(value))) != 1) {
+        fail(ctx, errno);
+        return kWriteFailed;
+    }
+    last_ = LinkOutcome::Answered;
+    return 0;
+}
+
+int LibModbus485::writeCoil(int port, int slave, int coil, bool on)
+{
+    modbus_t* ctx = contextFor(port, slave, coil);
+    if (!ctx)
+        return -1;
+    if (modbus_write_bit(ctx, coil - 1, on ? 1 : 0) != 1)
+        return fail(ctx, errno);
+    last_ = LinkOutcome::Answered;
+    return 0;
+}
+
+int LibModbus485::Set_0X_Bit1(int port, int slave, int coil) { return writeCoil(port, slave, coil, true); }
+int LibModbus485::Rst_0X_Bit1(int port, int slave, int coil) { return writeCoil(port, slave, coil, false); }

@@ -1,0 +1,53 @@
+#pragma once
+#include "Modbus485.h"
+#include "PortSettings.h"
+
+#include <QHash>
+
+struct _modbus;
+typedef struct _modbus modbus_t;
+
+// The library calls on libmodbus RTU: one context per opened port, 8 data
+// bits, 1 stop bit, baud and parity from the indices, the slave set per call,
+// protocol address = station number - 1.
+//
+// Timing: a reply must start within kResponseTimeoutMs. After a timeout the
+// input is drained for a further kLateReplyWindowMs, so that a reply arriving
+// late is thrown away instead of being taken as the answer to the next
+// request (which would shift every later read by one). A dead line therefore
+// costs about one second per poll cycle, and the cycle gives up at its first
+// timeout.
+class LibModbus485 final : public Modbus485 {
+public:
+    static constexpr int kResponseTimeoutMs = 400;
+    static constexpr int kByteTimeoutMs = 60;
+    static constexpr int kLateReplyWindowMs = 600;
+
+    explicit LibModbus485(PortMap ports);
+    ~LibModbus485() override;
+
+    int OpenPort_Modbus(int port, int baudIndex, int parityIndex) override;
+    int ClosePort_Modbus(int port) override;
+    int Get_0X_B16(int port, int slave, int firstCoil, std::span<qint32> buffer) override;
+    int Get_1X_B16(int port, int slave, int firstInput, std::span<qint32> buffer) override;
+    int Get_3X_D8(int port, int slave, int firstRegister, std::span<qint32> buffer) override;
+    int Get_4X_D8(int port, int slave, int firstRegister, std::span<qint32> buffer) override;
+    int Get_4X_D16(int port, int slave, int firstRegister, std::span<qint32> buffer) override;
+    int Set_4X_D1(int port, int slave, int holdingRegister, int value) override;
+    int Set_0X_Bit1(int port, int slave, int coil) override;
+    int Rst_0X_Bit1(int port, int slave, int coil) override;
+    LinkOutcome lastOutcome() const override { return last_; }
+
+private:
+    enum class Table { Coils, Inputs, InputRegisters, HoldingRegisters };
+    modbus_t* contextFor(int port, int slave, int address);
+    int readBits(int port, int slave, int first, Table table, std::span<qint32> buffer);
+    int readRegisters(int port, int slave, int first, int count, Table table, std::span<qint32> buffer);
+    int writeCoil(int port, int slave, int coil, bool on);
+    int fail(modbus_t* ctx, int errnum);
+    void closeContext(int port);
+
+    PortMap ports_;
+    QHash<int, modbus_t*> contexts_;
+    LinkOutcome last_ = LinkOutcome::NotOpen;
+};

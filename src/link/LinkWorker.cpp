@@ -1,0 +1,202 @@
+#include "LinkWorker.h"
+#include "LinkLog.h"
+
+LinkWorker::LinkWorker(std::unique_ptr<Modbus485> bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus))
+{
+    registerLinkMetaTypes();
+    reopenTimer_ = new QTimer(this);
+    reopenTimer_->setInterval(kReopenIntervalMs);
+    connect(reopenTimer_, &QTimer::timeout, this, &LinkWorker::tryReopen);
+}
+
+LinkWorker::~LinkWorker() = default;
+
+void LinkWorker::openPort(PortSettings settings)
+{
+    priority_.push_back(OpenJob{settings});
+    schedule();
+}
+
+void LinkWorker::closePort(int port)
+{
+    priority_.push_back(CloseJob{port});
+    schedule();
+}
+
+void LinkWorker::enqueueReads(quint64 ticket, int port, int slave, QVector<ReadRequest> requests)
+{
+    Batch batch;
+    batch.ticket = ticket;
+    batch.port = port;
+    batch.slave = slave;
+    batch.requests = std::move(requests);
+    reads_.push_back(std::move(batch));
+    schedule();
+}
+
+void LinkWorker::enqueueWrite(quint64 ticket, int port, int slave, WriteRequest request)
+{
+    priority_.push_back(WriteJob{ticket, port, slave, request});
+    schedule();
+}
+
+void LinkWorker::shutdown()
+{
+    stopped_ = true;
+    reopenTimer_->stop();
+    priority_.clear();
+    reads_.clear();
+}
+
+void LinkWorker::schedule()
+{
+    if (stopped_)
+        return;
+    if (synchronous_) {
+        processQueue();
+        return;
+    }
+    if (scheduled_)
+        return;
+    scheduled_ = true;
+    // One library call per event-loop turn, so a write queued meanwhile runs
+    // before the next read of a batch.
+    QMetaObject::invokeMethod(this, [this] {
+        scheduled_ = false;
+        if (processOne())
+            schedule();
+    }, Qt::QueuedConnection);
+}
+
+void LinkWorker::processQueue()
+{
+    if (draining_)
+        return; // the outer loop picks up what a callback queued
+    draining_ = true;
+    while (!stopped_ && processOne()) {
+    }
+    draining_ = false;
+}
+
+// Runs one library exchange (or finishes one batch); returns whether work is left.
+bool LinkWorker::processOne()
+{
+    if (stopped_)
+        return false;
+    if (!priority_.empty()) {
+        PriorityJob job = std::move(priority_.front());
+        priority_.pop_front();
+        runPriority(job);
+    } else if (!reads_.empty()) {
+        Batch& batch = reads_.front();
+        if (batch.results.size() < batch.requests.size())
+            runNextRead(batch);
+        if (batch.results.size() >= batch.requests.size()) {
+            Batch done = std::move(batch);
+            reads_.pop_front();
+            Q_EMIT readsDone(done.ticket, done.results);
+        }
+    }
+    return !priority_.empty() || !reads_.empty();
+}
+
+void LinkWorker::runPriority(PriorityJob& job)
+{
+    if (auto* open = std::get_if<OpenJob>(&job)) {
+        const PortSettings& s = open->settings;
+        if (wantOpen_ && openSettings_.port != s.port)
+            bus_->ClosePort_Modbus(openSettings_.port); // reopening on another port
+        wantOpen_ = true;
+        deviceLost_ = false;
+        openSettings_ = s;
+        failedReopens_ = 0;
+        const int rc = bus_->OpenPort_Modbus(s.port, s.baudIndex, s.parityIndex);
+        if (rc == 0) {
+            reopenTimer_->stop();
+            setPortState(PortState::Open);
+        } else {
+            qCWarning(lcLink) << "port" << s.port << "could not be opened; retrying every"
+                              << kReopenIntervalMs << "ms";
+            deviceLost_ = true;
+            setPortState(PortState::CannotOpen);
+            reopenTimer_->start();
+        }
+    } else if (auto* close = std::get_if<CloseJob>(&job)) {
+        bus_->ClosePort_Modbus(close->port);
+        wantOpen_ = false;
+        deviceLost_ = false;
+        reopenTimer_->stop();
+        setPortState(PortState::Closed);
+    } else if (auto* write = std::get_if<WriteJob>(&job)) {
+        WriteResult result = performWrite(*bus_, write->port, write->slave, write->request);
+        noteOutcome(result.outcome);
+        Q_EMIT writeDone(write->ticket, result);
+    }
+}
+
+void LinkWorker::runNextRead(Batch& batch)
+{
+    const ReadRequest& request = batch.requests.at(batch.results.size());
+    ReadResult result;
+    result.request = request;
+    result.data.fill(0, kReadBufferSize);
+    if (batch.abandoned) {
+        result.outcome = LinkOutcome::Skipped;
+        batch.results.push_back(result);
+        return;
+    }
+    const int rc = callRead(*bus_, batch.port, batch.slave, request, std::span<qint32>(result.data.data(), result.data.size()));
+    result.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
+    if (rc == 0 && result.outcome != LinkOutcome::Answered)
+        result.outcome = LinkOutcome::Answered;
+    noteOutcome(result.outcome);
+    // A dead line costs one timeout per batch, not one per request.
+    if (result.outcome == LinkOutcome::Timeout || result.outcome == LinkOutcome::DeviceGone
+        || result.outcome == LinkOutcome::NotOpen)
+        batch.abandoned = true;
+    batch.results.push_back(result);
+}
+
+void LinkWorker::noteOutcome(LinkOutcome outcome)
+{
+    Q_EMIT exchangeCompleted(outcome);
+    if (outcome == LinkOutcome::DeviceGone && wantOpen_ && !deviceLost_) {
+        qCWarning(lcLink) << "serial device of port" << openSettings_.port << "went away; reopening every"
+                          << kReopenIntervalMs << "ms";
+        bus_->ClosePort_Modbus(openSettings_.port);
+        deviceLost_ = true;
+        failedReopens_ = 0;
+        setPortState(PortState::CannotOpen);
+        reopenTimer_->start();
+    }
+}
+
+void LinkWorker::tryReopen()
+{
+    if (!wantOpen_ || stopped_) {
+        reopenTimer_->stop();
+        return;
+    }
+    const PortSettings& s = openSettings_;
+    if (bus_->OpenPort_Modbus(s.port, s.baudIndex, s.parityIndex) == 0) {
+        qCInfo(lcLink) << "port" << s.port << "is back after" << failedReopens_ + 1 << "attempts";
+        deviceLost_ = false;
+        failedReopens_ = 0;
+        reopenTimer_->stop();
+        setPortState(PortState::Open);
+        return;
+    }
+    ++failedReopens_;
+    // Say it again only now and then: an unplugged adapter may stay away for hours.
+    if (failedReopens_ == 10 || failedReopens_ % 600 == 0)
+        qCWarning(lcLink) << "port" << s.port << "still cannot be opened after" << failedReopens_ << "attempts";
+}
+
+void LinkWorker::setPortState(PortState state)
+{
+    if (state == portState_)
+        return;
+    portState_ = state;
+    Q_EMIT portStateChanged(state);
+}

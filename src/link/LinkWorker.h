@@ -1,0 +1,81 @@
+#pragma once
+#include "LinkTypes.h"
+#include "Modbus485.h"
+#include "PortSettings.h"
+
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <memory>
+#include <variant>
+
+// Owns the Modbus library and runs its calls one at a time, in order, on its
+// own thread (or inline, for tests). Operator writes and port actions go
+// ahead of queued reads; a read batch yields between its requests so that a
+// write can slip in. When the serial device goes away the worker closes it
+// and tries to reopen it about once a second while the port is meant to be
+// open.
+class LinkWorker : public QObject {
+    Q_OBJECT
+public:
+    explicit LinkWorker(std::unique_ptr<Modbus485> bus, QObject* parent = nullptr);
+    ~LinkWorker() override;
+
+    // Inline mode: every enqueue runs the queue to completion before it
+    // returns, so tests see calls and results at once.
+    void setSynchronous(bool on) { synchronous_ = on; }
+    Modbus485& bus() { return *bus_; }
+
+    static constexpr int kReopenIntervalMs = 1000;
+
+public Q_SLOTS:
+    void openPort(PortSettings settings);
+    void closePort(int port);
+    void enqueueReads(quint64 ticket, int port, int slave, QVector<ReadRequest> requests);
+    void enqueueWrite(quint64 ticket, int port, int slave, WriteRequest request);
+    void shutdown(); // stops timers and drops queued work; the port is left as it is
+
+Q_SIGNALS:
+    void readsDone(quint64 ticket, QVector<ReadResult> results);
+    void writeDone(quint64 ticket, WriteResult result);
+    void exchangeCompleted(LinkOutcome outcome);
+    void portStateChanged(PortState state);
+
+private:
+    struct OpenJob { PortSettings settings; };
+    struct CloseJob { int port; };
+    struct WriteJob { quint64 ticket; int port; int slave; WriteRequest request; };
+    using PriorityJob = std::variant<OpenJob, CloseJob, WriteJob>;
+    struct Batch {
+        quint64 ticket = 0;
+        int port = 0;
+        int slave = 0;
+        QVector<ReadRequest> requests;
+        QVector<ReadResult> results;
+        bool abandoned = false;
+    };
+
+    void schedule();
+    void processQueue();
+    bool processOne();
+    void runPriority(PriorityJob& job);
+    void runNextRead(Batch& batch);
+    void noteOutcome(LinkOutcome outcome);
+    void setPortState(PortState state);
+    void tryReopen();
+
+    std::unique_ptr<Modbus485> bus_;
+    std::deque<PriorityJob> priority_;
+    std::deque<Batch> reads_;
+    bool synchronous_ = false;
+    bool scheduled_ = false;
+    bool draining_ = false;
+    bool stopped_ = false;
+
+    bool wantOpen_ = false;
+    bool deviceLost_ = false;
+    PortSettings openSettings_;
+    PortState portState_ = PortState::Closed;
+    QTimer* reopenTimer_ = nullptr;
+    int failedReopens_ = 0;
+};

@@ -1,0 +1,33 @@
+#pragma once
+#include <QMap>
+#include <QString>
+
+// The line and instrument chosen at the last "打开". Every library call
+// passes port and address as its first two arguments.
+struct PortSettings {
+    int port = 0;        // 1-20; 0 before the first open
+    int baudIndex = 0;   // 0 = 4800, 1 = 9600, 2 = 19200 bit/s
+    int parityIndex = 0; // 0 none, 1 odd, 2 even
+    int address = 0;     // instrument address 1-16
+};
+
+int baudRateOf(int baudIndex);     // 4800, 9600, 19200; 9600 for an unknown index
+char parityLetterOf(int parityIndex); // 'N', 'O', 'E'; 'N' for an unknown index
+
+// Port number -> serial device. Port n opens /dev/ttyUSB<n-1> unless the
+// command line mapped it to another path (a /dev/serial/by-id link, a
+// pseudo-terminal, ...).
+class PortMap {
+public:
+    QString deviceFor(int port) const;
+    void map(int port, const QString& device);
+    bool isMapped(int port) const { return overrides_.contains(port); }
+    // Parses "N=DEVICE"; on failure returns false and says why.
+    bool parseMapping(const QString& text, QString* error);
+
+private:
+    QMap<int, QString> overrides_;
+};
+
+#include <QMetaType>
+Q_DECLARE_METATYPE(PortSettings)
