@@ -43,4 +43,14 @@ public:
     // The `pageSize` samples whose ids end at `pageEndId` (wrapping round the
     // ring), ordered by date then time of day; nothing when the query failed.
     virtual std::optional<QVector<HistoryRow>> loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize) = 0;
+    // Id of the stored sample whose date and time of day (OLE day number and
+    // day fraction) lie nearest to the given moment; nothing when the ring is
+    // empty or the search failed. Used by the trend's time jump.
+    virtual std::optional<qint32> idNearest(HistoryRing ring, double date, double time)
+    {
+        Q_UNUSED(ring);
+        Q_UNUSED(date);
+        Q_UNUSED(time);
+        return std::nullopt;
+    }
 };
