@@ -57,7 +57,13 @@ bool LinkClient::readBatch(QObject* requester, const QVector<ReadRequest>& reque
     if (batchPending(requester))
         return false;
     const quint64 ticket = nextTicket_++;
-    pendingReads_.insert(ticket, PendingRead{requester, requester, std::move(done)});
+    // A destroyed requester's address may be reused by a new object: forget
+    // the old batch's claim on it at once.
+    QMetaObject::Connection watch = connect(requester, &QObject::destroyed, this, [this, requester, ticket] {
+        if (batchOf_.value(requester) == ticket)
+            batchOf_.remove(requester);
+    });
+    pendingReads_.insert(ticket, PendingRead{requester, requester, std::move(done), watch});
     batchOf_.insert(requester, ticket);
     toWorker([w = worker_, ticket, port = settings_.port, slave = settings_.address, requests] {
         w->enqueueReads(ticket, port, slave, requests);
@@ -102,7 +108,9 @@ void LinkClient::onReadsDone(quint64 ticket, const QVector<ReadResult>& results)
         return;
     PendingRead pending = std::move(*it);
     pendingReads_.erase(it);
-    batchOf_.remove(pending.key);
+    disconnect(pending.watch);
+    if (batchOf_.value(pending.key) == ticket)
+        batchOf_.remove(pending.key);
     if (pending.requester && pending.done)
         pending.done(results);
 }

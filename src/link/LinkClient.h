@@ -68,6 +68,7 @@ private:
         QPointer<QObject> requester;
         const QObject* key = nullptr;
         ReadsCallback done;
+        QMetaObject::Connection watch; // forgets the requester if it is destroyed first
     };
     struct PendingWrite {
         QPointer<QObject> requester;

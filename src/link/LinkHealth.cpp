@@ -1,0 +1,93 @@
+#include "LinkHealth.h"
+
+LinkHealth::LinkHealth(QObject* parent) : QObject(parent)
+{
+    timer_.setInterval(250);
+    connect(&timer_, &QTimer::timeout, this, &LinkHealth::reevaluate);
+}
+
+qint64 LinkHealth::ageOfLastGoodMs() const { return sinceGood_.isValid() ? sinceGood_.elapsed() : -1; }
+
+QString LinkHealth::stateText(State state)
+{
+    switch (state) {
+    case State::Closed: return QStringLiteral("端口未打开");
+    case State::Waiting: return QStringLiteral("正在连接仪表");
+    case State::Answering: return QStringLiteral("通讯正常");
+    case State::NoAnswer: return QStringLiteral("通讯中断");
+    case State::CannotOpen: return QStringLiteral("端口无法打开");
+    }
+    return QString();
+}
+
+QString LinkHealth::countersText() const
+{
+    return QStringLiteral("应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6")
+        .arg(count(LinkOutcome::Answered))
+        .arg(count(LinkOutcome::Timeout))
+        .arg(count(LinkOutcome::CrcError))
+        .arg(count(LinkOutcome::Exception))
+        .arg(count(LinkOutcome::Other) + count(LinkOutcome::DeviceGone) + count(LinkOutcome::NotOpen))
+        .arg(skipped_);
+}
+
+void LinkHealth::onExchange(LinkOutcome outcome) { ++counts_[int(outcome)]; }
+
+void LinkHealth::onCycle(bool allAnswered)
+{
+    if (allAnswered) {
+        sinceGood_.start();
+        lastGoodWall_ = QDateTime::currentDateTime();
+    }
+    reevaluate();
+}
+
+void LinkHealth::onPortState(PortState state)
+{
+    portState_ = state;
+    reevaluate();
+}
+
+void LinkHealth::onPortOpened()
+{
+    open_ = true;
+    sinceOpen_.start();
+    timer_.start();
+    reevaluate();
+}
+
+void LinkHealth::onPortClosed()
+{
+    open_ = false;
+    timer_.stop();
+    reevaluate();
+}
+
+void LinkHealth::reevaluate()
+{
+    if (!open_) {
+        setState(State::Closed);
+        return;
+    }
+    if (portState_ == PortState::CannotOpen) {
+        setState(State::CannotOpen);
+        return;
+    }
+    const qint64 reference = sinceGood_.isValid() && sinceGood_.elapsed() <= sinceOpen_.elapsed()
+                                 ? sinceGood_.elapsed()
+                                 : -1;
+    if (reference >= 0 && reference <= kNoAnswerMs)
+        setState(State::Answering);
+    else if (sinceOpen_.elapsed() <= kNoAnswerMs)
+        setState(State::Waiting);
+    else
+        setState(State::NoAnswer);
+}
+
+void LinkHealth::setState(State state)
+{
+    if (state == state_)
+        return;
+    state_ = state;
+    Q_EMIT stateChanged(state);
+}

@@ -1,0 +1,62 @@
+#pragma once
+#include "LinkTypes.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+
+// What the operator needs to trust the values on screen: whether the
+// instrument is answering, how old the last good values are, and how the
+// exchanges have been going.
+class LinkHealth : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Closed,     // port not opened
+        Waiting,    // opened, no complete cycle yet
+        Answering,  // a good cycle within the last kNoAnswerMs
+        NoAnswer,   // opened, but no good cycle for more than kNoAnswerMs
+        CannotOpen, // the device could not be opened (the link keeps trying)
+    };
+    static constexpr int kNoAnswerMs = 2000;
+
+    explicit LinkHealth(QObject* parent = nullptr);
+
+    State state() const { return state_; }
+    int count(LinkOutcome outcome) const { return counts_.value(int(outcome), 0); }
+    // Milliseconds since the last good cycle; -1 when there was none.
+    qint64 ageOfLastGoodMs() const;
+    QDateTime lastGoodCycle() const { return lastGoodWall_; }
+    int skippedTicks() const { return skipped_; }
+
+    // Chinese texts for the status line and its tooltip.
+    static QString stateText(State state);
+    QString countersText() const;
+
+public Q_SLOTS:
+    void onExchange(LinkOutcome outcome);
+    void onCycle(bool allAnswered);
+    void onPortState(PortState state);
+    void onPortOpened();
+    void onPortClosed();
+    void setSkippedTicks(int skipped) { skipped_ = skipped; }
+    void reevaluate();
+
+Q_SIGNALS:
+    void stateChanged(LinkHealth::State state);
+
+private:
+    void setState(State state);
+
+    State state_ = State::Closed;
+    bool open_ = false;
+    PortState portState_ = PortState::Closed;
+    QHash<int, int> counts_;
+    QElapsedTimer sinceGood_;
+    QElapsedTimer sinceOpen_;
+    QDateTime lastGoodWall_;
+    int skipped_ = 0;
+    QTimer timer_;
+};

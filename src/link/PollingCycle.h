@@ -1,0 +1,49 @@
+#pragma once
+#include "LinkClient.h"
+#include "LiveImage.h"
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+
+// The 500 ms polling cycle (the hidden worker "Met1"): five reads that fill
+// the LiveImage. Each read has its own buffer and a failed read leaves its
+// part of the image as it was. A tick that falls due while the previous cycle
+// is still queued or running is skipped and counted.
+class PollingCycle : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kIntervalMs = 500;
+
+    PollingCycle(LinkClient& link, LiveImage& image, QObject* parent = nullptr);
+
+    void start(); // the port-open action
+    void stop();  // the port-close action
+    bool isRunning() const { return timer_.isActive(); }
+
+    // One cycle (Timer1_Timer); public so tests can drive it.
+    void tick();
+
+    int skippedTicks() const { return skipped_; }
+    int completedCycles() const { return completed_; }
+
+    // Splits a byte into its eight bits, entry k = bit k.
+    static std::array<qint32, 8> D_Byte(quint8 b);
+
+    // The five reads of one cycle, in order.
+    static QVector<ReadRequest> cycleRequests();
+
+    // Copies one cycle's results into the image (also used by tests).
+    static void apply(const QVector<ReadResult>& results, LiveImage& image);
+
+Q_SIGNALS:
+    // allAnswered: every read of the cycle got a valid reply.
+    void cycleCompleted(bool allAnswered);
+
+private:
+    LinkClient& link_;
+    LiveImage& image_;
+    QTimer timer_;
+    int skipped_ = 0;
+    int completed_ = 0;
+};

@@ -1,0 +1,161 @@
+#include "LibModbus485.h"
+#include "PtySlave.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+class TestLibModbus485 : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void readsAndWritesAgainstARealSlave();
+    void lateReplyNeverShiftsLaterReads();
+    void otherSlaveAddressTimesOut();
+    void smallBufferIsRefused();
+    void notOpenAndMissingDevice();
+    void vanishedDeviceIsReported();
+    void portMapping();
+};
+
+namespace {
+PortMap mapTo(const std::string& path)
+{
+    PortMap map;
+    map.map(1, QString::fromStdString(path));
+    return map;
+}
+} // namespace
+
+void TestLibModbus485::readsAndWritesAgainstARealSlave()
+{
+    PtySlave slave(7);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+
+    std::array<qint32, 16> buf{};
+    QCOMPARE(bus.Get_3X_D8(1, 7, 1, buf), 0);
+    QCOMPARE(buf[0], 2001); // station number 1 is protocol address 0
+    QCOMPARE(buf[7], 2008);
+    QCOMPARE(bus.Get_4X_D8(1, 7, 257, buf), 0);
+    QCOMPARE(buf[0], 1257);
+    QCOMPARE(bus.Get_4X_D16(1, 7, 4609, buf), 0);
+    QCOMPARE(buf[15], 4624 + 1000);
+    QCOMPARE(bus.Get_0X_B16(1, 7, 1, buf), 0);
+    QCOMPARE(buf[0], 0b101);
+    QCOMPARE(bus.Get_1X_B16(1, 7, 1, buf), 0);
+    QCOMPARE(buf[0], 0b110);
+
+    QCOMPARE(bus.Set_4X_D1(1, 7, 1, -25), 0);
+    QCOMPARE(bus.Get_4X_D8(1, 7, 1, buf), 0);
+    QCOMPARE(buf[0], -25); // registers are signed
+    QCOMPARE(slave.holding(1), -25);
+    QCOMPARE(bus.Rst_0X_Bit1(1, 7, 1), 0);
+    QCOMPARE(bus.Set_0X_Bit1(1, 7, 2), 0);
+    QCOMPARE(bus.Get_0X_B16(1, 7, 1, buf), 0);
+    QCOMPARE(buf[0], 0b110);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::Answered);
+
+    // An address the slave does not have: a Modbus exception, not a crash.
+    QVERIFY(bus.Get_4X_D16(1, 7, 5190, buf) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::Exception);
+    QCOMPARE(bus.Set_4X_D1(1, 7, 6000, 1), Modbus485::kWriteFailed);
+    QCOMPARE(bus.ClosePort_Modbus(1), 0);
+}
+
+void TestLibModbus485::lateReplyNeverShiftsLaterReads()
+{
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    std::array<qint32, 16> buf{};
+    buf.fill(-7);
+    slave.delayNextReplyMs(700);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(bus.Get_4X_D8(1, 1, 257, buf) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::Timeout);
+    QCOMPARE(buf[0], -7); // a failed read leaves the buffer alone
+    // The late reply (registers 257..) must not be taken for the next read.
+    QCOMPARE(bus.Get_4X_D8(1, 1, 4114, buf), 0);
+    QCOMPARE(buf[0], 4114 + 1000);
+    QCOMPARE(bus.Get_4X_D8(1, 1, 257, buf), 0);
+    QCOMPARE(buf[0], 1257);
+    QVERIFY(t.elapsed() < 3000);
+}
+
+void TestLibModbus485::otherSlaveAddressTimesOut()
+{
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 2, 0), 0);
+    std::array<qint32, 16> buf{};
+    QVERIFY(bus.Get_3X_D8(1, 2, 1, buf) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::Timeout);
+    const int rc = bus.Get_3X_D8(1, 1, 1, buf);
+    QVERIFY2(rc == 0, outcomeName(bus.lastOutcome()));
+    QCOMPARE(buf[0], 2001);
+}
+
+void TestLibModbus485::smallBufferIsRefused()
+{
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    std::array<qint32, 9> guard{};
+    guard.fill(99);
+    QVERIFY(bus.Get_4X_D16(1, 1, 1, std::span<qint32>(guard.data(), 8)) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::Other);
+    QCOMPARE(guard[8], 99);
+    QVERIFY(bus.Get_0X_B16(1, 1, 1, std::span<qint32>()) != 0);
+}
+
+void TestLibModbus485::notOpenAndMissingDevice()
+{
+    PortMap map;
+    map.map(4, QStringLiteral("/nonexistent/tty-px5800"));
+    LibModbus485 bus(map);
+    std::array<qint32, 16> buf{};
+    QVERIFY(bus.Get_3X_D8(1, 1, 1, buf) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::NotOpen);
+    QCOMPARE(bus.Set_4X_D1(1, 1, 1, 5), Modbus485::kWriteFailed);
+    QVERIFY(bus.OpenPort_Modbus(4, 1, 0) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::DeviceGone);
+    QCOMPARE(bus.ClosePort_Modbus(4), 0); // closing what never opened is harmless
+    QCOMPARE(bus.ClosePort_Modbus(0), 0);
+}
+
+void TestLibModbus485::vanishedDeviceIsReported()
+{
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    slave.closeMaster();
+    std::array<qint32, 16> buf{};
+    QVERIFY(bus.Get_3X_D8(1, 1, 1, buf) != 0);
+    QVERIFY2(bus.lastOutcome() == LinkOutcome::DeviceGone, outcomeName(bus.lastOutcome()));
+}
+
+void TestLibModbus485::portMapping()
+{
+    PortMap map;
+    QCOMPARE(map.deviceFor(1), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(map.deviceFor(20), QStringLiteral("/dev/ttyUSB19"));
+    QString error;
+    QVERIFY(map.parseMapping(QStringLiteral("3=/dev/serial/by-id/usb-x"), &error));
+    QCOMPARE(map.deviceFor(3), QStringLiteral("/dev/serial/by-id/usb-x"));
+    QVERIFY(!map.parseMapping(QStringLiteral("21=/dev/x"), &error));
+    QVERIFY(!map.parseMapping(QStringLiteral("abc"), &error));
+    QVERIFY(!map.parseMapping(QStringLiteral("2="), &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(baudRateOf(0), 4800);
+    QCOMPARE(baudRateOf(2), 19200);
+    QCOMPARE(parityLetterOf(1), 'O');
+    QCOMPARE(parityLetterOf(2), 'E');
+}
+
+QTEST_APPLESS_MAIN(TestLibModbus485)
+#include "tst_libmodbus485.moc"

@@ -1,0 +1,225 @@
+#include "FakeModbus485.h"
+#include "LinkClient.h"
+#include "LinkWorker.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+class TestLinkWorker : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void openUsesPanelValuesAndEveryCallUsesStoredPortAndAddress();
+    void closeBeforeAnyOpenClosesPortZero();
+    void writeRepeatsOnceOnMinus8888_data();
+    void writeRepeatsOnceOnMinus8888();
+    void coilWritesAreNeverRepeated();
+    void batchStopsAtFirstTimeout();
+    void secondBatchFromSameRequesterIsRefusedWhilePending();
+    void writesGoAheadOfQueuedReads();
+    void resultsForDestroyedRequesterAreDropped();
+    void threadedClientDeliversOnGuiThread();
+    void vanishedDeviceIsReopenedAboutOnceASecond();
+    void failedOpenKeepsRetryingUntilClose();
+};
+
+void TestLinkWorker::openUsesPanelValuesAndEveryCallUsesStoredPortAndAddress()
+{
+    auto* fake = new FakeModbus485;
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline);
+    link.open(PortSettings{3, 2, 2, 7});
+    QObject requester;
+    QVERIFY(link.readBatch(&requester, {{ReadFn::Get_3X_D8, 1}}, [](const QVector<ReadResult>&) {}));
+    link.write(&requester, {WriteFn::Set_4X_D1, 1, 9999});
+    link.write(&requester, {WriteFn::Set_0X_Bit1, 2, 0});
+    link.close();
+    QCOMPARE(fake->calls(), QStringList({"OpenPort_Modbus(3,2,2)", "Get_3X_D8(3,7,1)", "Set_4X_D1(3,7,1,9999)",
+                                          "Set_0X_Bit1(3,7,2)", "ClosePort_Modbus(3)"}));
+    QCOMPARE(link.portSettings().port, 3);
+    QCOMPARE(link.portSettings().address, 7);
+}
+
+void TestLinkWorker::closeBeforeAnyOpenClosesPortZero()
+{
+    auto* fake = new FakeModbus485;
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline);
+    link.close();
+    QCOMPARE(fake->calls(), QStringList({"ClosePort_Modbus(0)"}));
+}
+
+void TestLinkWorker::writeRepeatsOnceOnMinus8888_data()
+{
+    QTest::addColumn<QList<int>>("results");
+    QTest::addColumn<int>("expectedCalls");
+    QTest::newRow("success") << QList<int>{0} << 1;
+    QTest::newRow("-8888 then success") << QList<int>{-8888, 0} << 2;
+    QTest::newRow("-8888 twice: still one repeat") << QList<int>{-8888, -8888, -8888} << 2;
+    QTest::newRow("other failure is not repeated") << QList<int>{-1} << 1;
+}
+
+void TestLinkWorker::writeRepeatsOnceOnMinus8888()
+{
+    QFETCH(QList<int>, results);
+    QFETCH(int, expectedCalls);
+    FakeModbus485 fake;
+    fake.queueWriteResults(results);
+    const WriteResult r = writeWithOneRepeat(fake, 1, 1, 264, 452);
+    QCOMPARE(r.calls, expectedCalls);
+    QCOMPARE(fake.callsOf("Set_4X_D1").size(), expectedCalls);
+    for (const QString& call : fake.callsOf("Set_4X_D1"))
+        QCOMPARE(call, QStringLiteral("Set_4X_D1(1,1,264,452)"));
+}
+
+void TestLinkWorker::coilWritesAreNeverRepeated()
+{
+    FakeModbus485 fake;
+    fake.failNext("Rst_0X_Bit1", LinkOutcome::Timeout);
+    const WriteResult r = performWrite(fake, 1, 1, {WriteFn::Rst_0X_Bit1, 2, 0});
+    QCOMPARE(r.calls, 1);
+    QCOMPARE(fake.calls(), QStringList({"Rst_0X_Bit1(1,1,2)"}));
+}
+
+void TestLinkWorker::batchStopsAtFirstTimeout()
+{
+    auto* fake = new FakeModbus485;
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline);
+    link.open(PortSettings{1, 1, 0, 1});
+    fake->clearCalls();
+    fake->failNext("Get_4X_D8", LinkOutcome::Timeout);
+    QVector<ReadResult> got;
+    QObject requester;
+    link.readBatch(&requester, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}, {ReadFn::Get_4X_D8, 4114},
+                                {ReadFn::Get_1X_B16, 1}},
+                   [&](const QVector<ReadResult>& r) { got = r; });
+    QCOMPARE(fake->calls(), QStringList({"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)"}));
+    QCOMPARE(got.size(), 4);
+    QCOMPARE(got[0].outcome, LinkOutcome::Answered);
+    QCOMPARE(got[1].outcome, LinkOutcome::Timeout);
+    QCOMPARE(got[2].outcome, LinkOutcome::Skipped);
+    QCOMPARE(got[3].outcome, LinkOutcome::Skipped);
+}
+
+void TestLinkWorker::secondBatchFromSameRequesterIsRefusedWhilePending()
+{
+    auto* fake = new FakeModbus485;
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Threaded);
+    QObject a, b;
+    int doneA = 0;
+    // Hold the worker busy on its own thread so the batch stays pending.
+    QVERIFY(link.readBatch(&a, QVector<ReadRequest>(200, {ReadFn::Get_3X_D8, 1}), [&](auto&) { ++doneA; }));
+    QVERIFY(!link.readBatch(&a, {{ReadFn::Get_3X_D8, 1}}, [&](auto&) { ++doneA; }));
+    QVERIFY(link.readBatch(&b, {{ReadFn::Get_3X_D8, 1}}, [](auto&) {}));
+    QTRY_COMPARE(doneA, 1);
+    QTRY_VERIFY(!link.batchPending(&b));
+    QVERIFY(link.readBatch(&a, {{ReadFn::Get_3X_D8, 1}}, [&](auto&) { ++doneA; }));
+    QTRY_COMPARE(doneA, 2);
+}
+
+void TestLinkWorker::writesGoAheadOfQueuedReads()
+{
+    auto* fake = new FakeModbus485;
+    LinkWorker worker{std::unique_ptr<Modbus485>(fake)};
+    worker.enqueueReads(1, 1, 1, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}});
+    worker.enqueueReads(2, 1, 1, {{ReadFn::Get_1X_B16, 1}});
+    worker.enqueueWrite(3, 1, 1, {WriteFn::Set_4X_D1, 1, 50});
+    QSignalSpy reads(&worker, &LinkWorker::readsDone);
+    QTRY_COMPARE(reads.count(), 2);
+    QCOMPARE(fake->calls(), QStringList({"Set_4X_D1(1,1,1,50)", "Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)",
+                                          "Get_1X_B16(1,1,1)"}));
+
+    // A write queued while a batch is half done runs before the batch's next read.
+    fake->clearCalls();
+    bool queued = false;
+    connect(&worker, &LinkWorker::exchangeCompleted, this, [&] {
+        if (!queued) {
+            queued = true;
+            worker.enqueueWrite(5, 1, 1, {WriteFn::Set_0X_Bit1, 1, 0});
+        }
+    });
+    worker.enqueueReads(4, 1, 1, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}});
+    QTRY_COMPARE(reads.count(), 3);
+    QCOMPARE(fake->calls(), QStringList({"Get_3X_D8(1,1,1)", "Set_0X_Bit1(1,1,1)", "Get_4X_D8(1,1,257)"}));
+}
+
+void TestLinkWorker::resultsForDestroyedRequesterAreDropped()
+{
+    auto* fake = new FakeModbus485;
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Threaded);
+    bool called = false;
+    {
+        QObject gone;
+        link.readBatch(&gone, QVector<ReadRequest>(50, {ReadFn::Get_3X_D8, 1}), [&](auto&) { called = true; });
+    }
+    QObject later;
+    bool laterDone = false;
+    link.readBatch(&later, {{ReadFn::Get_3X_D8, 1}}, [&](auto&) { laterDone = true; });
+    QTRY_VERIFY(laterDone);
+    QVERIFY(!called);
+}
+
+void TestLinkWorker::threadedClientDeliversOnGuiThread()
+{
+    auto* fake = new FakeModbus485;
+    fake->setInputRegister(1, 321);
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Threaded);
+    link.open(PortSettings{1, 1, 0, 1});
+    QThread* deliveredOn = nullptr;
+    qint32 pv = 0;
+    QObject requester;
+    link.readBatch(&requester, {{ReadFn::Get_3X_D8, 1}}, [&](const QVector<ReadResult>& r) {
+        deliveredOn = QThread::currentThread();
+        pv = r[0].data[0];
+    });
+    QTRY_VERIFY(deliveredOn != nullptr);
+    QCOMPARE(deliveredOn, QThread::currentThread());
+    QCOMPARE(pv, 321);
+    QTRY_COMPARE(link.portState(), PortState::Open);
+}
+
+void TestLinkWorker::vanishedDeviceIsReopenedAboutOnceASecond()
+{
+    auto* fake = new FakeModbus485;
+    fake->setRequireOpen(true);
+    LinkWorker worker{std::unique_ptr<Modbus485>(fake)};
+    QSignalSpy states(&worker, &LinkWorker::portStateChanged);
+    worker.openPort(PortSettings{2, 1, 0, 1});
+    QTRY_COMPARE(states.count(), 1);
+    QCOMPARE(states.last().at(0).value<PortState>(), PortState::Open);
+
+    fake->setOpenFails(true);
+    fake->failNext("Get_3X_D8", LinkOutcome::DeviceGone);
+    worker.enqueueReads(1, 2, 1, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}});
+    QTRY_COMPARE(states.count(), 2);
+    QCOMPARE(states.last().at(0).value<PortState>(), PortState::CannotOpen);
+    QVERIFY(fake->calls().contains("ClosePort_Modbus(2)"));
+    QVERIFY(!fake->calls().contains("Get_4X_D8(2,1,257)")); // the rest of the batch was not tried
+
+    const int opensBefore = fake->openCount();
+    QTest::qWait(2300);
+    const int attempts = fake->openCount() - opensBefore;
+    QVERIFY2(attempts >= 1 && attempts <= 3, qPrintable(QString::number(attempts))); // no busy loop
+
+    fake->setOpenFails(false);
+    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 3, 2000);
+    QCOMPARE(states.last().at(0).value<PortState>(), PortState::Open);
+    QCOMPARE(fake->calls().filter("OpenPort_Modbus").last(), QStringLiteral("OpenPort_Modbus(2,1,0)"));
+}
+
+void TestLinkWorker::failedOpenKeepsRetryingUntilClose()
+{
+    auto* fake = new FakeModbus485;
+    fake->setOpenFails(true);
+    LinkWorker worker{std::unique_ptr<Modbus485>(fake)};
+    QSignalSpy states(&worker, &LinkWorker::portStateChanged);
+    worker.openPort(PortSettings{5, 0, 1, 1});
+    QTRY_COMPARE(states.count(), 1);
+    QCOMPARE(states.last().at(0).value<PortState>(), PortState::CannotOpen);
+    QTRY_VERIFY_WITH_TIMEOUT(fake->openCount() >= 2, 2500);
+    worker.closePort(5);
+    QTRY_COMPARE(states.last().at(0).value<PortState>(), PortState::Closed);
+    const int opens = fake->openCount();
+    QTest::qWait(1300);
+    QCOMPARE(fake->openCount(), opens);
+}
+
+QTEST_MAIN(TestLinkWorker)
+#include "tst_link_worker.moc"
