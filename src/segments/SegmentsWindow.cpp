@@ -1,0 +1,373 @@
+#include "SegmentsWindow.h"
+#include "SegmentsLog.h"
+
+#include "BackgroundColour.h"
+#include "LinkClient.h"
+#include "NumericPrefix.h"
+#include "Rounding.h"
+#include "StateColours.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+Q_LOGGING_CATEGORY(lcSegments, "px.segments")
+
+using namespace SegmentMap;
+
+namespace {
+
+// Room for the widest value the instrument can hold in a field ("-1999.9").
+int fieldWidth(const QWidget* widget)
+{
+    return widget->fontMetrics().horizontalAdvance(QStringLiteral("-19999.9")) + 16;
+}
+
+QLabel* headerLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* rowLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+// A focus change that hands the focus back when it is over (a context menu,
+// a switch to another application) does not end an edit.
+bool endsEdit(const QFocusEvent* event)
+{
+    return event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason;
+}
+
+} // namespace
+
+SegmentsWindow::SegmentsWindow(LinkClient& link, QWidget* parent)
+    : QWidget(parent), link_(link)
+{
+    setObjectName(QStringLiteral("PID1"));
+    setWindowTitle(QStringLiteral("分段输出和分组PID"));
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("TabControl1"));
+    tabs_->addTab(buildSegmentsTab(), QStringLiteral("分组输出"));
+    tabs_->addTab(buildPidTab(), QStringLiteral("分组PID"));
+
+    auto* note = new QLabel(QStringLiteral("修改数据后，失去焦点，数据就修改"), this);
+    note->setObjectName(QStringLiteral("Note"));
+
+    returnButton_ = new QPushButton(QStringLiteral("返回"), this);
+    returnButton_->setObjectName(QStringLiteral("Command2"));
+    returnButton_->setMinimumWidth(96);
+    connect(returnButton_, &QPushButton::clicked, this, &SegmentsWindow::requestReturn);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(note, 1);
+    bottom->addWidget(returnButton_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_, 1);
+    layout->addLayout(bottom);
+
+    for (Entry& entry : entries_)
+        entry.box->installEventFilter(this);
+
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setObjectName(QStringLiteral("Timer1"));
+    refreshTimer_->setInterval(kRefreshIntervalMs);
+    connect(refreshTimer_, &QTimer::timeout, this, &SegmentsWindow::refreshNow);
+    refreshTimer_->start();
+
+    applyFieldWidths();
+
+    // The tab control's loss of focus writes nothing, so no box is written
+    // just because the operator clicks somewhere after opening the window.
+    tabs_->setFocus(Qt::OtherFocusReason);
+    resize(sizeHint().expandedTo(QSize(900, 600)));
+}
+
+SegmentsWindow::~SegmentsWindow()
+{
+    for (Entry& entry : entries_)
+        entry.box->removeEventFilter(this);
+}
+
+QWidget* SegmentsWindow::buildSegmentsTab()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("SegmentsPage"));
+
+    // Grouping switch. The combo starts at "off" whatever the instrument
+    // holds; D_4WRW(0) shows the instrument's state.
+    auto* caption = new QLabel(QStringLiteral("分组输出允许"), page);
+    switchLabel_ = addValueLabel(Field{Block::Segment, 0, kSwitchRegister, false}, page);
+    switchLabel_->setAlignment(Qt::AlignCenter);
+    switchChoice_ = new QComboBox(page);
+    switchChoice_->setObjectName(QStringLiteral("Combo1"));
+    switchChoice_->addItems({QStringLiteral("0:关闭分组 "), QStringLiteral("1:打开分组 ")});
+    switchChoice_->setCurrentIndex(0);
+    switchButton_ = new QPushButton(QStringLiteral("修改"), page);
+    switchButton_->setObjectName(QStringLiteral("Command1"));
+    connect(switchButton_, &QPushButton::clicked, this, &SegmentsWindow::writeSwitch);
+
+    auto* switchRow = new QHBoxLayout;
+    switchRow->addWidget(caption);
+    switchRow->addSpacing(8);
+    switchRow->addWidget(switchLabel_);
+    switchRow->addSpacing(16);
+    switchRow->addWidget(switchChoice_);
+    switchRow->addWidget(switchButton_);
+    switchRow->addStretch(1);
+
+    // Register 4609 as a number: part of the table, never shown.
+    QLineEdit* hidden = addEntry(Field{Block::Segment, 0, kSwitchRegister, false}, page);
+    hidden->hide();
+
+    auto* rule = new QFrame(page);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+
+    // Each field takes a value label and its box; a narrow spacer column
+    // separates the fields.
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(5);
+    for (std::size_t c = 0; c < kSegmentColumns.size(); ++c) {
+        const int col = 1 + 3 * int(c);
+        grid->addWidget(headerLabel(QString::fromUtf8(kSegmentColumns[c].caption), page), 0, col, 1, 2);
+        grid->setColumnMinimumWidth(col + 2, 18);
+    }
+    for (int row = 1; row <= kSegmentRows; ++row) {
+        grid->addWidget(rowLabel(groupCaption(row), page), row, 0);
+        for (int c = 0; c < int(kSegmentColumns.size()); ++c) {
+            const Field field = segmentField(row, c);
+            QLabel* label = addValueLabel(field, page);
+            QLineEdit* box = addEntry(field, page);
+            grid->addWidget(label, row, 1 + 3 * c);
+            grid->addWidget(box, row, 2 + 3 * c);
+        }
+    }
+
+    auto* gridRow = new QHBoxLayout;
+    gridRow->addLayout(grid);
+    gridRow->addStretch(1);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(16, 14, 16, 14);
+    layout->addLayout(switchRow);
+    layout->addSpacing(4);
+    layout->addWidget(rule);
+    layout->addSpacing(4);
+    layout->addLayout(gridRow);
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget* SegmentsWindow::buildPidTab()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("PidPage"));
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(8);
+    for (std::size_t c = 0; c < kPidColumns.size(); ++c) {
+        const int col = 1 + 3 * int(c);
+        grid->addWidget(headerLabel(QString::fromUtf8(kPidColumns[c].caption), page), 0, col, 1, 2);
+        grid->setColumnMinimumWidth(col + 2, 24);
+    }
+    for (int group = 1; group <= kPidGroups; ++group) {
+        grid->addWidget(rowLabel(groupCaption(group), page), group, 0);
+        for (int c = 0; c < int(kPidColumns.size()); ++c) {
+            const Field field = pidField(group, c);
+            QLabel* label = addValueLabel(field, page);
+            QLineEdit* box = addEntry(field, page);
+            grid->addWidget(label, group, 1 + 3 * c);
+            grid->addWidget(box, group, 2 + 3 * c);
+        }
+    }
+
+    auto* gridRow = new QHBoxLayout;
+    gridRow->addLayout(grid);
+    gridRow->addStretch(1);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(16, 14, 16, 14);
+    layout->addLayout(gridRow);
+    layout->addStretch(1);
+    return page;
+}
+
+QLabel* SegmentsWindow::addValueLabel(const Field& field, QWidget* page)
+{
+    auto* label = new QLabel(page);
+    label->setObjectName(labelName(field));
+    label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setMargin(2);
+    label->setIndent(4);
+    setBackgroundColour(label, StateColour::white());
+    labels_.push_back(ValueLabel{label, field});
+    return label;
+}
+
+QLineEdit* SegmentsWindow::addEntry(const Field& field, QWidget* page)
+{
+    auto* box = new QLineEdit(page);
+    box->setObjectName(entryName(field));
+    box->setAlignment(Qt::AlignRight);
+    setBackgroundColour(box, StateColour::quiet());
+    entries_.push_back(Entry{box, field, QString()});
+    return box;
+}
+
+void SegmentsWindow::applyFieldWidths()
+{
+    // Labels as tall as the boxes beside them, so that the rows line up.
+    const int height = entries_.isEmpty() ? 0 : entries_.front().box->sizeHint().height();
+    for (const ValueLabel& shown : labels_) {
+        shown.label->setMinimumWidth(fieldWidth(shown.label));
+        shown.label->setMinimumHeight(height);
+    }
+    for (const Entry& entry : entries_) {
+        entry.box->setMinimumWidth(fieldWidth(entry.box));
+        entry.box->setMaximumWidth(fieldWidth(entry.box) + 24);
+    }
+}
+
+void SegmentsWindow::changeEvent(QEvent* event)
+{
+    // The children have the new font by now; widths follow it.
+    if (event->type() == QEvent::FontChange)
+        applyFieldWidths();
+    QWidget::changeEvent(event);
+}
+
+bool SegmentsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::FocusIn || type == QEvent::FocusOut) && endsEdit(static_cast<QFocusEvent*>(event))) {
+        for (Entry& entry : entries_) {
+            if (entry.box != watched)
+                continue;
+            if (type == QEvent::FocusIn)
+                entry.textAtFocus = entry.box->text();
+            else
+                commitEntry(entry);
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Writes the box's value if the operator changed its text since it gained
+// focus; an untouched box (even an empty one) never writes. The box keeps its
+// text; the value label shows the instrument's answer at the next refresh.
+void SegmentsWindow::commitEntry(Entry& entry)
+{
+    const QString text = entry.box->text();
+    if (text == entry.textAtFocus)
+        return;
+    entry.textAtFocus = text;
+    const std::optional<qint32> value = entryValue(text, entry.field.scaled);
+    if (!value) {
+        qCDebug(lcSegments) << "entry" << text << "in" << entry.box->objectName() << "refused";
+        return;
+    }
+    writeRegister(entry.field.holdingRegister, *value);
+}
+
+void SegmentsWindow::writeRegister(int holdingRegister, qint32 value)
+{
+    link_.write(this, WriteRequest{WriteFn::Set_4X_D1, holdingRegister, value},
+                [holdingRegister, value](const WriteResult& result) {
+                    if (result.outcome != LinkOutcome::Answered)
+                        qCWarning(lcSegments) << "writing" << value << "to register" << holdingRegister
+                                              << "failed:" << outcomeName(result.outcome);
+                });
+}
+
+void SegmentsWindow::writeSwitch()
+{
+    const std::optional<qint32> value = roundHalfEven32(numericPrefix(switchChoice_->currentText()));
+    if (value)
+        writeRegister(kSwitchRegister, *value);
+}
+
+bool SegmentsWindow::refreshNow()
+{
+    const bool queued = link_.readBatch(this, refreshRequests(),
+                                        [this](const QVector<ReadResult>& results) { takeRefresh(results); });
+    if (!queued) {
+        ++skippedRefreshes_;
+        qCDebug(lcSegments) << "refresh skipped: the previous one is still pending;" << skippedRefreshes_
+                            << "skipped so far";
+    }
+    return queued;
+}
+
+void SegmentsWindow::takeRefresh(const QVector<ReadResult>& results)
+{
+    for (int k = 0; k < int(kRefreshReads.size()) && k < results.size(); ++k) {
+        const ReadResult& result = results.at(k);
+        // A failed read keeps the words of the last good one.
+        if (!result.ok() || result.data.size() < kWordsPerRead)
+            continue;
+        const BlockRead& read = kRefreshReads[std::size_t(k)];
+        qint32* words = read.block == Block::Segment ? segmentWords_.data() : pidWords_.data();
+        std::copy_n(result.data.cbegin(), kWordsPerRead, words + read.firstWord);
+        blockSeen_[std::size_t(k)] = true;
+    }
+    showWords();
+}
+
+void SegmentsWindow::showWords()
+{
+    for (const ValueLabel& shown : labels_) {
+        const Field& field = shown.field;
+        const bool segment = field.block == Block::Segment;
+        const std::size_t block = (segment ? 0 : 3) + std::size_t(field.index / kWordsPerRead);
+        if (!blockSeen_[block])
+            continue;
+        const qint32 word = segment ? segmentWords_[std::size_t(field.index)] : pidWords_[std::size_t(field.index)];
+        const QString text = segment && field.index == 0 ? switchText(word) : wordText(word, field.scaled);
+        if (shown.label->text() != text)
+            shown.label->setText(text);
+    }
+}
+
+void SegmentsWindow::closeEvent(QCloseEvent* event)
+{
+    // The close box is a second "返回": the window stays until whoever opened
+    // it takes it down, and an edit in progress is kept as "返回" keeps it.
+    event->ignore();
+    requestReturn();
+}
+
+void SegmentsWindow::requestReturn()
+{
+    // A click on "返回" has already taken the focus from the box; the close
+    // box has not, so finish the edit here.
+    if (auto* box = qobject_cast<QLineEdit*>(focusWidget())) {
+        for (Entry& entry : entries_)
+            if (entry.box == box)
+                commitEntry(entry);
+    }
+    Q_EMIT returnRequested();
+}
