@@ -1,0 +1,116 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+CommandLineResult failure(const QString& message)
+{
+    CommandLineResult r;
+    r.run = false;
+    r.exitCode = 2;
+    r.output = QStringLiteral("px5800: %1 (see --help)").arg(message);
+    return r;
+}
+
+bool intInRange(const QString& text, int low, int high, int* out)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < low || v > high)
+        return false;
+    *out = v;
+    return true;
+}
+} // namespace
+
+CommandLineResult parseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "PX5800 operator station: polls the temperature controller on an RS-485 line, records its history "
+        "and lets the operator set values, modes and parameters."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Displays version information."));
+    parser.addOption(versionOption);
+    const QCommandLineOption port({QStringLiteral("port")},
+                                  QStringLiteral("Serial device behind port N (1-20); repeatable. "
+                                                 "Default: port N is /dev/ttyUSB<N-1>."),
+                                  QStringLiteral("N=DEVICE"));
+    const QCommandLineOption database({QStringLiteral("database")},
+                                      QStringLiteral("History database file (default: Rdatabj.db in the "
+                                                     "user's application data folder)."),
+                                      QStringLiteral("PATH"));
+    const QCommandLineOption connect({QStringLiteral("connect")},
+                                     QStringLiteral("Press \"打开\" as soon as the main window is up."));
+    const QCommandLineOption portNumber({QStringLiteral("port-number")},
+                                        QStringLiteral("Port preselected in the panel (1-20)."), QStringLiteral("N"));
+    const QCommandLineOption address({QStringLiteral("address")},
+                                     QStringLiteral("Instrument address preselected in the panel (1-16)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption baud({QStringLiteral("baud")}, QStringLiteral("Baud rate: 4800, 9600 or 19200."),
+                                  QStringLiteral("RATE"));
+    const QCommandLineOption parity({QStringLiteral("parity")}, QStringLiteral("Parity: none, odd or even."),
+                                    QStringLiteral("MODE"));
+    const QCommandLineOption demo({QStringLiteral("demo")},
+                                  QStringLiteral("Run the simulated instrument in-process, map port 1 to it "
+                                                 "and connect."));
+    const QCommandLineOption speed({QStringLiteral("demo-speed")},
+                                   QStringLiteral("Simulated time runs K times faster in --demo (default 1)."),
+                                   QStringLiteral("K"));
+    parser.addOptions({port, database, connect, portNumber, address, baud, parity, demo, speed});
+
+    if (!parser.parse(arguments))
+        return failure(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        CommandLineResult r;
+        r.run = false;
+        r.output = parser.helpText();
+        return r;
+    }
+    if (parser.isSet(versionOption)) {
+        CommandLineResult r;
+        r.run = false;
+        r.output = QStringLiteral("px5800 %1\n").arg(QStringLiteral(PX5800_VERSION));
+        return r;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return failure(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+
+    CommandLineResult result;
+    StationOptions& o = result.options;
+    for (const QString& mapping : parser.values(port)) {
+        QString error;
+        if (!o.ports.parseMapping(mapping, &error))
+            return failure(error);
+    }
+    o.databasePath = parser.value(database);
+    if (parser.isSet(database) && o.databasePath.trimmed().isEmpty())
+        return failure(QStringLiteral("--database needs a file path"));
+    o.connect = parser.isSet(connect);
+    if (parser.isSet(portNumber) && !intInRange(parser.value(portNumber), 1, 20, &o.portNumber))
+        return failure(QStringLiteral("--port-number expects 1 to 20"));
+    if (parser.isSet(address) && !intInRange(parser.value(address), 1, 16, &o.address))
+        return failure(QStringLiteral("--address expects 1 to 16"));
+    if (parser.isSet(baud)) {
+        const QString b = parser.value(baud);
+        o.baudIndex = b == u"4800" ? 0 : b == u"9600" ? 1 : b == u"19200" ? 2 : -2;
+        if (o.baudIndex < 0)
+            return failure(QStringLiteral("--baud expects 4800, 9600 or 19200"));
+    }
+    if (parser.isSet(parity)) {
+        const QString p = parser.value(parity).toLower();
+        o.parityIndex = p == u"none" ? 0 : p == u"odd" ? 1 : p == u"even" ? 2 : -2;
+        if (o.parityIndex < 0)
+            return failure(QStringLiteral("--parity expects none, odd or even"));
+    }
+    o.demo = parser.isSet(demo);
+    if (parser.isSet(speed)) {
+        bool ok = false;
+        o.demoSpeed = parser.value(speed).toDouble(&ok);
+        if (!ok || o.demoSpeed <= 0 || o.demoSpeed > 1000)
+            return failure(QStringLiteral("--demo-speed expects a number from 0 to 1000"));
+    }
+    return result;
+}

@@ -1,0 +1,26 @@
+#pragma once
+#include "PortSettings.h"
+
+#include <QString>
+#include <QStringList>
+
+struct StationOptions {
+    PortMap ports;
+    QString databasePath; // empty: the default path
+    bool connect = false; // press "打开" once the main window is up
+    int portNumber = -1;  // -1: leave the panel's default
+    int address = -1;
+    int baudIndex = -1;
+    int parityIndex = -1;
+    bool demo = false;    // run the simulated instrument in-process on port 1
+    double demoSpeed = 1.0;
+};
+
+struct CommandLineResult {
+    bool run = true;   // false: exit at once with exitCode after printing `output`
+    int exitCode = 0;  // 0 for --help / --version, 2 for a bad command line
+    QString output;    // text for stdout (help, version) or stderr (error)
+    StationOptions options;
+};
+
+CommandLineResult parseCommandLine(const QStringList& arguments);

@@ -1,0 +1,136 @@
+#include "StationApp.h"
+#include "HistoryStore.h"
+#include "MainWindow.h"
+#include "PortPanel.h"
+#include "Recorder.h"
+#include "Splash.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QScreen>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcApp, "px.app")
+
+StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485> bus, LinkClient::Mode mode)
+    : options_(options)
+{
+    link_ = std::make_unique<LinkClient>(std::move(bus), mode);
+    health_ = std::make_unique<LinkHealth>();
+    polling_ = std::make_unique<PollingCycle>(*link_, image_);
+    connect(link_.get(), &LinkClient::exchangeCompleted, health_.get(), &LinkHealth::onExchange);
+    connect(link_.get(), &LinkClient::portStateChanged, health_.get(), &LinkHealth::onPortState);
+    connect(polling_.get(), &PollingCycle::cycleCompleted, health_.get(), [this](bool all) {
+        health_->setSkippedTicks(polling_->skippedTicks());
+        health_->onCycle(all);
+    });
+    const QString path = options_.databasePath.isEmpty() ? defaultDatabasePath() : options_.databasePath;
+    station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
+}
+
+StationApp::~StationApp() { shutdown(); }
+
+void StationApp::start()
+{
+    splash_ = new Splash;
+    splash_->setAttribute(Qt::WA_DeleteOnClose);
+    scale_.span = 1500; // before any trend window initialises
+    connect(splash_, &Splash::handOver, this, &StationApp::handOver);
+    splash_->show();
+}
+
+void StationApp::handOver()
+{
+    showMainWindow();
+    // The recorder starts with the hand-over and runs, port open or not,
+    // until the program ends.
+    recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath);
+    station_->recorder = recorder_.get();
+    connectRecorderToStatus();
+    recorder_->start();
+    if (options_.connect && main_) {
+        main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
+        main_->openPort();
+    }
+}
+
+void StationApp::showMainWindow()
+{
+    main_ = new MainWindow(*station_);
+    main_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(main_, &MainWindow::exitRequested, this, [this] {
+        shutdown();
+        Q_EMIT finished();
+    });
+    connect(main_, &MainWindow::historyRequested, this, &StationApp::showHistory);
+    connect(main_, &MainWindow::configRequested, this, &StationApp::showConfig);
+    connect(main_, &MainWindow::segmentsRequested, this, &StationApp::showSegments);
+    connectRecorderToStatus();
+    const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                          : QRect(0, 0, 1280, 800);
+    main_->resize(qMin(1280, screen.width()), qMin(800, screen.height()));
+    main_->show();
+}
+
+void StationApp::connectRecorderToStatus()
+{
+    // The status line is rebuilt with each new main window; wire it to the
+    // recorder once both exist.
+    if (!recorder_ || !main_)
+        return;
+    main_->showRecorderState(recorder_->stateText(), recorder_->state() == RecorderState::Recording);
+    connect(recorder_.get(), &Recorder::stateChanged, main_.data(), [m = main_.data()](RecorderState s, const QString& text) {
+        m->showRecorderState(text, s == RecorderState::Recording);
+    });
+}
+
+void StationApp::showConfig()
+{
+    // The configuration window lands with its own change; until then the
+    // main window comes straight back.
+    if (main_)
+        main_->show();
+}
+
+void StationApp::showSegments()
+{
+    if (main_)
+        main_->show();
+}
+
+void StationApp::showHistory()
+{
+    // The history window lands with its own change; until then a fresh main
+    // window is built at once, as returning from it would.
+    QTimer::singleShot(0, this, &StationApp::showMainWindow);
+}
+
+void StationApp::backToMain(QWidget* leaving)
+{
+    if (leaving)
+        leaving->deleteLater();
+    if (main_)
+        main_->show();
+}
+
+QWidget* StationApp::activeWindow() const
+{
+    if (secondary_ && secondary_->isVisible())
+        return secondary_;
+    if (main_ && main_->isVisible())
+        return main_;
+    return splash_;
+}
+
+void StationApp::shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    if (recorder_)
+        recorder_->stop();
+    polling_->stop();
+    health_->onPortClosed();
+    link_->shutdown();
+    qCInfo(lcApp) << "station stopped";
+}

@@ -1,0 +1,43 @@
+#include "CommandLine.h"
+#include "LibModbus485.h"
+#include "StationApp.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    // The command line is checked before any window system is touched, so
+    // --help, --version and mistakes work on a machine without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLineResult cli = parseCommandLine(arguments);
+    if (!cli.run) {
+        std::fputs(cli.output.toLocal8Bit().constData(), cli.exitCode == 0 ? stdout : stderr);
+        if (cli.exitCode != 0)
+            std::fputc('\n', stderr);
+        return cli.exitCode;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("px5800"));
+    QApplication::setApplicationName(QStringLiteral("px5800"));
+    QApplication::setApplicationVersion(QStringLiteral(PX5800_VERSION));
+    QApplication::setApplicationDisplayName(QStringLiteral("过程控制仪表 PX5800"));
+
+    // Simplified-Chinese glyphs whatever the locale: under C.UTF-8 fontconfig
+    // would otherwise pick the Japanese variant of the CJK font.
+    QFont font(QStringLiteral("Noto Sans CJK SC"));
+    font.setPointSize(10);
+    QApplication::setFont(font);
+
+    StationOptions options = cli.options;
+    StationApp station(options, std::make_unique<LibModbus485>(options.ports), LinkClient::Mode::Threaded);
+    QObject::connect(&station, &StationApp::finished, &app, &QApplication::quit, Qt::QueuedConnection);
+    QApplication::setQuitOnLastWindowClosed(false);
+    station.start();
+    return app.exec();
+}

@@ -1,0 +1,68 @@
+#pragma once
+#include "Station.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class HistoryStore;
+class PortPanel;
+class QPushButton;
+class QTimer;
+class StatusLine;
+
+// The main window "ssqx": live values, operator panel, port settings and the
+// real-time trend. It composes panels; each panel is a class of its own.
+//
+// A new MainWindow is built at start-up and after every visit to the history
+// window (the initialisation runs in the constructor). The close box is
+// refused while the keep-open flag is set; only "退出" and "历史曲线" clear it.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(Station& station, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    bool keepOpen() const { return keepOpen_; }
+    PortPanel* portPanel() const { return portPanel_; }
+
+    // The port actions of "打开" and "关闭" (public for --connect and tests).
+    void openPort();
+    void closePort();
+
+    // "退出": closes the trend's database connection and unloads the window;
+    // the application then ends.
+    void exitStation();
+    void showRecorderState(const QString& text, bool healthy);
+
+    // "历史曲线": unloads the window; the navigator then shows the history window.
+    void leaveForHistory();
+
+Q_SIGNALS:
+    void configRequested();   // "参数设置"
+    void segmentsRequested(); // "输出分组"
+    void historyRequested();  // after the window was unloaded for the history window
+    void exitRequested();     // after the window was unloaded by "退出"
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QWidget* buildNavigation();
+    void releaseDatabase();
+
+    Station& station_;
+    std::unique_ptr<HistoryStore> store_; // the trend's own connection
+    bool keepOpen_ = false;
+    bool unloaded_ = false;
+    bool leavingForHistory_ = false;
+    qint32 startId_ = 0; // newest short-period id at initialisation
+
+    PortPanel* portPanel_ = nullptr;
+    StatusLine* statusLine_ = nullptr;
+    QPushButton* exitButton_ = nullptr;     // Command1
+    QPushButton* configButton_ = nullptr;   // Command21
+    QPushButton* segmentsButton_ = nullptr; // Command22
+    QPushButton* calibrateButton_ = nullptr; // Command23 (hidden)
+    QPushButton* correctButton_ = nullptr;  // Command24 (hidden)
+    QPushButton* historyButton_ = nullptr;  // Command29
+};

@@ -1,0 +1,149 @@
+#include "PortPanel.h"
+#include "NumericPrefix.h"
+#include "Rounding.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+QGroupBox* frame(const QString& name, const QString& title, QWidget* parent)
+{
+    auto* box = new QGroupBox(title, parent);
+    box->setObjectName(name);
+    return box;
+}
+
+int leadingNumber(const QString& text)
+{
+    return roundHalfEven32(numericPrefix(text)).value_or(0);
+}
+} // namespace
+
+PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), ports_(ports)
+{
+    setObjectName(QStringLiteral("PortPanel"));
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+
+    portFrame_ = frame(QStringLiteral("Frame6"), QStringLiteral("通讯端口选择"), this);
+    portList_ = new QComboBox(portFrame_);
+    portList_->setObjectName(QStringLiteral("Combo1"));
+    device_ = new QLabel(portFrame_);
+    device_->setObjectName(QStringLiteral("PortDevice"));
+    device_->setStyleSheet(QStringLiteral("color: #555;"));
+    auto* portLayout = new QHBoxLayout(portFrame_);
+    portLayout->addWidget(new QLabel(QStringLiteral("通讯端口"), portFrame_));
+    portLayout->addWidget(portList_, 1);
+    portLayout->addWidget(device_);
+
+    addressFrame_ = frame(QStringLiteral("Frame5_0"), QStringLiteral("模块地址"), this);
+    addressList_ = new QComboBox(addressFrame_);
+    addressList_->setObjectName(QStringLiteral("Combo2"));
+    auto* addressLayout = new QHBoxLayout(addressFrame_);
+    addressLayout->addWidget(new QLabel(QStringLiteral("模块地址"), addressFrame_));
+    addressLayout->addWidget(addressList_, 1);
+
+    baudFrame_ = frame(QStringLiteral("Frame2_1"), QStringLiteral("波特率"), this);
+    auto* baudLayout = new QHBoxLayout(baudFrame_);
+    auto* baudGroup = new QButtonGroup(this);
+    const QString baudTexts[3] = {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")};
+    for (int i = 0; i < 3; ++i) {
+        baud_[i] = new QRadioButton(baudTexts[i], baudFrame_);
+        baud_[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+        baudGroup->addButton(baud_[i], i);
+        baudLayout->addWidget(baud_[i]);
+    }
+
+    parityFrame_ = frame(QStringLiteral("Frame5_1"), QStringLiteral("校验方式"), this);
+    auto* parityLayout = new QHBoxLayout(parityFrame_);
+    auto* parityGroup = new QButtonGroup(this);
+    const QString parityTexts[3] = {QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验")};
+    for (int i = 0; i < 3; ++i) {
+        parity_[i] = new QRadioButton(parityTexts[i], parityFrame_);
+        parity_[i]->setObjectName(QStringLiteral("Option2_%1").arg(i));
+        parityGroup->addButton(parity_[i], i);
+        parityLayout->addWidget(parity_[i]);
+    }
+
+    openButton_ = new QPushButton(QStringLiteral("打开"), this);
+    openButton_->setObjectName(QStringLiteral("Command9"));
+    closeButton_ = new QPushButton(QStringLiteral("关闭"), this);
+    closeButton_->setObjectName(QStringLiteral("Command10"));
+
+    layout->addWidget(portFrame_, 0, 0);
+    layout->addWidget(addressFrame_, 0, 1);
+    layout->addWidget(baudFrame_, 1, 0);
+    layout->addWidget(parityFrame_, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(openButton_);
+    buttons->addWidget(closeButton_);
+    layout->addLayout(buttons, 2, 0, 1, 2);
+
+    connect(portList_, &QComboBox::currentIndexChanged, this, &PortPanel::showDevice);
+    resetToDefaults();
+}
+
+void PortPanel::resetToDefaults()
+{
+    portList_->clear();
+    for (int n = 1; n <= 20; ++n)
+        portList_->addItem(QStringLiteral("%1 ").arg(n));
+    portList_->setCurrentIndex(0);
+    baud_[1]->setChecked(true);
+    parity_[0]->setChecked(true);
+    addressList_->clear();
+    for (int n = 1; n <= 16; ++n)
+        addressList_->addItem(QStringLiteral("%1 ").arg(n));
+    addressList_->setCurrentIndex(0);
+    setFramesVisible(true);
+    showDevice();
+}
+
+PortSettings PortPanel::settingsShown() const
+{
+    PortSettings s;
+    s.port = leadingNumber(portList_->currentText());
+    for (int i = 0; i < 3; ++i)
+        if (baud_[i]->isChecked())
+            s.baudIndex = i;
+    for (int i = 0; i < 3; ++i)
+        if (parity_[i]->isChecked())
+            s.parityIndex = i;
+    s.address = leadingNumber(addressList_->currentText());
+    return s;
+}
+
+void PortPanel::preselect(int port, int address, int baudIndex, int parityIndex)
+{
+    if (port >= 1 && port <= 20)
+        portList_->setCurrentIndex(port - 1);
+    if (address >= 1 && address <= 16)
+        addressList_->setCurrentIndex(address - 1);
+    if (baudIndex >= 0 && baudIndex <= 2)
+        baud_[baudIndex]->setChecked(true);
+    if (parityIndex >= 0 && parityIndex <= 2)
+        parity_[parityIndex]->setChecked(true);
+}
+
+void PortPanel::setFramesVisible(bool visible)
+{
+    for (QWidget* w : {static_cast<QWidget*>(baudFrame_), static_cast<QWidget*>(addressFrame_),
+                       static_cast<QWidget*>(parityFrame_), static_cast<QWidget*>(portFrame_)})
+        w->setVisible(visible);
+}
+
+void PortPanel::showDevice()
+{
+    const QString device = ports_.deviceFor(leadingNumber(portList_->currentText()));
+    device_->setText(device.section(u'/', -1));
+    device_->setToolTip(QStringLiteral("串口设备：%1").arg(device));
+    portList_->setToolTip(device_->toolTip());
+}

@@ -1,0 +1,79 @@
+#include "StatusLine.h"
+#include "BackgroundColour.h"
+#include "StateColours.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+
+namespace {
+QLabel* cell(const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setMargin(2);
+    return label;
+}
+
+QString ageText(qint64 ms)
+{
+    if (ms < 0)
+        return QStringLiteral("尚无有效数据");
+    const qint64 s = ms / 1000;
+    if (s < 60)
+        return QStringLiteral("数据更新于 %1 秒前").arg(s);
+    if (s < 3600)
+        return QStringLiteral("数据更新于 %1 分 %2 秒前").arg(s / 60).arg(s % 60);
+    return QStringLiteral("数据更新于 %1 小时 %2 分前").arg(s / 3600).arg((s % 3600) / 60);
+}
+} // namespace
+
+StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(parent), health_(health)
+{
+    setObjectName(QStringLiteral("StatusLine"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    link_ = cell(QStringLiteral("LinkState"), this);
+    link_->setMinimumWidth(120);
+    link_->setAlignment(Qt::AlignCenter);
+    age_ = cell(QStringLiteral("LinkAge"), this);
+    device_ = cell(QStringLiteral("LinkDevice"), this);
+    recorder_ = cell(QStringLiteral("RecorderState"), this);
+    layout->addWidget(link_);
+    layout->addWidget(age_, 1);
+    layout->addWidget(device_);
+    layout->addWidget(recorder_, 1);
+    timer_ = new QTimer(this);
+    timer_->setInterval(500);
+    connect(timer_, &QTimer::timeout, this, &StatusLine::refresh);
+    timer_->start();
+    setRecorderState(QStringLiteral("记录器未启动"), false);
+    refresh();
+}
+
+void StatusLine::setDevice(const QString& device) { device_->setText(device); }
+
+void StatusLine::refresh()
+{
+    const LinkHealth::State state = health_.state();
+    link_->setText(LinkHealth::stateText(state));
+    const bool bad = state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
+    setBackgroundColour(link_, bad ? StateColour::active() : StateColour::quiet());
+    age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0 ? QString()
+                                                                                      : ageText(health_.ageOfLastGoodMs()));
+    const QString tip = health_.countersText()
+                        + (health_.lastGoodCycle().isValid()
+                               ? QStringLiteral("\n最后一次完整读取：%1")
+                                     .arg(health_.lastGoodCycle().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                               : QString());
+    link_->setToolTip(tip);
+    age_->setToolTip(tip);
+}
+
+void StatusLine::setRecorderState(const QString& text, bool healthy)
+{
+    recorder_->setText(text);
+    setBackgroundColour(recorder_, healthy ? StateColour::quiet() : StateColour::active());
+}

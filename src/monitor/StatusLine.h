@@ -1,0 +1,29 @@
+#pragma once
+#include "LinkHealth.h"
+
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+// The main window's bottom line: is the instrument answering, how old are the
+// values on screen, and is the recorder writing. Counters in the tooltip.
+class StatusLine : public QWidget {
+    Q_OBJECT
+public:
+    StatusLine(const LinkHealth& health, QWidget* parent = nullptr);
+
+    void setDevice(const QString& device);
+
+public Q_SLOTS:
+    void refresh();
+    void setRecorderState(const QString& text, bool healthy);
+
+private:
+    const LinkHealth& health_;
+    QLabel* link_ = nullptr;
+    QLabel* age_ = nullptr;
+    QLabel* device_ = nullptr;
+    QLabel* recorder_ = nullptr;
+    QTimer* timer_ = nullptr;
+};
