@@ -53,7 +53,8 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(
         QStringLiteral("Simulated temperature controller: a Modbus RTU slave on a pseudo-terminal.\n"
                        "Prints the device path on the first line, then reads commands from standard input:\n\n")
-        + SimServer::commandHelp());
+        + SimServer::commandHelp()
+        + QStringLiteral("\nquit                           end the simulator"));
     parser.addHelpOption();
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a new pseudo-terminal."), QStringLiteral("PATH"));
     const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device (replaces an existing link)."), QStringLiteral("PATH"));
