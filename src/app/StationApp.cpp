@@ -3,6 +3,8 @@
 #include "MainWindow.h"
 #include "PortPanel.h"
 #include "Recorder.h"
+#include "ConfigWindow.h"
+#include "SegmentsWindow.h"
 #include "Splash.h"
 
 #include <QApplication>
@@ -28,7 +30,14 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 }
 
-StationApp::~StationApp() { shutdown(); }
+StationApp::~StationApp()
+{
+    shutdown();
+    // Windows hold references into what this object owns.
+    delete secondary_.data();
+    delete main_.data();
+    delete splash_.data();
+}
 
 void StationApp::start()
 {
@@ -62,7 +71,10 @@ void StationApp::showMainWindow()
         shutdown();
         Q_EMIT finished();
     });
-    connect(main_, &MainWindow::historyRequested, this, &StationApp::showHistory);
+    connect(main_, &MainWindow::historyRequested, this, [this] {
+        main_ = nullptr; // unloaded; it deletes itself
+        showHistory();
+    });
     connect(main_, &MainWindow::configRequested, this, &StationApp::showConfig);
     connect(main_, &MainWindow::segmentsRequested, this, &StationApp::showSegments);
     connectRecorderToStatus();
@@ -86,29 +98,46 @@ void StationApp::connectRecorderToStatus()
 
 void StationApp::showConfig()
 {
-    // The configuration window lands with its own change; until then the
-    // main window comes straight back.
-    if (main_)
-        main_->show();
+    auto* window = new ConfigWindow(*link_, paramRegs_);
+    secondary_ = window;
+    connect(window, &ConfigWindow::returnRequested, this, [this, window] { backToMain(window); });
+    window->resize(920, 620);
+    window->show();
 }
 
 void StationApp::showSegments()
 {
-    if (main_)
-        main_->show();
+    auto* window = new SegmentsWindow(*link_);
+    secondary_ = window;
+    connect(window, &SegmentsWindow::returnRequested, this, [this, window] { backToMain(window); });
+    window->resize(900, 600);
+    window->show();
 }
 
 void StationApp::showHistory()
 {
     // The history window lands with its own change; until then a fresh main
     // window is built at once, as returning from it would.
-    QTimer::singleShot(0, this, &StationApp::showMainWindow);
+    QTimer::singleShot(0, this, &StationApp::backFromHistory);
+}
+
+void StationApp::backFromHistory()
+{
+    if (secondary_) {
+        secondary_->hide();
+        secondary_->deleteLater();
+    }
+    if (!main_)
+        showMainWindow();
 }
 
 void StationApp::backToMain(QWidget* leaving)
 {
-    if (leaving)
+    if (leaving) {
+        // The signal comes from inside the window's own event handler.
+        leaving->hide();
         leaving->deleteLater();
+    }
     if (main_)
         main_->show();
 }

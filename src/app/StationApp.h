@@ -1,6 +1,7 @@
 #pragma once
 #include "CommandLine.h"
 #include "LinkClient.h"
+#include "ParamTable.h"
 #include "LinkHealth.h"
 #include "LiveImage.h"
 #include "PollingCycle.h"
@@ -35,6 +36,9 @@ public:
     QWidget* activeWindow() const;
     Recorder* recorder() const { return recorder_.get(); }
 
+    // What "返回" of the history window does (the history window calls it).
+    void backFromHistoryForTests() { backFromHistory(); }
+
     // Ends the station: no thread or timer left running afterwards.
     void shutdown();
 
@@ -47,12 +51,14 @@ private:
     void showSegments();
     void showHistory();
     void backToMain(QWidget* leaving);
+    void backFromHistory();
     void connectRecorderToStatus();
 
     StationOptions options_;
     LiveImage image_;
     SampleFlags flags_;
     TrendScale scale_;
+    ParamRegs paramRegs_; // kept across openings of the configuration window
     std::unique_ptr<LinkClient> link_;
     std::unique_ptr<LinkHealth> health_;
     std::unique_ptr<PollingCycle> polling_;

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "LibModbus485.h"
+#include "SimServer.h"
 #include "StationApp.h"
 
 #include <QApplication>
@@ -35,9 +36,30 @@ int main(int argc, char* argv[])
     QApplication::setFont(font);
 
     StationOptions options = cli.options;
+
+    // --demo: the simulated instrument runs in this process on a
+    // pseudo-terminal, port 1 is mapped to it and the station connects.
+    std::unique_ptr<SimServer> simulator;
+    if (options.demo) {
+        SimOptions simOptions;
+        simOptions.speed = options.demoSpeed;
+        simulator = std::make_unique<SimServer>(simOptions);
+        QString error;
+        if (!simulator->start(&error)) {
+            std::fprintf(stderr, "px5800: the simulated instrument could not start: %s\n", qPrintable(error));
+            return 1;
+        }
+        options.ports.map(1, simulator->devicePath());
+        options.connect = true;
+        if (options.portNumber < 0)
+            options.portNumber = 1;
+    }
+
     StationApp station(options, std::make_unique<LibModbus485>(options.ports), LinkClient::Mode::Threaded);
     QObject::connect(&station, &StationApp::finished, &app, &QApplication::quit, Qt::QueuedConnection);
     QApplication::setQuitOnLastWindowClosed(false);
     station.start();
-    return app.exec();
+    const int rc = app.exec();
+    station.shutdown(); // the link lets go of the line before the simulator stops
+    return rc;
 }

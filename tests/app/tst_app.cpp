@@ -1,0 +1,308 @@
+#include "CommandLine.h"
+#include "FakeModbus485.h"
+#include "MainWindow.h"
+#include "PortPanel.h"
+#include "Recorder.h"
+#include "Splash.h"
+#include "StationApp.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestApp : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void commandLine_data();
+    void commandLine();
+    void commandLineValues();
+    void splashIgnoresKeysAndHandsOverAfterAboutASecondAndAHalf();
+    void handOverShowsMainWindowAndStartsRecorder();
+    void portListsAndDefaults();
+    void openAndCloseFollowThePanel();
+    void closeBoxIsRefused();
+    void connectOptionPressesOpen();
+    void returningFromHistoryResetsPanelButKeepsPort();
+    void exitLeavesNothingRunning();
+    void parameterWindowsHideAndRestoreTheSameMainWindow_data();
+    void parameterWindowsHideAndRestoreTheSameMainWindow();
+
+private:
+    std::unique_ptr<StationApp> makeApp(FakeModbus485** fake, StationOptions options = {});
+    QTemporaryDir dir_;
+};
+
+void TestApp::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("run");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("nothing") << QStringList{} << true << 0;
+    QTest::newRow("help") << QStringList{"--help"} << false << 0;
+    QTest::newRow("version") << QStringList{"--version"} << false << 0;
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << false << 2;
+    QTest::newRow("stray argument") << QStringList{"extra"} << false << 2;
+    QTest::newRow("port mapping") << QStringList{"--port", "3=/dev/ttyS0", "--port", "4=/tmp/x"} << true << 0;
+    QTest::newRow("port 0") << QStringList{"--port", "0=/dev/ttyS0"} << false << 2;
+    QTest::newRow("port without device") << QStringList{"--port", "3"} << false << 2;
+    QTest::newRow("port option without value") << QStringList{"--port"} << false << 2;
+    QTest::newRow("empty database") << QStringList{"--database", ""} << false << 2;
+    QTest::newRow("address 17") << QStringList{"--address", "17"} << false << 2;
+    QTest::newRow("address text") << QStringList{"--address", "x"} << false << 2;
+    QTest::newRow("port number 21") << QStringList{"--port-number", "21"} << false << 2;
+    QTest::newRow("baud 1200") << QStringList{"--baud", "1200"} << false << 2;
+    QTest::newRow("parity mark") << QStringList{"--parity", "mark"} << false << 2;
+    QTest::newRow("demo speed 0") << QStringList{"--demo", "--demo-speed", "0"} << false << 2;
+    QTest::newRow("everything") << QStringList{"--connect", "--port-number", "2", "--address", "16", "--baud",
+                                               "19200", "--parity", "even", "--database", "/tmp/a.db"}
+                                << true << 0;
+}
+
+void TestApp::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, run);
+    QFETCH(int, exitCode);
+    args.prepend("px5800");
+    const CommandLineResult r = parseCommandLine(args);
+    QCOMPARE(r.run, run);
+    QCOMPARE(r.exitCode, exitCode);
+    if (exitCode == 2) {
+        QVERIFY(r.output.startsWith("px5800: "));
+        QVERIFY(!r.output.contains('\n')); // one line
+    }
+}
+
+void TestApp::commandLineValues()
+{
+    const CommandLineResult r = parseCommandLine({"px5800", "--connect", "--port-number", "2", "--address", "16",
+                                                  "--baud", "4800", "--parity", "odd", "--port", "2=/dev/pts/9"});
+    QVERIFY(r.run);
+    QVERIFY(r.options.connect);
+    QCOMPARE(r.options.portNumber, 2);
+    QCOMPARE(r.options.address, 16);
+    QCOMPARE(r.options.baudIndex, 0);
+    QCOMPARE(r.options.parityIndex, 1);
+    QCOMPARE(r.options.ports.deviceFor(2), QStringLiteral("/dev/pts/9"));
+    QCOMPARE(r.options.ports.deviceFor(3), QStringLiteral("/dev/ttyUSB2"));
+}
+
+std::unique_ptr<StationApp> TestApp::makeApp(FakeModbus485** fake, StationOptions options)
+{
+    *fake = new FakeModbus485;
+    if (options.databasePath.isEmpty())
+        options.databasePath = dir_.filePath(QStringLiteral("app-%1.db").arg(QRandomGenerator::global()->generate()));
+    return std::make_unique<StationApp>(options, std::unique_ptr<Modbus485>(*fake), LinkClient::Mode::Inline);
+}
+
+void TestApp::splashIgnoresKeysAndHandsOverAfterAboutASecondAndAHalf()
+{
+    FakeModbus485* fake = nullptr;
+    auto app = makeApp(&fake);
+    app->station().scale.span = 777;
+    app->start();
+    QCOMPARE(app->station().scale.span, qint16(1500)); // set before any window initialises
+    QVERIFY(app->splash());
+    QCOMPARE(app->splash()->objectName(), QStringLiteral("frmSplash"));
+    QCOMPARE(app->splash()->findChild<QLabel*>("Label1")->text(),
+             QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"));
+    QElapsedTimer t;
+    t.start();
+    QSignalSpy handOver(app->splash(), &Splash::handOver);
+    QTest::keyClick(app->splash(), Qt::Key_Escape);
+    QTest::keyClick(app->splash(), Qt::Key_Return);
+    QVERIFY(app->splash()->isVisible());
+    QVERIFY(handOver.wait(5000));
+    QVERIFY2(t.elapsed() >= 1300, qPrintable(QString::number(t.elapsed()))); // seven ticks and one more
+    QVERIFY(app->mainWindow());
+}
+
+void TestApp::handOverShowsMainWindowAndStartsRecorder()
+{
+    FakeModbus485* fake = nullptr;
+    auto app = makeApp(&fake);
+    app->handOver();
+    MainWindow* main = app->mainWindow();
+    QVERIFY(main && main->isVisible());
+    QCOMPARE(main->objectName(), QStringLiteral("ssqx"));
+    QCOMPARE(main->windowTitle(), QStringLiteral("过程控制仪表 PX5800"));
+    QVERIFY(main->keepOpen());
+    QVERIFY(app->station().flags.trendLinkEnabled);
+    QVERIFY(app->recorder() && app->recorder()->isRunning());
+    QCOMPARE(app->station().polling.objectName(), QStringLiteral("Met1"));
+    QCOMPARE(app->recorder()->objectName(), QStringLiteral("mscom"));
+    QVERIFY(!app->station().polling.isRunning()); // polling waits for "打开"
+    QVERIFY(fake->calls().isEmpty());
+}
+
+void TestApp::portListsAndDefaults()
+{
+    FakeModbus485* fake = nullptr;
+    auto app = makeApp(&fake);
+    app->handOver();
+    auto* ports = app->mainWindow()->findChild<QComboBox*>("Combo1");
+    auto* addresses = app->mainWindow()->findChild<QComboBox*>("Combo2");
+    QVERIFY(ports && addresses);
+    QCOMPARE(ports->count(), 20);
+    QCOMPARE(addresses->count(), 16);
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(ports->itemText(i), QStringLiteral("%1 ").arg(i + 1));
+    for (int i = 0; i < 16; ++i)
+        QCOMPARE(addresses->itemText(i), QStringLiteral("%1 ").arg(i + 1));
+    QCOMPARE(ports->currentText(), QStringLiteral("1 "));
+    QCOMPARE(addresses->currentText(), QStringLiteral("1 "));
+    QVERIFY(app->mainWindow()->findChild<QRadioButton*>("Option1_1")->isChecked());
+    QVERIFY(app->mainWindow()->findChild<QRadioButton*>("Option2_0")->isChecked());
+    const QStringList texts{"4800", "9600", "19200"};
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(app->mainWindow()->findChild<QRadioButton*>(QStringLiteral("Option1_%1").arg(i))->text(), texts[i]);
+    QCOMPARE(app->mainWindow()->findChild<QRadioButton*>("Option2_2")->text(), QStringLiteral("偶校验"));
+}
+
+void TestApp::openAndCloseFollowThePanel()
+{
+    FakeModbus485* fake = nullptr;
+    auto app = makeApp(&fake);
+    app->handOver();
+    MainWindow* main = app->mainWindow();
+    auto* config = main->findChild<QPushButton*>("Command21");
+    auto* calibrate = main->findChild<QPushButton*>("Command23");
+    QVERIFY(!config->isEnabled());
+
+    // Defaults untouched: port 1, 9600, no parity.
+    QTest::mouseClick(main->findChild<QPushButton*>("Command9"), Qt::LeftButton);
+    QCOMPARE(fake->calls().first(), QStringLiteral("OpenPort_Modbus(1,1,0)"));
+    QTest::mouseClick(main->findChild<QPushButton*>("Command10"), Qt::LeftButton);
+    fake->clearCalls();
+
+    main->findChild<QComboBox*>("Combo1")->setCurrentIndex(2);
+    main->findChild<QComboBox*>("Combo2")->setCurrentIndex(6);
+    main->findChild<QRadioButton*>("Option1_2")->setChecked(true);
+    main->findChild<QRadioButton*>("Option2_2")->setChecked(true);
+    QTest::mouseClick(main->findChild<QPushButton*>("Command9"), Qt::LeftButton);
+    QCOMPARE(fake->calls().first(), QStringLiteral("OpenPort_Modbus(3,2,2)"));
+    for (const char* frame : {"Frame6", "Frame5_0", "Frame2_1", "Frame5_1"})
+        QVERIFY2(main->findChild<QGroupBox*>(frame)->isHidden(), frame);
+    QVERIFY(config->isEnabled());
+    QVERIFY(calibrate->isEnabled());
+    QVERIFY(app->station().polling.isRunning());
+    app->station().polling.tick();
+    for (const QString& call : fake->calls().mid(1))
+        QVERIFY2(call.contains("(3,7,"), qPrintable(call));
+
+    QTest::mouseClick(main->findChild<QPushButton*>("Command10"), Qt::LeftButton);
+    QCOMPARE(fake->calls().last(), QStringLiteral("ClosePort_Modbus(3)"));
+    QVERIFY(!app->station().polling.isRunning());
+    QVERIFY(!config->isEnabled());
+    QVERIFY(!calibrate->isEnabled());
+    for (const char* frame : {"Frame6", "Frame5_0", "Frame2_1", "Frame5_1"})
+        QVERIFY2(!main->findChild<QGroupBox*>(frame)->isHidden(), frame);
+}
+
+void TestApp::closeBoxIsRefused()
+{
+    FakeModbus485* fake = nullptr;
+    auto app = makeApp(&fake);
+    app->handOver();
+    MainWindow* main = app->mainWindow();
+    QSignalSpy finished(app.get(), &StationApp::finished);
+    QVERIFY(!main->close());
+    QVERIFY(main->isVisible());
+    QVERIFY(app->station().flags.trendLinkEnabled); // still announced to the trend
+    QCOMPARE(finished.count(), 0);
+}
+
+void TestApp::connectOptionPressesOpen()
+{
+    FakeModbus485* fake = nullptr;
+    StationOptions options;
+    options.connect = true;
+    options.portNumber = 4;
+    options.address = 9;
+    options.baudIndex = 2;
+    options.parityIndex = 1;
+    auto app = makeApp(&fake, options);
+    app->handOver();
+    QCOMPARE(fake->calls().value(0), QStringLiteral("OpenPort_Modbus(4,2,1)"));
+    QCOMPARE(app->station().link.portSettings().address, 9);
+    QVERIFY(app->station().polling.isRunning());
+}
+
+void TestApp::returningFromHistoryResetsPanelButKeepsPort()
+{
+    FakeModbus485* fake = nullptr;
+    auto app = makeApp(&fake);
+    app->handOver();
+    QPointer<MainWindow> first = app->mainWindow();
+    first->findChild<QComboBox*>("Combo1")->setCurrentIndex(4);
+    first->openPort();
+    QTest::mouseClick(first->findChild<QPushButton*>("Command29"), Qt::LeftButton);
+    QTRY_VERIFY(first.isNull());
+    // Back from the history window: a freshly initialised main window.
+    QTRY_VERIFY(app->mainWindow() && app->mainWindow()->isVisible());
+    app->backFromHistoryForTests();
+    QTRY_VERIFY(app->mainWindow() && app->mainWindow()->isVisible());
+    MainWindow* second = app->mainWindow();
+    QCOMPARE(second->findChild<QComboBox*>("Combo1")->currentText(), QStringLiteral("1 "));
+    QVERIFY(!second->findChild<QGroupBox*>("Frame6")->isHidden());
+    QVERIFY(!fake->calls().join(' ').contains("ClosePort_Modbus"));
+    QVERIFY(app->station().polling.isRunning());
+    QCOMPARE(app->station().link.portSettings().port, 5);
+}
+
+void TestApp::exitLeavesNothingRunning()
+{
+    FakeModbus485* fake = nullptr;
+    StationOptions options;
+    options.connect = true;
+    auto app = makeApp(&fake, options);
+    app->handOver();
+    QSignalSpy finished(app.get(), &StationApp::finished);
+    QTest::mouseClick(app->mainWindow()->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!app->station().flags.trendLinkEnabled);
+    QVERIFY(!app->station().polling.isRunning());
+    QVERIFY(!app->recorder()->isRunning());
+    QTRY_VERIFY(app->mainWindow() == nullptr);
+    // The exit path does not close the instrument port: it goes with the process.
+    QVERIFY(!fake->calls().join(' ').contains("ClosePort_Modbus"));
+}
+
+void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("window");
+    QTest::newRow("参数设置") << "Command21" << "CONFIG1";
+    QTest::newRow("输出分组") << "Command22" << "PID1";
+}
+
+void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, window);
+    FakeModbus485* fake = nullptr;
+    StationOptions options;
+    options.connect = true; // "参数设置" needs an open port
+    auto app = makeApp(&fake, options);
+    app->handOver();
+    MainWindow* main = app->mainWindow();
+    QTest::mouseClick(main->findChild<QPushButton*>(button), Qt::LeftButton);
+    QVERIFY(!main->isVisible());
+    QPointer<QWidget> other = app->activeWindow();
+    QVERIFY(other);
+    QCOMPARE(other->objectName(), window);
+    QVERIFY(other->isVisible());
+    QVERIFY(app->station().polling.isRunning()); // polling goes on behind it
+    QVERIFY(!other->close());                   // its close box acts like "返回"
+    QTRY_VERIFY(other.isNull());
+    QCOMPARE(app->mainWindow(), main);           // the same window, not a new one
+    QVERIFY(main->isVisible());
+}
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
