@@ -1,0 +1,138 @@
+#pragma once
+#include "HistoryTypes.h"
+#include "StationClock.h"
+#include "TrendBuffer.h"
+
+#include <QColor>
+#include <array>
+
+// Which page a trend window shows and how it lays it out.
+struct TrendViewState {
+    qint16 zoomLevel = 1;       // ZoomLevel 1..4: the data area shows 60 x ZoomLevel samples
+    float sampleStep = 150.0f;  // SampleStep: chart units between two adjacent samples
+    qint16 firstSlot = 180;     // FirstSlot: slot just before the first plotted sample
+    qint16 sampleCursor = kLivePageSize; // SampleCursor: slot of the newest sample
+    qint32 pageSize = kLivePageSize;     // PageSize: rows a page load reads
+    qint32 newestId = 0;        // NewestId: newest id of the ring when the live page started
+    qint32 pageEndId = 0;       // PageEndId: newest id of the page to load
+
+    // Below 320 rows the page is the live view, whose time labels 7 and 8 are
+    // extrapolated because live samples have yet to fill their slots.
+    bool liveView() const { return pageSize < 320; }
+};
+
+struct TrendNavState {
+    qint16 pagesBack = 0;      // PagesBack: pages of 60 samples back from NewestId; 0 = live
+    qint16 pageShift = 0;      // ids a time jump moved the paged view newer than the 60-sample grid
+    bool olderBlocked = false; // OlderBlocked: no room for another older page
+    bool rulerOn = false;      // RulerOn
+};
+
+// Which commands are enabled: Command3, Command4, Command7, Command8 and hc.
+struct TrendEnabling {
+    bool zoomIn = false;
+    bool zoomOut = true;
+    bool newer = false;
+    bool older = true;
+    bool slider = false;
+};
+
+// Line1, the ruler line on the chart, in chart units.
+struct RulerLine {
+    bool visible = false;
+    QColor colour;
+    qint32 x = 0;
+    qint32 yTop = 0;
+    qint32 yBottom = 0;
+};
+
+struct ZoomRow {
+    qint16 zoomLevel;
+    float sampleStep;
+    qint16 firstSlot;
+};
+// The newest slot of a live page (241) lands at x = 9000 on every level.
+inline constexpr std::array<ZoomRow, 4> kZoomTable{{
+    {1, 150.0f, 180},
+    {2, 75.0f, 120},
+    {3, 50.0f, 60},
+    {4, 37.5f, 0},
+}};
+
+// The owner of the display tick (the host window's 200 ms timer) is asked to
+// stop it while the view is frozen on a page or the ruler, and to restart it.
+enum class TickRequest { None, Stop, Restart };
+
+struct TrendCommandResult {
+    bool pageLoaded = false;
+    TickRequest tick = TickRequest::None;
+};
+
+// Buffer, view and navigation state of one trend window and the commands that
+// change them. No widgets: the view applies the results.
+class TrendModel {
+public:
+    TrendModel(HistoryRing ring, HistorySource* source);
+
+    HistoryRing ring() const { return ring_; }
+    HistorySource* source() const { return source_; }
+
+    const TrendBuffer& buffer() const { return buffer_; }
+    const TrendViewState& view() const { return view_; }
+    const TrendNavState& nav() const { return nav_; }
+    const TrendEnabling& enabling() const { return enabling_; }
+    const RulerLine& rulerLine() const { return rulerLine_; }
+
+    // The window-load sequence: everything to its load-time value, zoom 1,
+    // then the live page.
+    void load();
+
+    // ClearTrendPage: dates, times and channels 0..8 of slots 0..321 to 0.
+    void clearTrendPage();
+    // LoadTrendPage: PageSize rows ending at PageEndId into slots 1..PageSize
+    // with their gap marks. False when the history could not be read (the
+    // buffer then stays cleared and the curves lie at 0).
+    bool loadTrendPage();
+    // ApplyZoomLevel: SampleStep and FirstSlot from the zoom table.
+    void applyZoomLevel();
+    // StartLivePage: newest id from the history (kept when unreadable), page
+    // settings of the live view, LoadTrendPage.
+    void startLivePage();
+
+    // Zoom in (F2, Command3) and out (F1, Command4); false at the limit.
+    bool zoomIn();
+    bool zoomOut();
+    // One page older (F7, Command8) and newer (F6, Command7).
+    TrendCommandResult olderPage();
+    TrendCommandResult newerPage();
+    // F4, Command5.
+    TrendCommandResult setRuler(bool on);
+    struct RulerMove {
+        TrendCommandResult command; // when the slider's end turned the page
+        qint16 slot = 0;            // slot read out under the line
+    };
+    // hc_Change with the slider at `position` (-1..12001).
+    RulerMove moveRuler(qint32 position);
+    // Shows the page that ends at `id` as a paged view (F5's time jump).
+    TrendCommandResult jumpToId(qint32 id);
+
+    // The display tick's live sample; true when it started a new live page.
+    bool appendLiveSample(float pv, float op, float sv, const OleStamp& stamp);
+
+    // Test hook: put the buffer and view into a given state.
+    TrendBuffer& bufferForTest() { return buffer_; }
+    TrendViewState& viewForTest() { return view_; }
+
+private:
+    void refreshNewestId();
+    void enterLiveView();
+    static qint32 idsBack(qint32 newestId, qint32 distance);
+
+    HistoryRing ring_;
+    HistorySource* source_;
+    TrendBuffer buffer_;
+    TrendViewState view_;
+    TrendNavState nav_;
+    TrendEnabling enabling_;
+    RulerLine rulerLine_;
+};

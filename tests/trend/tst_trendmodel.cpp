@@ -1,0 +1,620 @@
+#include "FakeHistory.h"
+#include "TrendGeometry.h"
+#include "TrendModel.h"
+#include "TrendScale.h"
+
+#include <QtTest>
+
+using namespace TrendGeometry;
+
+namespace {
+const QDateTime kStart(QDate(2026, 3, 1), QTime(10, 0, 0));
+
+float pvAt(const TrendModel& m, int slot) { return m.buffer().channelValue[TrendBuffer::PV][slot]; }
+
+int filledSlots(const TrendModel& m)
+{
+    int n = 0;
+    for (int s = 0; s < kTrendSlots; ++s)
+        n += pvAt(m, s) != 0.0f;
+    return n;
+}
+
+TrendViewState viewAt(int zoom, int cursor, int pageSize)
+{
+    TrendViewState v;
+    v.zoomLevel = qint16(zoom);
+    v.sampleStep = kZoomTable[zoom - 1].sampleStep;
+    v.firstSlot = kZoomTable[zoom - 1].firstSlot;
+    v.sampleCursor = qint16(cursor);
+    v.pageSize = pageSize;
+    return v;
+}
+} // namespace
+
+class TestTrendModel : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void pageSelection_data();
+    void pageSelection();
+    void gapMarks_data();
+    void gapMarks();
+    void timeAxis_data();
+    void timeAxis();
+    void valueScale_data();
+    void valueScale();
+    void yAxisLabels_data();
+    void yAxisLabels();
+    void curveSegments_data();
+    void curveSegments();
+    void gapMarkerAndClipping();
+    void zoomLimits();
+    void pagingFromNewest1000();
+    void pagingFromNewest350();
+    void pagingRoundTheWrap();
+    void rulerSlot_data();
+    void rulerSlot();
+    void rulerEndsTurnPages();
+    void rulerOffReturnsToLiveView();
+    void yRangeEntries_data();
+    void yRangeEntries();
+    void liveSamplesStartNewPage();
+    void zoomInWithFullRunOn();
+    void timeJump_data();
+    void timeJump();
+    void unreadableHistory();
+};
+
+void TestTrendModel::pageSelection_data()
+{
+    QTest::addColumn<int>("firstId"); // first id recorded
+    QTest::addColumn<int>("count");   // samples recorded (wrapping after 65500)
+    QTest::addColumn<int>("pageEndId");
+    QTest::addColumn<int>("idAtSlot1");
+    QTest::addColumn<int>("slotOfNewest");
+    QTest::addColumn<int>("filled");
+    QTest::newRow("newest 100, never wrapped") << 1 << 100 << 100 << 1 << 100 << 100;
+    QTest::newRow("newest 100, wrapped ring") << 101 << kRingSize << 100 << 65360 << 241 << 241;
+    QTest::newRow("newest 500") << 1 << 500 << 500 << 260 << 241 << 241;
+    QTest::newRow("newest 241 exactly") << 1 << 241 << 241 << 1 << 241 << 241;
+    QTest::newRow("newest 0, nothing recorded") << 1 << 0 << 0 << 0 << 0 << 0;
+}
+
+void TestTrendModel::pageSelection()
+{
+    QFETCH(int, firstId);
+    QFETCH(int, count);
+    QFETCH(int, pageEndId);
+    QFETCH(int, idAtSlot1);
+    QFETCH(int, slotOfNewest);
+    QFETCH(int, filled);
+    FakeHistory history;
+    history.addRun(firstId, count, kStart);
+    if (count == 0)
+        history.newest[0] = 0;
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+
+    QCOMPARE(history.pageCalls.size(), 1);
+    QCOMPARE(history.pageCalls[0].pageEndId, pageEndId);
+    QCOMPARE(history.pageCalls[0].pageSize, kLivePageSize);
+    QCOMPARE(model.view().sampleCursor, kLivePageSize);
+    QCOMPARE(int(pvAt(model, 1)), idAtSlot1);
+    QCOMPARE(filledSlots(model), filled);
+    if (slotOfNewest > 0)
+        QCOMPARE(int(pvAt(model, slotOfNewest)), pageEndId);
+    // Oldest first, even across the wrap.
+    for (int s = 2; s <= filled; ++s)
+        QVERIFY(model.buffer().sampleTime[s] > model.buffer().sampleTime[s - 1]);
+    if (filled > 0 && filled < kLivePageSize) {
+        // The first empty slot is marked: its time differs from the last sample's.
+        QCOMPARE(int(model.buffer().gapMark[filled + 1]), filled + 1);
+        QCOMPARE(int(model.buffer().gapMark[filled + 2]), 0);
+    }
+}
+
+void TestTrendModel::gapMarks_data()
+{
+    QTest::addColumn<QTime>("start");
+    QTest::addColumn<int>("gapSeconds");
+    QTest::addColumn<bool>("slot1Marked");
+    QTest::addColumn<bool>("gapMarked");
+    QTest::newRow("5 min 1 s") << QTime(10, 0) << 301 << true << true;
+    QTest::newRow("4 min 59 s") << QTime(10, 0) << 299 << true << false;
+    QTest::newRow("exactly 5 min") << QTime(10, 0) << 300 << true << true;
+    QTest::newRow("first sample 4 min 59 s after midnight") << QTime(0, 4, 59) << 1 << false << false;
+    QTest::newRow("first sample 5 min 1 s after midnight") << QTime(0, 5, 1) << 1 << true << false;
+}
+
+void TestTrendModel::gapMarks()
+{
+    QFETCH(QTime, start);
+    QFETCH(int, gapSeconds);
+    QFETCH(bool, slot1Marked);
+    QFETCH(bool, gapMarked);
+    const QDateTime t0(QDate(2026, 3, 1), start);
+    FakeHistory history;
+    history.addRun(1, 200, t0);
+    history.addRun(201, 41, t0.addSecs(199 + gapSeconds));
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    const auto& marks = model.buffer().gapMark;
+    QCOMPARE(int(marks[1]), slot1Marked ? 1 : 0);
+    QCOMPARE(int(marks[201]), gapMarked ? 201 : 0);
+    int others = 0;
+    for (int s = 2; s < kTrendSlots; ++s)
+        others += s != 201 && marks[s] != 0;
+    QCOMPARE(others, 0);
+}
+
+void TestTrendModel::timeAxis_data()
+{
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("factor");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<QTime>("newest");
+    QTest::addColumn<QString>("label7");
+    QTest::addColumn<QString>("label8");
+    QTest::addColumn<QDate>("date");
+    const QDate next(2026, 3, 2);
+    QTest::newRow("across midnight") << 1 << 1 << 241 << QTime(23, 59, 55) << "00:00:05" << "00:00:15" << next;
+    QTest::newRow("zoom 4") << 4 << 1 << 241 << QTime(23, 59, 55) << "00:00:35" << "00:01:15" << next;
+    QTest::newRow("history window") << 1 << 10 << 241 << QTime(23, 59, 55) << "00:01:35" << "00:03:15" << next;
+    QTest::newRow("same day") << 1 << 1 << 241 << QTime(12, 0, 0) << "12:00:10" << "12:00:20" << QDate(2026, 3, 1);
+    QTest::newRow("paged view reads empty slots") << 1 << 1 << 321 << QTime(12, 0, 0) << "00:00:00" << "00:00:00"
+                                                  << QDate(1899, 12, 30);
+}
+
+void TestTrendModel::timeAxis()
+{
+    QFETCH(int, zoom);
+    QFETCH(int, factor);
+    QFETCH(int, pageSize);
+    QFETCH(QTime, newest);
+    QFETCH(QString, label7);
+    QFETCH(QString, label8);
+    QFETCH(QDate, date);
+    const QDate day(2026, 3, 1);
+    TrendBuffer buffer;
+    for (int s = 1; s <= kLivePageSize; ++s) {
+        buffer.sampleDate[s] = OleTime::dayNumber(day);
+        buffer.sampleTime[s] = OleTime::dayFraction(newest.addSecs(s - kLivePageSize));
+    }
+    const TrendViewState view = viewAt(zoom, 241, pageSize);
+    const auto labels = TrendGeometry::timeAxis(buffer, view, factor);
+    QCOMPARE(OleTime::timeText(labels[0].time), OleTime::timeText(buffer.sampleTime[view.firstSlot + 1]));
+    QCOMPARE(OleTime::timeText(labels[6].time), OleTime::timeText(buffer.sampleTime[241]));
+    QCOMPARE(OleTime::timeText(labels[7].time), label7);
+    QCOMPARE(OleTime::timeText(labels[8].time), label8);
+    QCOMPARE(OleTime::toDate(labels[7].date), date);
+    QCOMPARE(OleTime::toDate(labels[8].date), date);
+}
+
+void TestTrendModel::valueScale_data()
+{
+    QTest::addColumn<int>("span");
+    QTest::addColumn<int>("bottom");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<qint64>("y");
+    QTest::newRow("bottom 100: 100 on the bottom edge") << 500 << 100 << 100.0f << qint64(7508);
+    QTest::newRow("bottom 100: 600 at 7500 up") << 500 << 100 << 600.0f << qint64(8);
+    QTest::newRow("bottom 100: 350 half way") << 500 << 100 << 350.0f << qint64(3758);
+    QTest::newRow("start-up range") << 1500 << 0 << 750.0f << qint64(3758);
+    QTest::newRow("zero span") << 0 << 0 << 500.0f << qint64(7508);
+    QTest::newRow("zero span, bottom 100") << 0 << 100 << 500.0f << qint64(7508);
+    QTest::newRow("narrow range near the top") << 100 << 11000 << 11050.0f << qint64(3758);
+    QTest::newRow("lowest bottom") << 14400 << -2400 << -2400.0f << qint64(7508);
+    QTest::newRow("above the scale") << 1500 << 0 << 3000.0f << qint64(-7492);
+}
+
+void TestTrendModel::valueScale()
+{
+    QFETCH(int, span);
+    QFETCH(int, bottom);
+    QFETCH(float, value);
+    QFETCH(qint64, y);
+    const ValueScale scale = TrendGeometry::valueScale(TrendScale{qint16(span), qint16(bottom)});
+    QCOMPARE(valueY(value, scale), y);
+}
+
+void TestTrendModel::yAxisLabels_data()
+{
+    QTest::addColumn<int>("span");
+    QTest::addColumn<int>("bottom");
+    QTest::addColumn<QList<int>>("labels");
+    QTest::newRow("100 to 500") << 400 << 100 << QList<int>{100, 167, 233, 300, 367, 433, 500};
+    QTest::newRow("start-up") << 1500 << 0 << QList<int>{0, 250, 500, 750, 1000, 1250, 1500};
+    QTest::newRow("0 to 1000") << 1000 << 0 << QList<int>{0, 167, 333, 500, 667, 833, 1000};
+    QTest::newRow("zero span") << 0 << 100 << QList<int>{100, 100, 100, 100, 100, 100, 100};
+}
+
+void TestTrendModel::yAxisLabels()
+{
+    QFETCH(int, span);
+    QFETCH(int, bottom);
+    QFETCH(QList<int>, labels);
+    const auto values = yAxisValues(TrendScale{qint16(span), qint16(bottom)});
+    QCOMPARE(QList<int>(values.begin(), values.end()), labels);
+}
+
+void TestTrendModel::curveSegments_data()
+{
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<QLineF>("first");
+    QTest::addColumn<QLineF>("third");
+    QTest::addColumn<QLineF>("last");
+    // PV of slot s is s on a 0..7500 scale, so y = 7508 - s.
+    QTest::newRow("zoom 4 paged") << 4 << 321 << 321 << 320 << QLineF(0, 7507, 38, 7506)
+                                  << QLineF(75, 7505, 112, 7504) << QLineF(11962, 7188, 12000, 7187);
+    QTest::newRow("zoom 1 live") << 1 << 241 << 241 << 60 << QLineF(0, 7327, 150, 7326)
+                                 << QLineF(300, 7325, 450, 7324) << QLineF(8850, 7268, 9000, 7267);
+    QTest::newRow("zoom 1 live with run-on") << 1 << 250 << 241 << 69 << QLineF(0, 7327, 150, 7326)
+                                             << QLineF(300, 7325, 450, 7324) << QLineF(10200, 7259, 10350, 7258);
+    QTest::newRow("zoom 1 paged, clipped at the right") << 1 << 321 << 321 << 81 << QLineF(0, 7327, 150, 7326)
+                                                        << QLineF(300, 7325, 450, 7324)
+                                                        << QLineF(12000, 7247, 12008, 7246.946667);
+}
+
+void TestTrendModel::curveSegments()
+{
+    QFETCH(int, zoom);
+    QFETCH(int, cursor);
+    QFETCH(int, pageSize);
+    QFETCH(int, segments);
+    QFETCH(QLineF, first);
+    QFETCH(QLineF, third);
+    QFETCH(QLineF, last);
+    TrendBuffer buffer;
+    for (int s = 0; s < kTrendSlots; ++s)
+        buffer.channelValue[TrendBuffer::PV][s] = float(s);
+    TrendPlot plot;
+    plotTrend(buffer, viewAt(zoom, cursor, pageSize), TrendScale{7500, 0}, plot);
+    QCOMPARE(plot.pv.size(), segments);
+    QCOMPARE(plot.sv.size(), segments);
+    QCOMPARE(plot.op.size(), segments);
+    QCOMPARE(plot.pv.first(), first);
+    QCOMPARE(plot.pv.at(2), third);
+    QVERIFY2(qAbs(plot.pv.last().x2() - last.x2()) < 1e-3 && qAbs(plot.pv.last().y2() - last.y2()) < 1e-3,
+             qPrintable(QStringLiteral("last segment ends at %1,%2").arg(plot.pv.last().x2()).arg(plot.pv.last().y2())));
+    QCOMPARE(plot.pv.last().p1(), last.p1());
+    // SV and OP at 0 lie on the bottom edge.
+    QCOMPARE(plot.sv.first().y1(), 7508.0);
+    QCOMPARE(plot.op.last().y2(), 7508.0);
+}
+
+void TestTrendModel::gapMarkerAndClipping()
+{
+    TrendBuffer buffer;
+    buffer.gapMark[200] = 200;
+    buffer.channelValue[TrendBuffer::PV].fill(3000.0f); // twice the scale: above the chart
+    buffer.channelValue[TrendBuffer::OP].fill(1.0f);    // 62.5 units: halves go to even
+    TrendPlot plot;
+    plotTrend(buffer, viewAt(1, 241, 241), TrendScale{}, plot);
+    QCOMPARE(plot.gapMarkers.size(), 1);
+    QCOMPARE(plot.gapMarkers[0], QLineF(2850, 0, 2850, kChartHeight));
+    QVERIFY(plot.pv.isEmpty()); // wholly off the chart
+    QCOMPARE(plot.op[0], QLineF(0, 7446, 150, 7446));
+    QCOMPARE(opY(120.0f), qint64(8));
+}
+
+void TestTrendModel::zoomLimits()
+{
+    TrendModel model(HistoryRing::Short, nullptr);
+    model.load();
+    QCOMPARE(model.view().zoomLevel, qint16(1));
+    QVERIFY(!model.enabling().zoomIn);
+    QVERIFY(model.enabling().zoomOut);
+    QVERIFY(!model.zoomIn());
+    const float steps[] = {75.0f, 50.0f, 37.5f};
+    const qint16 first[] = {120, 60, 0};
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(model.zoomOut());
+        QCOMPARE(model.view().sampleStep, steps[i]);
+        QCOMPARE(model.view().firstSlot, first[i]);
+        QVERIFY(model.enabling().zoomIn);
+    }
+    QVERIFY(!model.enabling().zoomOut);
+    QVERIFY(!model.zoomOut());
+    QCOMPARE(model.view().zoomLevel, qint16(4));
+    QVERIFY(model.zoomIn());
+    QVERIFY(model.enabling().zoomOut);
+}
+
+void TestTrendModel::pagingFromNewest1000()
+{
+    FakeHistory history;
+    history.addRun(1, 1000, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+
+    TrendCommandResult r = model.olderPage();
+    QCOMPARE(r.tick, TickRequest::Stop);
+    QVERIFY(r.pageLoaded);
+    QCOMPARE(model.view().pageEndId, 940);
+    QCOMPARE(model.view().pageSize, kPagedPageSize);
+    QCOMPARE(model.view().sampleCursor, kPagedPageSize);
+    QCOMPARE(int(pvAt(model, 1)), 620);
+    QCOMPARE(int(pvAt(model, 321)), 940);
+    QVERIFY(model.enabling().newer);
+
+    for (int page = 2; page <= 11; ++page)
+        QVERIFY(model.olderPage().pageLoaded);
+    QCOMPARE(model.view().pageEndId, 340);
+    const int loads = history.pageCalls.size();
+
+    r = model.olderPage(); // the twelfth: 1000 - 720 = 280 leaves no full page
+    QVERIFY(!r.pageLoaded);
+    QVERIFY(model.nav().olderBlocked);
+    QVERIFY(!model.enabling().older);
+    QCOMPARE(history.pageCalls.size(), loads);
+    QCOMPARE(model.view().pageEndId, 340);
+    QCOMPARE(int(pvAt(model, 321)), 340);
+
+    r = model.newerPage(); // back to the eleventh page
+    QVERIFY(r.pageLoaded);
+    QCOMPARE(r.tick, TickRequest::None);
+    QCOMPARE(model.nav().pagesBack, qint16(11));
+    QCOMPARE(model.view().pageEndId, 340);
+    QVERIFY(!model.nav().olderBlocked);
+    QVERIFY(model.enabling().older);
+}
+
+void TestTrendModel::pagingFromNewest350()
+{
+    FakeHistory history;
+    history.addRun(1, 350, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    const TrendCommandResult r = model.olderPage();
+    QCOMPARE(r.tick, TickRequest::Stop); // the display freezes on the live page
+    QVERIFY(!r.pageLoaded);
+    QVERIFY(model.nav().olderBlocked);
+    QCOMPARE(model.nav().pagesBack, qint16(1));
+    QCOMPARE(model.view().pageSize, kPagedPageSize);
+    QCOMPARE(model.view().sampleCursor, qint16(kLivePageSize));
+    // With PageSize 321 labels 7 and 8 come from the (empty) slots 251 and 261.
+    const auto labels = TrendGeometry::timeAxis(model.buffer(), model.view(), 1);
+    QCOMPARE(labels[7].time, 0.0);
+    QCOMPARE(labels[8].date, 0.0);
+
+    const TrendCommandResult back = model.newerPage();
+    QCOMPARE(back.tick, TickRequest::Restart);
+    QCOMPARE(model.nav().pagesBack, qint16(0));
+    QCOMPARE(model.view().pageSize, kLivePageSize);
+    QVERIFY(!model.enabling().newer);
+    // Back in the live view older pages may be asked for again.
+    QVERIFY(!model.nav().olderBlocked);
+    QVERIFY(model.enabling().older);
+}
+
+void TestTrendModel::pagingRoundTheWrap()
+{
+    FakeHistory history;
+    history.addRun(31, kRingSize, kStart); // full ring, newest id 30
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    QCOMPARE(model.view().newestId, 30);
+    QVERIFY(model.olderPage().pageLoaded);
+    QCOMPARE(model.view().pageEndId, kRingSize - 30);
+    QCOMPARE(int(pvAt(model, 321)), kRingSize - 30);
+    QCOMPARE(int(pvAt(model, 1)), kRingSize - 30 - 320);
+}
+
+void TestTrendModel::rulerSlot_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("slot");
+    // The slot drawn nearest the line: slot FirstSlot + 1 at x = 0.
+    QTest::newRow("1499 at zoom 1") << 1499 << 1 << 191;
+    QTest::newRow("left end at zoom 1") << -1 << 1 << 181;
+    QTest::newRow("9000 at zoom 1") << 9000 << 1 << 241;
+    QTest::newRow("9000 at zoom 4") << 9000 << 4 << 241;
+    QTest::newRow("right end at zoom 1") << 12001 << 1 << 261;
+    QTest::newRow("right end at zoom 4") << 12001 << 4 << 321;
+    QTest::newRow("half step rounds to even") << 75 << 1 << 181;
+    QTest::newRow("zoom 4, 18.75 rounds up") << 19 << 4 << 2;
+}
+
+void TestTrendModel::rulerSlot()
+{
+    QFETCH(int, position);
+    QFETCH(int, zoom);
+    QFETCH(int, slot);
+    QCOMPARE(int(TrendGeometry::rulerSlot(position, kZoomTable[zoom - 1].sampleStep, kZoomTable[zoom - 1].firstSlot)),
+             slot);
+}
+
+void TestTrendModel::rulerEndsTurnPages()
+{
+    FakeHistory history;
+    history.addRun(1, 2000, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    QCOMPARE(model.setRuler(true).tick, TickRequest::Stop);
+    TrendModel::RulerMove move = model.moveRuler(-1);
+    QVERIFY(move.command.pageLoaded);
+    QCOMPARE(model.nav().pagesBack, qint16(1));
+    QCOMPARE(move.slot, qint16(181));
+    QCOMPARE(model.rulerLine().colour, QColor(192, 0, 192));
+    move = model.moveRuler(12001);
+    QCOMPARE(move.command.tick, TickRequest::Restart);
+    QCOMPARE(model.nav().pagesBack, qint16(0));
+    // At the right end in the live view nothing is paged.
+    move = model.moveRuler(12001);
+    QVERIFY(!move.command.pageLoaded);
+}
+
+void TestTrendModel::rulerOffReturnsToLiveView()
+{
+    FakeHistory history;
+    history.addRun(1, 2000, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    model.setRuler(true);
+    model.olderPage();
+    model.olderPage();
+    history.addRun(2001, 5, kStart.addSecs(2000));
+    const TrendCommandResult r = model.setRuler(false);
+    QCOMPARE(r.tick, TickRequest::Restart);
+    QVERIFY(r.pageLoaded);
+    QCOMPARE(model.view().newestId, 2005);
+    QCOMPARE(model.view().pageEndId, 2005);
+    QCOMPARE(model.view().pageSize, kLivePageSize);
+    QCOMPARE(model.nav().pagesBack, qint16(0));
+    QVERIFY(!model.enabling().newer);
+    QVERIFY(!model.enabling().slider);
+    QCOMPARE(model.rulerLine().colour, QColor(0, 255, 0));
+}
+
+void TestTrendModel::yRangeEntries_data()
+{
+    QTest::addColumn<QString>("max");
+    QTest::addColumn<QString>("min");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("span");
+    QTest::addColumn<int>("bottom");
+    QTest::newRow("100 to 500") << "500" << "100" << true << 400 << 100;
+    QTest::newRow("history window: 800, hidden min 0") << "800" << "0" << true << 800 << 0;
+    QTest::newRow("max 12001") << "12001" << "0" << false << 0 << 0;
+    QTest::newRow("max 12000") << "12000" << "11900" << true << 100 << 11900;
+    QTest::newRow("min 11901") << "12000" << "11901" << false << 0 << 0;
+    QTest::newRow("min above max") << "100" << "200" << false << 0 << 0;
+    QTest::newRow("lowest range") << "-2300" << "-2400" << true << 100 << -2400;
+    QTest::newRow("max -2301") << "-2301" << "-2400" << false << 0 << 0;
+    QTest::newRow("min -2401") << "0" << "-2401" << false << 0 << 0;
+    QTest::newRow("negative max with min 0") << "-5" << "0" << false << 0 << 0;
+    QTest::newRow("equal: zero span") << "100" << "100" << true << 0 << 100;
+    QTest::newRow("halves to even") << "100.5" << "0.5" << true << 100 << 0;
+    QTest::newRow("numeric prefix") << "600abc" << " 1 00" << true << 500 << 100;
+    QTest::newRow("empty max reads 0") << "" << "0" << true << 0 << 0;
+    QTest::newRow("unrepresentable") << "1e400" << "0" << false << 0 << 0;
+}
+
+void TestTrendModel::yRangeEntries()
+{
+    QFETCH(QString, max);
+    QFETCH(QString, min);
+    QFETCH(bool, accepted);
+    QFETCH(int, span);
+    QFETCH(int, bottom);
+    const auto scale = trendScaleFromEntries(max, min);
+    QCOMPARE(scale.has_value(), accepted);
+    if (accepted) {
+        QCOMPARE(int(scale->span), span);
+        QCOMPARE(int(scale->bottom), bottom);
+    }
+}
+
+void TestTrendModel::liveSamplesStartNewPage()
+{
+    FakeHistory history;
+    history.addRun(1, 1000, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    const OleStamp now = OleTime::fromDateTime(kStart.addSecs(1000));
+    for (int n = 1; n <= 19; ++n) {
+        history.addRun(1000 + n, 1, kStart.addSecs(999 + n));
+        QVERIFY(!model.appendLiveSample(1.0f, 2.0f, 3.0f, now));
+        QCOMPARE(int(model.view().sampleCursor), 241 + n);
+    }
+    QCOMPARE(model.buffer().channelValue[TrendBuffer::SV][260], 3.0f);
+    history.addRun(1020, 1, kStart.addSecs(1019));
+    QVERIFY(model.appendLiveSample(42.0f, 5.0f, 43.0f, now)); // the twentieth
+    QCOMPARE(history.pageCalls.last().pageEndId, 1020);
+    QCOMPARE(model.view().sampleCursor, qint16(241));
+    QCOMPARE(pvAt(model, 241), 42.0f);
+    QCOMPARE(pvAt(model, 240), 1019.0f);
+    QCOMPARE(model.buffer().sampleTime[241], now.time);
+    QCOMPARE(pvAt(model, 242), 0.0f);
+}
+
+void TestTrendModel::zoomInWithFullRunOn()
+{
+    // Zoom 2 lets the run-on area take 40 samples; zooming in to 1 with 30
+    // already there must still start a new page at the next sample.
+    FakeHistory history;
+    history.addRun(1, 1000, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    model.zoomOut();
+    for (int n = 0; n < 30; ++n)
+        QVERIFY(!model.appendLiveSample(1.0f, 1.0f, 1.0f, {}));
+    QVERIFY(model.zoomIn());
+    QVERIFY(model.appendLiveSample(7.0f, 1.0f, 1.0f, {}));
+    QCOMPARE(model.view().sampleCursor, qint16(241));
+    QCOMPARE(pvAt(model, 241), 7.0f);
+}
+
+void TestTrendModel::timeJump_data()
+{
+    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("pageEnd");
+    QTest::addColumn<int>("pagesBack");
+    QTest::addColumn<int>("newerEnd"); // page end after one F6 (-1: live view)
+    QTest::addColumn<int>("olderEnd"); // page end after a following F7
+    // Full ring, newest id 1000.
+    QTest::newRow("on the page grid") << 700 << 700 << 5 << 760 << 700;
+    QTest::newRow("between grid pages") << 650 << 650 << 6 << 710 << 650;
+    QTest::newRow("newest sample") << 1000 << 1000 << 1 << -1 << 940;
+    QTest::newRow("before the wrap") << 65000 << 65000 << 25 << 65060 << 65000;
+    // Ids 1..321, like the oldest page F7 would allow; F7 is then blocked.
+    QTest::newRow("too close to id 1: first full page") << 100 << 321 << 12 << 381 << 381;
+}
+
+void TestTrendModel::timeJump()
+{
+    QFETCH(int, target);
+    QFETCH(int, pageEnd);
+    QFETCH(int, pagesBack);
+    QFETCH(int, newerEnd);
+    QFETCH(int, olderEnd);
+    FakeHistory history;
+    history.addRun(1001, kRingSize, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    const TrendCommandResult r = model.jumpToId(target);
+    QCOMPARE(r.tick, TickRequest::Stop);
+    QCOMPARE(model.view().pageEndId, pageEnd);
+    QCOMPARE(int(pvAt(model, 321)), pageEnd);
+    QCOMPARE(int(model.nav().pagesBack), pagesBack);
+    QVERIFY(model.enabling().newer && model.enabling().older);
+    const TrendCommandResult next = model.newerPage();
+    if (newerEnd < 0) {
+        QCOMPARE(next.tick, TickRequest::Restart);
+        QCOMPARE(model.view().pageSize, kLivePageSize);
+    } else {
+        QCOMPARE(model.view().pageEndId, newerEnd);
+    }
+    // Paging back from there follows the same grid.
+    model.olderPage();
+    QCOMPARE(model.view().pageEndId, olderEnd);
+}
+
+void TestTrendModel::unreadableHistory()
+{
+    TrendModel none(HistoryRing::Short, nullptr);
+    none.load();
+    QCOMPARE(filledSlots(none), 0);
+    QCOMPARE(none.view().newestId, 0);
+
+    FakeHistory history;
+    history.addRun(1, 500, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    history.pagesFail = true;
+    history.newest[0].reset(); // counter unreadable: the previous newest id stays
+    model.olderPage();
+    QCOMPARE(filledSlots(model), 0);
+    for (int s = 0; s < kTrendSlots; ++s)
+        QCOMPARE(int(model.buffer().gapMark[s]), 0);
+    model.newerPage();
+    QCOMPARE(model.view().newestId, 500);
+    QCOMPARE(model.view().pageEndId, 500);
+}
+
+QTEST_GUILESS_MAIN(TestTrendModel)
+#include "tst_trendmodel.moc"
