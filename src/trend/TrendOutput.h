@@ -1,0 +1,18 @@
+#pragma once
+#include <QImage>
+#include <QString>
+
+class QPrinter;
+class QWidget;
+
+// Printing and export of a trend window (F3): the window as the operator
+// sees it, as an image, onto a printer page, a PDF page or a PNG file.
+namespace TrendOutput {
+// The window holding `widget`, rendered at screen resolution.
+QImage capture(QWidget* widget);
+// Draws the image as large as fits on the printer's page.
+bool print(const QImage& image, QPrinter& printer);
+// By the path's suffix: ".pdf" gives a one-page landscape A4 PDF, anything
+// else a PNG.
+bool writeFile(const QImage& image, const QString& path);
+} // namespace TrendOutput

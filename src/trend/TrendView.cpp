@@ -1,0 +1,596 @@
+#include "TrendView.h"
+
+#include "BackgroundColour.h"
+#include "Rounding.h"
+#include "StateColours.h"
+#include "StationClock.h"
+#include "TrendChart.h"
+#include "TrendGeometry.h"
+#include "TrendLog.h"
+#include "TrendOutput.h"
+
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+const QString kRulerOffCaption = QStringLiteral("F4 标尺");
+const QString kRulerOnCaption = QStringLiteral("F4 复原");
+
+QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+void setTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+QPushButton* makeButton(const QString& name, const QString& text, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+} // namespace
+
+TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale& scale, QWidget* parent)
+    : QWidget(parent)
+    , style_(style)
+    , model_(style.ring, source)
+    , scale_(scale)
+{
+    setObjectName(QStringLiteral("trendView"));
+
+    auto* top = new QHBoxLayout;
+    for (int i = 0; i < 3; ++i) {
+        static const char* const names[] = {"PV", "OP", "SV"};
+        legend_[i] = makeLabel(QStringLiteral("Label8_%1").arg(i), QString::fromLatin1(names[i]), this);
+        QFont bold = legend_[i]->font();
+        bold.setBold(true);
+        legend_[i]->setFont(bold);
+        top->addWidget(legend_[i]);
+    }
+    setTextColour(legend_[0], style_.pv);
+    setTextColour(legend_[1], style_.op);
+    setTextColour(legend_[2], style_.sv);
+    top->addStretch(1);
+    clockDate_ = makeLabel(QStringLiteral("Label2_9"), QString(), this);
+    clockTime_ = makeLabel(QStringLiteral("Label2_10"), QString(), this);
+    for (QLabel* clock : {clockDate_, clockTime_}) {
+        clock->setAlignment(Qt::AlignCenter);
+        clock->setMinimumWidth(clock->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00")) + 12);
+        clock->setFrameShape(QFrame::Panel);
+        clock->setFrameShadow(QFrame::Sunken);
+        setBackgroundColour(clock, StateColour::clock());
+        top->addWidget(clock);
+    }
+
+    buildChartArea();
+    buildFunctionFrame();
+
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(4, 4, 4, 4);
+    main->setSpacing(4);
+    main->addLayout(top);
+    main->addWidget(area_, 1);
+    main->addWidget(functionFrame_);
+
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setObjectName(QStringLiteral("Timer2"));
+    redrawTimer_->setInterval(1000);
+    connect(redrawTimer_, &QTimer::timeout, this, &TrendView::redrawTrend);
+    clockTimer_ = new QTimer(this);
+    clockTimer_->setObjectName(QStringLiteral("Timer3"));
+    clockTimer_->setInterval(1000);
+    connect(clockTimer_, &QTimer::timeout, this, [this] {
+        if (!model_.nav().rulerOn)
+            showClock();
+    });
+
+    syncControls();
+}
+
+TrendView::~TrendView()
+{
+    // The print dialog refers to printer_, which goes before the children do.
+    qDeleteAll(findChildren<QDialog*>(Qt::FindDirectChildrenOnly));
+}
+
+void TrendView::buildChartArea()
+{
+    area_ = new QWidget(this);
+    area_->setObjectName(QStringLiteral("trendArea"));
+    area_->installEventFilter(this);
+
+    frame_ = new QFrame(area_);
+    frame_->setObjectName(QStringLiteral("pt0"));
+    frame_->setFrameShape(QFrame::Box);
+    frame_->setLineWidth(1);
+    auto* frameLayout = new QVBoxLayout(frame_);
+    frameLayout->setContentsMargins(0, 0, 0, 0);
+    chart_ = new TrendChart(style_, model_, scale_, frame_);
+    frameLayout->addWidget(chart_);
+
+    static const char* const opTexts[] = {"0", "20", "40", "60", "80", "100", "120"};
+    for (int i = 0; i < TrendGeometry::kValueLabels; ++i) {
+        valueLabels_[i] = makeLabel(QStringLiteral("Label5_%1").arg(i), QString(), area_);
+        valueLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        valueLabels_[i]->installEventFilter(this);
+        valueLabels_[i]->setToolTip(QStringLiteral("双击修改Y范围"));
+        opLabels_[i] = makeLabel(QStringLiteral("Label6_%1").arg(i), QString::fromLatin1(opTexts[i]), area_);
+        opLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setTextColour(opLabels_[i], QColor(0, 0, 255));
+    }
+    for (int j = 0; j < TrendGeometry::kTimeLabels; ++j) {
+        timeLabels_[j] = makeLabel(QStringLiteral("Label4_%1").arg(j), QString(), area_);
+        dateLabels_[j] = makeLabel(QStringLiteral("Label7_%1").arg(j), QString(), area_);
+        timeLabels_[j]->setAlignment(Qt::AlignCenter);
+        dateLabels_[j]->setAlignment(Qt::AlignCenter);
+    }
+
+    slider_ = new QSlider(Qt::Horizontal, area_);
+    slider_->setObjectName(QStringLiteral("hc"));
+    slider_->setRange(TrendGeometry::kRulerMin, TrendGeometry::kRulerMax);
+    slider_->setValue(0);
+    connect(slider_, &QSlider::valueChanged, this, &TrendView::rulerMoved);
+
+    const QFontMetrics fm(font());
+    area_->setMinimumSize(fm.horizontalAdvance(QStringLiteral("-00000 120")) + 300, 3 * fm.height() + 200);
+}
+
+void TrendView::buildFunctionFrame()
+{
+    functionFrame_ = new QGroupBox(QStringLiteral("功能"), this);
+    functionFrame_->setObjectName(QStringLiteral("functionFrame"));
+    functionLayout_ = new QHBoxLayout(functionFrame_);
+
+    zoomOut_ = makeButton(QStringLiteral("Command4"), QStringLiteral("F1 缩小"), functionFrame_);
+    zoomIn_ = makeButton(QStringLiteral("Command3"), QStringLiteral("F2 放大"), functionFrame_);
+    print_ = makeButton(QStringLiteral("Command2"), QStringLiteral("F3 打印"), functionFrame_);
+    ruler_ = makeButton(QStringLiteral("Command5"), kRulerOffCaption, functionFrame_);
+    select_ = makeButton(QStringLiteral("Command6"), QStringLiteral("F5 选择"), functionFrame_);
+    newer_ = makeButton(QStringLiteral("Command7"), QStringLiteral("F6 左移"), functionFrame_);
+    older_ = makeButton(QStringLiteral("Command8"), QStringLiteral("F7 右移"), functionFrame_);
+    for (QPushButton* b : {zoomOut_, zoomIn_, print_, ruler_, select_, newer_, older_})
+        functionLayout_->addWidget(b);
+    connect(zoomOut_, &QPushButton::clicked, this, &TrendView::zoomOutClicked);
+    connect(zoomIn_, &QPushButton::clicked, this, &TrendView::zoomInClicked);
+    connect(print_, &QPushButton::clicked, this, &TrendView::printClicked);
+    connect(ruler_, &QPushButton::clicked, this, &TrendView::rulerClicked);
+    connect(select_, &QPushButton::clicked, this, &TrendView::selectClicked);
+    connect(newer_, &QPushButton::clicked, this, &TrendView::newerClicked);
+    connect(older_, &QPushButton::clicked, this, &TrendView::olderClicked);
+
+    functionLayout_->addStretch(1);
+
+    // The Y-range editor, hidden until a scale label is double-clicked.
+    yMaxCaption_ = makeLabel(QStringLiteral("Label9"), QStringLiteral("Y最大"), functionFrame_);
+    yMax_ = new QLineEdit(functionFrame_);
+    yMax_->setObjectName(QStringLiteral("YKD"));
+    yMinCaption_ = makeLabel(QStringLiteral("Label10"), QStringLiteral("Y最小"), functionFrame_);
+    yMin_ = new QLineEdit(QStringLiteral("0"), functionFrame_);
+    yMin_->setObjectName(QStringLiteral("YKD1"));
+    applyY_ = makeButton(QStringLiteral("Command26"), QStringLiteral("修改Y"), functionFrame_);
+    const int boxWidth = yMax_->fontMetrics().horizontalAdvance(QStringLiteral("-000000")) + 12;
+    for (QLineEdit* box : {yMax_, yMin_})
+        box->setFixedWidth(boxWidth);
+    for (QWidget* w : std::initializer_list<QWidget*>{yMaxCaption_, yMax_, yMinCaption_, yMin_, applyY_}) {
+        functionLayout_->addWidget(w);
+        w->hide();
+    }
+    connect(applyY_, &QPushButton::clicked, this, &TrendView::applyYRange);
+}
+
+void TrendView::addFunctionButton(QPushButton* button)
+{
+    if (!button)
+        return;
+    // Host buttons go after the seven trend commands, before the Y editor.
+    const int at = functionLayout_->indexOf(older_) + 1;
+    int hostButtons = 0;
+    for (int i = at; i < functionLayout_->count(); ++i) {
+        if (functionLayout_->itemAt(i)->spacerItem())
+            break;
+        ++hostButtons;
+    }
+    functionLayout_->insertWidget(at + hostButtons, button);
+}
+
+void TrendView::layoutChartArea()
+{
+    const QFontMetrics fm(area_->font());
+    const int lineHeight = fm.height() + 2;
+    const int valueWidth = fm.horizontalAdvance(QStringLiteral("-00000")) + 6;
+    const int opWidth = fm.horizontalAdvance(QStringLiteral("120")) + 10;
+    const int labelWidth =
+        qMax(fm.horizontalAdvance(QStringLiteral("0000-00-00")), fm.horizontalAdvance(QStringLiteral("00:00:00"))) + 8;
+    const int sliderHeight = slider_->sizeHint().height();
+
+    const int left = valueWidth + opWidth;
+    const int top = lineHeight / 2;
+    const int right = labelWidth / 2;
+    const int bottom = 2 * lineHeight + sliderHeight + 6;
+    const QRect frameRect(left, top, qMax(20, area_->width() - left - right),
+                          qMax(20, area_->height() - top - bottom));
+    frame_->setGeometry(frameRect);
+    const QRect chartRect = frameRect.adjusted(1, 1, -1, -1);
+
+    for (int i = 0; i < TrendGeometry::kValueLabels; ++i) {
+        const double chartY = TrendGeometry::kChartHeight - i * (TrendGeometry::kScaleHeight / 6.0);
+        const int y = chartRect.top() + qRound(TrendChart::toDevice({0.0, chartY}, chartRect.size()).y());
+        valueLabels_[i]->setGeometry(0, y - lineHeight / 2, valueWidth - 4, lineHeight);
+        opLabels_[i]->setGeometry(valueWidth, y - lineHeight / 2, opWidth - 6, lineHeight);
+    }
+    const int labelTop = frameRect.bottom() + 3;
+    for (int j = 0; j < TrendGeometry::kTimeLabels; ++j) {
+        const double chartX = TrendGeometry::kLabelSpacing * j;
+        const int x = chartRect.left() + qRound(TrendChart::toDevice({chartX, 0.0}, chartRect.size()).x());
+        timeLabels_[j]->setGeometry(x - labelWidth / 2, labelTop, labelWidth, lineHeight);
+        dateLabels_[j]->setGeometry(x - labelWidth / 2, labelTop + lineHeight, labelWidth, lineHeight);
+    }
+    slider_->setGeometry(chartRect.left(), labelTop + 2 * lineHeight + 2, chartRect.width(), sliderHeight);
+}
+
+bool TrendView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == area_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        layoutChartArea();
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        for (QLabel* label : valueLabels_) {
+            if (watched == label) {
+                openYEditor();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TrendView::load()
+{
+    model_.load();
+    {
+        const QSignalBlocker blocker(slider_);
+        slider_->setValue(0);
+    }
+    slider_->setFocusPolicy(Qt::ClickFocus);
+    ruler_->setText(kRulerOffCaption);
+    setSliderSteps();
+    syncControls();
+    updateYAxisLabels();
+    showPageClock();
+    redrawTrend();
+    redrawTimer_->start();
+    clockTimer_->start();
+}
+
+void TrendView::syncControls()
+{
+    const TrendEnabling& e = model_.enabling();
+    zoomIn_->setEnabled(e.zoomIn);
+    zoomOut_->setEnabled(e.zoomOut);
+    newer_->setEnabled(e.newer);
+    older_->setEnabled(e.older);
+    slider_->setEnabled(e.slider);
+}
+
+void TrendView::setSliderSteps()
+{
+    // One slider step moves the ruler by one sample.
+    const int step = roundHalfEven(model_.view().sampleStep);
+    slider_->setSingleStep(step);
+    slider_->setPageStep(step);
+}
+
+void TrendView::showPageClock()
+{
+    // After a page load the clock shows the first plotted sample until the
+    // clock timer takes over again.
+    const int slot = model_.view().firstSlot + TrendGeometry::kSlotAtOrigin;
+    clockDate_->setText(OleTime::dateText(model_.buffer().sampleDate[slot]));
+    clockTime_->setText(OleTime::timeText(model_.buffer().sampleTime[slot]));
+}
+
+void TrendView::showClock()
+{
+    const OleStamp now = StationClock::nowStamp();
+    clockDate_->setText(OleTime::dateText(now.date));
+    clockTime_->setText(OleTime::timeText(now.time));
+}
+
+void TrendView::redrawTrend()
+{
+    const auto labels = TrendGeometry::timeAxis(model_.buffer(), model_.view(), style_.extrapolationFactor);
+    for (int j = 0; j < TrendGeometry::kTimeLabels; ++j) {
+        timeLabels_[j]->setText(OleTime::timeText(labels[j].time));
+        dateLabels_[j]->setText(OleTime::dateText(labels[j].date));
+    }
+    chart_->update();
+}
+
+void TrendView::apply(const TrendCommandResult& result)
+{
+    if (result.pageLoaded)
+        showPageClock();
+    syncControls();
+    if (result.tick == TickRequest::Stop)
+        emit displayTickStopRequested();
+    else if (result.tick == TickRequest::Restart)
+        emit displayTickRestartRequested();
+}
+
+void TrendView::appendLiveSample(float pv, float op, float sv)
+{
+    if (model_.appendLiveSample(pv, op, sv, StationClock::nowStamp()))
+        showPageClock();
+    redrawTrend();
+}
+
+void TrendView::updateYAxisLabels()
+{
+    const auto values = TrendGeometry::yAxisValues(scale_);
+    for (int i = 0; i < TrendGeometry::kValueLabels; ++i)
+        valueLabels_[i]->setText(QString::number(values[i]));
+}
+
+void TrendView::restoreReadoutColours()
+{
+    if (model_.nav().rulerOn)
+        return;
+    setBackgroundColour(clockDate_, StateColour::clock());
+    setBackgroundColour(clockTime_, StateColour::clock());
+}
+
+bool TrendView::rulerOn() const { return model_.nav().rulerOn; }
+
+bool TrendView::handleKey(int key)
+{
+    switch (key) {
+    case Qt::Key_F2:
+        if (model_.view().zoomLevel > 1)
+            zoomInClicked();
+        return true;
+    case Qt::Key_F1:
+        if (model_.view().zoomLevel < 4)
+            zoomOutClicked();
+        return true;
+    case Qt::Key_F6:
+        if (model_.nav().pagesBack > 0)
+            newerClicked();
+        return true;
+    case Qt::Key_F7:
+        if (!model_.nav().olderBlocked)
+            olderClicked();
+        return true;
+    case Qt::Key_F4:
+        rulerClicked();
+        return true;
+    case Qt::Key_F3:
+        if (!style_.printKey)
+            return false;
+        printClicked();
+        return true;
+    case Qt::Key_F5:
+        selectClicked();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TrendView::zoomInClicked()
+{
+    if (!model_.zoomIn())
+        return;
+    setSliderSteps();
+    syncControls();
+    redrawTrend();
+}
+
+void TrendView::zoomOutClicked()
+{
+    if (!model_.zoomOut())
+        return;
+    setSliderSteps();
+    syncControls();
+    redrawTrend();
+}
+
+void TrendView::olderClicked()
+{
+    apply(model_.olderPage());
+    redrawTrend();
+}
+
+void TrendView::newerClicked()
+{
+    apply(model_.newerPage());
+    redrawTrend();
+}
+
+void TrendView::rulerClicked()
+{
+    const bool on = !model_.nav().rulerOn;
+    {
+        const QSignalBlocker blocker(slider_);
+        slider_->setValue(0);
+    }
+    const TrendCommandResult result = model_.setRuler(on);
+    if (on) {
+        slider_->setFocusPolicy(Qt::StrongFocus);
+        syncControls();
+        slider_->setFocus();
+        ruler_->setText(kRulerOnCaption);
+    } else {
+        slider_->setFocusPolicy(Qt::ClickFocus);
+        syncControls();
+        ruler_->setFocus();
+        ruler_->setText(kRulerOffCaption);
+    }
+    apply(result);
+    if (!on)
+        restoreReadoutColours();
+    emit rulerActiveChanged(on);
+    redrawTrend();
+}
+
+void TrendView::rulerMoved(int position)
+{
+    const TrendModel::RulerMove move = model_.moveRuler(position);
+    apply(move.command);
+    const TrendBuffer& b = model_.buffer();
+    clockDate_->setText(OleTime::dateText(b.sampleDate[move.slot]));
+    clockTime_->setText(OleTime::timeText(b.sampleTime[move.slot]));
+    setBackgroundColour(clockDate_, StateColour::readout());
+    setBackgroundColour(clockTime_, StateColour::readout());
+    emit rulerReadout(b.channelValue[TrendBuffer::PV][move.slot], b.channelValue[TrendBuffer::OP][move.slot],
+                      b.channelValue[TrendBuffer::SV][move.slot]);
+    if (move.command.pageLoaded)
+        redrawTrend();
+    else
+        chart_->update();
+}
+
+void TrendView::openYEditor()
+{
+    // The boxes keep whatever they hold.
+    yMaxCaption_->show();
+    yMax_->show();
+    if (style_.yMinBoxShown) {
+        yMinCaption_->show();
+        yMin_->show();
+    }
+    applyY_->show();
+}
+
+void TrendView::applyYRange()
+{
+    const auto scale = trendScaleFromEntries(yMax_->text(), yMin_->text());
+    if (!scale)
+        return; // refused silently; the editor stays open
+    scale_ = *scale;
+    for (QWidget* w : std::initializer_list<QWidget*>{yMaxCaption_, yMax_, yMinCaption_, yMin_, applyY_})
+        w->hide();
+    // The axis follows at once: the display tick that would relabel it is
+    // stopped while a page or the ruler is shown.
+    updateYAxisLabels();
+    redrawTrend();
+}
+
+QImage TrendView::renderToImage() { return TrendOutput::capture(this); }
+
+bool TrendView::exportToFile(const QString& path) { return TrendOutput::writeFile(renderToImage(), path); }
+
+void TrendView::printClicked()
+{
+    if (!style_.printKey)
+        return;
+    // The page shows the window as it was when F3 was pressed.
+    printImage_ = renderToImage();
+    if (printDialog_) {
+        printDialog_->raise();
+        printDialog_->activateWindow();
+        return;
+    }
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("printDialog"));
+    dialog->setWindowTitle(QStringLiteral("打印"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(dialog);
+    auto* toPrinter = makeButton(QStringLiteral("printToPrinter"), QStringLiteral("打印..."), dialog);
+    auto* toPdf = makeButton(QStringLiteral("printToPdf"), QStringLiteral("保存为PDF..."), dialog);
+    auto* toPng = makeButton(QStringLiteral("printToPng"), QStringLiteral("保存为PNG..."), dialog);
+    auto* cancel = makeButton(QStringLiteral("printCancel"), QStringLiteral("取消"), dialog);
+    for (QPushButton* b : {toPrinter, toPdf, toPng, cancel})
+        layout->addWidget(b);
+    connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    connect(toPrinter, &QPushButton::clicked, this, [this, dialog] {
+        dialog->accept();
+        if (!printer_)
+            printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        auto* printDialog = new QPrintDialog(printer_.get(), this);
+        printDialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(printDialog, &QDialog::accepted, this, [this] { TrendOutput::print(printImage_, *printer_); });
+        printDialog->open();
+    });
+    auto saveAs = [this, dialog](const QString& filter, const QString& suffix) {
+        dialog->accept();
+        auto* files = new QFileDialog(this, QStringLiteral("保存"), QString(), filter);
+        files->setAttribute(Qt::WA_DeleteOnClose);
+        files->setAcceptMode(QFileDialog::AcceptSave);
+        files->setDefaultSuffix(suffix);
+        connect(files, &QFileDialog::fileSelected, this,
+                [this](const QString& path) { TrendOutput::writeFile(printImage_, path); });
+        files->open();
+    };
+    connect(toPdf, &QPushButton::clicked, this, [saveAs] { saveAs(QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf")); });
+    connect(toPng, &QPushButton::clicked, this, [saveAs] { saveAs(QStringLiteral("PNG (*.png)"), QStringLiteral("png")); });
+    printDialog_ = dialog;
+    dialog->show();
+}
+
+void TrendView::selectClicked()
+{
+    if (selectDialog_) {
+        selectDialog_->raise();
+        selectDialog_->activateWindow();
+        return;
+    }
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("selectDialog"));
+    dialog->setWindowTitle(QStringLiteral("选择"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(dialog);
+    auto* when = new QDateTimeEdit(StationClock::now(), dialog);
+    when->setObjectName(QStringLiteral("selectTime"));
+    when->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    when->setCalendarPopup(true);
+    layout->addWidget(when);
+    auto* buttons = new QDialogButtonBox(dialog);
+    auto* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("selectOk"));
+    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this, when] { jumpToTime(when->dateTime()); });
+    selectDialog_ = dialog;
+    dialog->show();
+}
+
+bool TrendView::jumpToTime(const QDateTime& when)
+{
+    HistorySource* source = model_.source();
+    if (!source || !when.isValid())
+        return false;
+    const OleStamp stamp = OleTime::fromDateTime(when);
+    const auto id = source->idNearest(style_.ring, stamp.date, stamp.time);
+    if (!id) {
+        qCDebug(lcTrend) << "no stored sample near" << when;
+        return false;
+    }
+    apply(model_.jumpToId(*id));
+    redrawTrend();
+    return true;
+}
