@@ -1,13 +1,21 @@
 #pragma once
 #include "HistoryTypes.h"
 
+#include <QList>
+#include <QSqlDatabase>
 #include <QString>
 
 // One connection to the station database (SQLite through Qt SQL). The
 // recorder, the main window and the history window each own one, under their
-// own connection name.
+// own connection name (which must be unique while the store is open).
+// Everything runs on the thread that opened it.
 class HistoryStore final : public HistorySource {
 public:
+    // How long a statement waits for another process's lock before it fails.
+    // Kept short: the store is used from the GUI thread, and the recorder
+    // keeps samples in memory rather than wait.
+    static constexpr int kBusyTimeoutMs = 50;
+
     explicit HistoryStore(const QString& connectionName);
     ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
@@ -15,11 +23,17 @@ public:
 
     // Opens the file; a missing file (and folder) is created with the three
     // tables, the id indexes and the counter row (0, 0, 0, 0). An existing
-    // file's tables are never altered.
+    // file's tables are never altered (an existing file without any table,
+    // such as an empty file, gets the three tables). Journal mode WAL,
+    // synchronous FULL. Closes a connection this store had open before.
     bool open(const QString& path, QString* error = nullptr);
     void close();
     bool isOpen() const;
+    QString path() const { return path_; }
+    // Whether the last successful open() created the tables.
+    bool createdSchema() const { return createdSchema_; }
 
+    // "select * from  sl_void", first row.
     std::optional<HistoryCounters> readCounters();
     std::optional<qint32> newestId(HistoryRing ring) override;
 
@@ -28,16 +42,31 @@ public:
     // transaction: the counter never names a row that was not written.
     bool writeSample(HistoryRing ring, qint32 id, const OleStamp& stamp, const std::array<float, 4>& values,
                      QString* error = nullptr);
+    // The same for a run of samples, in order, in one transaction; the
+    // counter ends at the last row's id. Nothing is written on failure.
+    bool writeSamples(HistoryRing ring, const QList<HistoryRow>& rows, QString* error = nullptr);
 
     // The page query text, bounds written ascending in the no-wrap case.
     static QString pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize);
+    // At most `pageSize` rows of pageQuery(), in its order.
     std::optional<QVector<HistoryRow>> loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize) override;
+    std::optional<qint32> idNearest(HistoryRing ring, double date, double time) override;
+
+    // The recorder's row lookup, "select * from  pv_data where w_id=" + id.
+    static QString sampleQuery(HistoryRing ring, qint32 id);
 
     QString lastError() const { return lastError_; }
 
 private:
+    bool fail(const QString& message, QString* error);
+    bool createSchema(QString* error);
+
     QString connectionName_;
+    QString path_;
     QString lastError_;
+    QSqlDatabase db_; // reset before the connection is removed
+    bool added_ = false;
+    bool createdSchema_ = false;
 };
 
 // Rdatabj.db in the user's application data folder.

@@ -1,0 +1,356 @@
+#include "HistoryStore.h"
+#include "RecordLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QVariant>
+
+namespace {
+
+struct RingTable {
+    const char* table;   // as the writer names it
+    const char* idColumn;
+    const char* counter;  // sl_void columns holding the newest id
+    const char* counter2;
+};
+
+const RingTable& tableOf(HistoryRing ring)
+{
+    static const RingTable shortRing{"pv_data", "w_id", "w_last", "w_last2"};
+    static const RingTable longRing{"lpv_wdjl", "lw_id", "lw_last", "lw_last2"};
+    return ring == HistoryRing::Short ? shortRing : longRing;
+}
+
+// Column order is what the readers address by position: id, date, time, PV, OP, SV, aux.
+const char* const kSchema[] = {
+    "create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)",
+    "create table lpv_wdjl (lw_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)",
+    "create table sl_void (w_last INTEGER, w_last2 INTEGER, lw_last INTEGER, lw_last2 INTEGER)",
+    "insert into sl_void (w_last, w_last2, lw_last, lw_last2) values (0, 0, 0, 0)",
+    "create index pv_data_w_id on pv_data (w_id)",
+    "create index lpv_wdjl_lw_id on lpv_wdjl (lw_id)",
+};
+
+QString errorText(const QSqlError& e)
+{
+    QString text = e.text();
+    if (!e.nativeErrorCode().isEmpty())
+        text += QStringLiteral(" [%1]").arg(e.nativeErrorCode());
+    return text;
+}
+
+HistoryRow rowFrom(const QSqlQuery& q)
+{
+    HistoryRow r;
+    r.id = q.value(0).toInt();
+    r.date = q.value(1).toDouble();
+    r.time = q.value(2).toDouble();
+    r.pv = q.value(3).toFloat();
+    r.op = q.value(4).toFloat();
+    r.sv = q.value(5).toFloat();
+    r.aux = q.value(6).toFloat();
+    return r;
+}
+
+} // namespace
+
+HistoryStore::HistoryStore(const QString& connectionName)
+    : connectionName_(connectionName)
+{
+}
+
+HistoryStore::~HistoryStore() { close(); }
+
+bool HistoryStore::fail(const QString& message, QString* error)
+{
+    lastError_ = message;
+    if (error)
+        *error = message;
+    return false;
+}
+
+bool HistoryStore::open(const QString& path, QString* error)
+{
+    close();
+    createdSchema_ = false;
+    path_ = path;
+
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        if (!QDir().mkpath(info.absolutePath()))
+            return fail(QStringLiteral("cannot create folder %1").arg(info.absolutePath()), error);
+        // Log and shared-memory files without their database belong to a
+        // deleted file that other connections may still have open; a new file
+        // must not share them with it.
+        for (const char* suffix : {"-wal", "-shm", "-journal"})
+            QFile::remove(path + QLatin1String(suffix));
+    }
+
+    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    added_ = true;
+    db_.setDatabaseName(path);
+    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!db_.open()) {
+        const QString message = errorText(db_.lastError());
+        close();
+        return fail(message, error);
+    }
+
+    int tables = -1;
+    QString message;
+    {
+        QSqlQuery q(db_);
+        if (q.exec(QStringLiteral("select count(*) from sqlite_master where type='table'")) && q.next())
+            tables = q.value(0).toInt();
+        else
+            message = errorText(q.lastError());
+    }
+    if (tables < 0) {
+        close();
+        return fail(QStringLiteral("%1 is not a usable database: %2").arg(path, message), error);
+    }
+    {
+        // Both may fail on a read-only file; reading still works then.
+        QSqlQuery q(db_);
+        if (!q.exec(QStringLiteral("pragma journal_mode=WAL")) || !q.next()
+            || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            qCInfo(lcRecord) << "journal mode WAL not set on" << path << errorText(q.lastError());
+        if (!q.exec(QStringLiteral("pragma synchronous=FULL")))
+            qCInfo(lcRecord) << "synchronous FULL not set on" << path << errorText(q.lastError());
+    }
+    if (tables == 0 && !createSchema(error)) {
+        close();
+        return false;
+    }
+    lastError_.clear();
+    return true;
+}
+
+bool HistoryStore::createSchema(QString* error)
+{
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("begin immediate")))
+        return fail(errorText(q.lastError()), error);
+    // Another process may have created the tables since we looked.
+    bool ok = q.exec(QStringLiteral("select count(*) from sqlite_master where type='table'")) && q.next();
+    const bool blank = ok && q.value(0).toInt() == 0;
+    q.finish();
+    for (const char* sql : kSchema) {
+        if (!ok || !blank)
+            break;
+        ok = q.exec(QLatin1String(sql));
+    }
+    const QString message = ok ? QString() : errorText(q.lastError());
+    if (ok && q.exec(QStringLiteral("commit"))) {
+        createdSchema_ = blank;
+        if (blank)
+            qCInfo(lcRecord) << "created history database" << path_;
+        return true;
+    }
+    const QString commitMessage = message.isEmpty() ? errorText(q.lastError()) : message;
+    q.exec(QStringLiteral("rollback"));
+    return fail(commitMessage, error);
+}
+
+void HistoryStore::close()
+{
+    if (!added_)
+        return;
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName_);
+    added_ = false;
+}
+
+bool HistoryStore::isOpen() const { return added_ && db_.isOpen(); }
+
+std::optional<HistoryCounters> HistoryStore::readCounters()
+{
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("select * from  sl_void"))) {
+        lastError_ = errorText(q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next()) {
+        lastError_ = QStringLiteral("sl_void has no row");
+        return std::nullopt;
+    }
+    HistoryCounters c;
+    c.shortLast = q.value(0).toInt();
+    c.shortLast2 = q.value(1).toInt();
+    c.longLast = q.value(2).toInt();
+    c.longLast2 = q.value(3).toInt();
+    return c;
+}
+
+std::optional<qint32> HistoryStore::newestId(HistoryRing ring)
+{
+    const auto c = readCounters();
+    if (!c)
+        return std::nullopt;
+    return ring == HistoryRing::Short ? c->shortLast : c->longLast;
+}
+
+QString HistoryStore::sampleQuery(HistoryRing ring, qint32 id)
+{
+    return ring == HistoryRing::Short ? QStringLiteral("select * from  pv_data where w_id=") + QString::number(id)
+                                      : QStringLiteral("select * from  Lpv_wdjl   Where lw_id = ") + QString::number(id);
+}
+
+bool HistoryStore::writeSample(HistoryRing ring, qint32 id, const OleStamp& stamp, const std::array<float, 4>& values,
+                               QString* error)
+{
+    HistoryRow row;
+    row.id = id;
+    row.date = stamp.date;
+    row.time = stamp.time;
+    row.pv = values[0];
+    row.op = values[1];
+    row.sv = values[2];
+    row.aux = values[3];
+    return writeSamples(ring, {row}, error);
+}
+
+bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows, QString* error)
+{
+    if (rows.isEmpty())
+        return true;
+    if (!isOpen())
+        return fail(QStringLiteral("database not open"), error);
+    const RingTable& t = tableOf(ring);
+
+    QSqlQuery tx(db_);
+    // Take the write lock up front: a deferred transaction that reads first
+    // can fail on the upgrade without waiting for the lock.
+    if (!tx.exec(QStringLiteral("begin immediate")))
+        return fail(errorText(tx.lastError()), error);
+
+    QString message;
+    {
+        QSqlQuery find(db_);
+        find.setForwardOnly(true);
+        QSqlQuery update(db_);
+        QSqlQuery insert(db_);
+        QSqlQuery counter(db_);
+        bool ok = update.prepare(QStringLiteral("update %1 set w_date=?, w_time=?, w_pv=?, w_op=?, w_sv=?, w_aux=? "
+                                                "where %2=?")
+                                     .arg(QLatin1String(t.table), QLatin1String(t.idColumn)))
+            && insert.prepare(QStringLiteral("insert into %1 (%2, w_date, w_time, w_pv, w_op, w_sv, w_aux) "
+                                             "values (?, ?, ?, ?, ?, ?, ?)")
+                                  .arg(QLatin1String(t.table), QLatin1String(t.idColumn)));
+        if (!ok)
+            message = errorText((update.lastError().isValid() ? update : insert).lastError());
+
+        for (const HistoryRow& r : rows) {
+            if (!ok)
+                break;
+            if (!find.exec(sampleQuery(ring, r.id))) {
+                message = errorText(find.lastError());
+                ok = false;
+                break;
+            }
+            const bool found = find.next() && !find.value(0).isNull();
+            find.finish();
+            QSqlQuery& q = found ? update : insert;
+            const QVariantList values{r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)};
+            int i = 0;
+            if (!found)
+                q.bindValue(i++, r.id);
+            for (const QVariant& v : values)
+                q.bindValue(i++, v);
+            if (found)
+                q.bindValue(i++, r.id);
+            if (!q.exec()) {
+                message = errorText(q.lastError());
+                ok = false;
+            }
+        }
+
+        const qint32 last = rows.last().id;
+        if (ok) {
+            ok = counter.exec(QStringLiteral("update sl_void set %1=%3, %2=%3")
+                                  .arg(QLatin1String(t.counter), QLatin1String(t.counter2), QString::number(last)));
+            // The counter table must hold one row; put it back if someone emptied it.
+            if (ok && counter.numRowsAffected() == 0) {
+                const QString shortId = ring == HistoryRing::Short ? QString::number(last) : QStringLiteral("0");
+                const QString longId = ring == HistoryRing::Long ? QString::number(last) : QStringLiteral("0");
+                ok = counter.exec(QStringLiteral("insert into sl_void (w_last, w_last2, lw_last, lw_last2) "
+                                                 "values (%1, %1, %2, %2)")
+                                      .arg(shortId, longId));
+            }
+            if (!ok)
+                message = errorText(counter.lastError());
+        }
+    }
+
+    if (message.isEmpty() && tx.exec(QStringLiteral("commit")))
+        return true;
+    if (message.isEmpty())
+        message = errorText(tx.lastError());
+    tx.exec(QStringLiteral("rollback"));
+    return fail(message, error);
+}
+
+QString HistoryStore::pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
+{
+    const RingTable& t = tableOf(ring);
+    const QString head = QStringLiteral("select * from  %1 where %2 ").arg(QLatin1String(t.table), QLatin1String(t.idColumn));
+    if (pageEndId >= pageSize) {
+        const qint32 b = pageEndId - pageSize;
+        return head + QStringLiteral(" between ") + QString::number(b + 1) + QStringLiteral(" and ")
+            + QString::number(pageEndId) + QStringLiteral(" order by w_date,w_time");
+    }
+    const qint32 b = kRingSize - (pageSize - pageEndId);
+    return head + QStringLiteral("not between ") + QString::number(pageEndId + 1) + QStringLiteral(" and ")
+        + QString::number(b) + QStringLiteral(" order by w_date,w_time ");
+}
+
+std::optional<QVector<HistoryRow>> HistoryStore::loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
+{
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    if (!q.exec(pageQuery(ring, pageEndId, pageSize))) {
+        lastError_ = errorText(q.lastError());
+        return std::nullopt;
+    }
+    QVector<HistoryRow> rows;
+    rows.reserve(qMax(0, pageSize));
+    while (rows.size() < pageSize && q.next())
+        rows.append(rowFrom(q));
+    return rows;
+}
+
+std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, double time)
+{
+    if (!isOpen())
+        return std::nullopt;
+    const RingTable& t = tableOf(ring);
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    // A whole-ring scan (65500 rows at most) on an operator's request.
+    q.prepare(QStringLiteral("select %1 from %2 where %1 is not null and w_date is not null and w_time is not null "
+                             "order by abs(w_date + w_time - ?), w_date desc, w_time desc limit 1")
+                  .arg(QLatin1String(t.idColumn), QLatin1String(t.table)));
+    q.addBindValue(date + time);
+    if (!q.exec()) {
+        lastError_ = errorText(q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toInt();
+}
+
+QString defaultDatabasePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/Rdatabj.db");
+}

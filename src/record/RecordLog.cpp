@@ -1,0 +1,3 @@
+#include "RecordLog.h"
+
+Q_LOGGING_CATEGORY(lcRecord, "px.record")
