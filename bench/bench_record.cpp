@@ -14,6 +14,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -80,6 +83,21 @@ int main(int argc, char** argv)
     for (const char* suffix : {"", "-wal", "-shm"})
         QFile::remove(path + QLatin1String(suffix));
     std::printf("database: %s\n\n", qPrintable(path));
+
+    {
+        // The floor under every commit: synchronous FULL costs one flush of
+        // the write-ahead log per sample.
+        const QByteArray probe = QFile::encodeName(path + QStringLiteral(".fsync"));
+        const int fd = ::open(probe.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        const int n = 500;
+        print("disk: write 100 bytes + fsync (reference)", n, measure(n, [&](int) {
+                  char buf[100] = {};
+                  [[maybe_unused]] const auto w = ::write(fd, buf, sizeof buf);
+                  ::fsync(fd);
+              }));
+        ::close(fd);
+        ::unlink(probe.constData());
+    }
 
     QDateTime now(QDate(2026, 12, 8), QTime(0, 0, 0));
     StationClock::setSource([&now] { return now; });
