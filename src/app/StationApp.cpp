@@ -1,5 +1,6 @@
 #include "StationApp.h"
 #include "HistoryStore.h"
+#include "HistoryWindow.h"
 #include "MainWindow.h"
 #include "PortPanel.h"
 #include "Recorder.h"
@@ -116,9 +117,11 @@ void StationApp::showSegments()
 
 void StationApp::showHistory()
 {
-    // The history window lands with its own change; until then a fresh main
-    // window is built at once, as returning from it would.
-    QTimer::singleShot(0, this, &StationApp::backFromHistory);
+    auto* window = new HistoryWindow(image_, flags_, scale_, station_->databasePath);
+    window->setLinkHealth(health_.get());
+    secondary_ = window;
+    connect(window, &HistoryWindow::returnRequested, this, &StationApp::backFromHistory);
+    window->show();
 }
 
 void StationApp::backFromHistory()

@@ -36,9 +36,6 @@ public:
     QWidget* activeWindow() const;
     Recorder* recorder() const { return recorder_.get(); }
 
-    // What "返回" of the history window does (the history window calls it).
-    void backFromHistoryForTests() { backFromHistory(); }
-
     // Ends the station: no thread or timer left running afterwards.
     void shutdown();
 

@@ -243,9 +243,12 @@ void TestApp::returningFromHistoryResetsPanelButKeepsPort()
     first->openPort();
     QTest::mouseClick(first->findChild<QPushButton*>("Command29"), Qt::LeftButton);
     QTRY_VERIFY(first.isNull());
-    // Back from the history window: a freshly initialised main window.
-    QTRY_VERIFY(app->mainWindow() && app->mainWindow()->isVisible());
-    app->backFromHistoryForTests();
+    QWidget* history = app->activeWindow();
+    QVERIFY(history && history->isVisible());
+    QCOMPARE(history->objectName(), QStringLiteral("lsqx"));
+    QVERIFY(app->station().flags.trendLinkEnabled);
+    // "返回": a freshly initialised main window.
+    QTest::mouseClick(history->findChild<QPushButton*>("Command1"), Qt::LeftButton);
     QTRY_VERIFY(app->mainWindow() && app->mainWindow()->isVisible());
     MainWindow* second = app->mainWindow();
     QCOMPARE(second->findChild<QComboBox*>("Combo1")->currentText(), QStringLiteral("1 "));
