@@ -1,8 +1,16 @@
 #include "MainWindow.h"
+#include "AlarmSettingsPanel.h"
+#include "DisplayTick.h"
 #include "HistoryStore.h"
+#include "LiveTrend.h"
+#include "ModePanel.h"
 #include "MonitorLog.h"
+#include "OperatorCommands.h"
 #include "PortPanel.h"
 #include "StatusLine.h"
+#include "TrendStyle.h"
+#include "TrendView.h"
+#include "ValuePanel.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -10,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -22,6 +31,19 @@ QPushButton* button(const QString& name, const QString& text, QWidget* parent)
     b->setObjectName(name);
     return b;
 }
+
+// The real-time trend as the display tick sees it.
+class TrendViewFeed final : public LiveTrend {
+public:
+    explicit TrendViewFeed(TrendView& view) : view_(view) {}
+    bool rulerOn() const override { return view_.rulerOn(); }
+    void restoreReadoutColours() override { view_.restoreReadoutColours(); }
+    void updateYAxisLabels() override { view_.updateYAxisLabels(); }
+    void appendLiveSample(float pv, float op, float sv) override { view_.appendLiveSample(pv, op, sv); }
+
+private:
+    TrendView& view_;
+};
 } // namespace
 
 MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent), station_(station)
@@ -30,27 +52,8 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     setWindowTitle(QStringLiteral("过程控制仪表 PX5800"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    auto* central = new QWidget(this);
-    auto* grid = new QGridLayout(central);
-    grid->setContentsMargins(6, 6, 6, 6);
-    grid->setSpacing(6);
-
-    portPanel_ = new PortPanel(station_.ports, central);
-    grid->addWidget(portPanel_, 0, 1);
-    grid->addWidget(buildNavigation(), 1, 1, Qt::AlignTop);
-    grid->setColumnStretch(0, 1);
-    setCentralWidget(central);
-
-    statusLine_ = new StatusLine(station_.health, this);
-    statusBar()->addWidget(statusLine_, 1);
-    statusBar()->setSizeGripEnabled(true);
-
-    connect(portPanel_->openButton(), &QPushButton::clicked, this, &MainWindow::openPort);
-    connect(portPanel_->closeButton(), &QPushButton::clicked, this, &MainWindow::closePort);
-
-    // Initialisation: lists and defaults (done by the panel), the trend link,
-    // the window's own database connection and the newest sample id.
-    station_.flags.trendLinkEnabled = true;
+    // The window's own database connection, which the trend reads its pages
+    // through. Without it the window still comes up; the trend lies flat.
     store_ = std::make_unique<HistoryStore>(QStringLiteral("ssqx"));
     QString error;
     if (!station_.databasePath.isEmpty() && store_->open(station_.databasePath, &error)) {
@@ -59,14 +62,90 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     } else if (!station_.databasePath.isEmpty()) {
         qCWarning(lcMonitor) << "main window: history database unavailable:" << error;
     }
+
+    auto* central = new QWidget(this);
+    auto* rows = new QVBoxLayout(central);
+    rows->setContentsMargins(6, 6, 6, 4);
+    rows->setSpacing(6);
+
+    // Left: the process values over the port settings.
+    valuePanel_ = new ValuePanel(central);
+    portPanel_ = new PortPanel(station_.ports, central);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(6);
+    left->addWidget(valuePanel_);
+    left->addWidget(portPanel_);
+    left->addStretch(1);
+
+    // Right: the alarm settings over the trend, which takes the extra space.
+    alarmPanel_ = new AlarmSettingsPanel(central);
+    trendView_ = new TrendView(TrendStyle::realTime(), store_.get(), station_.scale, central);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(6);
+    right->addWidget(alarmPanel_);
+    right->addWidget(trendView_, 1);
+
+    auto* upper = new QHBoxLayout;
+    upper->setSpacing(6);
+    upper->addLayout(left);
+    upper->addLayout(right, 1);
+    rows->addLayout(upper, 1);
+
+    // Below the trend: modes and alarm states, and the navigation at the
+    // bottom right.
+    modePanel_ = new ModePanel(central);
+    auto* lower = new QHBoxLayout;
+    lower->setSpacing(6);
+    lower->addWidget(modePanel_);
+    lower->addStretch(1);
+    lower->addWidget(buildNavigation());
+    rows->addLayout(lower);
+    setCentralWidget(central);
+
+    statusLine_ = new StatusLine(station_.health, this);
+    statusBar()->addWidget(statusLine_, 1);
+    statusBar()->setSizeGripEnabled(true);
+
+    commands_ = new OperatorCommands(station_.link, station_.image, central, this);
+    displayTick_ = new DisplayTick(station_.image, station_.flags, station_.health, central, this);
+    liveTrend_ = std::make_unique<TrendViewFeed>(*trendView_);
+    displayTick_->setTrend(liveTrend_.get());
+    connect(trendView_, &TrendView::displayTickStopRequested, displayTick_, &DisplayTick::stop);
+    connect(trendView_, &TrendView::displayTickRestartRequested, displayTick_, &DisplayTick::start);
+    connect(trendView_, &TrendView::rulerReadout, displayTick_, &DisplayTick::showReadout);
+    installKeys();
+    // The window opens with the focus on "打开", not in an entry box, so that
+    // no send button shows before the operator asks for it.
+    portPanel_->openButton()->setFocus(Qt::OtherFocusReason);
+
+    connect(portPanel_->openButton(), &QPushButton::clicked, this, &MainWindow::openPort);
+    connect(portPanel_->closeButton(), &QPushButton::clicked, this, &MainWindow::closePort);
+
+    station_.flags.trendLinkEnabled = true;
     keepOpen_ = true;
+    trendView_->load();
+    displayTick_->start();
 }
 
 MainWindow::~MainWindow() = default;
 
+void MainWindow::installKeys()
+{
+    // The trend's function keys work wherever the focus is in the window;
+    // Esc is the exit button's key.
+    for (const int key : {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3, Qt::Key_F4, Qt::Key_F5, Qt::Key_F6, Qt::Key_F7}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setObjectName(QStringLiteral("key_F%1").arg(key - Qt::Key_F1 + 1));
+        connect(shortcut, &QShortcut::activated, trendView_, [this, key] { trendView_->handleKey(key); });
+    }
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setObjectName(QStringLiteral("key_Esc"));
+    connect(escape, &QShortcut::activated, exitButton_, &QPushButton::click);
+}
+
 QWidget* MainWindow::buildNavigation()
 {
-    auto* box = new QGroupBox(this);
+    auto* box = new QGroupBox(QStringLiteral("画面切换"), this);
     box->setObjectName(QStringLiteral("NavFrame"));
     auto* layout = new QGridLayout(box);
     configButton_ = button(QStringLiteral("Command21"), QStringLiteral("参数设置"), box);
@@ -77,10 +156,11 @@ QWidget* MainWindow::buildNavigation()
     historyButton_ = button(QStringLiteral("Command29"), QStringLiteral("历史曲线"), box);
     layout->addWidget(configButton_, 0, 0);
     layout->addWidget(segmentsButton_, 0, 1);
+    layout->addWidget(exitButton_, 0, 2);
     layout->addWidget(calibrateButton_, 1, 0);
     layout->addWidget(correctButton_, 1, 1);
-    layout->addWidget(historyButton_, 2, 0);
-    layout->addWidget(exitButton_, 2, 1);
+    // "历史曲线" sits with the trend's own function keys.
+    trendView_->addFunctionButton(historyButton_);
     configButton_->setEnabled(station_.link.isOpen());
     calibrateButton_->setEnabled(station_.link.isOpen());
     calibrateButton_->hide();
@@ -162,6 +242,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     releaseDatabase();
     station_.flags.trendLinkEnabled = false;
+    displayTick_->stop();
     unloaded_ = true;
     event->accept();
     if (leavingForHistory_)

@@ -4,14 +4,34 @@
 #include <QMainWindow>
 #include <memory>
 
+class AlarmSettingsPanel;
+class DisplayTick;
 class HistoryStore;
+class LiveTrend;
+class ModePanel;
+class OperatorCommands;
 class PortPanel;
 class QPushButton;
 class QTimer;
 class StatusLine;
+class TrendView;
+class ValuePanel;
 
 // The main window "ssqx": live values, operator panel, port settings and the
-// real-time trend. It composes panels; each panel is a class of its own.
+// real-time trend. It composes panels; each panel is a class of its own:
+//
+//   +------------+-----------------------------------------------+
+//   | ValuePanel | AlarmSettingsPanel                            |
+//   | PV, SV, OP +-----------------------------------------------+
+//   +------------+ real-time trend (takes the extra space)       |
+//   | PortPanel  |                                               |
+//   +------------+------------------------------+----------------+
+//   | ModePanel: modes, alarm states, aux       |      NavFrame  |
+//   +-------------------------------------------+----------------+
+//   | StatusLine                                                 |
+//
+// DisplayTick ("Timer1") fills the panels from the LiveImage; OperatorCommands
+// sends the entry rows and toggles the mode coils.
 //
 // A new MainWindow is built at start-up and after every visit to the history
 // window (the initialisation runs in the constructor). The close box is
@@ -24,6 +44,9 @@ public:
 
     bool keepOpen() const { return keepOpen_; }
     PortPanel* portPanel() const { return portPanel_; }
+    DisplayTick* displayTick() const { return displayTick_; }
+    OperatorCommands* commands() const { return commands_; }
+    TrendView* trendView() const { return trendView_; }
 
     // The port actions of "打开" and "关闭" (public for --connect and tests).
     void openPort();
@@ -48,6 +71,7 @@ protected:
 
 private:
     QWidget* buildNavigation();
+    void installKeys();
     void releaseDatabase();
 
     Station& station_;
@@ -59,6 +83,13 @@ private:
 
     PortPanel* portPanel_ = nullptr;
     StatusLine* statusLine_ = nullptr;
+    ValuePanel* valuePanel_ = nullptr;
+    AlarmSettingsPanel* alarmPanel_ = nullptr;
+    ModePanel* modePanel_ = nullptr;
+    DisplayTick* displayTick_ = nullptr;
+    OperatorCommands* commands_ = nullptr;
+    TrendView* trendView_ = nullptr;
+    std::unique_ptr<LiveTrend> liveTrend_; // the trend as the display tick sees it
     QPushButton* exitButton_ = nullptr;     // Command1
     QPushButton* configButton_ = nullptr;   // Command21
     QPushButton* segmentsButton_ = nullptr; // Command22

@@ -20,6 +20,14 @@ QGroupBox* frame(const QString& name, const QString& title, QWidget* parent)
     return box;
 }
 
+QHBoxLayout* compactRow(QWidget* frame)
+{
+    auto* row = new QHBoxLayout(frame);
+    row->setContentsMargins(6, 2, 6, 4);
+    row->setSpacing(6);
+    return row;
+}
+
 int leadingNumber(const QString& text)
 {
     return roundHalfEven32(numericPrefix(text)).value_or(0);
@@ -31,7 +39,7 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     setObjectName(QStringLiteral("PortPanel"));
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
+    layout->setSpacing(4);
 
     portFrame_ = frame(QStringLiteral("Frame6"), QStringLiteral("通讯端口选择"), this);
     portList_ = new QComboBox(portFrame_);
@@ -39,7 +47,7 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     device_ = new QLabel(portFrame_);
     device_->setObjectName(QStringLiteral("PortDevice"));
     device_->setStyleSheet(QStringLiteral("color: #555;"));
-    auto* portLayout = new QHBoxLayout(portFrame_);
+    auto* portLayout = compactRow(portFrame_);
     portLayout->addWidget(new QLabel(QStringLiteral("通讯端口"), portFrame_));
     portLayout->addWidget(portList_, 1);
     portLayout->addWidget(device_);
@@ -47,12 +55,12 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     addressFrame_ = frame(QStringLiteral("Frame5_0"), QStringLiteral("模块地址"), this);
     addressList_ = new QComboBox(addressFrame_);
     addressList_->setObjectName(QStringLiteral("Combo2"));
-    auto* addressLayout = new QHBoxLayout(addressFrame_);
+    auto* addressLayout = compactRow(addressFrame_);
     addressLayout->addWidget(new QLabel(QStringLiteral("模块地址"), addressFrame_));
     addressLayout->addWidget(addressList_, 1);
 
     baudFrame_ = frame(QStringLiteral("Frame2_1"), QStringLiteral("波特率"), this);
-    auto* baudLayout = new QHBoxLayout(baudFrame_);
+    auto* baudLayout = compactRow(baudFrame_);
     auto* baudGroup = new QButtonGroup(this);
     const QString baudTexts[3] = {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")};
     for (int i = 0; i < 3; ++i) {
@@ -63,7 +71,7 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     }
 
     parityFrame_ = frame(QStringLiteral("Frame5_1"), QStringLiteral("校验方式"), this);
-    auto* parityLayout = new QHBoxLayout(parityFrame_);
+    auto* parityLayout = compactRow(parityFrame_);
     auto* parityGroup = new QButtonGroup(this);
     const QString parityTexts[3] = {QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验")};
     for (int i = 0; i < 3; ++i) {
@@ -78,14 +86,15 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     closeButton_ = new QPushButton(QStringLiteral("关闭"), this);
     closeButton_->setObjectName(QStringLiteral("Command10"));
 
+    // One column: the panel sits in the narrow column beside the trend.
     layout->addWidget(portFrame_, 0, 0);
-    layout->addWidget(addressFrame_, 0, 1);
-    layout->addWidget(baudFrame_, 1, 0);
-    layout->addWidget(parityFrame_, 1, 1);
+    layout->addWidget(addressFrame_, 1, 0);
+    layout->addWidget(baudFrame_, 2, 0);
+    layout->addWidget(parityFrame_, 3, 0);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(openButton_);
     buttons->addWidget(closeButton_);
-    layout->addLayout(buttons, 2, 0, 1, 2);
+    layout->addLayout(buttons, 4, 0);
 
     connect(portList_, &QComboBox::currentIndexChanged, this, &PortPanel::showDevice);
     resetToDefaults();

@@ -16,8 +16,9 @@ QLabel* cell(const QString& name, QWidget* parent)
     label->setMargin(2);
     return label;
 }
+} // namespace
 
-QString ageText(qint64 ms)
+QString linkAgeText(qint64 ms)
 {
     if (ms < 0)
         return QStringLiteral("尚无有效数据");
@@ -28,7 +29,6 @@ QString ageText(qint64 ms)
         return QStringLiteral("数据更新于 %1 分 %2 秒前").arg(s / 60).arg(s % 60);
     return QStringLiteral("数据更新于 %1 小时 %2 分前").arg(s / 3600).arg((s % 3600) / 60);
 }
-} // namespace
 
 StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(parent), health_(health)
 {
@@ -61,8 +61,9 @@ void StatusLine::refresh()
     link_->setText(LinkHealth::stateText(state));
     const bool bad = state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
     setBackgroundColour(link_, bad ? StateColour::active() : StateColour::quiet());
-    age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0 ? QString()
-                                                                                      : ageText(health_.ageOfLastGoodMs()));
+    age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0
+                      ? QString()
+                      : linkAgeText(health_.ageOfLastGoodMs()));
     const QString tip = health_.countersText()
                         + (health_.lastGoodCycle().isValid()
                                ? QStringLiteral("\n最后一次完整读取：%1")

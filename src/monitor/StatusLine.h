@@ -6,6 +6,10 @@
 class QLabel;
 class QTimer;
 
+// "数据更新于 12 秒前": how old the last good values are (from
+// LinkHealth::ageOfLastGoodMs(); negative when there were none).
+QString linkAgeText(qint64 ms);
+
 // The main window's bottom line: is the instrument answering, how old are the
 // values on screen, and is the recorder writing. Counters in the tooltip.
 class StatusLine : public QWidget {

@@ -1,0 +1,131 @@
+#include "MonitorTables.h"
+#include "NumericPrefix.h"
+#include "Rounding.h"
+
+#include <array>
+
+namespace MonitorTables {
+
+namespace {
+
+constexpr std::array<ValueRow, 12> kValues{{
+    {"D_3W_0", 0, 1},     // PV
+    {"D_3W_1", 1, 1},     // OP %, already in percent
+    {"D_3W_2", 2, 1},     // SV
+    {"D_3W_3", 3, 1},     // auxiliary channel
+    {"D_4W_256", 256, 1}, // alarm 1 value
+    {"D_4W_257", 257, 1}, // alarm 1 hysteresis
+    {"D_4W_258", 258, 1}, // alarm 1 delay
+    {"D_4W_259", 259, 1}, // alarm 2 value
+    {"D_4W_260", 260, 1}, // alarm 2 hysteresis
+    {"D_4W_261", 261, 1}, // alarm 2 delay
+    {"D_4W_262", 262, 1}, // break alarm value
+    {"D_4W_263", 263, 10}, // break output, tenths of a percent
+}};
+
+// The alarm frame keeps the instrument's two-row arrangement: top row alarm 1
+// hysteresis, alarm 2 value, alarm 2 delay, break output; bottom row alarm 1
+// value, alarm 1 delay, alarm 2 hysteresis, break alarm value.
+constexpr std::array<EditRow, 10> kEdits{{
+    {0, "Command11", "修改SV", "SV值", "D_3W_2", 1, -1999, 9999, 1, true, true, Place::ValuePanel, 0, 0},
+    {256, "Command12", "修改", "报警1值", "D_4W_256", 257, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 0},
+    {257, "Command13", "修改", "报警1回差", "D_4W_257", 258, 0, 1000, 1, true, true, Place::AlarmFrame, 0, 0},
+    {258, "Command14", "修改", "报警1延迟", "D_4W_258", 259, 0, 600, 1, true, true, Place::AlarmFrame, 1, 1},
+    {259, "Command15", "修改", "报警2值", "D_4W_259", 260, -1999, 9999, 1, true, true, Place::AlarmFrame, 0, 1},
+    {260, "Command16", "修改", "报警2回差", "D_4W_260", 261, 0, 1000, 1, true, true, Place::AlarmFrame, 1, 2},
+    {261, "Command17", "修改", "报警2延迟", "D_4W_261", 262, 0, 600, 1, true, true, Place::AlarmFrame, 0, 2},
+    {262, "Command18", "修改", "断线报警值", "D_4W_262", 263, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 3},
+    {263, "Command27", "修改", "断线输出值", "D_4W_263", 264, 0, 100, 10, true, true, Place::AlarmFrame, 0, 3},
+    // The manual output stays sendable while the instrument is in manual
+    // mode: its button is shown and hidden by the display tick only.
+    {1, "Command25", "手动OP", nullptr, "D_3W_1", 2, 0, 100, 10, false, false, Place::ModePanel, 0, 0},
+}};
+
+constexpr std::array<AlarmTypeRow, 2> kAlarmTypeRows{{
+    {"D_3W_6", 0, 13, "报警1无报警"},
+    {"D_3W_7", 1, 14, "报警2无报警"},
+}};
+
+struct AlarmTypeTexts {
+    const char* alarm1;
+    const char* alarm2;
+    bool active;
+};
+constexpr std::array<AlarmTypeTexts, 7> kAlarmTypes{{
+    {"无报警", "无报警", false},
+    {"报警1上限报警", "报警2上限报警", true},
+    {"报警1下限报警", "报警2下限报警", true},
+    {"报警1上偏差报警", "报警2上偏差报警", true},
+    {"报警1下偏差报警", "报警2下偏差报警", true},
+    {"报警1偏差带报警", "报警2偏差带报警", true},
+    {"报警1断线报警", "报警2断线报警", true},
+}};
+
+using C = StateColourChoice;
+constexpr std::array<StateRow, 7> kStates{{
+    {"D_1RW_0", "手自动", true, BitTable::Coil, 1, StateTest::NonZero, {"手动", C::Unchanged}, {"自动", C::Unchanged},
+     StateEffect::ManualEntry},
+    {"D_1RW_1", "整定关", true, BitTable::Coil, 0, StateTest::NonZero, {"整定关", C::Quiet}, {"自整定开", C::Active},
+     StateEffect::None},
+    {"D_1RW_2", "手动禁止", true, BitTable::Coil, 2, StateTest::NonZero, {"禁止手动", C::Quiet},
+     {"允许手动", C::Active}, StateEffect::None},
+    {"D_2R_0", "报警一OFF", true, BitTable::Input, 0, StateTest::NonZero, {"报警一OFF", C::Quiet},
+     {"报警一ON", C::Active}, StateEffect::None},
+    {"D_2R_1", "报警二OFF", true, BitTable::Input, 1, StateTest::NonZero, {"报警二OFF", C::Quiet},
+     {"报警二ON", C::Active}, StateEffect::None},
+    {"D_2R_2", "报警二OFF", false, BitTable::Input, 2, StateTest::ExactlyOne, {nullptr, C::Unchanged},
+     {"传感器开路", C::Active}, StateEffect::ShowWhenOn},
+    {"D_2R_3", "报警二OFF", false, BitTable::Input, 3, StateTest::ExactlyOne, {nullptr, C::Unchanged},
+     {"传感器短路", C::Active}, StateEffect::ShowWhenOn},
+}};
+
+constexpr std::array<ModeRow, 3> kModes{{
+    {0, "Command19", "手动", 2},   // automatic / manual
+    {1, "Command20", "自整定", 1}, // self-tuning
+    {2, "Command28", "使能手动", 3}, // manual operation permitted
+}};
+
+} // namespace
+
+std::span<const ValueRow> valueRows() { return kValues; }
+std::span<const EditRow> editRows() { return kEdits; }
+std::span<const AlarmTypeRow> alarmTypeRows() { return kAlarmTypeRows; }
+std::span<const StateRow> stateRows() { return kStates; }
+std::span<const ModeRow> modeRows() { return kModes; }
+
+const EditRow* editRowForBox(int box)
+{
+    for (const EditRow& row : kEdits)
+        if (row.box == box)
+            return &row;
+    return nullptr;
+}
+
+std::optional<qint32> entryToRegister(QStringView text, const EditRow& row)
+{
+    const NumericPrefix number = parseNumericPrefix(text);
+    if (!number.representable)
+        return std::nullopt;
+    // The bounds apply to the number as typed: 600.4 is above 600 even
+    // though it would round to 600.
+    if (!(number.value >= row.lower && number.value <= row.upper))
+        return std::nullopt;
+    return roundHalfEven32(number.value * row.factor);
+}
+
+std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
+{
+    if (type < 0 || type >= qint32(kAlarmTypes.size()) || alarm < 0 || alarm > 1)
+        return std::nullopt;
+    const AlarmTypeTexts& t = kAlarmTypes[std::size_t(type)];
+    return AlarmTypeShown{QString::fromUtf8(alarm == 0 ? t.alarm1 : t.alarm2), t.active};
+}
+
+bool stateIsOn(const StateRow& row, const LiveImage& image)
+{
+    const qint32 bit = row.table == BitTable::Coil ? image.CoilBits[std::size_t(row.bit)]
+                                                   : image.InputBits[std::size_t(row.bit)];
+    return row.test == StateTest::NonZero ? bit != 0 : bit == 1;
+}
+
+} // namespace MonitorTables

@@ -1,0 +1,111 @@
+#pragma once
+#include "LiveImage.h"
+
+#include <QString>
+#include <QStringView>
+#include <QtGlobal>
+#include <optional>
+#include <span>
+
+// What the main window shows and writes, as tables: one row per label, entry
+// row or mode switch. The panels build their widgets from these rows, the
+// display tick fills them from the LiveImage, and the operator commands send
+// from them; no label or button has a handler of its own.
+namespace MonitorTables {
+
+// A value label and the LiveImage element it shows.
+struct ValueRow {
+    const char* label; // objectName
+    int index;         // LiveImage::Values index
+    double divisor;    // the instrument keeps some values in tenths
+};
+std::span<const ValueRow> valueRows();
+
+// Where an entry row sits on the window.
+enum class Place {
+    ValuePanel, // the set value, top left beside PV and OP
+    AlarmFrame, // the alarm and break settings frame
+    ModePanel,  // the manual output, beside the mode labels
+};
+
+// One entry box, the button that sends it and what is written.
+struct EditRow {
+    int box;               // T_3RW index (objectName "T_3RW_<box>")
+    const char* button;    // objectName of the send button
+    const char* buttonText;
+    const char* caption;   // row caption; null for the manual output box
+    const char* valueLabel; // label showing the instrument's current value
+    int reg;               // holding register written
+    double lower, upper;   // accepted input, inclusive, tested before scaling
+    int factor;            // percent rows are written in tenths
+    bool revealOnFocus;    // focusing the box shows the button
+    bool hideAfterSend;    // a sent row hides its button again
+    Place place;
+    int gridRow, gridColumn; // cell in the alarm frame
+};
+std::span<const EditRow> editRows();
+const EditRow* editRowForBox(int box);
+
+// The register value an entry sends, or nothing when the entry is refused:
+// numeric-prefix reading, bounds before scaling, then factor and rounding
+// half to even into 32 bits. A number no double can hold is refused.
+std::optional<qint32> entryToRegister(QStringView text, const EditRow& row);
+
+// The alarm type labels D_3W_6 (alarm 1) and D_3W_7 (alarm 2).
+struct AlarmTypeRow {
+    const char* label;
+    int alarm;        // 0 for alarm 1, 1 for alarm 2
+    int holdingIndex; // LiveImage::HoldingRegs index of the type parameter
+    const char* initialText;
+};
+std::span<const AlarmTypeRow> alarmTypeRows();
+
+struct AlarmTypeShown {
+    QString text;
+    bool active; // set alarm types are shown on the active colour
+};
+// Text for alarm `alarm` (0 or 1) of type `type`; nothing for types the
+// instrument does not define, which leave the label as it was.
+std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type);
+
+// Mode and alarm-output state labels.
+enum class BitTable { Coil, Input };
+enum class StateTest {
+    NonZero,   // on when the bit is not 0
+    ExactlyOne // on only when the bit is exactly 1 (the sensor faults)
+};
+enum class StateColourChoice { Unchanged, Quiet, Active };
+enum class StateEffect {
+    None,
+    ManualEntry,   // the manual output box and button are shown while off (manual mode)
+    ShowWhenOn,    // the label itself is shown only while on
+};
+struct StateShown {
+    const char* text; // null: text unchanged
+    StateColourChoice colour;
+};
+struct StateRow {
+    const char* label;
+    const char* initialText;
+    bool initiallyVisible;
+    BitTable table;
+    int bit; // index into CoilBits / InputBits
+    StateTest test;
+    StateShown off, on;
+    StateEffect effect;
+};
+// In the order the display tick applies them.
+std::span<const StateRow> stateRows();
+bool stateIsOn(const StateRow& row, const LiveImage& image);
+
+// Mode switches: double-click on the label reveals the button; one click
+// toggles the coil once.
+struct ModeRow {
+    int label;          // D_1RW index
+    const char* button; // objectName
+    const char* buttonText;
+    int coil;           // coil number written; its polled state is CoilBits[coil - 1]
+};
+std::span<const ModeRow> modeRows();
+
+} // namespace MonitorTables
