@@ -81,8 +81,13 @@ void StationApp::showMainWindow()
     connectRecorderToStatus();
     const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                           : QRect(0, 0, 1280, 800);
-    main_->resize(qMin(1280, screen.width()), qMin(800, screen.height()));
-    main_->show();
+    // The trend takes whatever room the screen offers.
+    if (screen.width() >= 1280 && screen.height() >= 800)
+        main_->showMaximized();
+    else {
+        main_->resize(qMin(1280, screen.width()), qMin(800, screen.height()));
+        main_->show();
+    }
 }
 
 void StationApp::connectRecorderToStatus()
