@@ -2,6 +2,7 @@
 // wire timing at 9600 8N1, as a ratio to the time the bytes alone need on
 // the wire; and how late a 5 ms GUI timer fires while the port is open and
 // the instrument is silent (the GUI thread must never wait for the line).
+#include "BenchStats.h"
 #include "LibModbus485.h"
 #include "LinkClient.h"
 #include "PollingCycle.h"
@@ -17,14 +18,7 @@
 
 namespace {
 
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
+using bench::percentile;
 
 // Requests are 8 bytes each; replies: 3X_D8/4X_D8 21 bytes, bits 7 bytes.
 double wireBoundMs(int baud, int turnaroundMs)

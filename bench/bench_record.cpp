@@ -2,6 +2,7 @@
 // flush, page load, and the size of a database with both rings full.
 //   bench_record [folder]   (default: a temporary folder; use a folder on the
 //                            station's real disk for representative figures)
+#include "BenchStats.h"
 #include "HistoryStore.h"
 #include "Recorder.h"
 #include "StationClock.h"
@@ -23,32 +24,11 @@
 #include <functional>
 #include <vector>
 
+using bench::measure;
+using bench::print;
+using bench::Stats;
+
 namespace {
-
-struct Stats {
-    double p50 = 0, p99 = 0, max = 0; // milliseconds
-};
-
-Stats measure(int runs, const std::function<void(int)>& work)
-{
-    std::vector<qint64> ns;
-    ns.reserve(size_t(runs));
-    QElapsedTimer t;
-    for (int i = 0; i < runs; ++i) {
-        t.start();
-        work(i);
-        ns.push_back(t.nsecsElapsed());
-    }
-    std::sort(ns.begin(), ns.end());
-    auto at = [&](double q) { return double(ns[size_t(std::ceil(q * double(ns.size()))) - 1]) / 1e6; };
-    return {at(0.50), at(0.99), double(ns.back()) / 1e6};
-}
-
-void print(const char* what, int runs, const Stats& s)
-{
-    std::printf("%-44s n=%5d  p50 %8.3f ms  p99 %8.3f ms  max %8.3f ms\n", what, runs, s.p50, s.p99, s.max);
-}
-
 double seconds(const std::function<void()>& work)
 {
     QElapsedTimer t;

@@ -2,6 +2,7 @@
 // curves plus the grid), painted at 1280 x 800, and a whole window redraw
 // (labels and chart through the backing store) of a 1280 x 800 trend window.
 //   bench_trend [runs]
+#include "BenchStats.h"
 #include "FakeHistory.h"
 #include "TrendChart.h"
 #include "TrendView.h"
@@ -17,31 +18,9 @@
 #include <functional>
 #include <vector>
 
-namespace {
-struct Stats {
-    double p50 = 0, p99 = 0, max = 0; // milliseconds
-};
-
-Stats measure(int runs, const std::function<void()>& work)
-{
-    std::vector<qint64> ns;
-    ns.reserve(size_t(runs));
-    QElapsedTimer t;
-    for (int i = 0; i < runs; ++i) {
-        t.start();
-        work();
-        ns.push_back(t.nsecsElapsed());
-    }
-    std::sort(ns.begin(), ns.end());
-    auto at = [&](double q) { return double(ns[size_t(std::ceil(q * double(ns.size()))) - 1]) / 1e6; };
-    return {at(0.50), at(0.99), double(ns.back()) / 1e6};
-}
-
-void print(const char* what, int runs, const Stats& s)
-{
-    std::printf("%-52s n=%5d  p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", what, runs, s.p50, s.p99, s.max);
-}
-} // namespace
+using bench::measure;
+using bench::print;
+using bench::Stats;
 
 int main(int argc, char** argv)
 {
@@ -75,15 +54,15 @@ int main(int argc, char** argv)
 
     QImage image(1280, 800, QImage::Format_ARGB32_Premultiplied);
     TrendChart* chart = view.chart();
-    print("chart paint, paged zoom 4, 1280x800 image", runs, measure(runs, [&] {
+    print("chart paint, paged zoom 4, 1280x800 image", runs, measure(runs, [&](int) {
               QPainter painter(&image);
               chart->paintChart(painter, image.size());
           }));
-    print("RedrawTrend + repaint, 1280x800 window", runs, measure(runs, [&] {
+    print("RedrawTrend + repaint, 1280x800 window", runs, measure(runs, [&](int) {
               view.redrawTrend();
               chart->repaint(); // forced here to time the paint; the view only schedules update()
           }));
-    print("Timer2 tick (RedrawTrend, coalesced paint)", runs, measure(runs, [&] {
+    print("Timer2 tick (RedrawTrend, coalesced paint)", runs, measure(runs, [&](int) {
               view.redrawTrend();
               app.processEvents();
           }));

@@ -2,6 +2,7 @@
 // the wrap, through HistoryStore into the TrendBuffer; and the time jump's
 // nearest-sample search.
 //   bench_trend_page [folder]   (default: a temporary folder)
+#include "BenchStats.h"
 #include "HistoryStore.h"
 #include "TrendModel.h"
 
@@ -16,31 +17,10 @@
 #include <functional>
 #include <vector>
 
-namespace {
-struct Stats {
-    double p50 = 0, p99 = 0, max = 0; // milliseconds
-};
+using bench::measure;
+using bench::print;
+using bench::Stats;
 
-Stats measure(int runs, const std::function<void(int)>& work)
-{
-    std::vector<qint64> ns;
-    ns.reserve(size_t(runs));
-    QElapsedTimer t;
-    for (int i = 0; i < runs; ++i) {
-        t.start();
-        work(i);
-        ns.push_back(t.nsecsElapsed());
-    }
-    std::sort(ns.begin(), ns.end());
-    auto at = [&](double q) { return double(ns[size_t(std::ceil(q * double(ns.size()))) - 1]) / 1e6; };
-    return {at(0.50), at(0.99), double(ns.back()) / 1e6};
-}
-
-void print(const char* what, int runs, const Stats& s)
-{
-    std::printf("%-52s n=%5d  p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", what, runs, s.p50, s.p99, s.max);
-}
-} // namespace
 
 int main(int argc, char** argv)
 {

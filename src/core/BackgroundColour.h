@@ -20,6 +20,19 @@ inline void setBackgroundColour(QWidget* widget, const QColor& colour)
     widget->setAutoFillBackground(true);
 }
 
+// Sets a widget's text colour the same way.
+inline void setTextColour(QWidget* widget, const QColor& colour)
+{
+    if (!widget)
+        return;
+    QPalette palette = widget->palette();
+    if (palette.color(QPalette::WindowText) == colour && palette.color(QPalette::Text) == colour)
+        return;
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
 inline QColor backgroundColour(const QWidget* widget)
 {
     return widget ? widget->palette().color(QPalette::Window) : QColor();

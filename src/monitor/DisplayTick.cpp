@@ -161,7 +161,7 @@ void DisplayTick::showFreshness()
     }
     const QColor text = stale_ ? PanelWidgets::staleText() : PanelWidgets::normalText();
     for (const ValueTarget& v : std::as_const(values_)) {
-        PanelWidgets::setTextColour(v.label, text);
+        setTextColour(v.label, text);
         if (!v.readout)
             setBackgroundColour(v.label, stale_ ? StateColour::stale() : PanelWidgets::readOnlyValue());
         v.label->setToolTip(tip);
@@ -169,11 +169,11 @@ void DisplayTick::showFreshness()
     // State labels keep their colours, which carry the state; only the text
     // greys out.
     for (const TypeTarget& t : std::as_const(types_)) {
-        PanelWidgets::setTextColour(t.label, text);
+        setTextColour(t.label, text);
         t.label->setToolTip(tip);
     }
     for (const StateTarget& s : std::as_const(states_)) {
-        PanelWidgets::setTextColour(s.label, text);
+        setTextColour(s.label, text);
         s.label->setToolTip(stale_ ? tip : s.normalTip);
     }
 }
@@ -186,6 +186,6 @@ void DisplayTick::showReadout(float pv, float op, float sv)
             continue;
         v.label->setText(singleText(readout[v.row->index]));
         setBackgroundColour(v.label, StateColour::readout());
-        PanelWidgets::setTextColour(v.label, PanelWidgets::normalText());
+        setTextColour(v.label, PanelWidgets::normalText());
     }
 }

@@ -1,6 +1,7 @@
 #include "PanelWidgets.h"
 #include "BackgroundColour.h"
 #include "StateColours.h"
+#include "StationFonts.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -8,17 +9,6 @@
 #include <QPushButton>
 
 namespace PanelWidgets {
-
-namespace {
-QFont digitFont(int pointSize, bool bold)
-{
-    QFont font(QStringLiteral("DejaVu Sans Mono"));
-    font.setStyleHint(QFont::Monospace);
-    font.setPointSize(pointSize);
-    font.setBold(bold);
-    return font;
-}
-} // namespace
 
 QLabel* caption(const QString& text, QWidget* parent)
 {
@@ -108,17 +98,6 @@ void hideWithoutPassingFocus(QWidget* widget)
     widget->hide();
 }
 
-void setTextColour(QWidget* widget, const QColor& colour)
-{
-    if (!widget)
-        return;
-    QPalette palette = widget->palette();
-    if (palette.color(QPalette::WindowText) == colour)
-        return;
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
-}
 
 QColor readOnlyValue() { return QColor(0xE4, 0xEC, 0xF4); }
 QColor normalText() { return QColor(Qt::black); }

@@ -39,8 +39,6 @@ void keepPlaceWhenHidden(QWidget* widget);
 // is parked on the window first.
 void hideWithoutPassingFocus(QWidget* widget);
 
-void setTextColour(QWidget* widget, const QColor& colour);
-
 // Background of a read-only setting value, set apart from the white entry
 // boxes beside it.
 QColor readOnlyValue();

@@ -7,6 +7,7 @@
 #include "NumberText.h"
 #include "SampleFlags.h"
 #include "StateColours.h"
+#include "StationFonts.h"
 #include "TrendLog.h"
 #include "TrendStyle.h"
 #include "TrendView.h"
@@ -53,24 +54,6 @@ constexpr std::array<ValueRow, 8> kSettingRows{{
 QString valueText(float value, int divisor)
 {
     return divisor == 1 ? singleText(value) : doubleText(double(value) / divisor);
-}
-
-QFont digitFont(int pointSize, bool bold)
-{
-    QFont font(QStringLiteral("DejaVu Sans Mono"));
-    font.setStyleHint(QFont::Monospace);
-    font.setPointSize(pointSize);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColour(QWidget* widget, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    if (palette.color(QPalette::WindowText) == colour)
-        return;
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
 }
 
 // Wide enough for any value a float shows with seven digits; should a text

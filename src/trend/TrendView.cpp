@@ -38,13 +38,6 @@ QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent)
     return label;
 }
 
-void setTextColour(QWidget* widget, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
-}
-
 QPushButton* makeButton(const QString& name, const QString& text, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
