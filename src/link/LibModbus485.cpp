@@ -106,13 +106,18 @@ int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
     modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
     if (modbus_connect(ctx) != 0) {
         const int err = errno;
-        qCDebug(lcLink) << "open" << device << "failed:" << modbus_strerror(err);
+        // The link retries once a second while a device is away: say why
+        // only when the reason changes.
+        if (lastOpenError_.value(port) != err)
+            qCInfo(lcLink) << "open" << device << "failed:" << modbus_strerror(err);
+        lastOpenError_.insert(port, err);
         modbus_free(ctx);
         last_ = classify(err) == LinkOutcome::DeviceGone ? LinkOutcome::DeviceGone : LinkOutcome::NotOpen;
         return -1;
     }
     // Whatever was on the line before we came is not an answer to us.
     modbus_flush(ctx);
+    lastOpenError_.remove(port);
     contexts_.insert(port, ctx);
     last_ = LinkOutcome::Answered;
     return 0;

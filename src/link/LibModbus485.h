@@ -49,5 +49,6 @@ private:
 
     PortMap ports_;
     QHash<int, modbus_t*> contexts_;
+    QHash<int, int> lastOpenError_; // errno of the last failed open, per port
     LinkOutcome last_ = LinkOutcome::NotOpen;
 };
