@@ -8,6 +8,7 @@
 #include "OperatorCommands.h"
 #include "PortPanel.h"
 #include "StatusLine.h"
+#include "TrendGeometry.h"
 #include "TrendStyle.h"
 #include "TrendView.h"
 #include "ValuePanel.h"
@@ -124,6 +125,14 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     station_.flags.trendLinkEnabled = true;
     keepOpen_ = true;
     trendView_->load();
+    // The chart's logical size, kept where the window has always shown it;
+    // the chart now stretches with the window, so the labels stay out of sight.
+    for (const auto& [name, size] : {std::pair{"Label19", TrendGeometry::kChartWidth},
+                                     std::pair{"Label20", TrendGeometry::kChartHeight}}) {
+        auto* label = new QLabel(QString::number(size), central);
+        label->setObjectName(QString::fromLatin1(name));
+        label->hide();
+    }
     displayTick_->start();
 }
 

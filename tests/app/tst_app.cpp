@@ -137,6 +137,8 @@ void TestApp::handOverShowsMainWindowAndStartsRecorder()
     QCOMPARE(app->station().polling.objectName(), QStringLiteral("Met1"));
     QCOMPARE(app->recorder()->objectName(), QStringLiteral("mscom"));
     QVERIFY(!app->station().polling.isRunning()); // polling waits for "打开"
+    QCOMPARE(main->findChild<QLabel*>("Label19")->text(), QStringLiteral("12008"));
+    QCOMPARE(main->findChild<QLabel*>("Label20")->text(), QStringLiteral("7508"));
     QVERIFY(fake->calls().isEmpty());
 }
 
