@@ -1,5 +1,6 @@
 #include "Splash.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
@@ -74,6 +75,16 @@ void Splash::showEvent(QShowEvent* event)
 
 void Splash::keyPressEvent(QKeyEvent* event) { event->accept(); }
 
+// Only the hand-over takes the splash down: closed any other way it would
+// leave the station running with no window at all.
+void Splash::closeEvent(QCloseEvent* event)
+{
+    if (handingOver_)
+        event->accept();
+    else
+        event->ignore();
+}
+
 void Splash::onTimer2()
 {
     ++ticks_;
@@ -88,6 +99,7 @@ void Splash::onTimer1()
 {
     timer2_->stop();
     timer1_->stop();
+    handingOver_ = true;
     close();
     Q_EMIT handOver();
 }

@@ -16,6 +16,7 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -26,4 +27,5 @@ private:
     QTimer* timer2_ = nullptr; // 200 ms, tick counter
     qint16 ticks_ = 0;
     bool started_ = false;
+    bool handingOver_ = false;
 };

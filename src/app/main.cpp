@@ -27,7 +27,6 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("px5800"));
     QApplication::setApplicationName(QStringLiteral("px5800"));
     QApplication::setApplicationVersion(QStringLiteral(PX5800_VERSION));
-    QApplication::setApplicationDisplayName(QStringLiteral("过程控制仪表 PX5800"));
 
     // Simplified-Chinese glyphs whatever the locale: under C.UTF-8 fontconfig
     // would otherwise pick the Japanese variant of the CJK font.

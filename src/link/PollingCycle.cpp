@@ -4,12 +4,14 @@ PollingCycle::PollingCycle(LinkClient& link, LiveImage& image, QObject* parent)
     : QObject(parent), link_(link), image_(image)
 {
     setObjectName(QStringLiteral("Met1"));
-    timer_.setInterval(kIntervalMs);
-    connect(&timer_, &QTimer::timeout, this, &PollingCycle::tick);
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("Timer1"));
+    timer_->setInterval(kIntervalMs);
+    connect(timer_, &QTimer::timeout, this, &PollingCycle::tick);
 }
 
-void PollingCycle::start() { timer_.start(); }
-void PollingCycle::stop() { timer_.stop(); }
+void PollingCycle::start() { timer_->start(); }
+void PollingCycle::stop() { timer_->stop(); }
 
 QVector<ReadRequest> PollingCycle::cycleRequests()
 {

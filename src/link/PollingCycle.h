@@ -19,7 +19,7 @@ public:
 
     void start(); // the port-open action
     void stop();  // the port-close action
-    bool isRunning() const { return timer_.isActive(); }
+    bool isRunning() const { return timer_->isActive(); }
 
     // One cycle (Timer1_Timer); public so tests can drive it.
     void tick();
@@ -43,7 +43,7 @@ Q_SIGNALS:
 private:
     LinkClient& link_;
     LiveImage& image_;
-    QTimer timer_;
+    QTimer* timer_ = nullptr; // "Timer1"
     int skipped_ = 0;
     int completed_ = 0;
 };

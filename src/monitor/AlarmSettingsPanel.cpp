@@ -11,8 +11,8 @@ AlarmSettingsPanel::AlarmSettingsPanel(QWidget* parent) : QGroupBox(QStringLiter
 {
     setObjectName(QStringLiteral("AlarmFrame"));
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(8, 4, 8, 6);
-    grid->setHorizontalSpacing(3);
+    grid->setContentsMargins(6, 4, 6, 6);
+    grid->setHorizontalSpacing(2);
     grid->setVerticalSpacing(4);
 
     // Each cell: caption, current value, entry box, button; a gap column
@@ -26,10 +26,15 @@ AlarmSettingsPanel::AlarmSettingsPanel(QWidget* parent) : QGroupBox(QStringLiter
         const PanelWidgets::EntryWidgets entry = PanelWidgets::entry(row, this);
         grid->addWidget(PanelWidgets::caption(QString::fromUtf8(row.caption), this), row.gridRow, c);
         grid->addWidget(PanelWidgets::valueLabel(row.valueLabel, this), row.gridRow, c + 1);
-        grid->addWidget(entry.box, row.gridRow, c + 2);
-        grid->addWidget(entry.button, row.gridRow, c + 3);
+        if (row.entryBelow) {
+            grid->addWidget(entry.box, row.gridRow + 1, c);
+            grid->addWidget(entry.button, row.gridRow + 1, c + 1);
+        } else {
+            grid->addWidget(entry.box, row.gridRow, c + 2);
+            grid->addWidget(entry.button, row.gridRow, c + 3);
+        }
         grid->setColumnStretch(c + 4, 1);
-        grid->setColumnMinimumWidth(c + 4, 6);
+        grid->setColumnMinimumWidth(c + 4, 4);
         cells = std::max(cells, row.gridColumn + 1);
     }
     // No gap after the last cell.

@@ -23,19 +23,21 @@ constexpr std::array<ValueRow, 12> kValues{{
     {"D_4W_263", 263, 10}, // break output, tenths of a percent
 }};
 
-// The alarm frame keeps the instrument's two-row arrangement: top row alarm 1
+// The alarm frame keeps the instrument's two-row arrangement, columns as on
+// the instrument's panel: top row (SV, shown in the value panel) alarm 1
 // hysteresis, alarm 2 value, alarm 2 delay, break output; bottom row alarm 1
-// value, alarm 1 delay, alarm 2 hysteresis, break alarm value.
+// value, alarm 1 delay, alarm 2 hysteresis, break alarm value, and under the
+// break output's caption its entry box and button.
 constexpr std::array<EditRow, 10> kEdits{{
     {0, "Command11", "修改SV", "SV值", "D_3W_2", 1, -1999, 9999, 1, true, true, Place::ValuePanel, 0, 0},
     {256, "Command12", "修改", "报警1值", "D_4W_256", 257, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 0},
-    {257, "Command13", "修改", "报警1回差", "D_4W_257", 258, 0, 1000, 1, true, true, Place::AlarmFrame, 0, 0},
+    {257, "Command13", "修改", "报警1回差", "D_4W_257", 258, 0, 1000, 1, true, true, Place::AlarmFrame, 0, 1},
     {258, "Command14", "修改", "报警1延迟", "D_4W_258", 259, 0, 600, 1, true, true, Place::AlarmFrame, 1, 1},
-    {259, "Command15", "修改", "报警2值", "D_4W_259", 260, -1999, 9999, 1, true, true, Place::AlarmFrame, 0, 1},
+    {259, "Command15", "修改", "报警2值", "D_4W_259", 260, -1999, 9999, 1, true, true, Place::AlarmFrame, 0, 2},
     {260, "Command16", "修改", "报警2回差", "D_4W_260", 261, 0, 1000, 1, true, true, Place::AlarmFrame, 1, 2},
-    {261, "Command17", "修改", "报警2延迟", "D_4W_261", 262, 0, 600, 1, true, true, Place::AlarmFrame, 0, 2},
+    {261, "Command17", "修改", "报警2延迟", "D_4W_261", 262, 0, 600, 1, true, true, Place::AlarmFrame, 0, 3},
     {262, "Command18", "修改", "断线报警值", "D_4W_262", 263, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 3},
-    {263, "Command27", "修改", "断线输出值", "D_4W_263", 264, 0, 100, 10, true, true, Place::AlarmFrame, 0, 3},
+    {263, "Command27", "修改", "断线输出值", "D_4W_263", 264, 0, 100, 10, true, true, Place::AlarmFrame, 0, 4, true},
     // The manual output stays sendable while the instrument is in manual
     // mode: its button is shown and hidden by the display tick only.
     {1, "Command25", "手动OP", nullptr, "D_3W_1", 2, 0, 100, 10, false, false, Place::ModePanel, 0, 0},

@@ -42,6 +42,7 @@ struct EditRow {
     bool hideAfterSend;    // a sent row hides its button again
     Place place;
     int gridRow, gridColumn; // cell in the alarm frame
+    bool entryBelow = false; // box and button sit in the row below the caption
 };
 std::span<const EditRow> editRows();
 const EditRow* editRowForBox(int box);

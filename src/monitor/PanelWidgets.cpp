@@ -26,7 +26,7 @@ QLabel* valueLabel(const char* name, QWidget* parent)
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setMargin(2);
     label->setFont(digitFont(10, false));
-    label->setMinimumWidth(QFontMetrics(label->font()).horizontalAdvance(QStringLiteral("-1999")) + 12);
+    label->setMinimumWidth(QFontMetrics(label->font()).horizontalAdvance(QStringLiteral("-1999")) + 8);
     setBackgroundColour(label, readOnlyValue());
     label->setText(QStringLiteral("0"));
     return label;
@@ -69,13 +69,13 @@ EntryWidgets entry(const MonitorTables::EditRow& row, QWidget* parent)
     w.box->setObjectName(QStringLiteral("T_3RW_%1").arg(row.box));
     w.box->setAlignment(Qt::AlignRight);
     w.box->setFont(digitFont(10, false));
-    w.box->setFixedWidth(QFontMetrics(w.box->font()).horizontalAdvance(QStringLiteral("-1999.9")) + 12);
+    w.box->setFixedWidth(QFontMetrics(w.box->font()).horizontalAdvance(QStringLiteral("-1999.9")) + 8);
     w.box->setToolTip(QStringLiteral("%1 至 %2").arg(row.lower).arg(row.upper));
     setBackgroundColour(w.box, StateColour::white());
     w.button = new QPushButton(QString::fromUtf8(row.buttonText), parent);
     w.button->setObjectName(QString::fromLatin1(row.button));
     w.button->setAutoDefault(false);
-    w.button->setFixedWidth(QFontMetrics(w.button->font()).horizontalAdvance(w.button->text()) + 20);
+    w.button->setFixedWidth(QFontMetrics(w.button->font()).horizontalAdvance(w.button->text()) + 14);
     keepPlaceWhenHidden(w.button);
     w.button->hide();
     return w;

@@ -431,7 +431,8 @@ void TrendView::rulerClicked()
     }
     const TrendCommandResult result = model_.setRuler(on);
     if (on) {
-        slider_->setFocusPolicy(Qt::StrongFocus);
+        // The slider takes the focus but never becomes a tab stop.
+        slider_->setFocusPolicy(Qt::ClickFocus);
         syncControls();
         slider_->setFocus();
         ruler_->setText(kRulerOnCaption);

@@ -138,6 +138,17 @@ void TestMainWindow::fitsSmallScreen()
     const QSize minimum = rig.window->minimumSizeHint();
     QVERIFY2(minimum.width() <= 1280 && minimum.height() <= 760,
              qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+
+    // The break output's box and button sit under its caption, in the second row.
+    rig.window->resize(1280, 760);
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    auto* value = rig.window->findChild<QLabel*>("D_4W_263");
+    auto* box = rig.window->findChild<QLineEdit*>("T_3RW_263");
+    auto* breakAlarm = rig.window->findChild<QLabel*>("D_4W_262");
+    QVERIFY(value && box && breakAlarm);
+    QVERIFY(box->geometry().top() > value->geometry().bottom());
+    QCOMPARE(box->geometry().center().y(), breakAlarm->geometry().center().y());
 }
 
 void TestMainWindow::alarmTypes_data()
