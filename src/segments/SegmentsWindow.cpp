@@ -145,28 +145,7 @@ QWidget* SegmentsWindow::buildSegmentsTab()
 
     // Each field takes a value label and its box; a narrow spacer column
     // separates the fields.
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(5);
-    for (std::size_t c = 0; c < kSegmentColumns.size(); ++c) {
-        const int col = 1 + 3 * int(c);
-        grid->addWidget(headerLabel(QString::fromUtf8(kSegmentColumns[c].caption), page), 0, col, 1, 2);
-        grid->setColumnMinimumWidth(col + 2, 18);
-    }
-    for (int row = 1; row <= kSegmentRows; ++row) {
-        grid->addWidget(rowLabel(groupCaption(row), page), row, 0);
-        for (int c = 0; c < int(kSegmentColumns.size()); ++c) {
-            const Field field = segmentField(row, c);
-            QLabel* label = addValueLabel(field, page);
-            QLineEdit* box = addEntry(field, page);
-            grid->addWidget(label, row, 1 + 3 * c);
-            grid->addWidget(box, row, 2 + 3 * c);
-        }
-    }
-
-    auto* gridRow = new QHBoxLayout;
-    gridRow->addLayout(grid);
-    gridRow->addStretch(1);
+    auto* gridRow = buildFieldGrid(page, std::span<const Column>(kSegmentColumns), kSegmentRows, segmentField, 5, 18);
 
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(16, 14, 16, 14);
@@ -179,33 +158,40 @@ QWidget* SegmentsWindow::buildSegmentsTab()
     return page;
 }
 
+// One grid of fields: a header per column, a caption per row, and for each
+// field its value label followed by its entry box; a spacer column between
+// fields.
+QHBoxLayout* SegmentsWindow::buildFieldGrid(QWidget* page, std::span<const Column> columns, int rows,
+                                            Field (*fieldAt)(int row, int column), int rowSpacing, int gap)
+{
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(rowSpacing);
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const int col = 1 + 3 * int(c);
+        grid->addWidget(headerLabel(QString::fromUtf8(columns[c].caption), page), 0, col, 1, 2);
+        grid->setColumnMinimumWidth(col + 2, gap);
+    }
+    for (int row = 1; row <= rows; ++row) {
+        grid->addWidget(rowLabel(groupCaption(row), page), row, 0);
+        for (int c = 0; c < int(columns.size()); ++c) {
+            const Field field = fieldAt(row, c);
+            grid->addWidget(addValueLabel(field, page), row, 1 + 3 * c);
+            grid->addWidget(addEntry(field, page), row, 2 + 3 * c);
+        }
+    }
+    auto* gridRow = new QHBoxLayout;
+    gridRow->addLayout(grid);
+    gridRow->addStretch(1);
+    return gridRow;
+}
+
 QWidget* SegmentsWindow::buildPidTab()
 {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("PidPage"));
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(8);
-    for (std::size_t c = 0; c < kPidColumns.size(); ++c) {
-        const int col = 1 + 3 * int(c);
-        grid->addWidget(headerLabel(QString::fromUtf8(kPidColumns[c].caption), page), 0, col, 1, 2);
-        grid->setColumnMinimumWidth(col + 2, 24);
-    }
-    for (int group = 1; group <= kPidGroups; ++group) {
-        grid->addWidget(rowLabel(groupCaption(group), page), group, 0);
-        for (int c = 0; c < int(kPidColumns.size()); ++c) {
-            const Field field = pidField(group, c);
-            QLabel* label = addValueLabel(field, page);
-            QLineEdit* box = addEntry(field, page);
-            grid->addWidget(label, group, 1 + 3 * c);
-            grid->addWidget(box, group, 2 + 3 * c);
-        }
-    }
-
-    auto* gridRow = new QHBoxLayout;
-    gridRow->addLayout(grid);
-    gridRow->addStretch(1);
+    auto* gridRow = buildFieldGrid(page, std::span<const Column>(kPidColumns), kPidGroups, pidField, 8, 24);
 
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(16, 14, 16, 14);

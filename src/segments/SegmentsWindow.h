@@ -4,9 +4,11 @@
 #include <QVector>
 #include <QWidget>
 #include <array>
+#include <span>
 
 class LinkClient;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -57,6 +59,8 @@ private:
 
     QWidget* buildSegmentsTab();
     QWidget* buildPidTab();
+    QHBoxLayout* buildFieldGrid(QWidget* page, std::span<const SegmentMap::Column> columns, int rows,
+                                SegmentMap::Field (*fieldAt)(int row, int column), int rowSpacing, int gap);
     QLabel* addValueLabel(const SegmentMap::Field& field, QWidget* page);
     QLineEdit* addEntry(const SegmentMap::Field& field, QWidget* page);
     void commitEntry(Entry& entry);
