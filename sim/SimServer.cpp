@@ -349,12 +349,14 @@ void SimServer::Private::run()
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
-        // No master on the pseudo-terminal (EIO / POLLHUP): drop what was
-        // queued either way, so that the next master starts on a clean line,
-        // and look again shortly.
+        // No master on the pseudo-terminal (EIO / POLLHUP): drop the replies
+        // still queued towards it and any half-received frame, so that the
+        // next master starts on a clean line, and look again shortly. The
+        // input queue is left alone: a new master may already have opened
+        // the line and sent its first request, which must not be lost.
         framer.reset();
         if (pty)
-            ::tcflush(fd, TCIOFLUSH);
+            ::tcflush(fd, TCOFLUSH);
         sleepUntil(Clock::now() + milliseconds(kHangupSleepMs));
     }
 }

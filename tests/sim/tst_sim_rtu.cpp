@@ -91,7 +91,7 @@ Poll mbpoll(const QString& device, const QStringList& options, const QStringList
 // A libmodbus master on the simulator's line.
 class Master {
 public:
-    explicit Master(const QString& device, int slave = 1, int timeoutMs = 500, int baud = 9600, char parity = 'N')
+    explicit Master(const QString& device, int slave = 1, int timeoutMs = 1500, int baud = 9600, char parity = 'N')
     {
         ctx_ = modbus_new_rtu(device.toLocal8Bit().constData(), baud, parity, 8, 1);
         modbus_set_slave(ctx_, slave);
