@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QScreen>
-#include <QTimer>
 
 Q_LOGGING_CATEGORY(lcApp, "px.app")
 
@@ -106,7 +105,7 @@ void StationApp::showConfig()
 {
     auto* window = new ConfigWindow(*link_, paramRegs_);
     secondary_ = window;
-    connect(window, &ConfigWindow::returnRequested, this, [this, window] { backToMain(window); });
+    connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
     window->resize(920, 620);
     window->show();
 }
@@ -115,7 +114,7 @@ void StationApp::showSegments()
 {
     auto* window = new SegmentsWindow(*link_);
     secondary_ = window;
-    connect(window, &SegmentsWindow::returnRequested, this, [this, window] { backToMain(window); });
+    connect(window, &SegmentsWindow::returnRequested, this, &StationApp::backToMain);
     window->resize(900, 600);
     window->show();
 }
@@ -125,29 +124,23 @@ void StationApp::showHistory()
     auto* window = new HistoryWindow(image_, flags_, scale_, station_->databasePath);
     window->setLinkHealth(health_.get());
     secondary_ = window;
-    connect(window, &HistoryWindow::returnRequested, this, &StationApp::backFromHistory);
+    connect(window, &HistoryWindow::returnRequested, this, &StationApp::backToMain);
     window->show();
 }
 
-void StationApp::backFromHistory()
+// The parameter windows only hid the main window; the history window's
+// return builds a freshly initialised one.
+void StationApp::backToMain()
 {
     if (secondary_) {
+        // The signal comes from inside the window's own event handler.
         secondary_->hide();
         secondary_->deleteLater();
     }
-    if (!main_)
-        showMainWindow();
-}
-
-void StationApp::backToMain(QWidget* leaving)
-{
-    if (leaving) {
-        // The signal comes from inside the window's own event handler.
-        leaving->hide();
-        leaving->deleteLater();
-    }
     if (main_)
         main_->show();
+    else
+        showMainWindow();
 }
 
 QWidget* StationApp::activeWindow() const

@@ -47,8 +47,7 @@ private:
     void showConfig();
     void showSegments();
     void showHistory();
-    void backToMain(QWidget* leaving);
-    void backFromHistory();
+    void backToMain();
     void connectRecorderToStatus();
 
     StationOptions options_;

@@ -57,12 +57,9 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     // through. Without it the window still comes up; the trend lies flat.
     store_ = std::make_unique<HistoryStore>(QStringLiteral("ssqx"));
     QString error;
-    if (!station_.databasePath.isEmpty() && store_->open(station_.databasePath, &error)) {
-        if (const auto newest = store_->newestId(HistoryRing::Short))
-            startId_ = *newest;
-    } else if (!station_.databasePath.isEmpty()) {
+    // The trend's live page reads the newest sample id itself when it loads.
+    if (!station_.databasePath.isEmpty() && !store_->open(station_.databasePath, &error))
         qCWarning(lcMonitor) << "main window: history database unavailable:" << error;
-    }
 
     auto* central = new QWidget(this);
     auto* rows = new QVBoxLayout(central);

@@ -79,7 +79,6 @@ private:
     bool keepOpen_ = false;
     bool unloaded_ = false;
     bool leavingForHistory_ = false;
-    qint32 startId_ = 0; // newest short-period id at initialisation
 
     PortPanel* portPanel_ = nullptr;
     StatusLine* statusLine_ = nullptr;
