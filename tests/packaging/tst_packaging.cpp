@@ -110,7 +110,7 @@ void TestPackaging::installLayout()
 
     QStringList expected{"share/applications/px5800.desktop", "share/icons/hicolor/scalable/apps/px5800.svg",
                          "share/px5800/translations/px5800_en.qm", "share/doc/px5800/copyright",
-                         "share/doc/px5800/changelog.Debian.gz"};
+                         "share/doc/px5800/changelog.gz"};
     for (const QString& program : programs().keys())
         expected << "bin/" + program << "share/man/man1/" + program + ".1.gz";
     for (const QString& file : expected)
