@@ -37,17 +37,11 @@ void EntryRuleTest::read_data()
     row("tenths: last that fits", -1999, 9999, 10, "3276.7", 32767, {});
     row("tenths: 3276.74 refused before rounding", -1999, 9999, 10, "3276.74", kRefused, wide);
     row("tenths: written maximum wraps", -1999, 9999, 10, "9999", kRefused, wide);
-    row("tenths: 3276.8 would be 32768", -1999, 9999, 10, "3276.8", kRefused, wide);
     row("tenths: written minimum fits", -1999, 9999, 10, "-1999", -19990, {});
     row("tenths: lowest register", -9999, 0, 10, "-3276.8", -32768, {});
     row("tenths: below lowest register", -9999, 0, 10, "-3276.81", kRefused, QStringLiteral("超出范围 -3276.8 ~ 0"));
-    row("plain: written bounds unchanged", -1999, 9999, 1, "9999", 9999, {});
-    row("plain: above written", -1999, 9999, 1, "10000", kRefused, QStringLiteral("超出范围 -1999 ~ 9999"));
     row("plain: bounds wider than a register", 0, 99999, 1, "32768", kRefused, QStringLiteral("超出范围 0 ~ 32767"));
-    row("percent: 100 is 1000", 0, 100, 10, "100", 1000, {});
-    row("percent: test before rounding", 0, 100, 10, "100.01", kRefused, QStringLiteral("超出范围 0 ~ 100"));
     row("unrepresentable", 0, 100, 1, "1e400", kRefused, QStringLiteral("超出范围 0 ~ 100"));
-    row("half to even after scaling", 0, 100, 10, "0.25", 2, {});
 }
 
 void EntryRuleTest::read()
@@ -110,15 +104,11 @@ void EntryRuleTest::parameterByText_data()
     auto row = [](const char* name, int index, const char* typed, int expected, const char* reason) {
         QTest::newRow(name) << index << QString::fromUtf8(typed) << expected << QString::fromUtf8(reason);
     };
-    row("derivative 999.9", 32, "999.9", 9999, "");
     row("derivative 1000", 32, "1000", kRefused, "超出范围 0 ~ 999.9");
-    row("address 0", 19, "0", kRefused, "超出范围 1 ~ 255");
-    row("input type code", 0, "8", 8, "");
     row("input type past the list", 0, "29", kRefused, "超出范围 0 ~ 28");
     row("input type between codes", 0, "2.5", kRefused, "超出范围 0 ~ 28");
     row("filter by its value", 4, "0.7", 7, "");
     row("filter past the list", 4, "1.2", kRefused, "超出范围 0.1 ~ 1.1");
-    row("option pair", 10, "1", 1, "");
     row("option pair 2", 10, "2", kRefused, "超出范围 0 ~ 1");
 }
 
