@@ -20,6 +20,11 @@ QString LinkHealth::stateText(State state)
     return QString();
 }
 
+QString LinkHealth::text() const
+{
+    return portInUse() ? QStringLiteral("端口正被其他程序占用") : stateText(state_);
+}
+
 QString LinkHealth::countersText() const
 {
     return QStringLiteral("应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6")
@@ -44,8 +49,11 @@ void LinkHealth::onCycle(bool allAnswered)
 
 void LinkHealth::onPortState(PortState state)
 {
+    const bool wasInUse = portInUse();
     portState_ = state;
     reevaluate();
+    if (portInUse() != wasInUse)
+        Q_EMIT stateChanged(state_); // same state, different reason
 }
 
 void LinkHealth::onPortOpened()
@@ -69,7 +77,7 @@ void LinkHealth::reevaluate()
         setState(State::Closed);
         return;
     }
-    if (portState_ == PortState::CannotOpen) {
+    if (portState_ == PortState::CannotOpen || portState_ == PortState::InUse) {
         setState(State::CannotOpen);
         return;
     }

@@ -14,6 +14,7 @@ const char* outcomeName(LinkOutcome outcome)
     case LinkOutcome::Other: return "other";
     case LinkOutcome::DeviceGone: return "device gone";
     case LinkOutcome::NotOpen: return "not open";
+    case LinkOutcome::PortInUse: return "port in use";
     case LinkOutcome::Skipped: return "skipped";
     }
     return "?";

@@ -119,7 +119,7 @@ void LinkWorker::runPriority(PriorityJob& job)
             qCWarning(lcLink) << "port" << s.port << "could not be opened; retrying every"
                               << kReopenIntervalMs << "ms";
             deviceLost_ = true;
-            setPortState(PortState::CannotOpen);
+            setPortState(failedOpenState());
             reopenTimer_->start();
         }
     } else if (auto* close = std::get_if<CloseJob>(&job)) {
@@ -151,9 +151,13 @@ void LinkWorker::runNextRead(Batch& batch)
     if (rc == 0 && result.outcome != LinkOutcome::Answered)
         result.outcome = LinkOutcome::Answered;
     noteOutcome(result.outcome);
-    // A dead line costs one timeout per batch, not one per request.
-    if (result.outcome == LinkOutcome::Timeout || result.outcome == LinkOutcome::DeviceGone
-        || result.outcome == LinkOutcome::NotOpen)
+    if (result.ok())
+        batch.answered = true;
+    // A dead line costs one timeout per batch, not one per request. Once the
+    // instrument has answered in this batch, a timeout is one silent block,
+    // not a dead line: the rest of the batch is still read.
+    const bool gone = result.outcome == LinkOutcome::DeviceGone || result.outcome == LinkOutcome::NotOpen;
+    if (gone || (result.outcome == LinkOutcome::Timeout && !batch.answered))
         batch.abandoned = true;
     batch.results.push_back(result);
 }
@@ -188,9 +192,15 @@ void LinkWorker::tryReopen()
         return;
     }
     ++failedReopens_;
+    setPortState(failedOpenState());
     // Say it again only now and then: an unplugged adapter may stay away for hours.
     if (failedReopens_ == 10 || failedReopens_ % 600 == 0)
         qCWarning(lcLink) << "port" << s.port << "still cannot be opened after" << failedReopens_ << "attempts";
+}
+
+PortState LinkWorker::failedOpenState() const
+{
+    return bus_->lastOutcome() == LinkOutcome::PortInUse ? PortState::InUse : PortState::CannotOpen;
 }
 
 void LinkWorker::setPortState(PortState state)

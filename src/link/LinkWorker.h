@@ -12,7 +12,8 @@
 // Owns the Modbus library and runs its calls one at a time, in order, on its
 // own thread (or inline, for tests). Operator writes and port actions go
 // ahead of queued reads; a read batch yields between its requests so that a
-// write can slip in. When the serial device goes away the worker closes it
+// write can slip in. A batch gives up at a timeout unless one of its requests
+// has already been answered. When the serial device goes away the worker closes it
 // and tries to reopen it about once a second while the port is meant to be
 // open.
 class LinkWorker : public QObject {
@@ -52,7 +53,8 @@ private:
         int slave = 0;
         QVector<ReadRequest> requests;
         QVector<ReadResult> results;
-        bool abandoned = false;
+        bool answered = false;  // some request of this batch got a valid reply
+        bool abandoned = false; // the rest is skipped
     };
 
     void schedule();
@@ -63,6 +65,7 @@ private:
     void noteOutcome(LinkOutcome outcome);
     void setPortState(PortState state);
     void tryReopen();
+    PortState failedOpenState() const;
 
     std::unique_ptr<Modbus485> bus_;
     std::deque<PriorityJob> priority_;
