@@ -2,7 +2,10 @@
 
 LinkHealth::LinkHealth(QObject* parent) : QObject(parent)
 {
-    timer_.setInterval(250);
+    // Armed for the moment the state would next change by itself, instead
+    // of looking a few times a second.
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &LinkHealth::reevaluate);
 }
 
@@ -60,19 +63,18 @@ void LinkHealth::onPortOpened()
 {
     open_ = true;
     sinceOpen_.start();
-    timer_.start();
     reevaluate();
 }
 
 void LinkHealth::onPortClosed()
 {
     open_ = false;
-    timer_.stop();
     reevaluate();
 }
 
 void LinkHealth::reevaluate()
 {
+    timer_.stop();
     if (!open_) {
         setState(State::Closed);
         return;
@@ -84,12 +86,15 @@ void LinkHealth::reevaluate()
     const qint64 reference = sinceGood_.isValid() && sinceGood_.elapsed() <= sinceOpen_.elapsed()
                                  ? sinceGood_.elapsed()
                                  : -1;
-    if (reference >= 0 && reference <= kNoAnswerMs)
+    if (reference >= 0 && reference <= kNoAnswerMs) {
         setState(State::Answering);
-    else if (sinceOpen_.elapsed() <= kNoAnswerMs)
+        timer_.start(int(kNoAnswerMs - reference) + 1);
+    } else if (sinceOpen_.elapsed() <= kNoAnswerMs) {
         setState(State::Waiting);
-    else
+        timer_.start(int(kNoAnswerMs - sinceOpen_.elapsed()) + 1);
+    } else {
         setState(State::NoAnswer);
+    }
 }
 
 void LinkHealth::setState(State state)

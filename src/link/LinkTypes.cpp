@@ -28,6 +28,7 @@ void registerLinkMetaTypes()
         qRegisterMetaType<ReadResult>();
         qRegisterMetaType<QVector<ReadRequest>>();
         qRegisterMetaType<QVector<ReadResult>>();
+        qRegisterMetaType<QVector<LinkOutcome>>();
         qRegisterMetaType<WriteRequest>();
         qRegisterMetaType<WriteResult>();
         qRegisterMetaType<PortState>();

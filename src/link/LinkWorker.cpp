@@ -95,6 +95,7 @@ bool LinkWorker::processOne()
         if (batch.results.size() >= batch.requests.size()) {
             Batch done = std::move(batch);
             reads_.pop_front();
+            settleOutcomes();
             Q_EMIT readsDone(done.ticket, done.results);
         }
     }
@@ -131,6 +132,7 @@ void LinkWorker::runPriority(PriorityJob& job)
     } else if (auto* write = std::get_if<WriteJob>(&job)) {
         WriteResult result = performWrite(*bus_, write->port, write->slave, write->request);
         noteOutcome(result.outcome);
+        settleOutcomes();
         Q_EMIT writeDone(write->ticket, result);
     }
 }
@@ -151,20 +153,29 @@ void LinkWorker::runNextRead(Batch& batch)
     if (rc == 0 && result.outcome != LinkOutcome::Answered)
         result.outcome = LinkOutcome::Answered;
     noteOutcome(result.outcome);
-    if (result.ok())
-        batch.answered = true;
-    // A dead line costs one timeout per batch, not one per request. Once the
-    // instrument has answered in this batch, a timeout is one silent block,
-    // not a dead line: the rest of the batch is still read.
+    // A dead line costs one timeout per batch, not one per request. A
+    // timeout right after an answer is one silent block, not a dead line:
+    // the rest of the batch is still read (a line that dies mid-batch costs
+    // two timeouts).
     const bool gone = result.outcome == LinkOutcome::DeviceGone || result.outcome == LinkOutcome::NotOpen;
-    if (gone || (result.outcome == LinkOutcome::Timeout && !batch.answered))
+    if (gone || (result.outcome == LinkOutcome::Timeout && !batch.lastAnswered))
         batch.abandoned = true;
+    batch.lastAnswered = result.ok();
     batch.results.push_back(result);
+}
+
+void LinkWorker::settleOutcomes()
+{
+    if (unsettled_.isEmpty())
+        return;
+    Q_EMIT exchangesSettled(unsettled_);
+    unsettled_.clear();
 }
 
 void LinkWorker::noteOutcome(LinkOutcome outcome)
 {
     Q_EMIT exchangeCompleted(outcome);
+    unsettled_.append(outcome);
     if (outcome == LinkOutcome::DeviceGone && wantOpen_ && !deviceLost_) {
         qCWarning(lcLink) << "serial device of port" << openSettings_.port << "went away; reopening every"
                           << kReopenIntervalMs << "ms";

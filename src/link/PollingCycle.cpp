@@ -37,7 +37,7 @@ void PollingCycle::tick()
 {
     const int first = first_;
     const bool queued = link_.readBatch(this, nextRequests(), [this, first](const QVector<ReadResult>& results) {
-        // The link gives up a batch at a timeout until something in it has
+        // The link gives up a batch at a timeout unless the read before it
         // answered. Starting the next cycle just after the last silent block
         // puts the blocks that answer first, so one silent block never keeps
         // the others from being read, and a dead line still costs one
