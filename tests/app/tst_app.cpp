@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "FakeModbus485.h"
+#include "HistoryStore.h"
 #include "MainWindow.h"
 #include "PortPanel.h"
 #include "Recorder.h"
@@ -20,6 +21,8 @@ class TestApp : public QObject {
 private Q_SLOTS:
     void commandLine_data();
     void commandLine();
+    void demoKeepsItsOwnDatabase_data();
+    void demoKeepsItsOwnDatabase();
     void commandLineValues();
     void splashIgnoresKeysAndHandsOverAfterAboutASecondAndAHalf();
     void handOverShowsMainWindowAndStartsRecorder();
@@ -45,6 +48,8 @@ void TestApp::commandLine_data()
     QTest::newRow("nothing") << QStringList{} << true << 0;
     QTest::newRow("help") << QStringList{"--help"} << false << 0;
     QTest::newRow("version") << QStringList{"--version"} << false << 0;
+    QTest::newRow("short help") << QStringList{"-h"} << false << 0;
+    QTest::newRow("help-all is not offered") << QStringList{"--help-all"} << false << 2;
     QTest::newRow("unknown option") << QStringList{"--bogus"} << false << 2;
     QTest::newRow("stray argument") << QStringList{"extra"} << false << 2;
     QTest::newRow("port mapping") << QStringList{"--port", "3=/dev/ttyS0", "--port", "4=/tmp/x"} << true << 0;
@@ -63,6 +68,29 @@ void TestApp::commandLine_data()
                                 << true << 0;
 }
 
+void TestApp::demoKeepsItsOwnDatabase_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("file"); // empty: the default path itself
+    QTest::newRow("plain") << QStringList{} << QString();
+    QTest::newRow("demo") << QStringList{"--demo"} << "Demo.db";
+    QTest::newRow("demo with --database") << QStringList{"--demo", "--database", "/tmp/x.db"} << "/tmp/x.db";
+}
+
+void TestApp::demoKeepsItsOwnDatabase()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, file);
+    args.prepend("px5800");
+    const QString path = databasePathFor(parseCommandLine(args).options);
+    if (file.isEmpty())
+        QCOMPARE(path, defaultDatabasePath());
+    else if (file.startsWith('/'))
+        QCOMPARE(path, file);
+    else
+        QCOMPARE(path, QFileInfo(defaultDatabasePath()).path() + '/' + file);
+}
+
 void TestApp::commandLine()
 {
     QFETCH(QStringList, args);
@@ -72,6 +100,10 @@ void TestApp::commandLine()
     const CommandLineResult r = parseCommandLine(args);
     QCOMPARE(r.run, run);
     QCOMPARE(r.exitCode, exitCode);
+    if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help")) {
+        QVERIFY2(r.output.startsWith("Usage: px5800 [options]"), qPrintable(r.output));
+        QVERIFY(!r.output.contains("help-all"));
+    }
     if (exitCode == 2) {
         QVERIFY(r.output.startsWith("px5800: "));
         QVERIFY(!r.output.contains('\n')); // one line
