@@ -21,7 +21,6 @@ class TestApp : public QObject {
 private Q_SLOTS:
     void commandLine_data();
     void commandLine();
-    void demoKeepsItsOwnDatabase_data();
     void demoKeepsItsOwnDatabase();
     void commandLineValues();
     void splashIgnoresKeysAndHandsOverAfterAboutASecondAndAHalf();
@@ -68,27 +67,15 @@ void TestApp::commandLine_data()
                                 << true << 0;
 }
 
-void TestApp::demoKeepsItsOwnDatabase_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("file"); // empty: the default path itself
-    QTest::newRow("plain") << QStringList{} << QString();
-    QTest::newRow("demo") << QStringList{"--demo"} << "Demo.db";
-    QTest::newRow("demo with --database") << QStringList{"--demo", "--database", "/tmp/x.db"} << "/tmp/x.db";
-}
-
 void TestApp::demoKeepsItsOwnDatabase()
 {
-    QFETCH(QStringList, args);
-    QFETCH(QString, file);
-    args.prepend("px5800");
-    const QString path = databasePathFor(parseCommandLine(args).options);
-    if (file.isEmpty())
-        QCOMPARE(path, defaultDatabasePath());
-    else if (file.startsWith('/'))
-        QCOMPARE(path, file);
-    else
-        QCOMPARE(path, QFileInfo(defaultDatabasePath()).path() + '/' + file);
+    const auto pathFor = [](QStringList args) {
+        args.prepend("px5800");
+        return databasePathFor(parseCommandLine(args).options);
+    };
+    QCOMPARE(pathFor({}), defaultDatabasePath());
+    QCOMPARE(pathFor({"--demo"}), QFileInfo(defaultDatabasePath()).path() + "/Demo.db");
+    QCOMPARE(pathFor({"--demo", "--database", "/tmp/x.db"}), QStringLiteral("/tmp/x.db"));
 }
 
 void TestApp::commandLine()
