@@ -1,8 +1,10 @@
 #include "CommandLine.h"
+#include "HistoryStore.h"
 #include "Language.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace {
 CommandLineResult failure(const QString& message)
@@ -31,7 +33,12 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "PX5800 operator station: polls the temperature controller on an RS-485 line, records its history "
         "and lets the operator set values, modes and parameters."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
+    // Our own help option: the parser's adds --help-all, which lists the
+    // toolkit's options and needs an application object this early stage
+    // must not create (no display may be needed for --help).
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on commandline options."));
+    parser.addOption(helpOption);
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Displays version information."));
     parser.addOption(versionOption);
@@ -71,7 +78,13 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     if (parser.isSet(helpOption)) {
         CommandLineResult r;
         r.run = false;
+        // The parser names the program after the running file, or
+        // "<executable_name>" before an application object exists.
         r.output = parser.helpText();
+        const qsizetype name = QStringLiteral("Usage: ").size();
+        const qsizetype end = r.output.indexOf(QStringLiteral(" [options]"));
+        if (r.output.startsWith(QStringLiteral("Usage: ")) && end > name)
+            r.output.replace(name, end - name, QStringLiteral("px5800"));
         return r;
     }
     if (parser.isSet(versionOption)) {
@@ -123,4 +136,14 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
             return failure(QStringLiteral("--lang expects zh or en"));
     }
     return result;
+}
+
+QString databasePathFor(const StationOptions& options)
+{
+    if (!options.databasePath.isEmpty())
+        return options.databasePath;
+    const QString standard = defaultDatabasePath();
+    if (!options.demo)
+        return standard;
+    return QFileInfo(standard).path() + QStringLiteral("/Demo.db");
 }

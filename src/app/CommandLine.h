@@ -25,3 +25,8 @@ struct CommandLineResult {
 };
 
 CommandLineResult parseCommandLine(const QStringList& arguments);
+
+// The history database the station records into: --database when given;
+// otherwise the default file, or with --demo a Demo.db beside it, so that
+// simulated samples never mix with a plant's history.
+QString databasePathFor(const StationOptions& options);

@@ -26,7 +26,7 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         health_->setSkippedTicks(polling_->skippedTicks());
         health_->onCycle(all);
     });
-    const QString path = options_.databasePath.isEmpty() ? defaultDatabasePath() : options_.databasePath;
+    const QString path = databasePathFor(options_);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 }
 

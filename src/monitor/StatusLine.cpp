@@ -46,8 +46,10 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     layout->addWidget(device_);
     layout->addWidget(recorder_, 1);
     timer_ = new QTimer(this);
-    timer_->setInterval(500);
+    // The age is shown in whole seconds; state changes come at once.
+    timer_->setInterval(1000);
     connect(timer_, &QTimer::timeout, this, &StatusLine::refresh);
+    connect(&health_, &LinkHealth::stateChanged, this, &StatusLine::refresh);
     timer_->start();
     setRecorderState(QStringLiteral("记录器未启动"), false);
     refresh();
@@ -58,7 +60,7 @@ void StatusLine::setDevice(const QString& device) { device_->setText(device); }
 void StatusLine::refresh()
 {
     const LinkHealth::State state = health_.state();
-    link_->setText(LinkHealth::stateText(state));
+    link_->setText(health_.text());
     const bool bad = state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
     setBackgroundColour(link_, bad ? StateColour::active() : StateColour::quiet());
     age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0

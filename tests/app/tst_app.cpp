@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "FakeModbus485.h"
+#include "HistoryStore.h"
 #include "MainWindow.h"
 #include "PortPanel.h"
 #include "Recorder.h"
@@ -20,6 +21,7 @@ class TestApp : public QObject {
 private Q_SLOTS:
     void commandLine_data();
     void commandLine();
+    void demoKeepsItsOwnDatabase();
     void commandLineValues();
     void splashIgnoresKeysAndHandsOverAfterAboutASecondAndAHalf();
     void handOverShowsMainWindowAndStartsRecorder();
@@ -45,6 +47,8 @@ void TestApp::commandLine_data()
     QTest::newRow("nothing") << QStringList{} << true << 0;
     QTest::newRow("help") << QStringList{"--help"} << false << 0;
     QTest::newRow("version") << QStringList{"--version"} << false << 0;
+    QTest::newRow("short help") << QStringList{"-h"} << false << 0;
+    QTest::newRow("help-all is not offered") << QStringList{"--help-all"} << false << 2;
     QTest::newRow("unknown option") << QStringList{"--bogus"} << false << 2;
     QTest::newRow("stray argument") << QStringList{"extra"} << false << 2;
     QTest::newRow("port mapping") << QStringList{"--port", "3=/dev/ttyS0", "--port", "4=/tmp/x"} << true << 0;
@@ -65,6 +69,17 @@ void TestApp::commandLine_data()
                                 << true << 0;
 }
 
+void TestApp::demoKeepsItsOwnDatabase()
+{
+    const auto pathFor = [](QStringList args) {
+        args.prepend("px5800");
+        return databasePathFor(parseCommandLine(args).options);
+    };
+    QCOMPARE(pathFor({}), defaultDatabasePath());
+    QCOMPARE(pathFor({"--demo"}), QFileInfo(defaultDatabasePath()).path() + "/Demo.db");
+    QCOMPARE(pathFor({"--demo", "--database", "/tmp/x.db"}), QStringLiteral("/tmp/x.db"));
+}
+
 void TestApp::commandLine()
 {
     QFETCH(QStringList, args);
@@ -74,6 +89,10 @@ void TestApp::commandLine()
     const CommandLineResult r = parseCommandLine(args);
     QCOMPARE(r.run, run);
     QCOMPARE(r.exitCode, exitCode);
+    if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help")) {
+        QVERIFY2(r.output.startsWith("Usage: px5800 [options]"), qPrintable(r.output));
+        QVERIFY(!r.output.contains("help-all"));
+    }
     if (exitCode == 2) {
         QVERIFY(r.output.startsWith("px5800: "));
         QVERIFY(!r.output.contains('\n')); // one line
