@@ -86,6 +86,7 @@ private Q_SLOTS:
     void parameterWindowsHideAndKeepUpdating_data();
     void parameterWindowsHideAndKeepUpdating();
     void escapeExits();
+    void escapeClosesPopupOnly();
     void portOpenAndClose();
     void portDefaults();
     void twentiethSampleStartsNewLivePage();
@@ -548,6 +549,25 @@ void TestMainWindow::escapeExits()
     QTest::keyClick(rig.box(0), Qt::Key_Escape);
     QCOMPARE(exit.count(), 1);
     QVERIFY(!rig.window->isVisible());
+}
+
+void TestMainWindow::escapeClosesPopupOnly()
+{
+    // Esc meant for the dropped port list closes the list, not the station.
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QSignalSpy exit(rig.window.get(), &MainWindow::exitRequested);
+    auto* ports = rig.find<QComboBox>(QStringLiteral("Combo1"));
+    ports->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(exit.count(), 0);
+    QVERIFY(rig.window->isVisible());
+    // With the list closed Esc is the exit key again.
+    QTest::keyClick(ports, Qt::Key_Escape);
+    QCOMPARE(exit.count(), 1);
 }
 
 void TestMainWindow::portOpenAndClose()
