@@ -91,6 +91,7 @@ private Q_SLOTS:
     void portDefaults();
     void twentiethSampleStartsNewLivePage();
     void rulerStopsTickAndShowsReadout();
+    void liveViewWithRulerOnStaysFrozen();
 };
 
 void TestMainWindow::initialState()
@@ -673,6 +674,25 @@ void TestMainWindow::rulerStopsTickAndShowsReadout()
     rig.image.Values[0] = 77.0f;
     QTRY_COMPARE_WITH_TIMEOUT(rig.text(QStringLiteral("D_3W_0")), QStringLiteral("77"), 1000);
     QCOMPARE(backgroundColour(rig.label(QStringLiteral("D_3W_2"))), StateColour::value());
+}
+
+void TestMainWindow::liveViewWithRulerOnStaysFrozen()
+{
+    // F6 back to the live view with the ruler on: the display tick stays
+    // stopped, or it would overwrite the readout within 200 ms.
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QTimer* timer = rig.find<QTimer>(QStringLiteral("Timer1"));
+    timer->start();
+    QTest::keyClick(rig.window.get(), Qt::Key_F4);
+    QTest::keyClick(rig.window.get(), Qt::Key_F7);
+    QTest::keyClick(rig.window.get(), Qt::Key_F6);
+    QVERIFY(rig.window->trendView()->rulerOn());
+    QCOMPARE(rig.window->trendView()->model().nav().pagesBack, qint16(0));
+    QVERIFY(!timer->isActive());
+    QCOMPARE(backgroundColour(rig.label(QStringLiteral("D_3W_0"))), StateColour::readout());
+    QTest::keyClick(rig.window.get(), Qt::Key_F4);
+    QVERIFY(timer->isActive());
 }
 
 QTEST_MAIN(TestMainWindow)
