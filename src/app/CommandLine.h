@@ -1,4 +1,5 @@
 #pragma once
+#include "BrokerUrl.h"
 #include "PortSettings.h"
 
 #include <QString>
@@ -14,6 +15,9 @@ struct StationOptions {
     int parityIndex = -1;
     bool demo = false;    // run the simulated instrument in-process on port 1
     double demoSpeed = 1.0;
+    QString station;      // --station, default px5800_<address>
+    bool mqtt = false;    // publish to the broker in `broker`
+    BrokerSettings broker;
 };
 
 struct CommandLineResult {
