@@ -17,7 +17,11 @@ MqttPublisher::MqttPublisher(const BrokerSettings& broker, const QString& statio
     connect(&thread_, &QThread::finished, connection_, &QObject::deleteLater);
     connect(connection_, &MqttConnection::stateChanged, this, &MqttPublisher::onConnectionState);
     connect(connection_, &MqttConnection::eventsAcknowledged, this, &MqttPublisher::eventsAcknowledged);
-    connect(&health, &LinkHealth::stateChanged, this, &MqttPublisher::publishLive);
+    // No poll cycles run on a closed or unopenable port; say so once.
+    connect(&health, &LinkHealth::stateChanged, this, [this](LinkHealth::State state) {
+        if (state == LinkHealth::State::Closed || state == LinkHealth::State::CannotOpen)
+            publishLive();
+    });
 }
 
 MqttPublisher::~MqttPublisher() { shutdown(); }

@@ -36,8 +36,8 @@ public Q_SLOTS:
     // Connected to PollingCycle::cycleCompleted: the live message, and the
     // settings when a complete cycle shows them changed.
     void onCycleCompleted(bool allAnswered);
-    // Also sent when the link state changes, so "closed" reaches dashboards
-    // although no cycles run on a closed port.
+    // Also sent when the port closes or cannot be opened, so dashboards
+    // see "closed" although no cycles run then.
     void publishLive();
     void publishEvent(const QJsonObject& event);
 
