@@ -117,6 +117,8 @@ void MqttConnection::connectionLost(const QString& why)
         return;
     if (was)
         qCWarning(lcPublish) << "broker connection lost:" << why;
+    else if (!refused_ && state_ != MqttState::Disconnected)
+        qCWarning(lcPublish) << "cannot reach the broker:" << why;
     if (!refused_)
         setState(MqttState::Disconnected, why);
     scheduleRetry();

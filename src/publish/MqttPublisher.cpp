@@ -24,7 +24,13 @@ MqttPublisher::MqttPublisher(const BrokerSettings& broker, const QString& statio
     });
 }
 
-MqttPublisher::~MqttPublisher() { shutdown(); }
+MqttPublisher::~MqttPublisher()
+{
+    if (started_)
+        shutdown();
+    else
+        delete connection_; // its thread never ran
+}
 
 void MqttPublisher::start()
 {
