@@ -65,10 +65,8 @@ void StationApp::handOver()
     station_->recorder = recorder_.get();
     connectRecorderToStatus();
     recorder_->start();
-    if (publisher_) {
-        connectPublisherToStatus();
-        publisher_->start();
-    }
+    if (publisher_)
+        publisher_->start(); // the status line was wired with the main window
     if (options_.connect && main_) {
         main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
         main_->openPort();
