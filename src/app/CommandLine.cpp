@@ -71,7 +71,20 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                   QStringLiteral("Interface language: zh (default) or en. Without it, "
                                                  "PX5800_LANG decides."),
                                   QStringLiteral("LANG"));
-    parser.addOptions({port, database, connect, portNumber, address, baud, parity, demo, speed, lang});
+    const QCommandLineOption station({QStringLiteral("station")},
+                                     QStringLiteral("Station name in published topics (default px5800_<address>)."),
+                                     QStringLiteral("NAME"));
+    const QCommandLineOption mqtt({QStringLiteral("mqtt")},
+                                  QStringLiteral("Publish values and events to this MQTT broker: "
+                                                 "mqtt://[user@]HOST[:PORT] or mqtts://..."),
+                                  QStringLiteral("URL"));
+    const QCommandLineOption mqttCa({QStringLiteral("mqtt-ca")},
+                                    QStringLiteral("CA certificate for an mqtts:// broker."), QStringLiteral("FILE"));
+    const QCommandLineOption mqttPassword({QStringLiteral("mqtt-password-file")},
+                                          QStringLiteral("File whose first line is the broker password."),
+                                          QStringLiteral("FILE"));
+    parser.addOptions({port, database, connect, portNumber, address, baud, parity, demo, speed, lang, station, mqtt,
+                       mqttCa, mqttPassword});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -134,6 +147,30 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         o.language = parser.value(lang).toLower();
         if (!Language::isKnown(o.language))
             return failure(QStringLiteral("--lang expects zh or en"));
+    }
+    o.station = parser.isSet(station) ? parser.value(station) : defaultStationName(o.address > 0 ? o.address : 1);
+    if (!isValidStationName(o.station))
+        return failure(QStringLiteral("--station expects 1 to 64 letters, digits, '_', '-' or '.'"));
+    if ((parser.isSet(mqttCa) || parser.isSet(mqttPassword)) && !parser.isSet(mqtt))
+        return failure(QStringLiteral("--mqtt-ca and --mqtt-password-file need --mqtt"));
+    if (parser.isSet(mqtt)) {
+        QString error;
+        if (!parseBrokerUrl(parser.value(mqtt), &o.broker, &error))
+            return failure(error);
+        o.mqtt = true;
+        if (parser.isSet(mqttCa)) {
+            if (!o.broker.tls)
+                return failure(QStringLiteral("--mqtt-ca needs an mqtts:// broker"));
+            o.broker.caFile = parser.value(mqttCa);
+            if (!QFileInfo(o.broker.caFile).isReadable())
+                return failure(QStringLiteral("--mqtt-ca: cannot read %1").arg(o.broker.caFile));
+        }
+        if (parser.isSet(mqttPassword)) {
+            if (o.broker.user.isEmpty())
+                return failure(QStringLiteral("--mqtt-password-file needs a user: mqtt://USER@HOST"));
+            if (!readPasswordFile(parser.value(mqttPassword), &o.broker.password, &error))
+                return failure(error);
+        }
     }
     return result;
 }

@@ -45,6 +45,9 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     layout->addWidget(age_, 1);
     layout->addWidget(device_);
     layout->addWidget(recorder_, 1);
+    publisher_ = cell(QStringLiteral("MqttState"), this);
+    publisher_->hide();
+    layout->addWidget(publisher_);
     timer_ = new QTimer(this);
     // The age is shown in whole seconds; state changes come at once.
     timer_->setInterval(1000);
@@ -79,4 +82,12 @@ void StatusLine::setRecorderState(const QString& text, bool healthy)
 {
     recorder_->setText(text);
     setBackgroundColour(recorder_, healthy ? StateColour::quiet() : StateColour::active());
+}
+
+void StatusLine::setPublisherState(const QString& text, bool healthy, const QString& detail)
+{
+    publisher_->setText(text);
+    publisher_->setToolTip(detail);
+    setBackgroundColour(publisher_, healthy ? StateColour::quiet() : StateColour::active());
+    publisher_->show();
 }
