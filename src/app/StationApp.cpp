@@ -5,6 +5,7 @@
 #include "PortPanel.h"
 #include "Recorder.h"
 #include "ConfigWindow.h"
+#include "TuningWindow.h"
 #include "SegmentsWindow.h"
 #include "Splash.h"
 
@@ -106,8 +107,18 @@ void StationApp::showConfig()
     auto* window = new ConfigWindow(*link_, paramRegs_);
     secondary_ = window;
     connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
+    connect(window, &ConfigWindow::tuningRequested, this, &StationApp::showTuning);
     window->resize(920, 620);
     window->show();
+}
+
+void StationApp::showTuning()
+{
+    if (!tuning_)
+        tuning_ = new TuningWindow(*link_, station_->databasePath);
+    tuning_->show();
+    tuning_->raise();
+    tuning_->activateWindow();
 }
 
 void StationApp::showSegments()
@@ -161,6 +172,8 @@ void StationApp::shutdown()
         recorder_->stop();
     polling_->stop();
     health_->onPortClosed();
+    // A step test still running puts mode and output back before the link stops.
+    delete tuning_.data();
     link_->shutdown();
     qCInfo(lcApp) << "station stopped";
 }

@@ -2,6 +2,7 @@
 // writes and restores, a lost link ends the test, and a recorded period
 // analysed off the GUI thread gives suggestions written through the bounds.
 
+#include "ConfigWindow.h"
 #include "FakeModbus485.h"
 #include "LinkClient.h"
 #include "PidRules.h"
@@ -11,7 +12,9 @@
 #include <QLabel>
 #include <QDateTimeEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QTabWidget>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,6 +73,7 @@ private slots:
     void stopRestoresAfterStepping_data();
     void stopRestoresAfterStepping();
     void historyPeriodSuggestsAndWrites();
+    void configPidPageOpensTheAssistant();
 };
 
 void TestTuningView::stopRestoresAfterStepping_data()
@@ -170,6 +174,33 @@ void TestTuningView::historyPeriodSuggestsAndWrites()
     QTRY_VERIFY(rig.get<QPushButton>("AnalyseButton")->isEnabled());
     QVERIFY(!rig.get<QPushButton>("WriteButton")->isEnabled());
     QVERIFY(rig.get("FitResult")->text().contains(QStringLiteral("没有记录")));
+}
+
+// The button sits on the PID page below the parameter rows, which keep
+// their places, and asks for the assistant.
+void TestTuningView::configPidPageOpensTheAssistant()
+{
+    Rig rig;
+    ParamRegs regs;
+    ConfigWindow config(rig.link, regs);
+    config.show();
+    auto* tabs = config.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    auto* button = config.findChild<QPushButton*>(QStringLiteral("TuningButton"));
+    QVERIFY(tabs && button);
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("PID"));
+    QVERIFY(tabs->currentWidget()->isAncestorOf(button));
+    QVERIFY(button->isVisible());
+    auto* page = tabs->currentWidget();
+    int lowest = 0;
+    for (int index : {29, 30, 31, 32}) {
+        auto* value = page->findChild<QLabel*>(QStringLiteral("D_4WRW_%1").arg(index));
+        QVERIFY(value);
+        lowest = std::max(lowest, value->geometry().bottom());
+    }
+    QVERIFY(button->geometry().top() > lowest);
+    QSignalSpy asked(&config, &ConfigWindow::tuningRequested);
+    button->click();
+    QCOMPARE(asked.count(), 1);
 }
 
 QTEST_MAIN(TestTuningView)
