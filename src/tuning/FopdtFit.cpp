@@ -12,6 +12,7 @@ namespace {
 constexpr int kMaxDelaySamples = 600;
 constexpr int kTauGridPoints = 40;
 constexpr int kGoldenIterations = 24;
+constexpr int kCoarseDelays = 30; // dead times tried before refining
 
 struct Trial {
     double sse = std::numeric_limits<double>::infinity();
@@ -115,18 +116,21 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
     std::vector<double> x(n);
     auto at = [&](int delay, double logTau) { return evaluate(pv, du, delay, std::exp(-period / std::exp(logTau)), x); };
 
-    Trial best;
-    double bestLogTau = tauLow;
-    int bestDelay = 0;
-    const int maxDelay = std::min<int>(kMaxDelaySamples, int(n / 3));
-    for (int d = 0; d <= maxDelay; ++d) {
+    // Best time constant for one dead time: grid, then golden section.
+    struct DelayFit {
+        Trial trial;
+        double logTau = 0.0;
+        int delay = 0;
+    };
+    auto fitDelay = [&](int d) {
         const double step = (tauHigh - tauLow) / (kTauGridPoints - 1);
+        DelayFit f{{}, tauLow, d};
         int bestJ = 0;
-        Trial local;
         for (int j = 0; j < kTauGridPoints; ++j) {
             const Trial t = at(d, tauLow + j * step);
-            if (t.sse < local.sse) {
-                local = t;
+            if (t.sse < f.trial.sse) {
+                f.trial = t;
+                f.logTau = tauLow + j * step;
                 bestJ = j;
             }
         }
@@ -152,17 +156,37 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
                 t2 = at(d, c2);
             }
         }
-        const bool firstBetter = t1.sse < t2.sse;
-        const Trial refined = firstBetter ? t1 : t2;
-        const double refinedTau = firstBetter ? c1 : c2;
-        if (refined.sse < local.sse)
-            local = refined;
-        if (local.sse < best.sse) {
-            best = local;
-            bestDelay = d;
-            bestLogTau = refined.sse <= local.sse ? refinedTau : tauLow + bestJ * step;
+        if (t1.sse < f.trial.sse || t2.sse < f.trial.sse) {
+            const bool first = t1.sse < t2.sse;
+            f.trial = first ? t1 : t2;
+            f.logTau = first ? c1 : c2;
+        }
+        return f;
+    };
+
+    // Dead times on a coarse grid first, then every sample around the two
+    // best coarse ones: the error is smooth in the dead time, and a long
+    // period costs tens of delays rather than hundreds.
+    const int maxDelay = std::min<int>(kMaxDelaySamples, int(n / 3));
+    const int stride = std::max(1, maxDelay / kCoarseDelays);
+    std::vector<DelayFit> coarse;
+    for (int d = 0; d <= maxDelay; d += stride)
+        coarse.push_back(fitDelay(d));
+    std::sort(coarse.begin(), coarse.end(), [](const DelayFit& a, const DelayFit& b) { return a.trial.sse < b.trial.sse; });
+    DelayFit bestFit = coarse.front();
+    for (std::size_t c = 0; c < std::min<std::size_t>(2, coarse.size()) && stride > 1; ++c) {
+        const int centre = coarse[c].delay;
+        for (int d = std::max(0, centre - stride + 1); d <= std::min(maxDelay, centre + stride - 1); ++d) {
+            if (d == centre)
+                continue;
+            const DelayFit f = fitDelay(d);
+            if (f.trial.sse < bestFit.trial.sse)
+                bestFit = f;
         }
     }
+    const Trial best = bestFit.trial;
+    const double bestLogTau = bestFit.logTau;
+    const int bestDelay = bestFit.delay;
     if (!std::isfinite(best.sse))
         return result; // every trial singular: TooFewSamples is the nearest truth
 
