@@ -74,8 +74,6 @@ bool InstrumentSession::poll(LiveImage& image, QString* error)
         r.data = QVector<qint32>(kReadBufferSize, 0);
         const int rc = callRead(*bus_, s.port, s.address, request, std::span<qint32>(r.data.data(), r.data.size()));
         r.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
-        if (rc == 0 && r.outcome != LinkOutcome::Answered)
-            r.outcome = LinkOutcome::Answered;
         count(r.outcome);
         results.append(r);
         if (!r.ok()) {
