@@ -1,9 +1,28 @@
 #include "StatusReport.h"
+#include "MonitorTables.h"
 #include "NumberText.h"
 
 #include <QJsonArray>
 
 namespace {
+
+using namespace MonitorTables;
+
+const EditRow* editRowShownIn(const char* valueLabel)
+{
+    for (const EditRow& row : editRows())
+        if (qstrcmp(row.valueLabel, valueLabel) == 0)
+            return &row;
+    return nullptr;
+}
+
+const StateRow* stateRowFor(BitTable table, int bit)
+{
+    for (const StateRow& row : stateRows())
+        if (row.table == table && row.bit == bit)
+            return &row;
+    return nullptr;
+}
 
 // Text lines as "caption  value", the captions padded to one column.
 class Lines {
@@ -50,23 +69,63 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
         lines.add(QLatin1String(m.caption), singleText(image.Values[std::size_t(m.index)]));
     }
 
+    // The alarm and break settings as the main window's frame shows them:
+    // the row's caption, the value scaled as its label shows it.
     QJsonArray settings;
-    for (int i = 0; i < 8; ++i) {
-        const int reg = 257 + i;
-        const double value = double(image.HoldingRegs[std::size_t(256 + i)]);
-        QJsonObject o{{QStringLiteral("register"), reg}, {QStringLiteral("value"), value}};
-        settings.append(o);
-        lines.add(QStringLiteral("HR%1").arg(reg), doubleText(value));
+    for (const ValueRow& v : valueRows()) {
+        const EditRow* edit = editRowShownIn(v.label);
+        if (v.index < 256 || !edit)
+            continue;
+        const double value = double(image.Values[std::size_t(v.index)]) / v.divisor;
+        const QString caption = QString::fromUtf8(edit->caption);
+        settings.append(QJsonObject{{QStringLiteral("register"), edit->reg},
+                                    {QStringLiteral("caption"), caption},
+                                    {QStringLiteral("value"), value}});
+        lines.add(caption, doubleText(value));
     }
     j.insert(QStringLiteral("alarm_settings"), settings);
 
     QJsonArray types;
-    for (int alarm = 0; alarm < 2; ++alarm) {
-        const qint32 type = image.HoldingRegs[std::size_t(13 + alarm)];
-        types.append(QJsonObject{{QStringLiteral("alarm"), alarm + 1}, {QStringLiteral("type"), type}});
-        lines.add(QStringLiteral("alarm %1 type").arg(alarm + 1), QString::number(type));
+    for (const AlarmTypeRow& row : alarmTypeRows()) {
+        const qint32 type = image.HoldingRegs[std::size_t(row.holdingIndex)];
+        const auto shown = alarmTypeText(row.alarm, type);
+        // A type the instrument does not define has no wording; say so.
+        const QString text = shown ? shown->text : QString();
+        types.append(QJsonObject{{QStringLiteral("alarm"), row.alarm + 1},
+                                 {QStringLiteral("type"), type},
+                                 {QStringLiteral("text"), shown ? QJsonValue(text) : QJsonValue()}});
+        lines.add(QStringLiteral("alarm %1 type").arg(row.alarm + 1),
+                  shown ? text : QStringLiteral("%1 (not a defined type)").arg(type));
     }
     j.insert(QStringLiteral("alarm_types"), types);
+
+    // Alarm outputs, sensor faults and modes, tested and worded as the main
+    // window's state labels are (a sensor fault only when its bit is 1).
+    struct Bit {
+        const char* key;
+        const char* caption;
+        BitTable table;
+        int bit;
+    };
+    const Bit bits[] = {
+        {"alarm1", "alarm 1", BitTable::Input, 0},        {"alarm2", "alarm 2", BitTable::Input, 1},
+        {"sensor_open", "sensor open", BitTable::Input, 2}, {"sensor_short", "sensor short", BitTable::Input, 3},
+        {"automatic", "mode", BitTable::Coil, 1},          {"self_tuning", "self-tuning", BitTable::Coil, 0},
+        {"manual_permitted", "manual", BitTable::Coil, 2},
+    };
+    QJsonObject states;
+    for (const Bit& b : bits) {
+        const StateRow* row = stateRowFor(b.table, b.bit);
+        if (!row)
+            continue;
+        const bool on = stateIsOn(*row, image);
+        const char* word = on ? row->on.text : row->off.text;
+        states.insert(QLatin1String(b.key),
+                      QJsonObject{{QStringLiteral("on"), on},
+                                  {QStringLiteral("text"), word ? QJsonValue(QString::fromUtf8(word)) : QJsonValue()}});
+        lines.add(QLatin1String(b.caption), word ? QString::fromUtf8(word) : QStringLiteral("-"));
+    }
+    j.insert(QStringLiteral("states"), states);
 
     QJsonObject exchanges;
     QStringList counts;
