@@ -31,9 +31,13 @@ std::span<const CliCommand> cliCommands() { return kCommands; }
 int runCli(const QStringList& arguments, QIODevice& out, QIODevice& err)
 {
     const QString first = arguments.value(1);
-    if (first.isEmpty() || first == u"--help" || first == u"-h" || first == u"help") {
+    if (first.isEmpty()) {
+        err.write(QByteArrayLiteral("px5800-cli: no command given (see px5800-cli --help)\n"));
+        return kExitUsage;
+    }
+    if (first == u"--help" || first == u"-h" || first == u"help") {
         out.write(overview().toUtf8());
-        return first.isEmpty() ? kExitUsage : kExitOk;
+        return kExitOk;
     }
     if (first == u"--version" || first == u"-v") {
         out.write(QByteArrayLiteral("px5800-cli " PX5800_VERSION "\n"));

@@ -69,9 +69,13 @@ int runSet(CliContext& cx)
     InstrumentOptionSet instrument;
     instrument.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("sv, op, mode or tune."));
+    const EditRow* sv = editRowForRegister(1);
+    const EditRow* op = editRowForRegister(2);
     parser.addPositionalArgument(QStringLiteral("value"),
-                                 QStringLiteral("sv: -1999 to 9999; op (manual output, %): 0 to 100; "
-                                                "mode: auto or manual; tune: on or off."));
+                                 QStringLiteral("sv: %1 to %2; op (manual output, %): %3 to %4; "
+                                                "mode: auto or manual; tune: on or off.")
+                                     .arg(doubleText(sv->lower), doubleText(sv->upper), doubleText(op->lower),
+                                          doubleText(op->upper)));
     int code = kExitOk;
     if (!cx.parse(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
                   QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
