@@ -3,6 +3,7 @@
 
 #include "BackgroundColour.h"
 #include "LinkClient.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 
 #include <QButtonGroup>
@@ -304,9 +305,15 @@ void ConfigWindow::modify(int index)
     case Editor::Options:
         value = valueToWrite(index, OptionChoice{row.options[1]->isChecked() ? 1 : 0});
         break;
-    case Editor::NumberBox:
-        value = valueToWrite(index, QStringView(row.box->text()));
+    case Editor::NumberBox: {
+        const EntryRule::Verdict verdict = entryVerdict(index, QStringView(row.box->text()));
+        value = verdict.value;
+        if (value)
+            RefusedEntry::clear(row.box);
+        else
+            RefusedEntry::mark(row.box, verdict.refusal);
         break;
+    }
     }
     if (!value) {
         // The row stays open so the operator can correct the entry.

@@ -3,6 +3,7 @@
 #include "BackgroundColour.h"
 #include "FakeModbus485.h"
 #include "LinkClient.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 
 #include <QComboBox>
@@ -79,6 +80,8 @@ private Q_SLOTS:
     void registersOutliveTheWindow();
     void modify_data();
     void modify();
+    void tenthsBoxesRefuseWithReason_data();
+    void tenthsBoxesRefuseWithReason();
     void twoRowsOpenOneModify();
     void doubleClickOnlyOpens();
     void failedWriteRepeatedOnce_data();
@@ -295,6 +298,52 @@ void ConfigWindowTest::modify()
 
     QCOMPARE(rig.fake->calls(), writes);
     QCOMPARE(rig.rowOpen(index), writes.isEmpty());
+}
+
+// The tenths boxes: the largest entry is written, the next one is refused,
+// writes nothing, keeps the row open and tells why on the box.
+void ConfigWindowTest::tenthsBoxesRefuseWithReason_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("largest");
+    QTest::addColumn<int>("written");
+    auto row = [](const char* name, int index, const char* refused, const char* reason, const char* largest,
+                  int written) {
+        QTest::newRow(name) << index << QString::fromLatin1(refused) << QString::fromUtf8(reason)
+                            << QString::fromLatin1(largest) << written;
+    };
+    row("32 derivative", 32, "1000", "超出范围 0 ~ 999.9", "999.9", 9999);
+    row("33 cycle time", 33, "200.01", "超出范围 0 ~ 200", "200", 2000);
+    row("35 upper clamp", 35, "100.1", "超出范围 0 ~ 100", "100", 1000);
+    row("36 lower clamp", 36, "1e400", "超出范围 0 ~ 100", "100", 1000);
+    row("37 fault preset", 37, "-0.01", "超出范围 0 ~ 100", "100", 1000);
+}
+
+void ConfigWindowTest::tenthsBoxesRefuseWithReason()
+{
+    QFETCH(int, index);
+    QFETCH(QString, refused);
+    QFETCH(QString, reason);
+    QFETCH(QString, largest);
+    QFETCH(int, written);
+    Rig rig;
+    rig.open(index);
+    auto* box = rig.get<QLineEdit>(text(param(index).editorName));
+    QTest::keyClicks(box, refused);
+    QTest::mouseClick(rig.modifyButton(index), Qt::LeftButton);
+    QCOMPARE(rig.fake->calls(), QStringList());
+    QVERIFY(rig.rowOpen(index));
+    QCOMPARE(RefusedEntry::reason(box), reason);
+    QCOMPARE(box->toolTip(), reason);
+    QVERIFY(RefusedEntry::isMarked(box));
+
+    box->selectAll();
+    QTest::keyClicks(box, largest); // editing takes the mark away
+    QVERIFY(!RefusedEntry::isMarked(box));
+    QTest::mouseClick(rig.modifyButton(index), Qt::LeftButton);
+    QCOMPARE(rig.fake->calls(), QStringList{QStringLiteral("Set_4X_D1(3,7,%1,%2)").arg(4097 + index).arg(written)});
 }
 
 void ConfigWindowTest::twoRowsOpenOneModify()

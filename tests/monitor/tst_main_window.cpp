@@ -5,6 +5,7 @@
 #include "OperatorCommands.h"
 #include "PanelWidgets.h"
 #include "PortPanel.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 #include "TrendView.h"
 
@@ -73,6 +74,8 @@ private Q_SLOTS:
     void numberFormat();
     void send_data();
     void send();
+    void refusalShowsWhy_data();
+    void refusalShowsWhy();
     void minus8888RepeatedOnceByTheLink();
     void focusColoursAndReveal();
     void manualBoxFocusOnlyColours();
@@ -341,6 +344,52 @@ void TestMainWindow::send()
     for (int other : {0, 256, 257, 258, 259, 260, 261, 262, 263})
         if (other != box)
             QVERIFY(!rig.box(other)->hasFocus());
+}
+
+// The two percent rows (held in tenths) and the set value: a refused entry
+// writes nothing but marks the box with the bounds; the largest entry goes out.
+void TestMainWindow::refusalShowsWhy_data()
+{
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("largest");
+    QTest::addColumn<QString>("call");
+    QTest::newRow("break output") << 263 << "Command27" << "100.01" << "超出范围 0 ~ 100" << "100" << setCall(264, 1000);
+    QTest::newRow("manual output") << 1 << "Command25" << "1e400" << "超出范围 0 ~ 100" << "100" << setCall(2, 1000);
+    QTest::newRow("set value") << 0 << "Command11" << "10000" << "超出范围 -1999 ~ 9999" << "9999" << setCall(1, 9999);
+}
+
+void TestMainWindow::refusalShowsWhy()
+{
+    QFETCH(int, box);
+    QFETCH(QString, button);
+    QFETCH(QString, refused);
+    QFETCH(QString, reason);
+    QFETCH(QString, largest);
+    QFETCH(QString, call);
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    rig.image.CoilBits[1] = 0; // manual mode: the manual output is offered
+    rig.tick()->tick();
+    QLineEdit* b = rig.box(box);
+    QPushButton* send = rig.button(button);
+    QVERIFY(b && send);
+    const QString usualTip = b->toolTip();
+    rig.type(b, refused);
+    QTest::mouseClick(send, Qt::LeftButton);
+    QCOMPARE(rig.writes(), QStringList());
+    QVERIFY(!send->isHidden());
+    QCOMPARE(RefusedEntry::reason(b), reason);
+    QCOMPARE(b->toolTip(), reason);
+    QVERIFY(RefusedEntry::isMarked(b));
+
+    rig.type(b, largest);
+    QCOMPARE(b->toolTip(), usualTip);
+    QVERIFY(!RefusedEntry::isMarked(b));
+    QTest::mouseClick(send, Qt::LeftButton);
+    QCOMPARE(rig.writes(), QStringList{call});
 }
 
 void TestMainWindow::minus8888RepeatedOnceByTheLink()
