@@ -74,8 +74,10 @@ int runSet(CliContext& cx)
     parser.addPositionalArgument(QStringLiteral("value"),
                                  QStringLiteral("sv: %1 to %2; op (manual output, %): %3 to %4; "
                                                 "mode: auto or manual; tune: on or off.")
-                                     .arg(doubleText(sv->lower), doubleText(sv->upper), doubleText(op->lower),
-                                          doubleText(op->upper)));
+                                     .arg(doubleText(EntryRule::effective(bounds(*sv)).lower),
+                                          doubleText(EntryRule::effective(bounds(*sv)).upper),
+                                          doubleText(EntryRule::effective(bounds(*op)).lower),
+                                          doubleText(EntryRule::effective(bounds(*op)).upper)));
     int code = kExitOk;
     if (!cx.parse(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
                   QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
@@ -98,16 +100,18 @@ int runSet(CliContext& cx)
     if (what == u"sv" || what == u"op") {
         target.source = what == u"sv" ? QStringLiteral("SV") : QStringLiteral("manual OP");
         target.edit = editRowForRegister(what == u"sv" ? 1 : 2);
-        const auto value = entryToRegister(text, *target.edit);
-        if (!value) {
+        const EntryRule::Verdict verdict = entryVerdict(text, *target.edit);
+        if (!verdict.accepted()) {
+            // The station's own reason ("超出范围 -1999 ~ 9999") and what the text read as.
             const NumericPrefix n = parseNumericPrefix(text);
-            const QString reason = QStringLiteral("%1 accepts %2 to %3; \"%4\" reads as %5")
-                                       .arg(target.source, doubleText(target.edit->lower),
-                                            doubleText(target.edit->upper), text,
-                                            n.representable ? doubleText(n.value) : QStringLiteral("no number"));
+            const QString reason = QStringLiteral("%1 \"%2\" (reads as %3): %4")
+                                       .arg(target.source, text,
+                                            n.representable ? doubleText(n.value) : QStringLiteral("no number"),
+                                            verdict.refusal);
             cx.journal().recordWrite({target.source, QString(), text, QStringLiteral("refused"), reason});
             return cx.fail(kExitUsage, QStringLiteral("refused, nothing written: ") + reason);
         }
+        const auto value = verdict.value;
         target.value = *value;
     } else if (what == u"mode" || what == u"tune") {
         const bool mode = what == u"mode";

@@ -119,11 +119,11 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
         if (!row)
             continue;
         const bool on = stateIsOn(*row, image);
-        const char* word = on ? row->on.text : row->off.text;
+        const QString word = stateText(*row, on);
         states.insert(QLatin1String(b.key),
                       QJsonObject{{QStringLiteral("on"), on},
-                                  {QStringLiteral("text"), word ? QJsonValue(QString::fromUtf8(word)) : QJsonValue()}});
-        lines.add(QLatin1String(b.caption), word ? QString::fromUtf8(word) : QStringLiteral("-"));
+                                  {QStringLiteral("text"), word.isEmpty() ? QJsonValue() : QJsonValue(word)}});
+        lines.add(QLatin1String(b.caption), word.isEmpty() ? QStringLiteral("-") : word);
     }
     j.insert(QStringLiteral("states"), states);
 
