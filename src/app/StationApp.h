@@ -14,7 +14,10 @@
 #include <memory>
 
 #include "MainWindow.h"
+class Journal;
 class Recorder;
+class TransitionWatcher;
+class WriteAudit;
 #include "Splash.h"
 
 // Owns everything that lives for the whole run and moves the operator
@@ -35,6 +38,10 @@ public:
     MainWindow* mainWindow() const { return main_; }
     QWidget* activeWindow() const;
     Recorder* recorder() const { return recorder_.get(); }
+    Journal* journal() const { return journal_.get(); }
+
+    // Journal.db in the history database's folder.
+    static QString defaultJournalPath(const QString& databasePath);
 
     // Ends the station: no thread or timer left running afterwards.
     void shutdown();
@@ -47,8 +54,10 @@ private:
     void showConfig();
     void showSegments();
     void showHistory();
+    void showJournal();
     void backToMain();
     void connectRecorderToStatus();
+    void connectJournalToStatus();
 
     StationOptions options_;
     LiveImage image_;
@@ -59,6 +68,9 @@ private:
     std::unique_ptr<LinkHealth> health_;
     std::unique_ptr<PollingCycle> polling_;
     std::unique_ptr<Recorder> recorder_;
+    std::unique_ptr<Journal> journal_;
+    std::unique_ptr<WriteAudit> audit_;
+    std::unique_ptr<TransitionWatcher> watcher_;
     std::unique_ptr<Station> station_;
     QPointer<Splash> splash_;
     QPointer<MainWindow> main_;

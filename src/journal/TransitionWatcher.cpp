@@ -72,9 +72,15 @@ void TransitionWatcher::onLinkState(LinkHealth::State state)
     const LinkHealth::State before = linkState_;
     linkState_ = state;
     using S = LinkHealth::State;
-    // Closed and Waiting are the port's own events or passing states.
-    if (state == S::Closed || state == S::Waiting)
+    if (before == S::Closed && state != S::Closed)
+        portOpened();
+    if (state == S::Closed) {
+        if (before != S::Closed)
+            portClosed();
         return;
+    }
+    if (state == S::Waiting)
+        return; // passing: opened, no answer yet
     if (state == S::Answering && before != S::NoAnswer)
         return; // the first answer after opening is not a recovery
     append(QString::fromUtf16(JournalKind::Link), portName(),
@@ -94,7 +100,7 @@ void TransitionWatcher::onPortState(PortState state)
     }
 }
 
-void TransitionWatcher::onPortOpened()
+void TransitionWatcher::portOpened()
 {
     haveReference_ = false; // a new line, maybe a new instrument
     const PortSettings& s = link_.portSettings();
@@ -106,7 +112,7 @@ void TransitionWatcher::onPortOpened()
                                                                                    : QStringLiteral("无")));
 }
 
-void TransitionWatcher::onPortClosed()
+void TransitionWatcher::portClosed()
 {
     append(QString::fromUtf16(JournalKind::Link), portName(),
            QStringLiteral("端口已关闭（%1）").arg(health_.countersText()));

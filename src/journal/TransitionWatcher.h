@@ -27,14 +27,14 @@ public Q_SLOTS:
     void onCycle(bool allAnswered);
     void onLinkState(LinkHealth::State state);
     void onPortState(PortState state);
-    void onPortOpened();
-    void onPortClosed();
     // The recorder's state, as its status text says it, with the samples
     // kept in memory and dropped since the start.
     void onRecorderState(bool healthy, const QString& text, int kept, qint64 droppedTotal);
 
 private:
     void append(const QString& kind, const QString& source, const QString& message);
+    void portOpened();
+    void portClosed();
     QString portName() const;
 
     Journal& journal_;

@@ -45,6 +45,14 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     layout->addWidget(age_, 1);
     layout->addWidget(device_);
     layout->addWidget(recorder_, 1);
+    journal_ = cell(QStringLiteral("JournalState"), this);
+    alarms_ = cell(QStringLiteral("UnacknowledgedAlarms"), this);
+    setBackgroundColour(journal_, StateColour::active());
+    setBackgroundColour(alarms_, StateColour::active());
+    journal_->hide();
+    alarms_->hide();
+    layout->addWidget(journal_);
+    layout->addWidget(alarms_);
     timer_ = new QTimer(this);
     timer_->setInterval(500);
     connect(timer_, &QTimer::timeout, this, &StatusLine::refresh);
@@ -77,4 +85,16 @@ void StatusLine::setRecorderState(const QString& text, bool healthy)
 {
     recorder_->setText(text);
     setBackgroundColour(recorder_, healthy ? StateColour::quiet() : StateColour::active());
+}
+
+void StatusLine::setJournalState(const QString& text, bool healthy)
+{
+    journal_->setText(text);
+    journal_->setVisible(!healthy);
+}
+
+void StatusLine::setUnacknowledgedAlarms(int count)
+{
+    alarms_->setText(QStringLiteral("未确认报警 %1 条").arg(count));
+    alarms_->setVisible(count > 0);
 }

@@ -22,6 +22,10 @@ public:
 public Q_SLOTS:
     void refresh();
     void setRecorderState(const QString& text, bool healthy);
+    // Shown only while the journal cannot be written.
+    void setJournalState(const QString& text, bool healthy);
+    // Shown only while there are any.
+    void setUnacknowledgedAlarms(int count);
 
 private:
     const LinkHealth& health_;
@@ -29,5 +33,7 @@ private:
     QLabel* age_ = nullptr;
     QLabel* device_ = nullptr;
     QLabel* recorder_ = nullptr;
+    QLabel* journal_ = nullptr;
+    QLabel* alarms_ = nullptr;
     QTimer* timer_ = nullptr;
 };
