@@ -70,6 +70,8 @@ void TransitionWatcher::onCycle(bool allAnswered)
 void TransitionWatcher::onLinkState(LinkHealth::State state)
 {
     const LinkHealth::State before = linkState_;
+    if (state == before)
+        return;
     linkState_ = state;
     using S = LinkHealth::State;
     if (before == S::Closed && state != S::Closed)
