@@ -52,6 +52,7 @@ void TestApp::commandLine_data()
     QTest::newRow("port without device") << QStringList{"--port", "3"} << false << 2;
     QTest::newRow("port option without value") << QStringList{"--port"} << false << 2;
     QTest::newRow("empty database") << QStringList{"--database", ""} << false << 2;
+    QTest::newRow("empty journal") << QStringList{"--journal", ""} << false << 2;
     QTest::newRow("address 17") << QStringList{"--address", "17"} << false << 2;
     QTest::newRow("address text") << QStringList{"--address", "x"} << false << 2;
     QTest::newRow("port number 21") << QStringList{"--port-number", "21"} << false << 2;
@@ -286,6 +287,7 @@ void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow_data()
     QTest::addColumn<QString>("window");
     QTest::newRow("参数设置") << "Command21" << "CONFIG1";
     QTest::newRow("输出分组") << "Command22" << "PID1";
+    QTest::newRow("事件记录") << "Command30" << "JournalWindow";
 }
 
 void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow()
