@@ -79,6 +79,13 @@ bool JournalStore::open(const QString& path)
         error_ = error;
         return false;
     }
+    // Counting all unacknowledged alarms is a scan; it is done once here and
+    // the count is then carried along with every change.
+    QSqlQuery q(db_);
+    unacked_ = q.exec(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.kind = 'alarm' AND NOT EXISTS "
+                                     "(SELECT 1 FROM acks a WHERE a.event_id = e.id)")) && q.next()
+                   ? q.value(0).toInt()
+                   : -1;
     error_.clear();
     return true;
 }
@@ -99,6 +106,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     if (!db_.transaction())
         return fail(QStringLiteral("begin"), db_.lastError().text());
     QList<qint64> ids;
+    int alarms = 0;
     QSqlQuery insert(db_);
     insert.prepare(QStringLiteral("INSERT INTO events(time_utc, kind, source, message, old_value, new_value, result, "
                                   "operator) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -117,12 +125,25 @@ bool JournalStore::append(QList<JournalEvent>& events)
             return fail(QStringLiteral("insert"), error);
         }
         ids << insert.lastInsertId().toLongLong();
+        if (e.kind == QStringView(JournalKind::Alarm))
+            ++alarms;
     }
     // Ids only grow and the oldest rows are the only ones ever deleted, so
     // the newest `bound` rows are the ids above max - bound: no count needed.
     QSqlQuery trim(db_);
     trim.prepare(QStringLiteral("DELETE FROM events WHERE id <= (SELECT MAX(id) FROM events) - ?"));
     trim.addBindValue(bound_);
+    QSqlQuery leaving(db_);
+    leaving.prepare(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.id <= (SELECT MAX(id) FROM events) - ? "
+                                   "AND e.kind = 'alarm' AND NOT EXISTS (SELECT 1 FROM acks a WHERE a.event_id = e.id)"));
+    leaving.addBindValue(bound_);
+    if (!leaving.exec() || !leaving.next()) {
+        const QString error = leaving.lastError().text();
+        db_.rollback();
+        return fail(QStringLiteral("trim"), error);
+    }
+    const int unackedLeaving = leaving.value(0).toInt();
+    leaving.finish();
     QSqlQuery trimAcks(db_);
     trimAcks.prepare(QStringLiteral("DELETE FROM acks WHERE event_id <= (SELECT MAX(id) FROM events) - ?"));
     trimAcks.addBindValue(bound_);
@@ -133,6 +154,8 @@ bool JournalStore::append(QList<JournalEvent>& events)
     }
     for (int i = 0; i < events.size(); ++i)
         events[i].id = ids.at(i);
+    if (unacked_ >= 0)
+        unacked_ += alarms - unackedLeaving;
     return true;
 }
 
@@ -154,6 +177,7 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("INSERT OR IGNORE INTO acks(event_id, time_utc, operator) "
                              "SELECT id, ?, ? FROM events WHERE id = ? AND kind = 'alarm'"));
+    int acknowledged = 0;
     for (const qint64 id : ids) {
         q.addBindValue(journalTimeText(utc));
         q.addBindValue(operatorName);
@@ -163,24 +187,17 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
             db_.rollback();
             return fail(QStringLiteral("acknowledge"), error);
         }
+        acknowledged += qMax(0, q.numRowsAffected());
     }
     if (!db_.commit()) {
         db_.rollback();
         return fail(QStringLiteral("acknowledge"), db_.lastError().text());
     }
+    if (unacked_ >= 0)
+        unacked_ -= acknowledged;
     return true;
 }
 
-int JournalStore::unacknowledgedAlarms()
-{
-    QSqlQuery q(db_);
-    if (!isOpen()
-        || !q.exec(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.kind = 'alarm' AND NOT EXISTS "
-                                  "(SELECT 1 FROM acks a WHERE a.event_id = e.id)"))
-        || !q.next())
-        return -1;
-    return q.value(0).toInt();
-}
 
 QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) const
 {

@@ -48,8 +48,9 @@ public:
     bool updateResult(qint64 id, const QString& result);
     // Marks alarm events acknowledged; returns false and changes nothing on failure.
     bool acknowledge(const QList<qint64>& ids, const QDateTime& utc, const QString& operatorName);
-    // -1 when it cannot be read.
-    int unacknowledgedAlarms();
+    // Counted when the file is opened and kept up to date by this
+    // connection's own changes; -1 when it cannot be read.
+    int unacknowledgedAlarms() const { return unacked_; }
 
     // Newest first, ids below `beforeId` (0 = from the newest), at most `limit`.
     QList<JournalEvent> page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged = nullptr);
@@ -70,4 +71,5 @@ private:
     QSqlDatabase db_;
     QString error_;
     int bound_ = kDefaultBound;
+    int unacked_ = -1;
 };
