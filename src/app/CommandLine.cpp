@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Language.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -63,7 +64,11 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     const QCommandLineOption speed({QStringLiteral("demo-speed")},
                                    QStringLiteral("Simulated time runs K times faster in --demo (default 1)."),
                                    QStringLiteral("K"));
-    parser.addOptions({port, database, journal, connect, portNumber, address, baud, parity, demo, speed});
+    const QCommandLineOption lang({QStringLiteral("lang")},
+                                  QStringLiteral("Interface language: zh (default) or en. Without it, "
+                                                 "PX5800_LANG decides."),
+                                  QStringLiteral("LANG"));
+    parser.addOptions({port, database, journal, connect, portNumber, address, baud, parity, demo, speed, lang});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -118,6 +123,11 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         o.demoSpeed = parser.value(speed).toDouble(&ok);
         if (!ok || o.demoSpeed <= 0 || o.demoSpeed > 1000)
             return failure(QStringLiteral("--demo-speed expects a number from 0 to 1000"));
+    }
+    if (parser.isSet(lang)) {
+        o.language = parser.value(lang).toLower();
+        if (!Language::isKnown(o.language))
+            return failure(QStringLiteral("--lang expects zh or en"));
     }
     return result;
 }

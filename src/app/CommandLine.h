@@ -15,6 +15,7 @@ struct StationOptions {
     int parityIndex = -1;
     bool demo = false;    // run the simulated instrument in-process on port 1
     double demoSpeed = 1.0;
+    QString language;     // --lang: "zh" or "en"; empty when not given
 };
 
 struct CommandLineResult {

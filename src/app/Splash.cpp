@@ -42,12 +42,12 @@ QPixmap splashPicture()
 Splash::Splash(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("frmSplash"));
-    setWindowTitle(QStringLiteral("过程控制仪表 PX5800"));
+    setWindowTitle(tr("过程控制仪表 PX5800"));
     auto* layout = new QVBoxLayout(this);
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("Image1"));
     picture->setPixmap(splashPicture());
-    auto* text = new QLabel(QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"), this);
+    auto* text = new QLabel(tr("系统正在初始化数据引擎，请稍后。。。。。。"), this);
     text->setObjectName(QStringLiteral("Label1"));
     text->setAlignment(Qt::AlignCenter);
     layout->addWidget(picture);

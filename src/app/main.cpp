@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Language.h"
 #include "LibModbus485.h"
 #include "SimServer.h"
 #include "StationApp.h"
@@ -6,6 +7,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QTranslator>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -33,6 +35,17 @@ int main(int argc, char* argv[])
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setPointSize(10);
     QApplication::setFont(font);
+
+    // The language is settled before the first window exists: widgets take
+    // their texts when they are built.
+    const Language::Choice language = Language::choose(cli.options.language, qEnvironmentVariable("PX5800_LANG"));
+    if (!language.warning.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(language.warning));
+    QTranslator translator;
+    QString languageError;
+    if (!Language::install(translator, language.code, Language::searchPath(QApplication::applicationDirPath()),
+                           &languageError))
+        std::fprintf(stderr, "%s\n", qPrintable(languageError));
 
     StationOptions options = cli.options;
 

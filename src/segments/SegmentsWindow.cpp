@@ -49,6 +49,15 @@ QLabel* rowLabel(const QString& text, QWidget* parent)
     return label;
 }
 
+// The five 16-register reads of one refresh, as link requests.
+QVector<ReadRequest> refreshRequests()
+{
+    QVector<ReadRequest> requests;
+    for (const BlockRead& read : kRefreshReads)
+        requests.push_back(ReadRequest{ReadFn::Get_4X_D16, read.firstRegister});
+    return requests;
+}
+
 // A focus change that hands the focus back when it is over (a context menu,
 // a switch to another application) does not end an edit.
 bool endsEdit(const QFocusEvent* event)

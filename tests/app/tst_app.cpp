@@ -59,6 +59,8 @@ void TestApp::commandLine_data()
     QTest::newRow("baud 1200") << QStringList{"--baud", "1200"} << false << 2;
     QTest::newRow("parity mark") << QStringList{"--parity", "mark"} << false << 2;
     QTest::newRow("demo speed 0") << QStringList{"--demo", "--demo-speed", "0"} << false << 2;
+    QTest::newRow("lang en") << QStringList{"--lang", "EN"} << true << 0;
+    QTest::newRow("lang fr") << QStringList{"--lang", "fr"} << false << 2;
     QTest::newRow("everything") << QStringList{"--connect", "--port-number", "2", "--address", "16", "--baud",
                                                "19200", "--parity", "even", "--database", "/tmp/a.db"}
                                 << true << 0;

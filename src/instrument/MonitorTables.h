@@ -1,6 +1,4 @@
 #pragma once
-#include "LiveImage.h"
-
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -97,7 +95,15 @@ struct StateRow {
 };
 // In the order the display tick applies them.
 std::span<const StateRow> stateRows();
-bool stateIsOn(const StateRow& row, const LiveImage& image);
+// `bit` is the row's element of CoilBits or InputBits.
+bool stateIsOn(const StateRow& row, qint32 bit);
+// Same, looked up in a polled image (the LiveImage: CoilBits, InputBits).
+template <class Image>
+bool stateIsOn(const StateRow& row, const Image& image)
+{
+    const auto& bits = row.table == BitTable::Coil ? image.CoilBits : image.InputBits;
+    return stateIsOn(row, qint32(bits[std::size_t(row.bit)]));
+}
 
 // Mode switches: double-click on the label reveals the button; one click
 // toggles the coil once.

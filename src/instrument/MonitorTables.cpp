@@ -123,10 +123,8 @@ std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
     return AlarmTypeShown{QString::fromUtf8(alarm == 0 ? t.alarm1 : t.alarm2), t.active};
 }
 
-bool stateIsOn(const StateRow& row, const LiveImage& image)
+bool stateIsOn(const StateRow& row, qint32 bit)
 {
-    const qint32 bit = row.table == BitTable::Coil ? image.CoilBits[std::size_t(row.bit)]
-                                                   : image.InputBits[std::size_t(row.bit)];
     return row.test == StateTest::NonZero ? bit != 0 : bit == 1;
 }
 

@@ -1,9 +1,6 @@
 #pragma once
-#include "LinkTypes.h"
-
 #include <QString>
 #include <QStringView>
-#include <QVector>
 #include <array>
 #include <optional>
 
@@ -100,8 +97,6 @@ inline constexpr std::array<BlockRead, 5> kRefreshReads{{
 }};
 inline constexpr int kSegmentWords = 48;
 inline constexpr int kPidWords = 32;
-
-QVector<ReadRequest> refreshRequests();
 
 // The register value an entry text stands for: the numeric-prefix rule,
 // bounds -1999..9999 on the number as typed, x 10 for scaled fields, halves

@@ -26,14 +26,6 @@ QString entryName(const Field& field)
         + QString::number(field.index);
 }
 
-QVector<ReadRequest> refreshRequests()
-{
-    QVector<ReadRequest> requests;
-    for (const BlockRead& read : kRefreshReads)
-        requests.push_back(ReadRequest{ReadFn::Get_4X_D16, read.firstRegister});
-    return requests;
-}
-
 std::optional<qint32> entryValue(QStringView text, bool scaled)
 {
     const NumericPrefix number = parseNumericPrefix(text);
