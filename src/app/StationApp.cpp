@@ -156,6 +156,7 @@ void StationApp::showJournal()
 void StationApp::showConfig()
 {
     auto* window = new ConfigWindow(*link_, paramRegs_);
+    window->setAudit(audit_.get());
     secondary_ = window;
     connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
     window->resize(920, 620);
@@ -165,6 +166,7 @@ void StationApp::showConfig()
 void StationApp::showSegments()
 {
     auto* window = new SegmentsWindow(*link_);
+    window->setAudit(audit_.get());
     secondary_ = window;
     connect(window, &SegmentsWindow::returnRequested, this, &StationApp::backToMain);
     window->resize(900, 600);

@@ -183,3 +183,19 @@ void WriteAudit::expire()
     if (pending_.isEmpty())
         expiry_.stop();
 }
+
+void auditedWrite(WriteAudit* audit, LinkClient& link, QObject* requester, const WriteRequest& request,
+                  const WriteLabel& label, LinkClient::WriteCallback done)
+{
+    if (audit)
+        audit->write(requester, request, label, std::move(done));
+    else
+        link.write(requester, request, std::move(done));
+}
+
+void auditRefusal(WriteAudit* audit, const WriteRequest& request, const WriteLabel& label,
+                  const QString& enteredText, const QString& reason)
+{
+    if (audit)
+        audit->refused(request, label, enteredText, reason);
+}

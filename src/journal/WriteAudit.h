@@ -79,3 +79,10 @@ private:
     QTimer expiry_;
     QElapsedTimer clock_;
 };
+
+// The write sites' one call: through the audit when the station has one,
+// straight through the link otherwise (windows built without a journal).
+void auditedWrite(WriteAudit* audit, LinkClient& link, QObject* requester, const WriteRequest& request,
+                  const WriteLabel& label = {}, LinkClient::WriteCallback done = {});
+void auditRefusal(WriteAudit* audit, const WriteRequest& request, const WriteLabel& label,
+                  const QString& enteredText, const QString& reason);

@@ -105,6 +105,7 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     statusBar()->setSizeGripEnabled(true);
 
     commands_ = new OperatorCommands(station_.link, station_.image, central, this);
+    commands_->setAudit(station_.audit);
     displayTick_ = new DisplayTick(station_.image, station_.flags, station_.health, central, this);
     liveTrend_ = std::make_unique<TrendViewFeed>(*trendView_);
     displayTick_->setTrend(liveTrend_.get());
