@@ -166,6 +166,8 @@ void StationApp::connectPublisherToStatus()
     };
     show();
     connect(publisher_.get(), &MqttPublisher::stateChanged, line, show);
+}
+
 void StationApp::connectJournalToStatus()
 {
     MainWindow* m = main_.data();

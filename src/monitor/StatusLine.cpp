@@ -98,6 +98,8 @@ void StatusLine::setPublisherState(const QString& text, bool healthy, const QStr
     publisher_->setToolTip(detail);
     setBackgroundColour(publisher_, healthy ? StateColour::quiet() : StateColour::active());
     publisher_->show();
+}
+
 void StatusLine::setJournalState(const QString& text, bool healthy)
 {
     journal_->setText(text);

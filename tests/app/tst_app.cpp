@@ -383,7 +383,7 @@ void TestApp::mainWindowWritesAreJournalledAndVerified()
     const QList<JournalEvent> rows = store.page(writes, 0, 10);
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows[0].source, QStringLiteral("SV"));
-    QCOMPARE(rows[0].result, QStringLiteral("refused: 超出范围 -1999～9999"));
+    QCOMPARE(rows[0].result, QStringLiteral("refused: 超出范围 -1999 ~ 9999"));
     QCOMPARE(rows[1].oldValue, QStringLiteral("300"));
     QCOMPARE(rows[1].newValue, QStringLiteral("320"));
     QCOMPARE(rows[1].result, QStringLiteral("verified"));
