@@ -4,6 +4,7 @@
 #include "Modbus485.h"
 
 #include <QLoggingCategory>
+#include <QTimer>
 
 Q_LOGGING_CATEGORY(lcParams, "px.instrument.params")
 
@@ -104,9 +105,12 @@ void RestoreRunner::next()
         return;
     }
     report_.cancelled = cancelRequested_ && position_ < total;
-    target_.readAll([self = QPointer(this)](const QVector<ReadResult>& results) {
-        if (self)
-            self->onReadBack(results);
+    // Always through the event loop, so finished() never comes from inside start().
+    QTimer::singleShot(report_.count(StepState::Written) > 0 ? settleMs_ : 0, this, [this] {
+        target_.readAll([self = QPointer(this)](const QVector<ReadResult>& results) {
+            if (self)
+                self->onReadBack(results);
+        });
     });
 }
 

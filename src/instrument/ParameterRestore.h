@@ -79,12 +79,18 @@ struct Report {
 // Carries out a plan one write at a time, then reads the whole set back and
 // reports what still differs from the file. A write that gets no usable
 // answer stops the run: the remaining steps are reported as not written.
+//
+// The read-back waits kSettleMs first: the set value comes back through the
+// input register the instrument refreshes once per scan (0.5 s).
 class RestoreRunner : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kSettleMs = 1000;
+
     RestoreRunner(Target& target, Plan plan, Values file, QSet<int> only, QObject* parent = nullptr);
     void start();
     void cancel(); // takes effect before the next write
+    void setSettleTime(int ms) { settleMs_ = ms; }
     bool running() const { return running_; }
     const Report& report() const { return report_; }
 
@@ -102,6 +108,7 @@ private:
     QSet<int> only_;
     Report report_;
     int position_ = 0;
+    int settleMs_ = kSettleMs;
     bool running_ = false;
     bool cancelRequested_ = false;
 };
