@@ -2,10 +2,12 @@
 #include "HistoryStore.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
+#include "MqttPublisher.h"
 #include "PortPanel.h"
 #include "Recorder.h"
 #include "ConfigWindow.h"
 #include "SegmentsWindow.h"
+#include "StatusLine.h"
 #include "Splash.h"
 
 #include <QApplication>
@@ -26,7 +28,13 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         health_->setSkippedTicks(polling_->skippedTicks());
         health_->onCycle(all);
     });
-    const QString path = options_.databasePath.isEmpty() ? defaultDatabasePath() : options_.databasePath;
+    if (options_.mqtt) {
+        // After the health connection above, so a cycle's live message
+        // carries the link state that cycle produced.
+        publisher_ = std::make_unique<MqttPublisher>(options_.broker, options_.station, image_, *health_);
+        connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
+    }
+    const QString path = databasePathFor(options_);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 }
 
@@ -57,6 +65,8 @@ void StationApp::handOver()
     station_->recorder = recorder_.get();
     connectRecorderToStatus();
     recorder_->start();
+    if (publisher_)
+        publisher_->start(); // the status line was wired with the main window
     if (options_.connect && main_) {
         main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
         main_->openPort();
@@ -78,6 +88,7 @@ void StationApp::showMainWindow()
     connect(main_, &MainWindow::configRequested, this, &StationApp::showConfig);
     connect(main_, &MainWindow::segmentsRequested, this, &StationApp::showSegments);
     connectRecorderToStatus();
+    connectPublisherToStatus();
     const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                           : QRect(0, 0, 1280, 800);
     // The trend takes whatever room the screen offers.
@@ -99,6 +110,20 @@ void StationApp::connectRecorderToStatus()
     connect(recorder_.get(), &Recorder::stateChanged, main_.data(), [m = main_.data()](RecorderState s, const QString& text) {
         m->showRecorderState(text, s == RecorderState::Recording);
     });
+}
+
+void StationApp::connectPublisherToStatus()
+{
+    if (!publisher_ || !main_)
+        return;
+    auto* line = main_->findChild<StatusLine*>();
+    if (!line)
+        return;
+    const auto show = [line, p = publisher_.get()] {
+        line->setPublisherState(p->stateText(), p->isConnected(), p->stateDetail());
+    };
+    show();
+    connect(publisher_.get(), &MqttPublisher::stateChanged, line, show);
 }
 
 void StationApp::showConfig()
@@ -161,6 +186,8 @@ void StationApp::shutdown()
         recorder_->stop();
     polling_->stop();
     health_->onPortClosed();
+    if (publisher_)
+        publisher_->shutdown();
     link_->shutdown();
     qCInfo(lcApp) << "station stopped";
 }

@@ -3,6 +3,7 @@
 
 #include "BackgroundColour.h"
 #include "LinkClient.h"
+#include "PopupKeys.h"
 #include "RefusedEntry.h"
 #include "StateColours.h"
 
@@ -81,9 +82,13 @@ void ConfigWindow::buildUi()
     returnButton_->setAutoDefault(false);
     connect(returnButton_, &QPushButton::clicked, this, &ConfigWindow::returnRequested);
     // Esc is the return button's key wherever the focus is in the window.
+    PopupKeys::routeEscapeToPopups();
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, returnButton_, &QPushButton::click);
+    connect(escape, &QShortcut::activated, returnButton_, [this] {
+        if (!PopupKeys::closeOpenPopup())
+            returnButton_->click();
+    });
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);

@@ -115,12 +115,18 @@ bool HistoryStore::open(const QString& path, QString* error)
     }
     {
         // Both may fail on a read-only file; reading still works then.
+        // The recorder reopens a troubled file every second: tell each
+        // problem once.
         QSqlQuery q(db_);
+        QString note;
         if (!q.exec(QStringLiteral("pragma journal_mode=WAL")) || !q.next()
             || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-            qCInfo(lcRecord) << "journal mode WAL not set on" << path << errorText(q.lastError());
+            note = QStringLiteral("journal mode WAL not set on %1 %2").arg(path, errorText(q.lastError()));
         if (!q.exec(QStringLiteral("pragma synchronous=FULL")))
-            qCInfo(lcRecord) << "synchronous FULL not set on" << path << errorText(q.lastError());
+            note += QStringLiteral(" synchronous FULL not set on %1 %2").arg(path, errorText(q.lastError()));
+        if (!note.isEmpty() && note != pragmaNote_)
+            qCInfo(lcRecord).noquote() << note.trimmed();
+        pragmaNote_ = note;
     }
     if (tables == 0 && !createSchema(error)) {
         close();

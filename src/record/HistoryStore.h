@@ -64,6 +64,7 @@ private:
     QString connectionName_;
     QString path_;
     QString lastError_;
+    QString pragmaNote_; // last pragma problem told, so a retried open does not repeat it
     QSqlDatabase db_; // reset before the connection is removed
     bool added_ = false;
     bool createdSchema_ = false;

@@ -19,8 +19,8 @@ enum class RecorderState {
     NoDatabase, // the database cannot be opened; samples are kept in memory
 };
 
-// The sample recorder (the hidden window "mscom"): every tick it reads the
-// newest ids from sl_void, stores PV, OP, SV and the auxiliary channel from
+// The sample recorder (the hidden window "mscom"): on every tick that has a
+// sample due it reads the newest ids from sl_void, stores PV, OP, SV and the auxiliary channel from
 // the LiveImage as a one-second sample when a second has passed since the
 // last one and as a ten-second sample when ten seconds have, and raises the
 // trend windows' flags while a trend window is loaded.
@@ -89,6 +89,7 @@ private:
     void takeSample(HistoryRing ring, qint32 id, const OleStamp& now);
     void enterTrouble(const QString& reason);
     void recover();
+    void noteFailedRetry(const QString& what);
     bool openStore();
     void updateState();
 
@@ -112,6 +113,8 @@ private:
     QElapsedTimer retryClock_;
     qint64 nextRetryMs_ = 0;
     int retryIntervalMs_ = kRetryIntervalMs;
+    int failedRetries_ = 0;
+    QString loggedProblem_;
 
     QList<HistoryRow> pending_[2];
     int capacity_[2] = {kShortBacklogCapacity, kLongBacklogCapacity};

@@ -6,6 +6,7 @@
 #include "RefusedEntry.h"
 #include "StateColours.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -89,6 +90,7 @@ private Q_SLOTS:
     void tickSkippedWhileBatchOut();
     void returnPaths_data();
     void returnPaths();
+    void escapeClosesChoiceListOnly();
 };
 
 void ConfigWindowTest::freshWindow()
@@ -457,6 +459,37 @@ void ConfigWindowTest::returnPaths()
     QCOMPARE(spy.count(), 1);
     QVERIFY(w.isVisible());
     QVERIFY(rig.fake->callsOf(QStringLiteral("Set_4X_D1")).isEmpty());
+}
+
+void ConfigWindowTest::escapeClosesChoiceListOnly()
+{
+    // Esc meant for a dropped choice list closes the list and keeps the
+    // window with its open edits.
+    Rig rig;
+    ConfigWindow& w = *rig.window;
+    int choice = 0;
+    while (param(choice).editor != Editor::Choice)
+        ++choice;
+    auto* tabs = rig.get<QTabWidget>(QStringLiteral("SSTab1"));
+    for (int page = 0; page < tabs->count(); ++page)
+        if (tabs->widget(page)->isAncestorOf(rig.value(choice)))
+            tabs->setCurrentIndex(page);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QSignalSpy spy(&w, &ConfigWindow::returnRequested);
+    rig.open(choice);
+    auto* combo = qobject_cast<QComboBox*>(rig.editor(choice));
+    QVERIFY(combo && rig.rowOpen(choice));
+    combo->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(rig.rowOpen(choice));
+    QTest::keyClick(combo, Qt::Key_Escape); // no popup: Esc returns again
+    QCOMPARE(spy.count(), 1);
 }
 
 QTEST_MAIN(ConfigWindowTest)

@@ -89,10 +89,12 @@ private Q_SLOTS:
     void parameterWindowsHideAndKeepUpdating_data();
     void parameterWindowsHideAndKeepUpdating();
     void escapeExits();
+    void escapeClosesPopupOnly();
     void portOpenAndClose();
     void portDefaults();
     void twentiethSampleStartsNewLivePage();
     void rulerStopsTickAndShowsReadout();
+    void liveViewWithRulerOnStaysFrozen();
 };
 
 void TestMainWindow::initialState()
@@ -599,6 +601,25 @@ void TestMainWindow::escapeExits()
     QVERIFY(!rig.window->isVisible());
 }
 
+void TestMainWindow::escapeClosesPopupOnly()
+{
+    // Esc meant for the dropped port list closes the list, not the station.
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QSignalSpy exit(rig.window.get(), &MainWindow::exitRequested);
+    auto* ports = rig.find<QComboBox>(QStringLiteral("Combo1"));
+    ports->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(exit.count(), 0);
+    QVERIFY(rig.window->isVisible());
+    // With the list closed Esc is the exit key again.
+    QTest::keyClick(ports, Qt::Key_Escape);
+    QCOMPARE(exit.count(), 1);
+}
+
 void TestMainWindow::portOpenAndClose()
 {
     MonitorRig rig;
@@ -702,6 +723,25 @@ void TestMainWindow::rulerStopsTickAndShowsReadout()
     rig.image.Values[0] = 77.0f;
     QTRY_COMPARE_WITH_TIMEOUT(rig.text(QStringLiteral("D_3W_0")), QStringLiteral("77"), 1000);
     QCOMPARE(backgroundColour(rig.label(QStringLiteral("D_3W_2"))), StateColour::value());
+}
+
+void TestMainWindow::liveViewWithRulerOnStaysFrozen()
+{
+    // F6 back to the live view with the ruler on: the display tick stays
+    // stopped, or it would overwrite the readout within 200 ms.
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QTimer* timer = rig.find<QTimer>(QStringLiteral("Timer1"));
+    timer->start();
+    QTest::keyClick(rig.window.get(), Qt::Key_F4);
+    QTest::keyClick(rig.window.get(), Qt::Key_F7);
+    QTest::keyClick(rig.window.get(), Qt::Key_F6);
+    QVERIFY(rig.window->trendView()->rulerOn());
+    QCOMPARE(rig.window->trendView()->model().nav().pagesBack, qint16(0));
+    QVERIFY(!timer->isActive());
+    QCOMPARE(backgroundColour(rig.label(QStringLiteral("D_3W_0"))), StateColour::readout());
+    QTest::keyClick(rig.window.get(), Qt::Key_F4);
+    QVERIFY(timer->isActive());
 }
 
 QTEST_MAIN(TestMainWindow)
