@@ -1,5 +1,6 @@
 #include "ConfigWindow.h"
 #include "ConfigLog.h"
+#include "ParamSetBar.h"
 
 #include "BackgroundColour.h"
 #include "LinkClient.h"
@@ -91,6 +92,7 @@ void ConfigWindow::buildUi()
     });
 
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(new ParamSetBar(link_, this)); // below the tabs: no row moves
     bottom->addStretch(1);
     bottom->addWidget(returnButton_);
 

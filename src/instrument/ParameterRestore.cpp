@@ -73,6 +73,43 @@ QString stateText(StepState state)
     return {};
 }
 
+QStringList reportLines(const Report& r)
+{
+    QStringList out;
+    out << QStringLiteral("已写入 %1 项，仪表拒收 %2 项，未写入 %3 项。")
+               .arg(r.count(StepState::Written))
+               .arg(r.count(StepState::RefusedByInstrument))
+               .arg(r.count(StepState::Failed) + r.count(StepState::NotWritten));
+    if (r.cancelled)
+        out << QStringLiteral("恢复已取消。");
+    if (r.stopped)
+        out << QStringLiteral("仪表无应答，恢复已中止。");
+    for (const StepReport& s : r.steps)
+        if (s.state != StepState::Written)
+            out << QStringLiteral("  %1 %2 → %3：%4")
+                       .arg(caption(*s.step.row))
+                       .arg(s.step.row->reg)
+                       .arg(text(*s.step.row, s.step.value), stateText(s.state));
+    for (const Refusal& f : r.refused)
+        out << QStringLiteral("  %1 %2 → %3：未写入，%4")
+                   .arg(caption(*f.row))
+                   .arg(f.row->reg)
+                   .arg(text(*f.row, f.value), f.reason);
+    if (!r.readBack) {
+        out << QStringLiteral("读回失败：") + r.readBackError;
+    } else if (r.stillDiffering.isEmpty()) {
+        out << QStringLiteral("读回后与文件一致。");
+    } else {
+        out << QStringLiteral("读回后仍与文件不同：");
+        for (const Difference& d : r.stillDiffering)
+            out << QStringLiteral("  %1 %2：仪表 %3，文件 %4")
+                       .arg(caption(*d.row))
+                       .arg(d.row->reg)
+                       .arg(text(*d.row, d.instrument), text(*d.row, d.file));
+    }
+    return out;
+}
+
 RestoreRunner::RestoreRunner(Target& target, Plan plan, Values file, QSet<int> only, QObject* parent)
     : QObject(parent), target_(target), file_(std::move(file)), only_(std::move(only))
 {
@@ -141,8 +178,12 @@ void RestoreRunner::onReadBack(const QVector<ReadResult>& results)
     report_.readBack = now.has_value();
     if (now) {
         Values chosen = file_;
-        if (!only_.isEmpty())
-            chosen.removeIf([this](const auto& it) { return !only_.contains(it.key()); });
+        if (!only_.isEmpty()) {
+            QSet<int> written = only_;
+            for (const StepReport& s : report_.steps)
+                written.insert(s.step.row->reg);
+            chosen.removeIf([&written](const auto& it) { return !written.contains(it.key()); });
+        }
         report_.stillDiffering = diff(*now, chosen);
     }
     running_ = false;

@@ -114,5 +114,8 @@ private:
 };
 
 QString stateText(StepState state);
+// The report as lines for a person: counts, where it stopped, what was not
+// written or refused, and what still differs after the read-back.
+QStringList reportLines(const Report& report);
 
 } // namespace ParameterSet

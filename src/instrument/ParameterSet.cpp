@@ -361,9 +361,12 @@ Plan plan(const Values& instrument, const Values& file, const QSet<int>& only)
     // row overwritten by a linked write is written again when the file wants
     // another value.
     Values expected = instrument;
+    // Rows a linked write changed: put back to the file's value even when not
+    // chosen, since they were only left out because they did not differ yet.
+    QSet<int> linkedTouched;
     for (const Row& row : allRows()) {
         const auto want = file.constFind(row.reg);
-        if (want == file.cend() || (!only.isEmpty() && !only.contains(row.reg)))
+        if (want == file.cend() || (!only.isEmpty() && !only.contains(row.reg) && !linkedTouched.contains(row.reg)))
             continue;
         if (expected.contains(row.reg) && expected.value(row.reg) == *want)
             continue;
@@ -383,6 +386,7 @@ Plan plan(const Values& instrument, const Values& file, const QSet<int>& only)
         if (const std::optional<ParamTable::LinkedWrite> linked = ParamTable::linkedWrite(row.index, *want)) {
             out.steps.append(Step{rowFor(linked->address), linked->value, true});
             expected.insert(linked->address, linked->value);
+            linkedTouched.insert(linked->address);
         }
     }
     return out;

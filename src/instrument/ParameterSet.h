@@ -106,7 +106,8 @@ struct Plan {
 };
 // The writes that bring the instrument to the file's values. `only`: the
 // registers chosen (empty: every differing row except link settings, which
-// are only written when chosen, and then last).
+// are only written when chosen, and then last). A row changed by a linked
+// write is written again when the file holds another value, chosen or not.
 Plan plan(const Values& instrument, const Values& file, const QSet<int>& only = {});
 
 } // namespace ParameterSet

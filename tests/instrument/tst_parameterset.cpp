@@ -145,8 +145,8 @@ void ParameterSetTest::planOrderAndLinkedCycleTime_data()
         << Changes{{4108, 2}} << QList<int>{} << QStringList{"4108=2", "4130=20L", "4130=100"};
     QTest::newRow("linked value already what the file holds")
         << Changes{{4108, 2}, {4130, 20}} << QList<int>{} << QStringList{"4108=2", "4130=20L"};
-    QTest::newRow("only output type") << Changes{{4108, 2}, {4130, 35}, {1, 300}} << QList<int>{4108}
-                                      << QStringList{"4108=2", "4130=20L"};
+    QTest::newRow("only output type, its cycle time put back") << Changes{{4108, 2}, {4130, 35}, {1, 300}} << QList<int>{4108}
+                                      << QStringList{"4108=2", "4130=20L", "4130=35"};
     // The address is held back unless chosen, and then written last.
     QTest::newRow("address held back") << Changes{{4116, 9}, {1, 300}} << QList<int>{} << QStringList{"1=300"};
     QTest::newRow("address chosen, last") << Changes{{4116, 9}, {1, 300}} << QList<int>{4116, 1}
