@@ -17,8 +17,12 @@ void LinkTarget::write(int reg, qint32 value, WriteDone done)
 
 void LinkTarget::readAll(ReadDone done)
 {
-    if (!link_.readBatch(requester_, readRequests(), std::move(done)))
-        qCWarning(lcParams) << "read-back not queued: a read of the same requester is still out";
+    if (link_.readBatch(requester_, readRequests(), done))
+        return;
+    // Another read of this requester is still out: report a failed read
+    // rather than never finishing.
+    qCWarning(lcParams) << "set not read: a read of the same requester is still out";
+    done({});
 }
 
 void BusTarget::write(int reg, qint32 value, WriteDone done)
