@@ -6,6 +6,7 @@
 #include "PortPanel.h"
 #include "Recorder.h"
 #include "ConfigWindow.h"
+#include "TuningWindow.h"
 #include "SegmentsWindow.h"
 #include "StatusLine.h"
 #include "Splash.h"
@@ -131,8 +132,18 @@ void StationApp::showConfig()
     auto* window = new ConfigWindow(*link_, paramRegs_);
     secondary_ = window;
     connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
+    connect(window, &ConfigWindow::tuningRequested, this, &StationApp::showTuning);
     window->resize(920, 620);
     window->show();
+}
+
+void StationApp::showTuning()
+{
+    if (!tuning_)
+        tuning_ = new TuningWindow(*link_, station_->databasePath);
+    tuning_->show();
+    tuning_->raise();
+    tuning_->activateWindow();
 }
 
 void StationApp::showSegments()
@@ -186,6 +197,8 @@ void StationApp::shutdown()
         recorder_->stop();
     polling_->stop();
     health_->onPortClosed();
+    // A step test still running puts mode and output back before the link stops.
+    delete tuning_.data();
     if (publisher_)
         publisher_->shutdown();
     link_->shutdown();

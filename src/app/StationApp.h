@@ -47,6 +47,7 @@ Q_SIGNALS:
 private:
     void showMainWindow();
     void showConfig();
+    void showTuning();
     void showSegments();
     void showHistory();
     void backToMain();
@@ -67,5 +68,6 @@ private:
     QPointer<Splash> splash_;
     QPointer<MainWindow> main_;
     QPointer<QWidget> secondary_;
+    QPointer<QWidget> tuning_; // the tuning assistant, one at a time
     bool shutDown_ = false;
 };

@@ -124,7 +124,16 @@ QWidget* ConfigWindow::buildPage(const PageLayout& layout)
         buildRow(grid, gridRow++, kRightColumn, index);
     grid->setColumnMinimumWidth(kGapColumn, 16);
     grid->setColumnStretch(kRightColumn + kFields, 1); // spare width goes to the right edge
-    grid->setRowStretch(int(std::max(layout.left.size(), layout.right.size())), 1);
+    const int rows = int(std::max(layout.left.size(), layout.right.size()));
+    grid->setRowStretch(rows, 1);
+    if (layout.page == Page::Pid) {
+        // Below the parameter rows, which keep their places.
+        auto* tuning = new QPushButton(QStringLiteral("PID整定助手"), page);
+        tuning->setObjectName(QStringLiteral("TuningButton"));
+        tuning->setAutoDefault(false);
+        connect(tuning, &QPushButton::clicked, this, &ConfigWindow::tuningRequested);
+        grid->addWidget(tuning, rows + 1, 0, 1, kFields);
+    }
     return page;
 }
 
