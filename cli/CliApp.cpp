@@ -4,10 +4,11 @@
 
 namespace {
 
-constexpr std::array<CliCommand, 3> kCommands{{
+constexpr std::array<CliCommand, 4> kCommands{{
     {"export", "write a history ring as CSV", runExport},
     {"status", "read the instrument once and print its state", runStatus},
     {"set", "write SV, manual OP, mode or self-tuning, then read it back", runSet},
+    {"params", "save, compare or restore the instrument's whole parameter set", runParams},
 }};
 
 QString overview()

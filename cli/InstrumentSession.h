@@ -32,6 +32,9 @@ public:
     // One coil, set or reset, never repeated.
     WriteResult writeCoil(int coil, bool on);
 
+    // The library itself, for reads beyond the polling cycle's (parameter sets).
+    Modbus485& bus() { return *bus_; }
+
     // Exchanges so far, by outcome.
     const QMap<LinkOutcome, int>& counters() const { return counters_; }
     const InstrumentOptions& options() const { return options_; }

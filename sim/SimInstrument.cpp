@@ -177,8 +177,12 @@ SimException SimInstrument::writeRegisters(int first, std::span<const qint16> va
         if (values[i] < limits.min || values[i] > limits.max)
             return SimException::IllegalValue;
     }
-    for (std::size_t i = 0; i < values.size(); ++i)
+    for (std::size_t i = 0; i < values.size(); ++i) {
         holding_[std::size_t(first) + i] = values[i];
+        if (writeLog_.size() == kWriteLogSize)
+            writeLog_.pop_front();
+        writeLog_.emplace_back(first + int(i), values[i]);
+    }
     return SimException::None;
 }
 

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <deque>
 #include <optional>
 #include <span>
 #include <vector>
@@ -46,6 +47,13 @@ public:
     SimException writeCoils(int first, std::span<const bool> values);
 
     qint16 holding(int reg) const;
+
+    // Accepted holding-register writes, oldest first (register, value), so a
+    // test can see what a master wrote and in which order. Keeps the last
+    // kWriteLogSize.
+    static constexpr std::size_t kWriteLogSize = 4096;
+    const std::deque<std::pair<int, qint16>>& writeLog() const { return writeLog_; }
+    void clearWriteLog() { writeLog_.clear(); }
     qint16 input(int reg) const;
     bool coil(int number) const;
     bool discreteInput(int number) const;
@@ -75,6 +83,7 @@ public:
     bool tuning() const { return tune_.active; }
 
 private:
+    std::deque<std::pair<int, qint16>> writeLog_;
     struct Alarm {
         bool on = false;
         double since = -1.0; // simulated time the raise condition was first seen, -1 when it does not hold

@@ -441,6 +441,7 @@ QString SimServer::commandHelp()
         "get hr|ir|coil|di NUMBER       read one register or point\n"
         "pin CELSIUS|off                hold the process temperature, or let it go\n"
         "speed K                        simulated seconds per second\n"
+        "writes [clear]                 accepted register writes so far, oldest first (REG=VALUE ...)\n"
         "status                         one line of state\n"
         "help                           this text");
 }
@@ -604,6 +605,16 @@ QString SimServer::Private::commandLocked(const QStringList& w)
             return usage + QStringLiteral("speed K");
         speed = a;
         return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("writes")) {
+        if (arg1 == QLatin1String("clear")) {
+            model.clearWriteLog();
+            return QStringLiteral("ok");
+        }
+        QStringList log;
+        for (const auto& [reg, value] : model.writeLog())
+            log.append(QStringLiteral("%1=%2").arg(reg).arg(value));
+        return log.join(QLatin1Char(' '));
     }
     if (verb == QLatin1String("status"))
         return statusLocked();

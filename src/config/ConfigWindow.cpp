@@ -1,6 +1,7 @@
 #include "ConfigWindow.h"
 #include "WriteAudit.h"
 #include "ConfigLog.h"
+#include "ParamSetBar.h"
 
 #include "BackgroundColour.h"
 #include "LinkClient.h"
@@ -92,6 +93,7 @@ void ConfigWindow::buildUi()
     });
 
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(new ParamSetBar(link_, this)); // below the tabs: no row moves
     bottom->addStretch(1);
     bottom->addWidget(returnButton_);
 

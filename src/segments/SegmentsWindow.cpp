@@ -126,7 +126,7 @@ QWidget* SegmentsWindow::buildSegmentsTab()
 
     // Grouping switch. The combo starts at "off" whatever the instrument
     // holds; D_4WRW(0) shows the instrument's state.
-    auto* caption = new QLabel(QStringLiteral("分组输出允许"), page);
+    auto* caption = new QLabel(QString::fromUtf8(kSwitchCaption), page);
     switchLabel_ = addValueLabel(Field{Block::Segment, 0, kSwitchRegister, false}, page);
     switchLabel_->setAlignment(Qt::AlignCenter);
     switchChoice_ = new QComboBox(page);
