@@ -93,7 +93,8 @@ void ConfigWindow::buildUi()
     });
 
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(new ParamSetBar(link_, this)); // below the tabs: no row moves
+    paramSetBar_ = new ParamSetBar(link_, this);
+    bottom->addWidget(paramSetBar_); // below the tabs: no row moves
     bottom->addStretch(1);
     bottom->addWidget(returnButton_);
 
@@ -301,6 +302,12 @@ void ConfigWindow::openRow(int index)
     row.editor->show();
     row.modify->show();
     row.editor->setFocus(Qt::OtherFocusReason);
+}
+
+void ConfigWindow::setAudit(WriteAudit* audit)
+{
+    audit_ = audit;
+    paramSetBar_->setAudit(audit);
 }
 
 void ConfigWindow::hideEditors()

@@ -41,7 +41,7 @@ public:
     ConfigWindow(LinkClient& link, ParamRegs& regs, QWidget* parent = nullptr);
     ~ConfigWindow() override;
     // Writes and refused entries are journalled through `audit` when set.
-    void setAudit(WriteAudit* audit) { audit_ = audit; }
+    void setAudit(WriteAudit* audit);
 
     // One refresh tick: five block reads of eight registers (4097..4136)
     // queued as one batch. Returns false, and counts a skipped tick, while the
@@ -84,6 +84,7 @@ private:
 
     LinkClient& link_;
     WriteAudit* audit_ = nullptr;
+    class ParamSetBar* paramSetBar_ = nullptr;
     ParamRegs& regs_;
     std::array<Row, ParamTable::kCount> rows_{};
     QTabWidget* tabs_ = nullptr;

@@ -1,4 +1,5 @@
 #include "ParamSetBar.h"
+#include "WriteAudit.h"
 #include "ConfigLog.h"
 #include "ParamDiffDialog.h"
 
@@ -14,6 +15,32 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QThreadPool>
+
+namespace {
+
+// Reads through the link as before; writes through the journal's audited
+// path, so a restore leaves the same trail as editing by hand.
+class AuditedTarget final : public ParameterSet::Target {
+public:
+    AuditedTarget(LinkClient& link, WriteAudit* audit, QObject* requester)
+        : link_(link, requester), client_(link), audit_(audit), requester_(requester)
+    {
+    }
+    void write(int reg, qint32 value, WriteDone done) override
+    {
+        auditedWrite(audit_, client_, requester_, WriteRequest{WriteFn::Set_4X_D1, reg, value},
+                     WriteLabel{QString::number(reg), QStringLiteral("参数恢复 %1").arg(reg), 1}, std::move(done));
+    }
+    void readAll(ReadDone done) override { link_.readAll(std::move(done)); }
+
+private:
+    ParameterSet::LinkTarget link_;
+    LinkClient& client_;
+    WriteAudit* audit_;
+    QObject* requester_;
+};
+
+} // namespace
 
 using namespace ParameterSet;
 
@@ -195,7 +222,7 @@ void ParamSetBar::startRestore(const File& file, const Values& instrument)
         return done(QString(), false);
 
     Plan p = plan(instrument, file.values, *chosen);
-    target_ = std::make_unique<LinkTarget>(link_, this);
+    target_ = std::make_unique<AuditedTarget>(link_, audit_, this);
     runner_ = new RestoreRunner(*target_, std::move(p), file.values, *chosen, this);
     progress_ = new QProgressDialog(QStringLiteral("正在恢复参数…"), QStringLiteral("取消"), 0,
                                     int(runner_->report().steps.size()), this);

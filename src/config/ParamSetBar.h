@@ -6,6 +6,7 @@
 #include <memory>
 
 class LinkClient;
+class WriteAudit;
 class QProgressDialog;
 class QPushButton;
 
@@ -20,6 +21,8 @@ class ParamSetBar : public QWidget {
 public:
     explicit ParamSetBar(LinkClient& link, QWidget* parent = nullptr);
     ~ParamSetBar() override;
+    // Restores are journalled like edits when the station has a journal.
+    void setAudit(WriteAudit* audit) { audit_ = audit; }
 
     // Seams for the dialogs, so that the flow can be driven without them.
     enum class FileUse { Save, Open };
@@ -48,11 +51,12 @@ private:
     void done(const QString& text, bool problem);
 
     LinkClient& link_;
+    WriteAudit* audit_ = nullptr;
     QPushButton* backupButton_ = nullptr;
     QPushButton* compareButton_ = nullptr;
     QPushButton* restoreButton_ = nullptr;
     bool busy_ = false;
-    std::unique_ptr<ParameterSet::LinkTarget> target_;
+    std::unique_ptr<ParameterSet::Target> target_;
     ParameterSet::RestoreRunner* runner_ = nullptr;
     QProgressDialog* progress_ = nullptr;
 };
