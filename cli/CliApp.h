@@ -18,3 +18,4 @@ int runCli(const QStringList& arguments, QIODevice& out, QIODevice& err);
 int runExport(CliContext& context);
 int runStatus(CliContext& context);
 int runSet(CliContext& context);
+int runTune(CliContext& context);
