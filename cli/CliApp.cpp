@@ -4,11 +4,12 @@
 
 namespace {
 
-constexpr std::array<CliCommand, 4> kCommands{{
+constexpr std::array<CliCommand, 5> kCommands{{
     {"export", "write a history ring as CSV", runExport},
     {"status", "read the instrument once and print its state", runStatus},
     {"set", "write SV, manual OP, mode or self-tuning, then read it back", runSet},
     {"params", "save, compare or restore the instrument's whole parameter set", runParams},
+    {"tune", "fit the process to a step in the history and suggest PID settings", runTune},
 }};
 
 QString overview()
@@ -21,7 +22,8 @@ QString overview()
         text += QStringLiteral("  %1 %2\n").arg(QString::fromLatin1(c.name).leftJustified(8), QLatin1String(c.summary));
     text += QStringLiteral(
         "\n'px5800-cli COMMAND --help' describes a command and its options.\n"
-        "Exit codes: 0 ok, 1 the instrument or the database failed, 2 bad usage or a refused value.\n");
+        "Exit codes: 0 ok, 1 the instrument or the database failed, 2 bad usage or a refused value,\n"
+        "4 (tune) the fit is too poor to suggest settings.\n");
     return text;
 }
 

@@ -19,3 +19,4 @@ int runExport(CliContext& context);
 int runStatus(CliContext& context);
 int runSet(CliContext& context);
 int runParams(CliContext& context);
+int runTune(CliContext& context);

@@ -14,6 +14,7 @@ enum CliExit {
     kExitFailed = 1,    // the instrument or the database failed
     kExitUsage = 2,     // bad usage, or a value the station's rules refuse
     kExitDifferent = 3, // reserved: a comparison found differences
+    kExitNoSuggestion = 4, // tune: a model was fitted but too poor to suggest settings
 };
 
 // What a subcommand runs with: its arguments (after the command name), the

@@ -1,7 +1,6 @@
 #include "InstrumentSession.h"
 #include "LibModbus485.h"
 #include "PollingCycle.h"
-#include "PortLock.h"
 
 #include <QFileInfo>
 
@@ -15,6 +14,7 @@ QString outcomeText(LinkOutcome outcome)
     case LinkOutcome::Other: return QStringLiteral("exchange failed");
     case LinkOutcome::DeviceGone: return QStringLiteral("serial device gone");
     case LinkOutcome::NotOpen: return QStringLiteral("port not open");
+    case LinkOutcome::PortInUse: return QStringLiteral("port in use by another program");
     case LinkOutcome::Skipped: return QStringLiteral("not attempted");
     }
     return QString();
@@ -51,13 +51,14 @@ bool InstrumentSession::open(QString* error)
         *error = QStringLiteral("port %1: no device %2").arg(options_.settings.port).arg(device);
         return false;
     }
-    if (portHeldByAnotherProgram(device)) {
-        *error = QStringLiteral("port in use by another program (%1)").arg(device);
-        return false;
-    }
+    // The library's open takes the device's lock first, so a line another
+    // program holds is refused before anything is sent on it.
     const PortSettings& s = options_.settings;
     if (bus_->OpenPort_Modbus(s.port, s.baudIndex, s.parityIndex) != 0) {
-        *error = QStringLiteral("cannot open port %1 (%2): %3").arg(s.port).arg(device, outcomeText(bus_->lastOutcome()));
+        const LinkOutcome why = bus_->lastOutcome();
+        *error = why == LinkOutcome::PortInUse
+                     ? QStringLiteral("port in use by another program (%1)").arg(device)
+                     : QStringLiteral("cannot open port %1 (%2): %3").arg(s.port).arg(device, outcomeText(why));
         return false;
     }
     open_ = true;

@@ -30,6 +30,7 @@ public:
     void close();
     bool isOpen() const;
     QString path() const { return path_; }
+    QString databasePath() const override { return isOpen() ? path_ : QString(); }
     // Whether the last successful open() created the tables.
     bool createdSchema() const { return createdSchema_; }
 

@@ -53,4 +53,7 @@ public:
         Q_UNUSED(time);
         return std::nullopt;
     }
+    // The database file behind the source, for work that opens a connection
+    // of its own (CSV export on a worker thread); empty when there is none.
+    virtual QString databasePath() const { return {}; }
 };

@@ -54,8 +54,9 @@ void TrendDialogs::openPrint(const QImage& image)
     auto* toPrinter = makeButton(QStringLiteral("printToPrinter"), QStringLiteral("打印..."), dialog);
     auto* toPdf = makeButton(QStringLiteral("printToPdf"), QStringLiteral("保存为PDF..."), dialog);
     auto* toPng = makeButton(QStringLiteral("printToPng"), QStringLiteral("保存为PNG..."), dialog);
+    auto* toCsv = makeButton(QStringLiteral("printToCsv"), QStringLiteral("导出CSV"), dialog);
     auto* cancel = makeButton(QStringLiteral("printCancel"), QStringLiteral("取消"), dialog);
-    for (QPushButton* b : {toPrinter, toPdf, toPng, cancel})
+    for (QPushButton* b : {toPrinter, toPdf, toPng, toCsv, cancel})
         layout->addWidget(b);
     connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     connect(toPrinter, &QPushButton::clicked, this, [this, dialog] {
@@ -75,6 +76,10 @@ void TrendDialogs::openPrint(const QImage& image)
     connect(toPng, &QPushButton::clicked, this, [this, dialog] {
         dialog->accept();
         saveAs(QStringLiteral("PNG (*.png)"), QStringLiteral("png"));
+    });
+    connect(toCsv, &QPushButton::clicked, this, [this, dialog] {
+        dialog->accept();
+        emit csvExportRequested();
     });
     printDialog_ = dialog;
     dialog->show();

@@ -10,8 +10,8 @@ class QPrinter;
 class QWidget;
 
 // The two modeless dialogs of a trend window's function bar, owned by the
-// view: F3's print choice (printer, PDF or PNG of the window as it was when
-// the key was pressed) and F5's time choice.
+// view: F3's output choice (printer, PDF or PNG of the window as it was when
+// the key was pressed, or the samples as CSV) and F5's time choice.
 class TrendDialogs : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +25,7 @@ public:
 
 signals:
     void timeChosen(const QDateTime& when);
+    void csvExportRequested();
 
 private:
     void saveAs(const QString& filter, const QString& suffix);

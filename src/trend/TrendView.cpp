@@ -5,6 +5,7 @@
 #include "StateColours.h"
 #include "StationClock.h"
 #include "TrendChart.h"
+#include "TrendCsvExport.h"
 #include "TrendDialogs.h"
 #include "TrendGeometry.h"
 #include "TrendLog.h"
@@ -87,6 +88,12 @@ TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale&
 
     dialogs_ = new TrendDialogs(this);
     connect(dialogs_, &TrendDialogs::timeChosen, this, &TrendView::jumpToTime);
+    csvExport_ = new TrendCsvExport(this, style_.ring);
+    connect(dialogs_, &TrendDialogs::csvExportRequested, this, [this] {
+        HistorySource* source = model_.source();
+        csvExport_->openChoice(source ? source->databasePath() : QString(),
+                               TrendCsvExport::pageSpan(model_.buffer(), model_.view()));
+    });
 
     redrawTimer_ = new QTimer(this);
     redrawTimer_->setObjectName(QStringLiteral("Timer2"));

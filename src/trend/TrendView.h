@@ -16,6 +16,7 @@ class QPushButton;
 class QSlider;
 class QTimer;
 class TrendChart;
+class TrendCsvExport;
 class TrendDialogs;
 class TrendYEditor;
 
@@ -77,6 +78,7 @@ public:
 
     const TrendModel& model() const { return model_; }
     TrendChart* chart() const { return chart_; }
+    TrendCsvExport* csvExport() const { return csvExport_; }
 
 public slots:
     // RedrawTrend: time and date labels, then a (coalesced) chart repaint.
@@ -140,6 +142,7 @@ private:
 
     TrendYEditor* yEditor_ = nullptr; // Label9, YKD, Label10, YKD1, Command26
     TrendDialogs* dialogs_ = nullptr; // F3's and F5's dialogs
+    TrendCsvExport* csvExport_ = nullptr; // F3's "导出CSV"
 
     QTimer* redrawTimer_ = nullptr;  // Timer2
     QTimer* clockTimer_ = nullptr;   // Timer3

@@ -10,11 +10,6 @@
 namespace TuneCommand {
 namespace {
 
-QDateTime parseTime(const QString& text)
-{
-    return QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
 struct Suggestion {
     TuningSpeed speed;
     ControllerKind kind;
@@ -35,6 +30,11 @@ QJsonObject toJson(const InstrumentPid& p)
 
 } // namespace
 
+QDateTime parseTime(const QString& text)
+{
+    return QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 QString usage()
 {
     return QStringLiteral("用法: px5800-cli tune --database DB --from \"YYYY-MM-DD HH:MM:SS\" --to \"YYYY-MM-DD HH:MM:SS\" [--json]");
@@ -51,21 +51,26 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (!parser.parse(QStringList{QStringLiteral("tune")} + arguments) || !parser.positionalArguments().isEmpty()
         || !parser.isSet(database) || !parser.isSet(from) || !parser.isSet(to)) {
         err << (parser.errorText().isEmpty() ? QString() : parser.errorText() + QLatin1Char('\n')) << usage() << '\n';
-        return 2;
+        return kUsage;
     }
-    const QDateTime begin = parseTime(parser.value(from));
-    const QDateTime end = parseTime(parser.value(to));
-    if (!begin.isValid() || !end.isValid() || !(begin < end)) {
+    const Request request{parser.value(database), parseTime(parser.value(from)), parseTime(parser.value(to)),
+                          parser.isSet(json)};
+    if (!request.from.isValid() || !request.to.isValid() || !(request.from < request.to)) {
         err << "时间格式应为 YYYY-MM-DD HH:MM:SS, 且 --from 早于 --to\n";
-        return 2;
+        return kUsage;
     }
-
     QString error;
-    const auto series = HistoryPeriod::read(parser.value(database), begin, end, &error);
-    if (!series) {
+    const int code = execute(request, out, &error);
+    if (code == kUnreadable)
         err << error << '\n';
-        return 3;
-    }
+    return code;
+}
+
+int execute(const Request& request, QTextStream& out, QString* error)
+{
+    const auto series = HistoryPeriod::read(request.databasePath, request.from, request.to, error);
+    if (!series)
+        return kUnreadable;
     const FopdtFit fit = Fopdt::fit(series->pv, series->op, series->period);
 
     std::vector<Suggestion> suggestions;
@@ -76,7 +81,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
                     suggestions.push_back({speed, kind, InstrumentPid::fromSettings(*s)});
     }
 
-    if (parser.isSet(json)) {
+    if (request.json) {
         QJsonObject o{{QStringLiteral("samples"), qint64(series->pv.size())},
                       {QStringLiteral("gain"), fit.model.gain},
                       {QStringLiteral("time_constant_s"), fit.model.timeConstant},
@@ -116,7 +121,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
                        .arg(s.pid.clamped ? QStringLiteral("  (已限幅)") : QString());
     }
     out.flush();
-    return fit.usable() ? 0 : 1;
+    return fit.usable() ? kSuggested : kNoSuggestion;
 }
 
 } // namespace TuneCommand

@@ -1,4 +1,5 @@
 #pragma once
+#include <QDateTime>
 #include <QStringList>
 #include <QTextStream>
 
@@ -7,9 +8,29 @@
 // Fits the process model to a period of the one-second history and prints
 // K, τ, θ, R² and the suggested settings in the instrument's units. The
 // database is opened read-only. `arguments` follow the word "tune".
-// Exit status: 0 suggestions given, 1 model fitted but no suggestion (poor
-// fit, small step), 2 wrong usage, 3 the period could not be read.
+// Exit status as px5800-cli's: see Exit.
 namespace TuneCommand {
+
+enum Exit {
+    kSuggested = 0,    // model fitted, suggestions printed
+    kUnreadable = 1,   // the database or the period could not be read
+    kUsage = 2,        // wrong command line
+    kNoSuggestion = 4, // model fitted but too poor (or the step too small) to suggest
+};
+
+struct Request {
+    QString databasePath;
+    QDateTime from, to; // local time, both included
+    bool json = false;
+};
+
+// "YYYY-MM-DD HH:MM:SS" local time; invalid for anything else.
+QDateTime parseTime(const QString& text);
+
+// Reads the period, fits and prints to `out`. kUnreadable with `*error`.
+int execute(const Request& request, QTextStream& out, QString* error);
+
+// Parses `arguments` (after "tune") and executes them.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err);
 QString usage();
 } // namespace TuneCommand

@@ -29,6 +29,8 @@ private Q_SLOTS:
     void readsWhileTheStationWritesAndChangesNothing();
     void failedOutputLeavesNoFile();
     void cancelStopsAtTheNextRow();
+    void tuneExitCodes_data();
+    void tuneExitCodes();
 
 private:
     void build(HistoryRing ring, const QList<Sample>& samples);
@@ -180,6 +182,47 @@ void TestCliExport::refusedCommandLines()
     QVERIFY(out.isEmpty());
     QCOMPARE(err.count('\n'), 1); // one line
     QVERIFY(err.startsWith("px5800-cli export: "));
+}
+
+// The tuning command under the cli's exit codes; the fit itself is tested
+// with the tuning library.
+void TestCliExport::tuneExitCodes_data()
+{
+    QTest::addColumn<QStringList>("args"); // after "tune --database DB"
+    QTest::addColumn<bool>("history");     // a flat minute of samples in the 1 s ring
+    QTest::addColumn<int>("code");
+    const QStringList period{"--from", "2026-12-07 10:00:00", "--to", "2026-12-07 10:01:00"};
+    QTest::newRow("help") << QStringList{"--help"} << false << 0;
+    QTest::newRow("impossible date") << QStringList{"--from", "2026-02-30 10:00:00", "--to", "2026-12-07 10:00:00"}
+                                     << true << 2;
+    QTest::newRow("from after to") << QStringList{"--from", "2026-12-07 10:01:00", "--to", "2026-12-07 10:00:00"}
+                                   << true << 2;
+    QTest::newRow("no to") << QStringList{"--from", "2026-12-07 10:00:00"} << true << 2;
+    QTest::newRow("no database") << period << false << 1;
+    QTest::newRow("no step to fit") << period << true << 4;
+}
+
+void TestCliExport::tuneExitCodes()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, history);
+    QFETCH(int, code);
+    if (history) {
+        QList<Sample> flat;
+        for (int k = 0; k <= 60; ++k)
+            flat.append({k + 1, at(0, 10, 0, k), 100, 20, 100, 0});
+        build(HistoryRing::Short, flat);
+    }
+    QByteArray out, err;
+    QCOMPARE(run(QStringList{"tune", "--database", db_} + args, &out, &err), code);
+    if (code == 0) {
+        QVERIFY(out.contains("Usage: px5800-cli tune --database DB --from TIME --to TIME [--json]"));
+        QVERIFY(out.contains("--json") && out.contains(" 4 "));
+        return;
+    }
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.startsWith("px5800-cli tune: "), err.constData());
+    QCOMPARE(QFile::exists(db_), history);
 }
 
 void TestCliExport::missingDatabaseFailsWithoutCreatingIt()

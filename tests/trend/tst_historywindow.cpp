@@ -6,11 +6,16 @@
 #include "SampleFlags.h"
 #include "StateColours.h"
 #include "TrendGeometry.h"
+#include "TrendCsvExport.h"
 #include "TrendView.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QDateTimeEdit>
+#include <QDialog>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -90,6 +95,9 @@ private Q_SLOTS:
     void valuePanel_data();
     void valuePanel();
     void rulerReadout();
+    void csvExportOfThePage_data();
+    void csvExportOfThePage();
+    void cancelledCsvExportLeavesNoFile();
 };
 
 void TestHistoryWindow::loadsNewestLongPage()
@@ -371,6 +379,100 @@ void TestHistoryWindow::rulerReadout()
     QCOMPARE(s.find("D_3W_0")->text(), QStringLiteral("77"));
     QCOMPARE(backgroundColour(s.find("D_3W_0")), QColor(255, 192, 255));
     QCOMPARE(backgroundColour(s.find("Label2_10")), QColor(128, 255, 128));
+}
+
+namespace {
+// F3, then "导出CSV" and the choice dialog's OK; the export is under way.
+void exportThroughF3(Station& s, const QString& path, bool chooseRange = false, QDateTime from = {}, QDateTime to = {})
+{
+    TrendCsvExport* csv = s.window->trendView()->csvExport();
+    csv->setPathForTest(path);
+    QVERIFY(s.window->handleKey(Qt::Key_F3));
+    auto* toCsv = s.window->findChild<QPushButton*>(QStringLiteral("printToCsv"));
+    QVERIFY(toCsv);
+    QCOMPARE(toCsv->text(), QStringLiteral("导出CSV"));
+    toCsv->click();
+    auto* dialog = s.window->findChild<QDialog*>(QStringLiteral("csvDialog"));
+    QVERIFY(dialog);
+    if (chooseRange) {
+        dialog->findChild<QRadioButton*>(QStringLiteral("csvRange"))->setChecked(true);
+        dialog->findChild<QDateTimeEdit*>(QStringLiteral("csvFrom"))->setDateTime(from);
+        dialog->findChild<QDateTimeEdit*>(QStringLiteral("csvTo"))->setDateTime(to);
+    }
+    dialog->findChild<QPushButton*>(QStringLiteral("csvOk"))->click();
+    QVERIFY(csv->running());
+}
+} // namespace
+
+// The page on screen, as the rows of the long ring it shows, in time order.
+void TestHistoryWindow::csvExportOfThePage_data()
+{
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("firstId");
+    QTest::newRow("zoom 1: the newest 61 samples") << 1 << 4940;
+    QTest::newRow("zoom 4: the whole live page") << 4 << 4760;
+}
+
+void TestHistoryWindow::csvExportOfThePage()
+{
+    QFETCH(int, zoom);
+    QFETCH(int, firstId);
+    Station s;
+    s.fill(4500, 5000);
+    s.open();
+    for (int z = 1; z < zoom; ++z)
+        QVERIFY(s.window->handleKey(Qt::Key_F1));
+    const QString path = s.dir.filePath(QStringLiteral("page.csv"));
+    TrendCsvExport* csv = s.window->trendView()->csvExport();
+    QSignalSpy finished(csv, &TrendCsvExport::finished);
+    exportThroughF3(s, path);
+    QVERIFY(finished.wait(10000));
+    QVERIFY2(csv->lastResult().ok(), qPrintable(csv->lastResult().error));
+
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QStringLiteral("time,pv,op,sv,aux"));
+    QCOMPARE(lines.size() - 1, 5000 - firstId + 1);
+    for (int i = 1; i < lines.size(); ++i) {
+        const QStringList f = lines[i].split(u',');
+        const int id = firstId + i - 1;
+        QCOMPARE(f.value(0), kStart.addSecs(10 * qint64(id - 4500)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        QCOMPARE(float(f.value(1).toDouble()), float(id) / 10.0f);
+        QCOMPARE(f.value(2).toInt(), id % 100);
+    }
+}
+
+// Cancel while the whole ring is being written: no file, not even a partial
+// one, and an earlier file at the path is left as it was.
+void TestHistoryWindow::cancelledCsvExportLeavesNoFile()
+{
+    Station s;
+    s.fill(1, kRingSize);
+    s.open();
+    const QString path = s.dir.filePath(QStringLiteral("ring.csv"));
+    {
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier\n");
+    }
+    TrendCsvExport* csv = s.window->trendView()->csvExport();
+    QSignalSpy finished(csv, &TrendCsvExport::finished);
+    exportThroughF3(s, path, true, kStart, kStart.addDays(10));
+    QPointer<QProgressDialog> progress = s.window->findChild<QProgressDialog*>(QStringLiteral("csvProgress"));
+    QVERIFY(progress && progress->isVisible());
+    auto* cancel = progress->findChild<QPushButton*>();
+    QCOMPARE(cancel->text(), QStringLiteral("取消"));
+    cancel->click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(csv->lastResult().status, ExportResult::Status::Cancelled);
+    QVERIFY(!progress || !progress->isVisible());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("earlier\n"));
+    QStringList files = QDir(s.dir.path()).entryList(QDir::Files);
+    files.removeIf([](const QString& name) { return name.startsWith(QStringLiteral("Rdatabj.db")); });
+    QCOMPARE(files, QStringList{QStringLiteral("ring.csv")});
 }
 
 QTEST_MAIN(TestHistoryWindow)
