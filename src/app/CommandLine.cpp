@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "HistoryLocation.h"
 #include "Language.h"
 
 #include <QCommandLineParser>
@@ -41,8 +42,11 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                   QStringLiteral("N=DEVICE"));
     const QCommandLineOption database({QStringLiteral("database")},
                                       QStringLiteral("History database file (default: Rdatabj.db in the "
-                                                     "user's application data folder)."),
-                                      QStringLiteral("PATH"));
+                                                     "user's application data folder), or a server: "
+                                                     "postgresql://[user@][host][:port]/dbname"
+                                                     "[?host=SOCKET_DIR][&port=N][&station=NAME] "
+                                                     "(password from ~/.pgpass or PGPASSFILE)."),
+                                      QStringLiteral("PATH|URL"));
     const QCommandLineOption connect({QStringLiteral("connect")},
                                      QStringLiteral("Press \"打开\" as soon as the main window is up."));
     const QCommandLineOption portNumber({QStringLiteral("port-number")},
@@ -93,6 +97,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     o.databasePath = parser.value(database);
     if (parser.isSet(database) && o.databasePath.trimmed().isEmpty())
         return failure(QStringLiteral("--database needs a file path"));
+    if (QString why; parser.isSet(database) && !HistoryLocation::parse(o.databasePath, &why))
+        return failure(QStringLiteral("--database: %1").arg(why));
     o.connect = parser.isSet(connect);
     if (parser.isSet(portNumber) && !intInRange(parser.value(portNumber), 1, 20, &o.portNumber))
         return failure(QStringLiteral("--port-number expects 1 to 20"));

@@ -1,4 +1,5 @@
 #include "StationApp.h"
+#include "HistoryLocation.h"
 #include "HistoryStore.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
@@ -26,7 +27,9 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         health_->setSkippedTicks(polling_->skippedTicks());
         health_->onCycle(all);
     });
-    const QString path = options_.databasePath.isEmpty() ? defaultDatabasePath() : options_.databasePath;
+    // A server URL without a station names the instrument's own schema.
+    const QString path = options_.databasePath.isEmpty() ? defaultDatabasePath()
+                                                         : withDefaultStation(options_.databasePath, options_.address);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 }
 

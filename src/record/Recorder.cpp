@@ -1,7 +1,6 @@
 #include "Recorder.h"
 #include "RecordLog.h"
 
-#include <QFileInfo>
 #include <QTimer>
 
 #include <cmath>
@@ -18,7 +17,10 @@ Recorder::Recorder(const LiveImage& image, SampleFlags& flags, const QString& da
     timer_->setObjectName(QStringLiteral("Timer1"));
     connect(timer_, &QTimer::timeout, this, &Recorder::tick);
     retryClock_.start();
-    if (!openStore())
+    const bool opened = openStore();
+    // A server is given more time between attempts than a file.
+    retryIntervalMs_ = store_.retryIntervalMs();
+    if (!opened)
         enterTrouble(problem_);
     updateState();
 }
@@ -27,7 +29,7 @@ Recorder::~Recorder()
 {
     const int kept = backlogSize();
     if (kept > 0)
-        qCWarning(lcRecord) << "recorder ends with" << kept << "samples not written to" << path_;
+        qCWarning(lcRecord) << "recorder ends with" << kept << "samples not written to" << store_.displayName();
 }
 
 void Recorder::start(int intervalMs)
@@ -120,8 +122,8 @@ void Recorder::takeSample(HistoryRing ring, qint32 id, const OleStamp& now)
     if (!troubled_) {
         // A file deleted under an open connection still takes writes on
         // some systems, into a file nobody will see again.
-        if (!QFileInfo::exists(path_)) {
-            enterTrouble(QStringLiteral("database file %1 has gone").arg(path_));
+        if (!store_.stillThere()) {
+            enterTrouble(QStringLiteral("database file %1 has gone").arg(store_.displayName()));
         } else if (store_.writeSamples(ring, {row})) {
             return;
         } else {
@@ -216,7 +218,12 @@ void Recorder::updateState()
     const int kept = backlogSize();
     RecorderState state = RecorderState::Recording;
     QString text = QStringLiteral("记录正常");
-    if (!store_.isOpen()) {
+    const QString unreachable = store_.unreachableText();
+    if (!unreachable.isEmpty() && (troubled_ || kept > 0)) {
+        // A server away: closed or not, the operator needs only that much.
+        state = store_.isOpen() ? RecorderState::Backlog : RecorderState::NoDatabase;
+        text = kept > 0 ? QStringLiteral("%1，暂存 %2 条").arg(unreachable).arg(kept) : unreachable;
+    } else if (!store_.isOpen()) {
         state = RecorderState::NoDatabase;
         text = kept > 0 ? QStringLiteral("数据库无法打开，暂存 %1 条").arg(kept) : QStringLiteral("数据库无法打开");
     } else if (kept > 0) {

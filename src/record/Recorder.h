@@ -44,8 +44,9 @@ public:
     static constexpr int kShortBacklogCapacity = 3600;
     static constexpr int kLongBacklogCapacity = 360;
 
-    // Opens the recorder's own connection ("mscom") to `databasePath`,
-    // creating the file when it is missing. The clock is StationClock.
+    // Opens the recorder's own connection ("mscom") to `databasePath` (a file
+    // or a server URL), creating the file or the station's tables when they
+    // are missing. The clock is StationClock.
     Recorder(const LiveImage& image, SampleFlags& flags, const QString& databasePath, QObject* parent = nullptr);
     ~Recorder() override;
 
