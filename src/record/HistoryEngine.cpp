@@ -25,7 +25,7 @@ QStringList schemaWith(const QString& idType, const QString& valueType)
 {
     QStringList out;
     for (const char* sql : kSchemaTemplate)
-        out << QString::fromLatin1(sql).arg(idType, valueType);
+        out << QString::fromLatin1(sql).replace(QLatin1String("%1"), idType).replace(QLatin1String("%2"), valueType);
     return out;
 }
 
