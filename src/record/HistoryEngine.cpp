@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 
 namespace {
 
@@ -143,6 +144,12 @@ public:
     QString beginWrite() const override { return QStringLiteral("begin"); }
     int retryIntervalMs() const override { return 5000; }
     QString unreachableText() const override { return QStringLiteral("历史服务器无法连接"); }
+    // On this PC, so a day without the server loses nothing.
+    QString spoolPath() const override
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+            + QStringLiteral("/history-spool-%1.db").arg(l_.station);
+    }
 
 private:
     // Validated as lower-case letters, digits and _; quoted all the same.

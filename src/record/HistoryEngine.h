@@ -41,4 +41,7 @@ public:
     // says while it cannot reach the store (empty: the recorder's own texts).
     virtual int retryIntervalMs() const { return 1000; }
     virtual QString unreachableText() const { return {}; }
+    // Where a recorder spills samples beyond its in-memory hour while the
+    // store is away (empty: it drops the oldest instead).
+    virtual QString spoolPath() const { return {}; }
 };

@@ -145,6 +145,8 @@ bool HistoryStore::stillThere() const { return engine_ && engine_->stillThere();
 
 int HistoryStore::retryIntervalMs() const { return engine_ ? engine_->retryIntervalMs() : 1000; }
 
+QString HistoryStore::spoolPath() const { return engine_ ? engine_->spoolPath() : QString(); }
+
 QString HistoryStore::unreachableText() const { return engine_ ? engine_->unreachableText() : QString(); }
 
 void HistoryStore::close()

@@ -47,6 +47,7 @@ public:
     // the status text meanwhile (empty: the recorder's own).
     int retryIntervalMs() const;
     QString unreachableText() const;
+    QString spoolPath() const; // empty: none
     // Whether the last successful open() created the tables.
     bool createdSchema() const { return createdSchema_; }
 

@@ -1,6 +1,7 @@
 #include "Recorder.h"
 #include "RecordLog.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cmath>
@@ -20,6 +21,7 @@ Recorder::Recorder(const LiveImage& image, SampleFlags& flags, const QString& da
     const bool opened = openStore();
     // A server is given more time between attempts than a file.
     retryIntervalMs_ = store_.retryIntervalMs();
+    setSpoolPath(store_.spoolPath());
     if (!opened)
         enterTrouble(problem_);
     updateState();
@@ -54,9 +56,26 @@ void Recorder::setBacklogCapacity(int shortSamples, int longSamples)
     capacity_[1] = qMax(1, longSamples);
 }
 
-int Recorder::backlogSize() const { return int(pending_[0].size() + pending_[1].size()); }
+void Recorder::setSpoolPath(const QString& path)
+{
+    spoolPath_ = path;
+    spool_.reset();
+    // Samples an earlier run could not write are written first, numbered on
+    // from the store's counter like any kept before the ids were read.
+    if (!path.isEmpty() && QFileInfo::exists(path) && spillOldest(HistoryRing::Short, false)
+        && spool_->size(HistoryRing::Short) + spool_->size(HistoryRing::Long) > 0) {
+        idsSynced_ = false;
+        enterTrouble(QStringLiteral("samples spooled by an earlier run"));
+        nextRetryMs_ = 0;
+    }
+}
 
-int Recorder::backlogSize(HistoryRing ring) const { return int(pending_[index(ring)].size()); }
+int Recorder::backlogSize() const { return backlogSize(HistoryRing::Short) + backlogSize(HistoryRing::Long); }
+
+int Recorder::backlogSize(HistoryRing ring) const
+{
+    return int(pending_[index(ring)].size() + (spool_ ? spool_->size(ring) : 0));
+}
 
 qint64 Recorder::elapsedSeconds(const OleStamp& now, const OleStamp& last)
 {
@@ -134,12 +153,55 @@ void Recorder::takeSample(HistoryRing ring, qint32 id, const OleStamp& now)
     QList<HistoryRow>& queue = pending_[index(ring)];
     queue.append(row);
     while (queue.size() > capacity_[index(ring)]) {
+        if (spillOldest(ring))
+            continue;
         queue.removeFirst();
         if (droppedNow_ == 0)
             qCWarning(lcRecord) << "sample backlog full, dropping the oldest samples";
         ++dropped_;
         ++droppedNow_;
     }
+}
+
+// The oldest kept sample moves to the spool file, which precedes the memory.
+bool Recorder::spillOldest(HistoryRing ring, bool move)
+{
+    if (spoolPath_.isEmpty())
+        return false;
+    if (!spool_) {
+        spool_ = std::make_unique<HistorySpool>(QStringLiteral("mscom-spool"));
+        QString error;
+        if (!spool_->open(spoolPath_, &error)) {
+            qCWarning(lcRecord) << "cannot spool samples to" << spoolPath_ << error;
+            spool_.reset();
+            spoolPath_.clear();
+            return false;
+        }
+        qCInfo(lcRecord) << "spooling samples to" << spoolPath_;
+    }
+    if (!move)
+        return true;
+    QList<HistoryRow>& queue = pending_[index(ring)];
+    if (!spool_->append(ring, queue.first())) {
+        qCWarning(lcRecord) << "spooling failed, dropping instead:" << spool_->lastError();
+        return false;
+    }
+    queue.removeFirst();
+    return true;
+}
+
+// The spool's rows go first, an hour per transaction; a run written but not
+// yet dropped from the spool is written again later over the same ids.
+bool Recorder::writeSpool(HistoryRing ring)
+{
+    while (spool_ && spool_->size(ring) > 0) {
+        const QList<HistoryRow> rows = spool_->front(ring, kShortBacklogCapacity);
+        if (rows.isEmpty() || !store_.writeSamples(ring, rows) || !spool_->dropFront(ring, int(rows.size()))) {
+            problem_ = rows.isEmpty() ? spool_->lastError() : store_.lastError();
+            return false;
+        }
+    }
+    return true;
 }
 
 void Recorder::enterTrouble(const QString& reason)
@@ -180,6 +242,8 @@ void Recorder::recover()
             qint32* ids[2] = {&shortId_, &longId_};
             for (int i = 0; i < 2; ++i) {
                 qint32 id = counters[i];
+                if (spool_)
+                    id = spool_->renumberFrom(i == 0 ? HistoryRing::Short : HistoryRing::Long, id);
                 for (HistoryRow& r : pending_[i])
                     r.id = id = ringStart(id) + 1;
                 *ids[i] = id;
@@ -191,6 +255,12 @@ void Recorder::recover()
     bool ok = true;
     int written = 0;
     for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long}) {
+        const qint64 spooled = spool_ ? spool_->size(ring) : 0;
+        if (!writeSpool(ring)) {
+            ok = false;
+            continue;
+        }
+        written += int(spooled);
         QList<HistoryRow>& queue = pending_[index(ring)];
         if (queue.isEmpty())
             continue;

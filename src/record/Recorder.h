@@ -1,4 +1,5 @@
 #pragma once
+#include "HistorySpool.h"
 #include "HistoryStore.h"
 #include "HistoryTypes.h"
 #include "LiveImage.h"
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <memory>
 
 class QTimer;
 
@@ -77,6 +79,9 @@ public:
     // For tests and special set-ups; defaults as above.
     void setRetryInterval(int ms);
     void setBacklogCapacity(int shortSamples, int longSamples);
+    // Where samples beyond the capacity go instead of being dropped; the
+    // store's spool path by default (none for a file). Empty: drop them.
+    void setSpoolPath(const QString& path);
 
 signals:
     // reasonText is for the operator: "记录正常", "数据库不可写，暂存 N 条", ...
@@ -91,6 +96,9 @@ private:
     void enterTrouble(const QString& reason);
     void recover();
     bool openStore();
+    // Opens the spool when needed; `move`: moves the ring's oldest kept sample there.
+    bool spillOldest(HistoryRing ring, bool move = true);
+    bool writeSpool(HistoryRing ring);
     void updateState();
 
     const LiveImage& image_;
@@ -115,6 +123,8 @@ private:
     int retryIntervalMs_ = kRetryIntervalMs;
 
     QList<HistoryRow> pending_[2];
+    QString spoolPath_;
+    std::unique_ptr<HistorySpool> spool_; // opened when first needed
     int capacity_[2] = {kShortBacklogCapacity, kLongBacklogCapacity};
     qint64 dropped_ = 0;
     qint64 droppedNow_ = 0; // in the current spell of trouble
