@@ -56,7 +56,7 @@ void StationApp::handOver()
     showMainWindow();
     // The recorder starts with the hand-over and runs, port open or not,
     // until the program ends.
-    recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath);
+    recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath, Recorder::Mode::Threaded);
     station_->recorder = recorder_.get();
     connectRecorderToStatus();
     recorder_->start();

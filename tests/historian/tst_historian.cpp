@@ -95,6 +95,7 @@ private slots:
     void samePagesAsSqlite();
     void serverRestartedMidRecording();
     void refusedPasswordKeepsSamples();
+    void threadedRecorderNeverWaits();
 };
 
 void TestHistorian::initTestCase()
@@ -271,6 +272,53 @@ void TestHistorian::refusedPasswordKeepsSamples()
     qunsetenv("PGPASSFILE");
     QCOMPARE(recorder.state(), RecorderState::Recording);
     QCOMPARE(ids(QStringLiteral("guarded")), (QList<int>{1, 2, 3, 4}));
+}
+
+void TestHistorian::threadedRecorderNeverWaits()
+{
+    FakeClock clock;
+    LiveImage image;
+    SampleFlags flags;
+    flags.trendLinkEnabled = true;
+    Recorder recorder(image, flags, url(QStringLiteral("threaded")), Recorder::Mode::Threaded);
+    recorder.setRetryInterval(0);
+    QTRY_COMPARE(recorder.stateText(), QStringLiteral("记录正常"));
+
+    {
+        // An engineer's long transaction holds the table: every write waits
+        // for the lock (and gives up after a while).
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("locker"));
+        db.setHostName(serverDir());
+        db.setPort(port().toInt());
+        db.setDatabaseName(QStringLiteral("plant"));
+        db.setUserName(QStringLiteral("px5800"));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("begin")));
+        QVERIFY(q.exec(QStringLiteral("lock table threaded.pv_data in access exclusive mode")));
+        QElapsedTimer t;
+        t.start();
+        for (int s = 0; s < 4; ++s) {
+            clock.at(s);
+            image.Values[0] = float(s);
+            flags.newSample = false;
+            recorder.tick();
+            QVERIFY(flags.newSample);
+        }
+        // Each of those writes would have waited seconds on this thread.
+        QVERIFY2(t.elapsed() < HistoryStore::kLockTimeoutMs * 3 / 4, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(q.exec(QStringLiteral("rollback")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+    clock.at(4);
+    image.Values[0] = 4;
+    recorder.tick();
+
+    QTRY_COMPARE_WITH_TIMEOUT(ids(QStringLiteral("threaded")), (QList<int>{1, 2, 3, 4, 5}), 30000);
+    const auto pv = query(QStringLiteral("select w_id, w_pv from threaded.pv_data order by w_date, w_time"));
+    for (int i = 0; i < pv.size(); ++i)
+        QCOMPARE(pv[i][1].toInt(), pv[i][0].toInt() - 1);
+    QTRY_COMPARE(recorder.stateText(), QStringLiteral("记录正常"));
 }
 
 QTEST_GUILESS_MAIN(TestHistorian)
