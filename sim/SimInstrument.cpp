@@ -13,6 +13,14 @@ constexpr double kValveLag = 5.0;         // s, the valve the second input may f
 constexpr double kOutputOn = 1.0;         // percent from which the heater draws current
 constexpr std::size_t kTuneCycles = 4;    // relay cycles measured; the first is a run-in
 
+// Euler integration stays stable only with a time constant above the plant step.
+SimPlant sanePlant(SimPlant p)
+{
+    p.timeConstant = std::max(p.timeConstant, SimInstrument::kPlantStep);
+    p.deadTime = std::max(p.deadTime, 0.0);
+    return p;
+}
+
 qint16 toRegister(double value)
 {
     const long r = std::lround(value);
@@ -21,8 +29,10 @@ qint16 toRegister(double value)
 
 } // namespace
 
-SimInstrument::SimInstrument(quint32 seed)
-    : deadLine_(std::size_t(std::lround(kDeadTime / kPlantStep)), 0.0)
+SimInstrument::SimInstrument(quint32 seed, SimPlant plant)
+    : plant_(sanePlant(plant))
+    // One slot is the shortest line: a dead time of 0 still delays by one plant step.
+    , deadLine_(std::max<std::size_t>(1, std::size_t(std::lround(plant_.deadTime / kPlantStep))), 0.0)
     , rng_(quint64(seed) * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL)
 {
     using namespace SimReg;
@@ -229,7 +239,7 @@ void SimInstrument::plantStep()
     if (pinned_)
         temperature_ = *pinned_;
     else
-        temperature_ += kPlantStep * (kAmbient + kGain * drive - temperature_) / kTimeConstant;
+        temperature_ += kPlantStep * (kAmbient + plant_.gain * drive - temperature_) / plant_.timeConstant;
 }
 
 void SimInstrument::setSensorFault(SensorFault fault) { sensorFault_ = fault; }

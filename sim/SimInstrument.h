@@ -16,19 +16,26 @@
 // reverse action, cooling with direct action), ambient 25 °C, small
 // measurement noise. The instrument scans every 0.5 s: measure, select the
 // segment, control, alarms, then publish the input registers.
+// The heated process: steady-state rise per percent output, time constant
+// and dead time. Tests vary it to exercise tuning against different plants.
+struct SimPlant {
+    double gain = 5.0;          // °C of steady-state rise per percent output
+    double timeConstant = 300.0; // s, above 0
+    double deadTime = 10.0;     // s, 0 or more; carried in whole plant steps
+};
+
 class SimInstrument {
 public:
     enum class SensorFault { None, Open, Short };
 
     static constexpr double kAmbient = 25.0;      // °C
-    static constexpr double kGain = 5.0;          // °C of steady-state rise per percent output
-    static constexpr double kTimeConstant = 300.0; // s
-    static constexpr double kDeadTime = 10.0;     // s
     static constexpr double kPlantStep = 0.1;     // s of simulated time per integration step
     static constexpr double kScanPeriod = 0.5;    // s between two control scans
     static constexpr double kTuneTimeout = 7200.0; // s before an unfinished self-tune gives up
 
-    explicit SimInstrument(quint32 seed = 1);
+    explicit SimInstrument(quint32 seed = 1, SimPlant plant = {});
+
+    const SimPlant& plant() const { return plant_; }
 
     // Register access in the station's numbering. Reads fill `out` (bits as
     // 0/1); a read outside one readable block or a write to an unmapped or
@@ -121,6 +128,7 @@ private:
     std::array<bool, 17> discrete_{};
 
     // Process.
+    SimPlant plant_;
     quint64 ticks_ = 0;
     double remainder_ = 0.0;
     double temperature_ = kAmbient;

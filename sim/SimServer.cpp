@@ -73,7 +73,7 @@ QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); 
 } // namespace
 
 struct SimServer::Private {
-    explicit Private(SimOptions o) : options(std::move(o)), model(options.seed) {}
+    explicit Private(SimOptions o) : options(std::move(o)), model(options.seed, options.plant) {}
 
     SimOptions options;
     int fd = -1;

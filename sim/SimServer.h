@@ -1,4 +1,6 @@
 #pragma once
+#include "SimInstrument.h"
+
 #include <QString>
 
 #include <memory>
@@ -13,6 +15,7 @@ struct SimOptions {
     QString device;           // serial device to serve; empty: create a pseudo-terminal
     QString link;             // optional stable symlink to the device (an existing symlink is replaced)
     quint32 seed = 1;         // measurement noise
+    SimPlant plant;           // the heated process
 };
 
 // The simulated instrument as a Modbus RTU slave, running on its own thread:

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
@@ -65,8 +66,11 @@ int main(int argc, char** argv)
     const QCommandLineOption wireTiming(QStringLiteral("wire-timing"), QStringLiteral("Answer no sooner than the exchange would take on a real line."));
     const QCommandLineOption turnaround(QStringLiteral("turnaround"), QStringLiteral("Turnaround added with --wire-timing."), QStringLiteral("MS"), QStringLiteral("20"));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the measurement noise."), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption plantGain(QStringLiteral("plant-gain"), QStringLiteral("Steady-state rise of the process per percent output, in °C."), QStringLiteral("K"), QStringLiteral("5"));
+    const QCommandLineOption plantTau(QStringLiteral("plant-tau"), QStringLiteral("Time constant of the process, in seconds."), QStringLiteral("S"), QStringLiteral("300"));
+    const QCommandLineOption plantDeadTime(QStringLiteral("plant-dead-time"), QStringLiteral("Dead time of the process, in seconds."), QStringLiteral("S"), QStringLiteral("10"));
     const QCommandLineOption exitOnEof(QStringLiteral("exit-on-eof"), QStringLiteral("Exit when standard input ends."));
-    parser.addOptions({device, link, slave, baud, parity, speed, wireTiming, turnaround, seed, exitOnEof});
+    parser.addOptions({device, link, slave, baud, parity, speed, wireTiming, turnaround, seed, plantGain, plantTau, plantDeadTime, exitOnEof});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -100,6 +104,16 @@ int main(int argc, char** argv)
     options.seed = parser.value(seed).toUInt(&ok);
     if (!ok)
         return fail(QStringLiteral("--seed wants an unsigned number"));
+
+    options.plant.gain = parser.value(plantGain).toDouble(&ok);
+    if (!ok || !std::isfinite(options.plant.gain) || std::abs(options.plant.gain) > 1000.0)
+        return fail(QStringLiteral("--plant-gain wants °C per percent, -1000..1000"));
+    options.plant.timeConstant = parser.value(plantTau).toDouble(&ok);
+    if (!ok || !(options.plant.timeConstant >= 1.0) || options.plant.timeConstant > 1e6)
+        return fail(QStringLiteral("--plant-tau wants seconds, 1..1000000"));
+    options.plant.deadTime = parser.value(plantDeadTime).toDouble(&ok);
+    if (!ok || !(options.plant.deadTime >= 0.0) || options.plant.deadTime > 3600.0)
+        return fail(QStringLiteral("--plant-dead-time wants seconds, 0..3600"));
 
     SimServer server(options);
     QString error;

@@ -1,9 +1,11 @@
 #include "CommandLine.h"
 #include "HistoryLocation.h"
+#include "HistoryStore.h"
 #include "Language.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace {
 CommandLineResult failure(const QString& message)
@@ -32,7 +34,12 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "PX5800 operator station: polls the temperature controller on an RS-485 line, records its history "
         "and lets the operator set values, modes and parameters."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
+    // Our own help option: the parser's adds --help-all, which lists the
+    // toolkit's options and needs an application object this early stage
+    // must not create (no display may be needed for --help).
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on commandline options."));
+    parser.addOption(helpOption);
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Displays version information."));
     parser.addOption(versionOption);
@@ -68,14 +75,33 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                   QStringLiteral("Interface language: zh (default) or en. Without it, "
                                                  "PX5800_LANG decides."),
                                   QStringLiteral("LANG"));
-    parser.addOptions({port, database, connect, portNumber, address, baud, parity, demo, speed, lang});
+    const QCommandLineOption station({QStringLiteral("station")},
+                                     QStringLiteral("Station name in published topics (default px5800_<address>)."),
+                                     QStringLiteral("NAME"));
+    const QCommandLineOption mqtt({QStringLiteral("mqtt")},
+                                  QStringLiteral("Publish values and events to this MQTT broker: "
+                                                 "mqtt://[user@]HOST[:PORT] or mqtts://..."),
+                                  QStringLiteral("URL"));
+    const QCommandLineOption mqttCa({QStringLiteral("mqtt-ca")},
+                                    QStringLiteral("CA certificate for an mqtts:// broker."), QStringLiteral("FILE"));
+    const QCommandLineOption mqttPassword({QStringLiteral("mqtt-password-file")},
+                                          QStringLiteral("File whose first line is the broker password."),
+                                          QStringLiteral("FILE"));
+    parser.addOptions({port, database, connect, portNumber, address, baud, parity, demo, speed, lang, station, mqtt,
+                       mqttCa, mqttPassword});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
     if (parser.isSet(helpOption)) {
         CommandLineResult r;
         r.run = false;
+        // The parser names the program after the running file, or
+        // "<executable_name>" before an application object exists.
         r.output = parser.helpText();
+        const qsizetype name = QStringLiteral("Usage: ").size();
+        const qsizetype end = r.output.indexOf(QStringLiteral(" [options]"));
+        if (r.output.startsWith(QStringLiteral("Usage: ")) && end > name)
+            r.output.replace(name, end - name, QStringLiteral("px5800"));
         return r;
     }
     if (parser.isSet(versionOption)) {
@@ -128,5 +154,39 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         if (!Language::isKnown(o.language))
             return failure(QStringLiteral("--lang expects zh or en"));
     }
+    o.station = parser.isSet(station) ? parser.value(station) : defaultStationName(o.address > 0 ? o.address : 1);
+    if (!isValidStationName(o.station))
+        return failure(QStringLiteral("--station expects 1 to 64 letters, digits, '_', '-' or '.'"));
+    if ((parser.isSet(mqttCa) || parser.isSet(mqttPassword)) && !parser.isSet(mqtt))
+        return failure(QStringLiteral("--mqtt-ca and --mqtt-password-file need --mqtt"));
+    if (parser.isSet(mqtt)) {
+        QString error;
+        if (!parseBrokerUrl(parser.value(mqtt), &o.broker, &error))
+            return failure(error);
+        o.mqtt = true;
+        if (parser.isSet(mqttCa)) {
+            if (!o.broker.tls)
+                return failure(QStringLiteral("--mqtt-ca needs an mqtts:// broker"));
+            o.broker.caFile = parser.value(mqttCa);
+            if (!QFileInfo(o.broker.caFile).isReadable())
+                return failure(QStringLiteral("--mqtt-ca: cannot read %1").arg(o.broker.caFile));
+        }
+        if (parser.isSet(mqttPassword)) {
+            if (o.broker.user.isEmpty())
+                return failure(QStringLiteral("--mqtt-password-file needs a user: mqtt://USER@HOST"));
+            if (!readPasswordFile(parser.value(mqttPassword), &o.broker.password, &error))
+                return failure(error);
+        }
+    }
     return result;
+}
+
+QString databasePathFor(const StationOptions& options)
+{
+    if (!options.databasePath.isEmpty())
+        return options.databasePath;
+    const QString standard = defaultDatabasePath();
+    if (!options.demo)
+        return standard;
+    return QFileInfo(standard).path() + QStringLiteral("/Demo.db");
 }

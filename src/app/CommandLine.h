@@ -1,4 +1,5 @@
 #pragma once
+#include "BrokerUrl.h"
 #include "PortSettings.h"
 
 #include <QString>
@@ -15,6 +16,9 @@ struct StationOptions {
     bool demo = false;    // run the simulated instrument in-process on port 1
     double demoSpeed = 1.0;
     QString language;     // --lang: "zh" or "en"; empty when not given
+    QString station;      // --station, default px5800_<address>
+    bool mqtt = false;    // publish to the broker in `broker`
+    BrokerSettings broker;
 };
 
 struct CommandLineResult {
@@ -25,3 +29,8 @@ struct CommandLineResult {
 };
 
 CommandLineResult parseCommandLine(const QStringList& arguments);
+
+// The history database the station records into: --database when given;
+// otherwise the default file, or with --demo a Demo.db beside it, so that
+// simulated samples never mix with a plant's history.
+QString databasePathFor(const StationOptions& options);

@@ -3,10 +3,13 @@
 #include "HistoryStore.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
+#include "MqttPublisher.h"
 #include "PortPanel.h"
 #include "Recorder.h"
 #include "ConfigWindow.h"
+#include "TuningWindow.h"
 #include "SegmentsWindow.h"
+#include "StatusLine.h"
 #include "Splash.h"
 
 #include <QApplication>
@@ -27,9 +30,14 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         health_->setSkippedTicks(polling_->skippedTicks());
         health_->onCycle(all);
     });
+    if (options_.mqtt) {
+        // After the health connection above, so a cycle's live message
+        // carries the link state that cycle produced.
+        publisher_ = std::make_unique<MqttPublisher>(options_.broker, options_.station, image_, *health_);
+        connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
+    }
     // A server URL without a station names the instrument's own schema.
-    const QString path = options_.databasePath.isEmpty() ? defaultDatabasePath()
-                                                         : withDefaultStation(options_.databasePath, options_.address);
+    const QString path = withDefaultStation(databasePathFor(options_), options_.address);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 }
 
@@ -60,6 +68,8 @@ void StationApp::handOver()
     station_->recorder = recorder_.get();
     connectRecorderToStatus();
     recorder_->start();
+    if (publisher_)
+        publisher_->start(); // the status line was wired with the main window
     if (options_.connect && main_) {
         main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
         main_->openPort();
@@ -81,6 +91,7 @@ void StationApp::showMainWindow()
     connect(main_, &MainWindow::configRequested, this, &StationApp::showConfig);
     connect(main_, &MainWindow::segmentsRequested, this, &StationApp::showSegments);
     connectRecorderToStatus();
+    connectPublisherToStatus();
     const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                           : QRect(0, 0, 1280, 800);
     // The trend takes whatever room the screen offers.
@@ -104,13 +115,37 @@ void StationApp::connectRecorderToStatus()
     });
 }
 
+void StationApp::connectPublisherToStatus()
+{
+    if (!publisher_ || !main_)
+        return;
+    auto* line = main_->findChild<StatusLine*>();
+    if (!line)
+        return;
+    const auto show = [line, p = publisher_.get()] {
+        line->setPublisherState(p->stateText(), p->isConnected(), p->stateDetail());
+    };
+    show();
+    connect(publisher_.get(), &MqttPublisher::stateChanged, line, show);
+}
+
 void StationApp::showConfig()
 {
     auto* window = new ConfigWindow(*link_, paramRegs_);
     secondary_ = window;
     connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
+    connect(window, &ConfigWindow::tuningRequested, this, &StationApp::showTuning);
     window->resize(920, 620);
     window->show();
+}
+
+void StationApp::showTuning()
+{
+    if (!tuning_)
+        tuning_ = new TuningWindow(*link_, station_->databasePath);
+    tuning_->show();
+    tuning_->raise();
+    tuning_->activateWindow();
 }
 
 void StationApp::showSegments()
@@ -164,6 +199,10 @@ void StationApp::shutdown()
         recorder_->stop();
     polling_->stop();
     health_->onPortClosed();
+    // A step test still running puts mode and output back before the link stops.
+    delete tuning_.data();
+    if (publisher_)
+        publisher_->shutdown();
     link_->shutdown();
     qCInfo(lcApp) << "station stopped";
 }

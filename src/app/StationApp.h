@@ -15,6 +15,7 @@
 
 #include "MainWindow.h"
 class Recorder;
+class MqttPublisher;
 #include "Splash.h"
 
 // Owns everything that lives for the whole run and moves the operator
@@ -35,6 +36,7 @@ public:
     MainWindow* mainWindow() const { return main_; }
     QWidget* activeWindow() const;
     Recorder* recorder() const { return recorder_.get(); }
+    MqttPublisher* publisher() const { return publisher_.get(); }
 
     // Ends the station: no thread or timer left running afterwards.
     void shutdown();
@@ -45,10 +47,12 @@ Q_SIGNALS:
 private:
     void showMainWindow();
     void showConfig();
+    void showTuning();
     void showSegments();
     void showHistory();
     void backToMain();
     void connectRecorderToStatus();
+    void connectPublisherToStatus();
 
     StationOptions options_;
     LiveImage image_;
@@ -59,9 +63,11 @@ private:
     std::unique_ptr<LinkHealth> health_;
     std::unique_ptr<PollingCycle> polling_;
     std::unique_ptr<Recorder> recorder_;
+    std::unique_ptr<MqttPublisher> publisher_; // with --mqtt only
     std::unique_ptr<Station> station_;
     QPointer<Splash> splash_;
     QPointer<MainWindow> main_;
     QPointer<QWidget> secondary_;
+    QPointer<QWidget> tuning_; // the tuning assistant, one at a time
     bool shutDown_ = false;
 };

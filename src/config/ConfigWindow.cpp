@@ -3,6 +3,8 @@
 
 #include "BackgroundColour.h"
 #include "LinkClient.h"
+#include "PopupKeys.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 
 #include <QButtonGroup>
@@ -80,9 +82,13 @@ void ConfigWindow::buildUi()
     returnButton_->setAutoDefault(false);
     connect(returnButton_, &QPushButton::clicked, this, &ConfigWindow::returnRequested);
     // Esc is the return button's key wherever the focus is in the window.
+    PopupKeys::routeEscapeToPopups();
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, returnButton_, &QPushButton::click);
+    connect(escape, &QShortcut::activated, returnButton_, [this] {
+        if (!PopupKeys::closeOpenPopup())
+            returnButton_->click();
+    });
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
@@ -116,7 +122,16 @@ QWidget* ConfigWindow::buildPage(const PageLayout& layout)
         buildRow(grid, gridRow++, kRightColumn, index);
     grid->setColumnMinimumWidth(kGapColumn, 16);
     grid->setColumnStretch(kRightColumn + kFields, 1); // spare width goes to the right edge
-    grid->setRowStretch(int(std::max(layout.left.size(), layout.right.size())), 1);
+    const int rows = int(std::max(layout.left.size(), layout.right.size()));
+    grid->setRowStretch(rows, 1);
+    if (layout.page == Page::Pid) {
+        // Below the parameter rows, which keep their places.
+        auto* tuning = new QPushButton(QStringLiteral("PID整定助手"), page);
+        tuning->setObjectName(QStringLiteral("TuningButton"));
+        tuning->setAutoDefault(false);
+        connect(tuning, &QPushButton::clicked, this, &ConfigWindow::tuningRequested);
+        grid->addWidget(tuning, rows + 1, 0, 1, kFields);
+    }
     return page;
 }
 
@@ -304,9 +319,15 @@ void ConfigWindow::modify(int index)
     case Editor::Options:
         value = valueToWrite(index, OptionChoice{row.options[1]->isChecked() ? 1 : 0});
         break;
-    case Editor::NumberBox:
-        value = valueToWrite(index, QStringView(row.box->text()));
+    case Editor::NumberBox: {
+        const EntryRule::Verdict verdict = entryVerdict(index, QStringView(row.box->text()));
+        value = verdict.value;
+        if (value)
+            RefusedEntry::clear(row.box);
+        else
+            RefusedEntry::mark(row.box, verdict.refusal);
         break;
+    }
     }
     if (!value) {
         // The row stays open so the operator can correct the entry.

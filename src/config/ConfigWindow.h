@@ -50,6 +50,7 @@ public:
 
 Q_SIGNALS:
     void returnRequested();
+    void tuningRequested(); // the PID page's tuning-assistant button
 
 protected:
     void closeEvent(QCloseEvent* event) override;

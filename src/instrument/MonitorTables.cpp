@@ -1,6 +1,4 @@
 #include "MonitorTables.h"
-#include "NumericPrefix.h"
-#include "Rounding.h"
 
 #include <array>
 
@@ -103,17 +101,11 @@ const EditRow* editRowForBox(int box)
     return nullptr;
 }
 
-std::optional<qint32> entryToRegister(QStringView text, const EditRow& row)
-{
-    const NumericPrefix number = parseNumericPrefix(text);
-    if (!number.representable)
-        return std::nullopt;
-    // The bounds apply to the number as typed: 600.4 is above 600 even
-    // though it would round to 600.
-    if (!(number.value >= row.lower && number.value <= row.upper))
-        return std::nullopt;
-    return roundHalfEven32(number.value * row.factor);
-}
+EntryRule::Bounds bounds(const EditRow& row) { return EntryRule::Bounds{row.lower, row.upper, row.factor}; }
+
+EntryRule::Verdict entryVerdict(QStringView text, const EditRow& row) { return EntryRule::read(text, bounds(row)); }
+
+std::optional<qint32> entryToRegister(QStringView text, const EditRow& row) { return entryVerdict(text, row).value; }
 
 std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
 {
@@ -126,6 +118,12 @@ std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
 bool stateIsOn(const StateRow& row, qint32 bit)
 {
     return row.test == StateTest::NonZero ? bit != 0 : bit == 1;
+}
+
+QString stateText(const StateRow& row, bool on)
+{
+    const char* text = (on ? row.on : row.off).text;
+    return text ? QString::fromUtf8(text) : QString();
 }
 
 } // namespace MonitorTables

@@ -1,4 +1,6 @@
 #pragma once
+#include "EntryRule.h"
+
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -45,9 +47,11 @@ struct EditRow {
 std::span<const EditRow> editRows();
 const EditRow* editRowForBox(int box);
 
-// The register value an entry sends, or nothing when the entry is refused:
-// numeric-prefix reading, bounds before scaling, then factor and rounding
-// half to even into 32 bits. A number no double can hold is refused.
+// The register value an entry sends, or the reason it is refused, by the
+// station's entry rule (EntryRule.h) with the row's bounds and factor.
+EntryRule::Bounds bounds(const EditRow& row);
+EntryRule::Verdict entryVerdict(QStringView text, const EditRow& row);
+// The value alone; nothing when the entry is refused.
 std::optional<qint32> entryToRegister(QStringView text, const EditRow& row);
 
 // The alarm type labels D_3W_6 (alarm 1) and D_3W_7 (alarm 2).
@@ -97,6 +101,9 @@ struct StateRow {
 std::span<const StateRow> stateRows();
 // `bit` is the row's element of CoilBits or InputBits.
 bool stateIsOn(const StateRow& row, qint32 bit);
+// The row's wording for the state; empty where the label shows nothing of
+// its own (a sensor fault that is not there).
+QString stateText(const StateRow& row, bool on);
 // Same, looked up in a polled image (the LiveImage: CoilBits, InputBits).
 template <class Image>
 bool stateIsOn(const StateRow& row, const Image& image)

@@ -4,6 +4,8 @@
 #include "NumericPrefix.h"
 #include "Rounding.h"
 
+#include <QtNumeric>
+
 #include <algorithm>
 #include <cmath>
 
@@ -203,10 +205,25 @@ QString patternText(double value, sv pattern)
 
 bool validCode(Texts texts, qint32 code) { return code >= 0 && code < qint32(texts.size()); }
 
+bool inTenths(const ParamDef& def) { return def.encoding == Tenths || def.encoding == Filter; }
+
 std::optional<qint32> scaled(const ParamDef& def, double value)
 {
-    const bool tenths = def.encoding == Tenths || def.encoding == Filter;
-    return roundHalfEven32(tenths ? value * 10.0 : value);
+    return roundHalfEven32(inTenths(def) ? value * 10.0 : value);
+}
+
+// What a choice row or option pair offers, by the number the operator reads
+// at the start of each entry (the code; the filter's value).
+EntryRule::Verdict choiceVerdict(const ParamDef& def, double typed)
+{
+    const auto offered = [&def](std::size_t n) {
+        return def.editor == Editor::Options ? double(n) : numericPrefix(QStringView(def.entries[n]));
+    };
+    const std::size_t count = def.editor == Editor::Options ? def.options.size() : def.entries.size();
+    for (std::size_t n = 0; n < count; ++n)
+        if (offered(n) == typed)
+            return EntryRule::accepted(*scaled(def, typed));
+    return EntryRule::refused(QStringLiteral("超出范围 %1 ~ %2").arg(doubleText(offered(0)), doubleText(offered(count - 1))));
 }
 
 } // namespace
@@ -293,15 +310,27 @@ std::optional<qint32> valueToWrite(int index, OptionChoice option)
 
 std::optional<qint32> valueToWrite(int index, QStringView boxText)
 {
-    if (index < 0 || index >= kCount)
+    if (!bounds(index))
+        return std::nullopt;
+    return entryVerdict(index, boxText).value;
+}
+
+std::optional<EntryRule::Bounds> bounds(int index)
+{
+    if (index < 0 || index >= kCount || kParams[index].editor != Editor::NumberBox)
         return std::nullopt;
     const ParamDef& def = kParams[index];
-    if (def.editor != Editor::NumberBox)
-        return std::nullopt;
-    const NumericPrefix typed = parseNumericPrefix(boxText);
-    if (!typed.representable || !(typed.value >= def.minimum && typed.value <= def.maximum))
-        return std::nullopt;
-    return scaled(def, typed.value);
+    return EntryRule::Bounds{def.minimum, def.maximum, inTenths(def) ? 10 : 1};
+}
+
+EntryRule::Verdict entryVerdict(int index, QStringView text)
+{
+    if (index < 0 || index >= kCount)
+        return EntryRule::refused(QStringLiteral("无此参数"));
+    if (const std::optional<EntryRule::Bounds> box = bounds(index))
+        return EntryRule::read(text, *box);
+    const NumericPrefix typed = parseNumericPrefix(text);
+    return choiceVerdict(kParams[index], typed.representable ? typed.value : qQNaN());
 }
 
 std::optional<LinkedWrite> linkedWrite(int index, qint32 written)

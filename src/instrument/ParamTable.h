@@ -1,4 +1,6 @@
 #pragma once
+#include "EntryRule.h"
+
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -85,7 +87,14 @@ struct ChoiceEntry { int entry; };
 struct OptionChoice { int option; };
 std::optional<qint32> valueToWrite(int index, ChoiceEntry choice);
 std::optional<qint32> valueToWrite(int index, OptionChoice option);
-std::optional<qint32> valueToWrite(int index, QStringView boxText);
+std::optional<qint32> valueToWrite(int index, QStringView boxText); // number boxes only
+
+// Bounds and factor of a number box's entry; nothing for other editors.
+std::optional<EntryRule::Bounds> bounds(int index);
+// Any parameter given as text, with the reason when it is refused: a number
+// box by the entry rule, a choice by the leading number of one of its entries
+// (the code, or the filter's value "0.7"), an option pair by 0 or 1.
+EntryRule::Verdict entryVerdict(int index, QStringView text);
 
 // The second write that follows writing `written` to parameter `index`.
 struct LinkedWrite {

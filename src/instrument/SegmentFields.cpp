@@ -1,8 +1,6 @@
 #include "SegmentFields.h"
 
 #include "NumberText.h"
-#include "NumericPrefix.h"
-#include "Rounding.h"
 
 namespace SegmentMap {
 
@@ -26,14 +24,11 @@ QString entryName(const Field& field)
         + QString::number(field.index);
 }
 
-std::optional<qint32> entryValue(QStringView text, bool scaled)
-{
-    const NumericPrefix number = parseNumericPrefix(text);
-    // The bounds apply to the number as the operator typed it, before scaling.
-    if (!number.representable || number.value > kEntryMax || number.value < kEntryMin)
-        return std::nullopt;
-    return roundHalfEven32(scaled ? number.value * 10.0 : number.value);
-}
+EntryRule::Bounds bounds(bool scaled) { return EntryRule::Bounds{kEntryMin, kEntryMax, scaled ? 10 : 1}; }
+
+EntryRule::Verdict entryVerdict(QStringView text, bool scaled) { return EntryRule::read(text, bounds(scaled)); }
+
+std::optional<qint32> entryValue(QStringView text, bool scaled) { return entryVerdict(text, scaled).value; }
 
 QString wordText(qint32 word, bool scaled)
 {

@@ -1,4 +1,6 @@
 #pragma once
+#include "EntryRule.h"
+
 #include <QString>
 #include <QStringView>
 #include <array>
@@ -98,9 +100,12 @@ inline constexpr std::array<BlockRead, 5> kRefreshReads{{
 inline constexpr int kSegmentWords = 48;
 inline constexpr int kPidWords = 32;
 
-// The register value an entry text stands for: the numeric-prefix rule,
-// bounds -1999..9999 on the number as typed, x 10 for scaled fields, halves
-// to even. Nothing when the entry is refused.
+// The register value an entry text stands for, or why it is refused: the
+// station's entry rule with bounds -1999..9999 on the number as typed and
+// x 10 for scaled fields (whose register then caps them at 3276.7).
+EntryRule::Bounds bounds(bool scaled);
+EntryRule::Verdict entryVerdict(QStringView text, bool scaled);
+// The value alone; nothing when the entry is refused.
 std::optional<qint32> entryValue(QStringView text, bool scaled);
 
 // How a register word is shown: plain integer, or word / 10 for scaled fields.

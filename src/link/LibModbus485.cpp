@@ -68,6 +68,37 @@ void drainInput(int fd, int windowMs, int quietMs)
     }
 }
 
+// Throws away whatever is waiting on the line right now, without waiting.
+void discardPending(modbus_t* ctx)
+{
+    modbus_flush(ctx); // tcflush(TCIFLUSH) for RTU
+    const int fd = modbus_get_socket(ctx);
+    if (fd < 0)
+        return;
+    unsigned char scratch[256];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
+            return;
+        if (::read(fd, scratch, sizeof scratch) <= 0)
+            return;
+    }
+}
+
+// Whether anything arrives on the line within `ms`.
+bool lineCarriesMore(modbus_t* ctx, int ms)
+{
+    const int fd = modbus_get_socket(ctx);
+    if (fd < 0)
+        return false;
+    pollfd p{fd, POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&p, 1, ms);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0 && (p.revents & POLLIN);
+}
+
 } // namespace
 
 LibModbus485::LibModbus485(PortMap ports) : ports_(std::move(ports)) {}
@@ -86,6 +117,7 @@ void LibModbus485::closeContext(int port)
         return;
     modbus_close(ctx);
     modbus_free(ctx);
+    locks_.erase(port);
 }
 
 int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
@@ -94,6 +126,20 @@ int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
     const QByteArray device = ports_.deviceFor(port).toLocal8Bit();
     if (device.isEmpty()) {
         last_ = LinkOutcome::NotOpen;
+        return -1;
+    }
+    // The lock comes first: a second opener must not even set the line up.
+    DeviceLock lock;
+    const DeviceLock::Status locked = lock.acquire(QString::fromLocal8Bit(device));
+    if (locked != DeviceLock::Status::Held) {
+        const int reason = locked == DeviceLock::Status::InUse ? -1 : lock.error();
+        if (lastOpenError_.value(port) != reason)
+            qCInfo(lcLink) << "open" << device << "failed:" << lock.reason();
+        lastOpenError_.insert(port, reason);
+        if (locked == DeviceLock::Status::InUse)
+            last_ = LinkOutcome::PortInUse;
+        else
+            last_ = classify(lock.error()) == LinkOutcome::DeviceGone ? LinkOutcome::DeviceGone : LinkOutcome::NotOpen;
         return -1;
     }
     modbus_t* ctx = modbus_new_rtu(device.constData(), baudRateOf(baudIndex), parityLetterOf(parityIndex), 8, 1);
@@ -119,6 +165,8 @@ int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
     modbus_flush(ctx);
     lastOpenError_.remove(port);
     contexts_.insert(port, ctx);
+    locks_[port] = std::move(lock);
+    suspect_.remove(port);
     last_ = LinkOutcome::Answered;
     return 0;
 }
@@ -141,7 +189,28 @@ modbus_t* LibModbus485::contextFor(int port, int slave, int address)
         last_ = LinkOutcome::Other;
         return nullptr;
     }
+    // A reply that came after its exchange was given up belongs to nobody:
+    // whatever arrived between two exchanges is thrown away here.
+    discardPending(ctx);
+    currentPort_ = port;
     return ctx;
+}
+
+bool LibModbus485::acceptReply(modbus_t* ctx)
+{
+    if (!suspect_.contains(currentPort_))
+        return true;
+    // A timeout happened since the last clean exchange, so the slave may be
+    // answering old requests: a reply to an earlier request of the same shape
+    // would pass every check of the frame. If it was such a reply, the answer
+    // to this request follows within the response timeout.
+    if (lineCarriesMore(ctx, kResponseTimeoutMs)) {
+        qCDebug(lcLink) << "a second reply followed; the exchange is discarded";
+        fail(ctx, EMBBADDATA);
+        return false;
+    }
+    suspect_.remove(currentPort_);
+    return true;
 }
 
 int LibModbus485::fail(modbus_t* ctx, int errnum)
@@ -149,6 +218,8 @@ int LibModbus485::fail(modbus_t* ctx, int errnum)
     last_ = classify(errnum);
     if (last_ == LinkOutcome::DeviceGone)
         return -1;
+    if (last_ == LinkOutcome::Timeout || last_ == LinkOutcome::CrcError)
+        suspect_.insert(currentPort_);
     const int fd = modbus_get_socket(ctx);
     if (last_ == LinkOutcome::Timeout)
         drainInput(fd, kLateReplyWindowMs, 0);
@@ -172,6 +243,8 @@ int LibModbus485::readBits(int port, int slave, int first, Table table, std::spa
                                          : modbus_read_input_bits(ctx, first - 1, 16, bits);
     if (rc != 16)
         return fail(ctx, rc < 0 ? errno : EMBBADDATA);
+    if (!acceptReply(ctx))
+        return -1;
     qint32 word = 0;
     for (int k = 0; k < 16; ++k)
         if (bits[k])
@@ -195,6 +268,8 @@ int LibModbus485::readRegisters(int port, int slave, int first, int count, Table
                                                   : modbus_read_registers(ctx, first - 1, count, regs);
     if (rc != count)
         return fail(ctx, rc < 0 ? errno : EMBBADDATA);
+    if (!acceptReply(ctx))
+        return -1;
     for (int i = 0; i < count; ++i)
         buffer[i] = qint16(regs[i]); // the instrument's registers are signed
     last_ = LinkOutcome::Answered;
@@ -235,6 +310,8 @@ int LibModbus485::Set_4X_D1(int port, int slave, int holdingRegister, int value)
         fail(ctx, errno);
         return kWriteFailed;
     }
+    if (!acceptReply(ctx))
+        return kWriteFailed;
     last_ = LinkOutcome::Answered;
     return 0;
 }
@@ -246,6 +323,8 @@ int LibModbus485::writeCoil(int port, int slave, int coil, bool on)
         return -1;
     if (modbus_write_bit(ctx, coil - 1, on ? 1 : 0) != 1)
         return fail(ctx, errno);
+    if (!acceptReply(ctx))
+        return -1;
     last_ = LinkOutcome::Answered;
     return 0;
 }

@@ -1,8 +1,11 @@
 #pragma once
+#include "DeviceLock.h"
 #include "Modbus485.h"
 #include "PortSettings.h"
 
 #include <QHash>
+#include <QSet>
+#include <map>
 
 struct _modbus;
 typedef struct _modbus modbus_t;
@@ -14,9 +17,17 @@ typedef struct _modbus modbus_t;
 // Timing: a reply must start within kResponseTimeoutMs. After a timeout the
 // input is drained for a further kLateReplyWindowMs, so that a reply arriving
 // late is thrown away instead of being taken as the answer to the next
-// request (which would shift every later read by one). A dead line therefore
-// costs about one second per poll cycle, and the cycle gives up at its first
-// timeout.
+// request (which would shift every later read by one). The input is also
+// cleared immediately before every request, so nothing that arrived between
+// two exchanges is ever taken as an answer. After a timeout or a garbled
+// reply, the next reply is accepted only when no second reply follows it
+// within the response timeout: a slave still answering old requests would
+// otherwise pass a reply to an earlier request of the same shape (libmodbus
+// checks slave address, function code, byte count and CRC, which such a
+// reply all has right). A dead line costs about one second per exchange.
+//
+// Each opened device is locked (DeviceLock) for one opener at a time; a
+// device held by another program fails the open with PortInUse.
 class LibModbus485 final : public Modbus485 {
 public:
     static constexpr int kResponseTimeoutMs = 400;
@@ -45,10 +56,14 @@ private:
     int readRegisters(int port, int slave, int first, int count, Table table, std::span<qint32> buffer);
     int writeCoil(int port, int slave, int coil, bool on);
     int fail(modbus_t* ctx, int errnum);
+    bool acceptReply(modbus_t* ctx);
     void closeContext(int port);
 
     PortMap ports_;
     QHash<int, modbus_t*> contexts_;
-    QHash<int, int> lastOpenError_; // errno of the last failed open, per port
+    std::map<int, DeviceLock> locks_;
+    QHash<int, int> lastOpenError_; // errno of the last failed open per port (-1: in use)
+    QSet<int> suspect_;             // ports whose last failure may leave old replies coming
+    int currentPort_ = 0;
     LinkOutcome last_ = LinkOutcome::NotOpen;
 };

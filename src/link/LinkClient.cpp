@@ -18,7 +18,10 @@ LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* paren
     }
     connect(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone, type);
     connect(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone, type);
-    connect(worker_, &LinkWorker::exchangeCompleted, this, &LinkClient::exchangeCompleted, type);
+    connect(worker_, &LinkWorker::exchangesSettled, this, [this](const QVector<LinkOutcome>& outcomes) {
+        for (LinkOutcome outcome : outcomes)
+            Q_EMIT exchangeCompleted(outcome);
+    }, type);
     connect(worker_, &LinkWorker::portStateChanged, this, &LinkClient::onPortState, type);
 }
 

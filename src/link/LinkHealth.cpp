@@ -2,7 +2,10 @@
 
 LinkHealth::LinkHealth(QObject* parent) : QObject(parent)
 {
-    timer_.setInterval(250);
+    // Armed for the moment the state would next change by itself, instead
+    // of looking a few times a second.
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &LinkHealth::reevaluate);
 }
 
@@ -18,6 +21,11 @@ QString LinkHealth::stateText(State state)
     case State::CannotOpen: return QStringLiteral("端口无法打开");
     }
     return QString();
+}
+
+QString LinkHealth::text() const
+{
+    return portInUse() ? QStringLiteral("端口正被其他程序占用") : stateText(state_);
 }
 
 QString LinkHealth::countersText() const
@@ -44,44 +52,49 @@ void LinkHealth::onCycle(bool allAnswered)
 
 void LinkHealth::onPortState(PortState state)
 {
+    const bool wasInUse = portInUse();
     portState_ = state;
     reevaluate();
+    if (portInUse() != wasInUse)
+        Q_EMIT stateChanged(state_); // same state, different reason
 }
 
 void LinkHealth::onPortOpened()
 {
     open_ = true;
     sinceOpen_.start();
-    timer_.start();
     reevaluate();
 }
 
 void LinkHealth::onPortClosed()
 {
     open_ = false;
-    timer_.stop();
     reevaluate();
 }
 
 void LinkHealth::reevaluate()
 {
+    timer_.stop();
     if (!open_) {
         setState(State::Closed);
         return;
     }
-    if (portState_ == PortState::CannotOpen) {
+    if (portState_ == PortState::CannotOpen || portState_ == PortState::InUse) {
         setState(State::CannotOpen);
         return;
     }
     const qint64 reference = sinceGood_.isValid() && sinceGood_.elapsed() <= sinceOpen_.elapsed()
                                  ? sinceGood_.elapsed()
                                  : -1;
-    if (reference >= 0 && reference <= kNoAnswerMs)
+    if (reference >= 0 && reference <= kNoAnswerMs) {
         setState(State::Answering);
-    else if (sinceOpen_.elapsed() <= kNoAnswerMs)
+        timer_.start(int(kNoAnswerMs - reference) + 1);
+    } else if (sinceOpen_.elapsed() <= kNoAnswerMs) {
         setState(State::Waiting);
-    else
+        timer_.start(int(kNoAnswerMs - sinceOpen_.elapsed()) + 1);
+    } else {
         setState(State::NoAnswer);
+    }
 }
 
 void LinkHealth::setState(State state)

@@ -18,7 +18,7 @@ public:
         Waiting,    // opened, no complete cycle yet
         Answering,  // a good cycle within the last kNoAnswerMs
         NoAnswer,   // opened, but no good cycle for more than kNoAnswerMs
-        CannotOpen, // the device could not be opened (the link keeps trying)
+        CannotOpen, // the device could not be opened, or another program holds it (the link keeps trying)
     };
     static constexpr int kNoAnswerMs = 2000;
 
@@ -33,6 +33,9 @@ public:
 
     // Chinese texts for the status line and its tooltip.
     static QString stateText(State state);
+    // The current state's text; tells a device held by another program apart.
+    QString text() const;
+    bool portInUse() const { return state_ == State::CannotOpen && portState_ == PortState::InUse; }
     QString countersText() const;
 
 public Q_SLOTS:

@@ -14,6 +14,7 @@ const char* outcomeName(LinkOutcome outcome)
     case LinkOutcome::Other: return "other";
     case LinkOutcome::DeviceGone: return "device gone";
     case LinkOutcome::NotOpen: return "not open";
+    case LinkOutcome::PortInUse: return "port in use";
     case LinkOutcome::Skipped: return "skipped";
     }
     return "?";
@@ -27,6 +28,7 @@ void registerLinkMetaTypes()
         qRegisterMetaType<ReadResult>();
         qRegisterMetaType<QVector<ReadRequest>>();
         qRegisterMetaType<QVector<ReadResult>>();
+        qRegisterMetaType<QVector<LinkOutcome>>();
         qRegisterMetaType<WriteRequest>();
         qRegisterMetaType<WriteResult>();
         qRegisterMetaType<PortState>();

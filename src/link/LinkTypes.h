@@ -12,6 +12,7 @@ enum class LinkOutcome {
     Other,      // any other failure of the exchange
     DeviceGone, // the serial device vanished or failed (unplugged adapter, closed pseudo-terminal)
     NotOpen,    // the port is not open (never opened, or could not be opened)
+    PortInUse,  // the open failed: another program holds the device
     Skipped,    // not attempted: an earlier request of the same batch timed out
 };
 
@@ -70,6 +71,7 @@ enum class PortState {
     Closed,     // not opened by the operator
     Open,       // opened; the device is there
     CannotOpen, // the operator opened it but the device could not be opened (retrying)
+    InUse,      // the operator opened it but another program holds the device (retrying)
 };
 
 Q_DECLARE_METATYPE(LinkOutcome)

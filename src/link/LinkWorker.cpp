@@ -95,6 +95,7 @@ bool LinkWorker::processOne()
         if (batch.results.size() >= batch.requests.size()) {
             Batch done = std::move(batch);
             reads_.pop_front();
+            settleOutcomes();
             Q_EMIT readsDone(done.ticket, done.results);
         }
     }
@@ -119,7 +120,7 @@ void LinkWorker::runPriority(PriorityJob& job)
             qCWarning(lcLink) << "port" << s.port << "could not be opened; retrying every"
                               << kReopenIntervalMs << "ms";
             deviceLost_ = true;
-            setPortState(PortState::CannotOpen);
+            setPortState(failedOpenState());
             reopenTimer_->start();
         }
     } else if (auto* close = std::get_if<CloseJob>(&job)) {
@@ -131,6 +132,7 @@ void LinkWorker::runPriority(PriorityJob& job)
     } else if (auto* write = std::get_if<WriteJob>(&job)) {
         WriteResult result = performWrite(*bus_, write->port, write->slave, write->request);
         noteOutcome(result.outcome);
+        settleOutcomes();
         Q_EMIT writeDone(write->ticket, result);
     }
 }
@@ -151,16 +153,29 @@ void LinkWorker::runNextRead(Batch& batch)
     if (rc == 0 && result.outcome != LinkOutcome::Answered)
         result.outcome = LinkOutcome::Answered;
     noteOutcome(result.outcome);
-    // A dead line costs one timeout per batch, not one per request.
-    if (result.outcome == LinkOutcome::Timeout || result.outcome == LinkOutcome::DeviceGone
-        || result.outcome == LinkOutcome::NotOpen)
+    // A dead line costs one timeout per batch, not one per request. A
+    // timeout right after an answer is one silent block, not a dead line:
+    // the rest of the batch is still read (a line that dies mid-batch costs
+    // two timeouts).
+    const bool gone = result.outcome == LinkOutcome::DeviceGone || result.outcome == LinkOutcome::NotOpen;
+    if (gone || (result.outcome == LinkOutcome::Timeout && !batch.lastAnswered))
         batch.abandoned = true;
+    batch.lastAnswered = result.ok();
     batch.results.push_back(result);
+}
+
+void LinkWorker::settleOutcomes()
+{
+    if (unsettled_.isEmpty())
+        return;
+    Q_EMIT exchangesSettled(unsettled_);
+    unsettled_.clear();
 }
 
 void LinkWorker::noteOutcome(LinkOutcome outcome)
 {
     Q_EMIT exchangeCompleted(outcome);
+    unsettled_.append(outcome);
     if (outcome == LinkOutcome::DeviceGone && wantOpen_ && !deviceLost_) {
         qCWarning(lcLink) << "serial device of port" << openSettings_.port << "went away; reopening every"
                           << kReopenIntervalMs << "ms";
@@ -188,9 +203,15 @@ void LinkWorker::tryReopen()
         return;
     }
     ++failedReopens_;
+    setPortState(failedOpenState());
     // Say it again only now and then: an unplugged adapter may stay away for hours.
     if (failedReopens_ == 10 || failedReopens_ % 600 == 0)
         qCWarning(lcLink) << "port" << s.port << "still cannot be opened after" << failedReopens_ << "attempts";
+}
+
+PortState LinkWorker::failedOpenState() const
+{
+    return bus_->lastOutcome() == LinkOutcome::PortInUse ? PortState::InUse : PortState::CannotOpen;
 }
 
 void LinkWorker::setPortState(PortState state)

@@ -12,7 +12,8 @@
 // Owns the Modbus library and runs its calls one at a time, in order, on its
 // own thread (or inline, for tests). Operator writes and port actions go
 // ahead of queued reads; a read batch yields between its requests so that a
-// write can slip in. When the serial device goes away the worker closes it
+// write can slip in. A batch gives up at a timeout unless the request just
+// before it was answered. When the serial device goes away the worker closes it
 // and tries to reopen it about once a second while the port is meant to be
 // open.
 class LinkWorker : public QObject {
@@ -39,6 +40,9 @@ Q_SIGNALS:
     void readsDone(quint64 ticket, QVector<ReadResult> results);
     void writeDone(quint64 ticket, WriteResult result);
     void exchangeCompleted(LinkOutcome outcome);
+    // The outcomes since the last report, once per batch or write: one
+    // hand-over to the GUI thread instead of one per exchange.
+    void exchangesSettled(QVector<LinkOutcome> outcomes);
     void portStateChanged(PortState state);
 
 private:
@@ -52,7 +56,8 @@ private:
         int slave = 0;
         QVector<ReadRequest> requests;
         QVector<ReadResult> results;
-        bool abandoned = false;
+        bool lastAnswered = false; // the previous request of this batch got a valid reply
+        bool abandoned = false; // the rest is skipped
     };
 
     void schedule();
@@ -61,12 +66,15 @@ private:
     void runPriority(PriorityJob& job);
     void runNextRead(Batch& batch);
     void noteOutcome(LinkOutcome outcome);
+    void settleOutcomes();
     void setPortState(PortState state);
     void tryReopen();
+    PortState failedOpenState() const;
 
     std::unique_ptr<Modbus485> bus_;
     std::deque<PriorityJob> priority_;
     std::deque<Batch> reads_;
+    QVector<LinkOutcome> unsettled_;
     bool synchronous_ = false;
     bool scheduled_ = false;
     bool draining_ = false;

@@ -24,9 +24,30 @@ QVector<ReadRequest> PollingCycle::cycleRequests()
     };
 }
 
+QVector<ReadRequest> PollingCycle::nextRequests() const
+{
+    const QVector<ReadRequest> all = cycleRequests();
+    QVector<ReadRequest> order;
+    for (int i = 0; i < all.size(); ++i)
+        order.append(all.at((first_ + i) % all.size()));
+    return order;
+}
+
 void PollingCycle::tick()
 {
-    const bool queued = link_.readBatch(this, cycleRequests(), [this](const QVector<ReadResult>& results) {
+    const int first = first_;
+    const bool queued = link_.readBatch(this, nextRequests(), [this, first](const QVector<ReadResult>& results) {
+        // The link gives up a batch at a timeout unless the read before it
+        // answered. Starting the next cycle just after the last silent block
+        // puts the blocks that answer first, so one silent block never keeps
+        // the others from being read, and a dead line still costs one
+        // timeout per cycle.
+        for (int i = int(results.size()) - 1; i >= 0; --i) {
+            if (results.at(i).outcome == LinkOutcome::Timeout) {
+                first_ = (first + i + 1) % int(cycleRequests().size());
+                break;
+            }
+        }
         apply(results, image_);
         ++completed_;
         bool all = results.size() == 5;

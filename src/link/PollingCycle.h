@@ -8,7 +8,9 @@
 
 // The 500 ms polling cycle (the hidden worker "Met1"): five reads that fill
 // the LiveImage. Each read has its own buffer and a failed read leaves its
-// part of the image as it was. A tick that falls due while the previous cycle
+// part of the image as it was. A cycle begins with the block after the one
+// that last timed out, so a block the instrument never answers cannot starve
+// the others. A tick that falls due while the previous cycle
 // is still queued or running is skipped and counted.
 class PollingCycle : public QObject {
     Q_OBJECT
@@ -32,6 +34,9 @@ public:
 
     // The five reads of one cycle, in order.
     static QVector<ReadRequest> cycleRequests();
+    // The same five as the next cycle issues them: begun after the block that
+    // last timed out.
+    QVector<ReadRequest> nextRequests() const;
 
     // Copies one cycle's results into the image (also used by tests).
     static void apply(const QVector<ReadResult>& results, LiveImage& image);
@@ -46,4 +51,5 @@ private:
     QTimer* timer_ = nullptr; // "Timer1"
     int skipped_ = 0;
     int completed_ = 0;
+    int first_ = 0; // index in cycleRequests() the next cycle begins with
 };

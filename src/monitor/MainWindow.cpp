@@ -6,6 +6,7 @@
 #include "ModePanel.h"
 #include "MonitorLog.h"
 #include "OperatorCommands.h"
+#include "PopupKeys.h"
 #include "PortPanel.h"
 #include "StatusLine.h"
 #include "TrendGeometry.h"
@@ -144,9 +145,13 @@ void MainWindow::installKeys()
         shortcut->setObjectName(QStringLiteral("key_F%1").arg(key - Qt::Key_F1 + 1));
         connect(shortcut, &QShortcut::activated, trendView_, [this, key] { trendView_->handleKey(key); });
     }
+    PopupKeys::routeEscapeToPopups();
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setObjectName(QStringLiteral("key_Esc"));
-    connect(escape, &QShortcut::activated, exitButton_, &QPushButton::click);
+    connect(escape, &QShortcut::activated, exitButton_, [this] {
+        if (!PopupKeys::closeOpenPopup())
+            exitButton_->click();
+    });
 }
 
 QWidget* MainWindow::buildNavigation()

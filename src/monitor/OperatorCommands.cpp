@@ -4,6 +4,7 @@
 #include "LiveImage.h"
 #include "MonitorLog.h"
 #include "PanelWidgets.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 
 #include <QEvent>
@@ -55,11 +56,14 @@ bool OperatorCommands::send(const EditRow& row)
     const auto it = entryOf_.constFind(&row);
     if (it == entryOf_.cend())
         return false;
-    const std::optional<qint32> value = entryToRegister(it->box->text(), row);
-    if (!value) {
+    const EntryRule::Verdict verdict = entryVerdict(it->box->text(), row);
+    if (!verdict.accepted()) {
         qCInfo(lcMonitor) << "entry" << it->box->objectName() << "refused:" << it->box->text();
+        RefusedEntry::mark(it->box, verdict.refusal);
         return false;
     }
+    RefusedEntry::clear(it->box);
+    const std::optional<qint32> value = verdict.value;
     // The link repeats the write once if the library answers -8888.
     link_.write(this, WriteRequest{WriteFn::Set_4X_D1, row.reg, *value});
     qCInfo(lcMonitor) << "register" << row.reg << "written with" << *value;

@@ -70,7 +70,8 @@ EntryWidgets entry(const MonitorTables::EditRow& row, QWidget* parent)
     w.box->setAlignment(Qt::AlignRight);
     w.box->setFont(digitFont(10, false));
     w.box->setFixedWidth(QFontMetrics(w.box->font()).horizontalAdvance(QStringLiteral("-1999.9")) + 8);
-    w.box->setToolTip(QStringLiteral("%1 至 %2").arg(row.lower).arg(row.upper));
+    const EntryRule::Bounds bounds = EntryRule::effective(MonitorTables::bounds(row));
+    w.box->setToolTip(QStringLiteral("%1 至 %2").arg(bounds.lower).arg(bounds.upper));
     setBackgroundColour(w.box, StateColour::white());
     w.button = new QPushButton(QString::fromUtf8(row.buttonText), parent);
     w.button->setObjectName(QString::fromLatin1(row.button));

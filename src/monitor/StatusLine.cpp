@@ -45,9 +45,14 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     layout->addWidget(age_, 1);
     layout->addWidget(device_);
     layout->addWidget(recorder_, 1);
+    publisher_ = cell(QStringLiteral("MqttState"), this);
+    publisher_->hide();
+    layout->addWidget(publisher_);
     timer_ = new QTimer(this);
-    timer_->setInterval(500);
+    // The age is shown in whole seconds; state changes come at once.
+    timer_->setInterval(1000);
     connect(timer_, &QTimer::timeout, this, &StatusLine::refresh);
+    connect(&health_, &LinkHealth::stateChanged, this, &StatusLine::refresh);
     timer_->start();
     setRecorderState(QStringLiteral("记录器未启动"), false);
     refresh();
@@ -58,7 +63,7 @@ void StatusLine::setDevice(const QString& device) { device_->setText(device); }
 void StatusLine::refresh()
 {
     const LinkHealth::State state = health_.state();
-    link_->setText(LinkHealth::stateText(state));
+    link_->setText(health_.text());
     const bool bad = state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
     setBackgroundColour(link_, bad ? StateColour::active() : StateColour::quiet());
     age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0
@@ -77,4 +82,12 @@ void StatusLine::setRecorderState(const QString& text, bool healthy)
 {
     recorder_->setText(text);
     setBackgroundColour(recorder_, healthy ? StateColour::quiet() : StateColour::active());
+}
+
+void StatusLine::setPublisherState(const QString& text, bool healthy, const QString& detail)
+{
+    publisher_->setText(text);
+    publisher_->setToolTip(detail);
+    setBackgroundColour(publisher_, healthy ? StateColour::quiet() : StateColour::active());
+    publisher_->show();
 }

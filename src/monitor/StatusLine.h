@@ -22,6 +22,8 @@ public:
 public Q_SLOTS:
     void refresh();
     void setRecorderState(const QString& text, bool healthy);
+    // The broker connection; the cell stays hidden unless publishing is on.
+    void setPublisherState(const QString& text, bool healthy, const QString& detail = QString());
 
 private:
     const LinkHealth& health_;
@@ -29,5 +31,6 @@ private:
     QLabel* age_ = nullptr;
     QLabel* device_ = nullptr;
     QLabel* recorder_ = nullptr;
+    QLabel* publisher_ = nullptr;
     QTimer* timer_ = nullptr;
 };

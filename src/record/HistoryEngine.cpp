@@ -61,15 +61,17 @@ public:
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryStore::kBusyTimeoutMs));
     }
 
-    void setUp(QSqlDatabase& db) override
+    QString setUp(QSqlDatabase& db) override
     {
         // Both may fail on a read-only file; reading still works then.
         QSqlQuery q(db);
+        QString note;
         if (!q.exec(QStringLiteral("pragma journal_mode=WAL")) || !q.next()
             || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-            qCInfo(lcRecord) << "journal mode WAL not set on" << path_ << q.lastError().text();
+            note = QStringLiteral("journal mode WAL not set on %1 %2").arg(path_, q.lastError().text());
         if (!q.exec(QStringLiteral("pragma synchronous=FULL")))
-            qCInfo(lcRecord) << "synchronous FULL not set on" << path_ << q.lastError().text();
+            note += QStringLiteral(" synchronous FULL not set on %1 %2").arg(path_, q.lastError().text());
+        return note.trimmed();
     }
 
     QString tableCountQuery() const override
@@ -99,7 +101,7 @@ public:
     QString displayName() const override { return l_.displayText(); }
     bool prepare(QString* error) override
     {
-        if (isValidStationName(l_.station))
+        if (isValidHistoryStation(l_.station))
             return true;
         *error = QStringLiteral("%1 names no usable station").arg(displayName());
         return false;
@@ -117,14 +119,15 @@ public:
         db.setConnectOptions(l_.options);
     }
 
-    void setUp(QSqlDatabase& db) override
+    QString setUp(QSqlDatabase& db) override
     {
         // Set before the schema exists, too: creation then lands in it. A
-        // station's writes wait for a lock at most this long, as with the file.
+        // station's writes wait for a lock at most this long.
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("set search_path to %1").arg(schemaName())))
-            qCWarning(lcRecord) << "search path not set on" << displayName() << q.lastError().text();
+            return QStringLiteral("search path not set on %1 %2").arg(displayName(), q.lastError().text());
         q.exec(QStringLiteral("set lock_timeout = %1").arg(HistoryStore::kLockTimeoutMs));
+        return {};
     }
 
     QString tableCountQuery() const override

@@ -24,8 +24,9 @@ public:
     // false with a reason when the store cannot be used.
     virtual bool prepare(QString* error) = 0;
     virtual void configure(QSqlDatabase& db) const = 0;
-    // After the connection opened: session settings.
-    virtual void setUp(QSqlDatabase& db) = 0;
+    // After the connection opened: session settings. Returns what could not
+    // be set, for the log (empty: all set).
+    virtual QString setUp(QSqlDatabase& db) = 0;
     // One row, one column: how many tables the station has (0: create them).
     virtual QString tableCountQuery() const = 0;
     // Run in order inside the creating transaction before the count is taken

@@ -32,7 +32,7 @@ bool parsePort(const QString& text, int* port)
 
 } // namespace
 
-bool isValidStationName(const QString& name)
+bool isValidHistoryStation(const QString& name)
 {
     static const QRegularExpression re(QStringLiteral("^[a-z_][a-z0-9_]{0,62}$"));
     return re.match(name).hasMatch();
@@ -72,7 +72,7 @@ std::optional<HistoryLocation> HistoryLocation::parse(const QString& text, QStri
             if (!parsePort(value, &l.port))
                 return refuse(QStringLiteral("database URL %1: port %2 is not a port").arg(shown, value), error);
         } else if (key == QLatin1String("station")) {
-            if (!isValidStationName(value))
+            if (!isValidHistoryStation(value))
                 return refuse(QStringLiteral("database URL %1: station \"%2\" is not a valid name (lower-case "
                                              "letters, digits and _, at most 63)")
                                   .arg(shown, value),

@@ -37,4 +37,4 @@ QString withDefaultStation(const QString& text, int address);
 
 // Whether `name` can be a station's schema name: a lower-case letter or "_",
 // then letters, digits or "_", at most 63 characters.
-bool isValidStationName(const QString& name);
+bool isValidHistoryStation(const QString& name);

@@ -85,7 +85,11 @@ bool HistoryStore::open(const QString& location, QString* error)
         close();
         return fail(message, error);
     }
-    engine_->setUp(db_);
+    // The recorder reopens a troubled store every retry: tell each problem once.
+    const QString note = engine_->setUp(db_);
+    if (!note.isEmpty() && note != pragmaNote_)
+        qCInfo(lcRecord).noquote() << note;
+    pragmaNote_ = note;
 
     int tables = -1;
     {

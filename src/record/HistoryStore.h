@@ -83,6 +83,7 @@ private:
     QString path_;
     QString lastError_;
     std::unique_ptr<HistoryEngine> engine_; // from the last open(), kept when it failed
+    QString pragmaNote_; // last set-up problem told, so a retried open does not repeat it
     QSqlDatabase db_; // reset before the connection is removed
     bool added_ = false;
     bool createdSchema_ = false;

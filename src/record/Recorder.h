@@ -12,10 +12,11 @@
 class QThread;
 class QTimer;
 
-// The sample recorder (the hidden window "mscom"): every tick it stores PV,
-// OP, SV and the auxiliary channel from the LiveImage as a one-second sample
-// when a second has passed since the last one and as a ten-second sample
-// when ten seconds have, under the newest ids from sl_void, and raises the
+// The sample recorder (the hidden window "mscom"): on every tick that has a
+// sample due it stores PV, OP, SV and the auxiliary channel from the
+// LiveImage as a one-second sample when a second has passed since the last
+// one and as a ten-second sample when ten seconds have, under the newest ids
+// from sl_void, and raises the
 // trend windows' flags while a trend window is loaded.
 //
 // The database side is a RecorderWriter: on this thread (Inline, as tests

@@ -72,7 +72,9 @@ void RecorderWriter::tick(const OleStamp& now, bool shortDue, bool longDue, cons
 {
     if (troubled_ && retryClock_.elapsed() >= nextRetryMs_)
         recover();
-    if (!troubled_) {
+    // The ids matter only when a sample is due (once a second of ten ticks):
+    // reading them on the other ticks cost most of the station's idle time.
+    if ((shortDue || longDue) && !troubled_) {
         // On failure the ids of the previous tick stay.
         if (const auto c = store_.readCounters()) {
             status_.shortId = c->shortLast;
@@ -198,7 +200,7 @@ void RecorderWriter::recover()
     // one was opened stays so for that connection.
     store_.close();
     if (!openStore()) {
-        qCDebug(lcRecord) << "database still cannot be opened:" << problem_;
+        noteFailedRetry(QStringLiteral("opened"));
         return;
     }
 
@@ -239,14 +241,28 @@ void RecorderWriter::recover()
         }
     }
     if (!ok) {
-        qCDebug(lcRecord) << "database still cannot be written:" << problem_;
+        noteFailedRetry(QStringLiteral("written"));
         return;
     }
     troubled_ = false;
+    failedRetries_ = 0;
+    loggedProblem_.clear();
     if (written > 0 || droppedNow_ > 0)
         qCInfo(lcRecord) << "history database usable again; wrote" << written << "kept samples," << droppedNow_
                          << "dropped";
     droppedNow_ = 0;
+}
+
+// A full disk may last for days: say it again only when the reason changes,
+// after 10 attempts and then every 600 (about ten minutes).
+void RecorderWriter::noteFailedRetry(const QString& what)
+{
+    ++failedRetries_;
+    if (problem_ == loggedProblem_ && failedRetries_ != 10 && failedRetries_ % 600 != 0)
+        return;
+    loggedProblem_ = problem_;
+    qCInfo(lcRecord).noquote() << "database still cannot be" << what << "after" << failedRetries_
+                               << "attempts:" << problem_;
 }
 
 void RecorderWriter::updateState()

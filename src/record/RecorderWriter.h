@@ -74,6 +74,7 @@ private:
     void takeSample(HistoryRing ring, qint32 id, const OleStamp& now, const std::array<float, 4>& values);
     void enterTrouble(const QString& reason);
     void recover();
+    void noteFailedRetry(const QString& what);
     bool openStore();
     // Opens the spool when needed; `move`: moves the ring's oldest kept sample there.
     bool spillOldest(HistoryRing ring, bool move = true);
@@ -93,6 +94,8 @@ private:
     QElapsedTimer retryClock_;
     qint64 nextRetryMs_ = 0;
     int retryIntervalMs_ = kRetryIntervalMs;
+    int failedRetries_ = 0;
+    QString loggedProblem_;
 
     QList<HistoryRow> pending_[2];
     QString spoolPath_;

@@ -4,6 +4,7 @@
 #include "BackgroundColour.h"
 #include "LinkClient.h"
 #include "NumericPrefix.h"
+#include "RefusedEntry.h"
 #include "Rounding.h"
 #include "StateColours.h"
 
@@ -280,12 +281,14 @@ void SegmentsWindow::commitEntry(Entry& entry)
     if (text == entry.textAtFocus)
         return;
     entry.textAtFocus = text;
-    const std::optional<qint32> value = entryValue(text, entry.field.scaled);
-    if (!value) {
+    const EntryRule::Verdict verdict = entryVerdict(text, entry.field.scaled);
+    if (!verdict.accepted()) {
         qCDebug(lcSegments) << "entry" << text << "in" << entry.box->objectName() << "refused";
+        RefusedEntry::mark(entry.box, verdict.refusal);
         return;
     }
-    writeRegister(entry.field.holdingRegister, *value);
+    RefusedEntry::clear(entry.box);
+    writeRegister(entry.field.holdingRegister, *verdict.value);
 }
 
 void SegmentsWindow::writeRegister(int holdingRegister, qint32 value)

@@ -5,6 +5,7 @@
 #include "LinkHealth.h"
 #include "LiveImage.h"
 #include "NumberText.h"
+#include "PopupKeys.h"
 #include "SampleFlags.h"
 #include "StateColours.h"
 #include "StationFonts.h"
@@ -239,6 +240,7 @@ QWidget* HistoryWindow::buildSidePanel()
 void HistoryWindow::installKeys()
 {
     // The function keys work wherever the focus is in the window.
+    PopupKeys::routeEscapeToPopups();
     for (const int key :
          {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3, Qt::Key_F4, Qt::Key_F5, Qt::Key_F6, Qt::Key_F7, Qt::Key_Escape}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
@@ -251,7 +253,8 @@ void HistoryWindow::installKeys()
 bool HistoryWindow::handleKey(int key)
 {
     if (key == Qt::Key_Escape) {
-        returnToMain();
+        if (!PopupKeys::closeOpenPopup())
+            returnToMain();
         return true;
     }
     return trend_->handleKey(key);

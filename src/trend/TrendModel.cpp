@@ -51,29 +51,46 @@ bool TrendModel::loadTrendPage()
     clearTrendPage();
     for (int s = 0; s < kTrendSlots - 1; ++s)
         buffer_.gapMark[s] = 0;
+    oldestSlot_ = 0;
+
+    const int slotCount = std::clamp<int>(view_.pageSize, 0, kTrendSlots - 2);
+    // A page never reaches round past the ring's oldest sample into its
+    // newest ones: sorted by time they would land after the page's own.
+    qint32 distance = view_.newestId - view_.pageEndId;
+    if (distance < 0)
+        distance += kRingSize;
+    const qint32 wanted = std::min<qint32>(slotCount, kRingSize - distance);
 
     std::optional<QVector<HistoryRow>> rows;
     if (source_)
-        rows = source_->loadPage(ring_, view_.pageEndId, view_.pageSize);
+        rows = source_->loadPage(ring_, view_.pageEndId, wanted);
     if (!rows)
         qCDebug(lcTrend) << "page ending at" << view_.pageEndId << "not readable; curves stay at 0";
 
-    const int slotCount = std::clamp<int>(view_.pageSize, 0, kTrendSlots - 2);
-    const int filled = rows ? std::min<int>(rows->size(), slotCount) : 0;
+    // The page's newest row takes its last slot, so a page that holds fewer
+    // samples (a young history, the oldest end of the ring) shows them where
+    // the page's time lies and leaves its first slots empty.
+    const int filled = rows ? std::min<int>(rows->size(), wanted) : 0;
+    const int first = slotCount - filled + 1;
+    for (int n = 0; n < filled; ++n) {
+        const HistoryRow& row = rows->at(n);
+        const int i = first + n;
+        buffer_.sampleDate[i] = row.date;
+        buffer_.sampleTime[i] = row.time;
+        buffer_.channelValue[TrendBuffer::PV][i] = row.pv;
+        buffer_.channelValue[TrendBuffer::OP][i] = row.op;
+        buffer_.channelValue[TrendBuffer::SV][i] = row.sv;
+    }
     for (int i = 1; i <= slotCount; ++i) {
-        if (i <= filled) {
-            const HistoryRow& row = rows->at(i - 1);
-            buffer_.sampleDate[i] = row.date;
-            buffer_.sampleTime[i] = row.time;
-            buffer_.channelValue[TrendBuffer::PV][i] = row.pv;
-            buffer_.channelValue[TrendBuffer::OP][i] = row.op;
-            buffer_.channelValue[TrendBuffer::SV][i] = row.sv;
-        }
         // Times of day only: the first sample after midnight is marked too,
-        // and so is the first empty slot after a short page.
+        // and so is the first sample after empty slots.
         if (std::abs(buffer_.sampleTime[i] - buffer_.sampleTime[i - 1]) > kGapThreshold)
             buffer_.gapMark[i] = qint16(i);
     }
+    // Fewer rows than slots: nothing older is stored (our recorder leaves
+    // no holes in a ring).
+    if (rows && filled < slotCount)
+        oldestSlot_ = qint16(first);
     return rows.has_value();
 }
 
@@ -142,6 +159,28 @@ qint32 TrendModel::idsBack(qint32 newestId, qint32 distance)
     return id;
 }
 
+qint32 TrendModel::pageDistance(qint32 pagesBack)
+{
+    // The first older page ends at the newest sample: on zoom level 1 a paged
+    // view shows only slots 181 to 261 of its 321, so it then reaches up to
+    // the live view's first sample, and each further page overlaps the last.
+    return kPageStep * (pagesBack - 1);
+}
+
+bool TrendModel::oldestOnScreen() const
+{
+    // Zoom level 1 shows the fewest old slots; what it shows, every level shows.
+    return oldestSlot_ >= kZoomTable[0].firstSlot + TrendGeometry::kSlotAtOrigin;
+}
+
+void TrendModel::loadPageBack(qint32 distance)
+{
+    view_.pageSize = kPagedPageSize;
+    view_.pageEndId = idsBack(view_.newestId, distance);
+    view_.sampleCursor = kPagedPageSize;
+    loadTrendPage();
+}
+
 TrendCommandResult TrendModel::olderPage()
 {
     TrendCommandResult result;
@@ -151,16 +190,14 @@ TrendCommandResult TrendModel::olderPage()
         result.tick = TickRequest::Stop;
         enabling_.newer = true;
     }
-    const qint32 distance = kPageStep * nav_.pagesBack - nav_.pageShift;
-    if (view_.newestId > distance && view_.newestId - distance <= kPagedPageSize) {
-        // No full page left before the oldest sample: keep the chart as it is.
+    const qint32 distance = pageDistance(nav_.pagesBack);
+    if (oldestOnScreen() || distance >= kRingSize) {
+        // The oldest stored sample is already on screen: keep the chart.
         enabling_.older = false;
         nav_.olderBlocked = true;
         return result;
     }
-    view_.pageEndId = idsBack(view_.newestId, distance);
-    view_.sampleCursor = kPagedPageSize;
-    loadTrendPage();
+    loadPageBack(distance);
     result.pageLoaded = true;
     return result;
 }
@@ -168,7 +205,6 @@ TrendCommandResult TrendModel::olderPage()
 void TrendModel::enterLiveView()
 {
     nav_.pagesBack = 0;
-    nav_.pageShift = 0;
     enabling_.newer = false;
     // Back in the present there is room for older pages again, whatever
     // blocked them before.
@@ -187,12 +223,11 @@ TrendCommandResult TrendModel::newerPage()
     if (nav_.pagesBack == 0) {
         enterLiveView();
         result.pageLoaded = true;
-        result.tick = TickRequest::Restart;
+        // The ruler keeps the display frozen; switching it off restarts it.
+        result.tick = nav_.rulerOn ? TickRequest::None : TickRequest::Restart;
         return result;
     }
-    view_.pageEndId = idsBack(view_.newestId, kPageStep * nav_.pagesBack - nav_.pageShift);
-    view_.sampleCursor = kPagedPageSize;
-    loadTrendPage();
+    loadPageBack(pageDistance(nav_.pagesBack));
     result.pageLoaded = true;
     enabling_.older = true;
     nav_.olderBlocked = false;
@@ -232,33 +267,40 @@ TrendModel::RulerMove TrendModel::moveRuler(qint32 position)
     return move;
 }
 
-TrendCommandResult TrendModel::jumpToId(qint32 id)
+std::optional<TrendModel::Jump> TrendModel::jumpToId(qint32 id)
 {
-    TrendCommandResult result;
     if (id < 1 || id > kRingSize)
-        return result;
+        return std::nullopt;
     refreshNewestId();
-    const qint32 newest = view_.newestId;
-    qint32 end = id;
-    // Like the older-page command, never end a page where no full page fits
-    // before the first id; show the first full page instead.
-    if (id < kPagedPageSize && id <= newest)
-        end = std::min(newest, kPagedPageSize);
-    qint32 distance = newest - end;
+    qint32 distance = view_.newestId - id;
     if (distance < 0)
         distance += kRingSize;
-    nav_.pagesBack = qint16(std::max<qint32>(1, (distance + kPageStep - 1) / kPageStep));
-    nav_.pageShift = qint16(kPageStep * nav_.pagesBack - distance);
-    nav_.olderBlocked = false;
-    enabling_.older = true;
-    enabling_.newer = true;
-    view_.pageSize = kPagedPageSize;
-    view_.pageEndId = end;
-    view_.sampleCursor = kPagedPageSize;
-    loadTrendPage();
-    result.pageLoaded = true;
-    result.tick = TickRequest::Stop;
-    return result;
+    Jump jump;
+    if (distance <= kPageStep) {
+        // Among the newest 61: the live view shows it on every level.
+        enterLiveView();
+        jump.slot = qint16(kLivePageSize - distance);
+    } else {
+        // Zoom level 1 shows slots 181 to 261 of a paged view, the data area
+        // up to 241: take the grid page that puts the sample there, i.e.
+        // 80 to 140 samples before its end (60 to 140 for the first page).
+        constexpr qint32 farthest = kPagedPageSize - (kZoomTable[0].firstSlot + TrendGeometry::kSlotAtOrigin);
+        const qint32 pagesBefore = std::max<qint32>(0, (distance - farthest + kPageStep - 1) / kPageStep);
+        nav_.pagesBack = qint16(pagesBefore + 1);
+        nav_.olderBlocked = false;
+        enabling_.older = true;
+        enabling_.newer = true;
+        loadPageBack(pageDistance(nav_.pagesBack));
+        jump.slot = qint16(kPagedPageSize - (distance - pageDistance(nav_.pagesBack)));
+    }
+    nav_.rulerOn = true;
+    enabling_.slider = true;
+    jump.rulerPosition = TrendGeometry::pointX(jump.slot - view_.firstSlot - TrendGeometry::kSlotAtOrigin,
+                                               view_.sampleStep);
+    rulerLine_ = {true, kRulerMovedColour, jump.rulerPosition, 0, TrendGeometry::kScaleHeight};
+    jump.command.pageLoaded = true;
+    jump.command.tick = TickRequest::Stop;
+    return jump;
 }
 
 bool TrendModel::appendLiveSample(float pv, float op, float sv, const OleStamp& stamp)

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <array>
+#include <optional>
 
 // Which page a trend window shows and how it lays it out.
 struct TrendViewState {
@@ -23,7 +24,6 @@ struct TrendViewState {
 
 struct TrendNavState {
     qint16 pagesBack = 0;      // PagesBack: pages of 60 samples back from NewestId; 0 = live
-    qint16 pageShift = 0;      // ids a time jump moved the paged view newer than the 60-sample grid
     bool olderBlocked = false; // OlderBlocked: no room for another older page
     bool rulerOn = false;      // RulerOn
 };
@@ -113,8 +113,19 @@ public:
     };
     // hc_Change with the slider at `position` (-1..12001).
     RulerMove moveRuler(qint32 position);
-    // Shows the page that ends at `id` as a paged view (F5's time jump).
-    TrendCommandResult jumpToId(qint32 id);
+    struct Jump {
+        TrendCommandResult command;
+        qint16 slot = 0;           // the chosen sample's slot
+        qint32 rulerPosition = 0;  // slider position of the ruler on it
+    };
+    // F5's time jump: the page on the paging grid that shows stored sample
+    // `id` on every zoom level (the live view when it is among the newest
+    // 60), with the ruler switched on and put on it. Nothing happens for an
+    // id outside the ring.
+    std::optional<Jump> jumpToId(qint32 id);
+
+    // Slot of the oldest stored sample when the loaded page holds it, else 0.
+    qint16 oldestSlot() const { return oldestSlot_; }
 
     // The display tick's live sample; true when it started a new live page.
     bool appendLiveSample(float pv, float op, float sv, const OleStamp& stamp);
@@ -126,7 +137,10 @@ public:
 private:
     void refreshNewestId();
     void enterLiveView();
+    void loadPageBack(qint32 distance);
+    bool oldestOnScreen() const;
     static qint32 idsBack(qint32 newestId, qint32 distance);
+    static qint32 pageDistance(qint32 pagesBack);
 
     HistoryRing ring_;
     HistorySource* source_;
@@ -135,4 +149,5 @@ private:
     TrendNavState nav_;
     TrendEnabling enabling_;
     RulerLine rulerLine_;
+    qint16 oldestSlot_ = 0;
 };

@@ -17,6 +17,14 @@ QImage capture(QWidget* widget)
     return widget->window()->grab().toImage();
 }
 
+std::unique_ptr<QPrinter> makePrinter()
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setPageSize(QPageSize(QPageSize::A4));
+    printer->setPageOrientation(QPageLayout::Landscape);
+    return printer;
+}
+
 bool print(const QImage& image, QPrinter& printer)
 {
     if (image.isNull())
@@ -39,12 +47,10 @@ bool writeFile(const QImage& image, const QString& path)
     if (image.isNull() || path.isEmpty())
         return false;
     if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0) {
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(path);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        printer.setPageOrientation(QPageLayout::Landscape);
-        return print(image, printer);
+        const auto printer = makePrinter();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(path);
+        return print(image, *printer);
     }
     const bool ok = image.save(path, "PNG");
     if (!ok)

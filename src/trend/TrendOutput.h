@@ -1,6 +1,7 @@
 #pragma once
 #include <QImage>
 #include <QString>
+#include <memory>
 
 class QPrinter;
 class QWidget;
@@ -10,6 +11,9 @@ class QWidget;
 namespace TrendOutput {
 // The window holding `widget`, rendered at screen resolution.
 QImage capture(QWidget* widget);
+// A landscape A4 printer at high resolution: the window is wider than tall,
+// so it fills the page across rather than its top third.
+std::unique_ptr<QPrinter> makePrinter();
 // Draws the image as large as fits on the printer's page.
 bool print(const QImage& image, QPrinter& printer);
 // By the path's suffix: ".pdf" gives a one-page landscape A4 PDF, anything

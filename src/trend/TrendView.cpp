@@ -5,22 +5,18 @@
 #include "StateColours.h"
 #include "StationClock.h"
 #include "TrendChart.h"
+#include "TrendDialogs.h"
 #include "TrendGeometry.h"
 #include "TrendLog.h"
 #include "TrendOutput.h"
+#include "TrendYEditor.h"
 
-#include <QDateTimeEdit>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QEvent>
-#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -89,6 +85,9 @@ TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale&
     main->addWidget(area_, 1);
     main->addWidget(functionFrame_);
 
+    dialogs_ = new TrendDialogs(this);
+    connect(dialogs_, &TrendDialogs::timeChosen, this, &TrendView::jumpToTime);
+
     redrawTimer_ = new QTimer(this);
     redrawTimer_->setObjectName(QStringLiteral("Timer2"));
     redrawTimer_->setInterval(1000);
@@ -106,7 +105,8 @@ TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale&
 
 TrendView::~TrendView()
 {
-    // The print dialog refers to printer_, which goes before the children do.
+    // The printer dialog refers to the dialogs' printer: close every dialog
+    // before the children go.
     qDeleteAll(findChildren<QDialog*>(Qt::FindDirectChildrenOnly));
 }
 
@@ -178,21 +178,13 @@ void TrendView::buildFunctionFrame()
     functionLayout_->addStretch(1);
 
     // The Y-range editor, hidden until a scale label is double-clicked.
-    yMaxCaption_ = makeLabel(QStringLiteral("Label9"), QStringLiteral("Y最大"), functionFrame_);
-    yMax_ = new QLineEdit(functionFrame_);
-    yMax_->setObjectName(QStringLiteral("YKD"));
-    yMinCaption_ = makeLabel(QStringLiteral("Label10"), QStringLiteral("Y最小"), functionFrame_);
-    yMin_ = new QLineEdit(QStringLiteral("0"), functionFrame_);
-    yMin_->setObjectName(QStringLiteral("YKD1"));
-    applyY_ = makeButton(QStringLiteral("Command26"), QStringLiteral("修改Y"), functionFrame_);
-    const int boxWidth = yMax_->fontMetrics().horizontalAdvance(QStringLiteral("-000000")) + 12;
-    for (QLineEdit* box : {yMax_, yMin_})
-        box->setFixedWidth(boxWidth);
-    for (QWidget* w : std::initializer_list<QWidget*>{yMaxCaption_, yMax_, yMinCaption_, yMin_, applyY_}) {
-        functionLayout_->addWidget(w);
-        w->hide();
-    }
-    connect(applyY_, &QPushButton::clicked, this, &TrendView::applyYRange);
+    yEditor_ = new TrendYEditor(functionLayout_, functionFrame_, style_.yMinBoxShown, scale_);
+    connect(yEditor_, &TrendYEditor::scaleChanged, this, [this] {
+        // The axis follows at once: the display tick that would relabel it
+        // is stopped while a page or the ruler is shown.
+        updateYAxisLabels();
+        redrawTrend();
+    });
 }
 
 void TrendView::addFunctionButton(QPushButton* button)
@@ -252,7 +244,7 @@ bool TrendView::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::MouseButtonDblClick) {
         for (QLabel* label : valueLabels_) {
             if (watched == label) {
-                openYEditor();
+                yEditor_->open();
                 return true;
             }
         }
@@ -316,16 +308,23 @@ void TrendView::redrawTrend()
 {
     const auto labels = TrendGeometry::timeAxis(model_.buffer(), model_.view(), style_.extrapolationFactor);
     for (int j = 0; j < TrendGeometry::kTimeLabels; ++j) {
-        timeLabels_[j]->setText(OleTime::timeText(labels[j].time));
-        dateLabels_[j]->setText(OleTime::dateText(labels[j].date));
+        // A slot that holds no sample (date 0) names no time.
+        const bool empty = labels[j].date == 0.0;
+        timeLabels_[j]->setText(empty ? QString() : OleTime::timeText(labels[j].time));
+        dateLabels_[j]->setText(empty ? QString() : OleTime::dateText(labels[j].date));
     }
     chart_->update();
 }
 
 void TrendView::apply(const TrendCommandResult& result)
 {
-    if (result.pageLoaded)
-        showPageClock();
+    if (result.pageLoaded) {
+        // With the ruler on, the readout follows the new page under the line.
+        if (model_.nav().rulerOn)
+            showReadout(TrendGeometry::rulerSlot(slider_->value(), model_.view().sampleStep, model_.view().firstSlot));
+        else
+            showPageClock();
+    }
     syncControls();
     if (result.tick == TickRequest::Stop)
         emit displayTickStopRequested();
@@ -430,6 +429,16 @@ void TrendView::rulerClicked()
         slider_->setValue(0);
     }
     const TrendCommandResult result = model_.setRuler(on);
+    showRulerControls(on);
+    apply(result);
+    if (!on)
+        restoreReadoutColours();
+    emit rulerActiveChanged(on);
+    redrawTrend();
+}
+
+void TrendView::showRulerControls(bool on)
+{
     if (on) {
         // The slider takes the focus but never becomes a tab stop.
         slider_->setFocusPolicy(Qt::ClickFocus);
@@ -442,54 +451,29 @@ void TrendView::rulerClicked()
         ruler_->setFocus();
         ruler_->setText(kRulerOffCaption);
     }
-    apply(result);
-    if (!on)
-        restoreReadoutColours();
-    emit rulerActiveChanged(on);
-    redrawTrend();
 }
 
 void TrendView::rulerMoved(int position)
 {
     const TrendModel::RulerMove move = model_.moveRuler(position);
-    apply(move.command);
+    apply(move.command); // after a page turn it shows the readout itself
+    if (move.command.pageLoaded) {
+        redrawTrend();
+    } else {
+        showReadout(move.slot);
+        chart_->update();
+    }
+}
+
+void TrendView::showReadout(qint16 slot)
+{
     const TrendBuffer& b = model_.buffer();
-    clockDate_->setText(OleTime::dateText(b.sampleDate[move.slot]));
-    clockTime_->setText(OleTime::timeText(b.sampleTime[move.slot]));
+    clockDate_->setText(OleTime::dateText(b.sampleDate[slot]));
+    clockTime_->setText(OleTime::timeText(b.sampleTime[slot]));
     setBackgroundColour(clockDate_, StateColour::readout());
     setBackgroundColour(clockTime_, StateColour::readout());
-    emit rulerReadout(b.channelValue[TrendBuffer::PV][move.slot], b.channelValue[TrendBuffer::OP][move.slot],
-                      b.channelValue[TrendBuffer::SV][move.slot]);
-    if (move.command.pageLoaded)
-        redrawTrend();
-    else
-        chart_->update();
-}
-
-void TrendView::openYEditor()
-{
-    // The boxes keep whatever they hold.
-    yMaxCaption_->show();
-    yMax_->show();
-    if (style_.yMinBoxShown) {
-        yMinCaption_->show();
-        yMin_->show();
-    }
-    applyY_->show();
-}
-
-void TrendView::applyYRange()
-{
-    const auto scale = trendScaleFromEntries(yMax_->text(), yMin_->text());
-    if (!scale)
-        return; // refused silently; the editor stays open
-    scale_ = *scale;
-    for (QWidget* w : std::initializer_list<QWidget*>{yMaxCaption_, yMax_, yMinCaption_, yMin_, applyY_})
-        w->hide();
-    // The axis follows at once: the display tick that would relabel it is
-    // stopped while a page or the ruler is shown.
-    updateYAxisLabels();
-    redrawTrend();
+    emit rulerReadout(b.channelValue[TrendBuffer::PV][slot], b.channelValue[TrendBuffer::OP][slot],
+                      b.channelValue[TrendBuffer::SV][slot]);
 }
 
 QImage TrendView::renderToImage() { return TrendOutput::capture(this); }
@@ -498,80 +482,11 @@ bool TrendView::exportToFile(const QString& path) { return TrendOutput::writeFil
 
 void TrendView::printClicked()
 {
-    if (!style_.printKey)
-        return;
-    // The page shows the window as it was when F3 was pressed.
-    printImage_ = renderToImage();
-    if (printDialog_) {
-        printDialog_->raise();
-        printDialog_->activateWindow();
-        return;
-    }
-    auto* dialog = new QDialog(this);
-    dialog->setObjectName(QStringLiteral("printDialog"));
-    dialog->setWindowTitle(QStringLiteral("打印"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(dialog);
-    auto* toPrinter = makeButton(QStringLiteral("printToPrinter"), QStringLiteral("打印..."), dialog);
-    auto* toPdf = makeButton(QStringLiteral("printToPdf"), QStringLiteral("保存为PDF..."), dialog);
-    auto* toPng = makeButton(QStringLiteral("printToPng"), QStringLiteral("保存为PNG..."), dialog);
-    auto* cancel = makeButton(QStringLiteral("printCancel"), QStringLiteral("取消"), dialog);
-    for (QPushButton* b : {toPrinter, toPdf, toPng, cancel})
-        layout->addWidget(b);
-    connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
-    connect(toPrinter, &QPushButton::clicked, this, [this, dialog] {
-        dialog->accept();
-        if (!printer_)
-            printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        auto* printDialog = new QPrintDialog(printer_.get(), this);
-        printDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connect(printDialog, &QDialog::accepted, this, [this] { TrendOutput::print(printImage_, *printer_); });
-        printDialog->open();
-    });
-    auto saveAs = [this, dialog](const QString& filter, const QString& suffix) {
-        dialog->accept();
-        auto* files = new QFileDialog(this, QStringLiteral("保存"), QString(), filter);
-        files->setAttribute(Qt::WA_DeleteOnClose);
-        files->setAcceptMode(QFileDialog::AcceptSave);
-        files->setDefaultSuffix(suffix);
-        connect(files, &QFileDialog::fileSelected, this,
-                [this](const QString& path) { TrendOutput::writeFile(printImage_, path); });
-        files->open();
-    };
-    connect(toPdf, &QPushButton::clicked, this, [saveAs] { saveAs(QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf")); });
-    connect(toPng, &QPushButton::clicked, this, [saveAs] { saveAs(QStringLiteral("PNG (*.png)"), QStringLiteral("png")); });
-    printDialog_ = dialog;
-    dialog->show();
+    if (style_.printKey)
+        dialogs_->openPrint(renderToImage());
 }
 
-void TrendView::selectClicked()
-{
-    if (selectDialog_) {
-        selectDialog_->raise();
-        selectDialog_->activateWindow();
-        return;
-    }
-    auto* dialog = new QDialog(this);
-    dialog->setObjectName(QStringLiteral("selectDialog"));
-    dialog->setWindowTitle(QStringLiteral("选择"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(dialog);
-    auto* when = new QDateTimeEdit(StationClock::now(), dialog);
-    when->setObjectName(QStringLiteral("selectTime"));
-    when->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    when->setCalendarPopup(true);
-    layout->addWidget(when);
-    auto* buttons = new QDialogButtonBox(dialog);
-    auto* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("selectOk"));
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    connect(dialog, &QDialog::accepted, this, [this, when] { jumpToTime(when->dateTime()); });
-    selectDialog_ = dialog;
-    dialog->show();
-}
+void TrendView::selectClicked() { dialogs_->openSelect(); }
 
 bool TrendView::jumpToTime(const QDateTime& when)
 {
@@ -584,7 +499,19 @@ bool TrendView::jumpToTime(const QDateTime& when)
         qCDebug(lcTrend) << "no stored sample near" << when;
         return false;
     }
-    apply(model_.jumpToId(*id));
+    const bool wasOn = model_.nav().rulerOn;
+    const auto jump = model_.jumpToId(*id);
+    if (!jump)
+        return false;
+    {
+        const QSignalBlocker blocker(slider_);
+        slider_->setValue(jump->rulerPosition);
+    }
+    if (!wasOn)
+        showRulerControls(true);
+    apply(jump->command);
+    if (!wasOn)
+        emit rulerActiveChanged(true);
     redrawTrend();
     return true;
 }

@@ -5,22 +5,19 @@
 
 #include <QDateTime>
 #include <QImage>
-#include <QPointer>
 #include <QWidget>
 #include <array>
-#include <memory>
 
-class QDialog;
 class QFrame;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
-class QLineEdit;
-class QPrinter;
 class QPushButton;
 class QSlider;
 class QTimer;
 class TrendChart;
+class TrendDialogs;
+class TrendYEditor;
 
 // One trend window's trend: chart `pt` in its frame `pt0`, time/date labels
 // Label4_j/Label7_j, scale labels Label5_i (PV/SV) and Label6_i (OP), legend
@@ -73,8 +70,9 @@ public:
     QImage renderToImage();
     bool exportToFile(const QString& path);
 
-    // F5's target: the page ending at the stored sample nearest `when`, as a
-    // paged view. False when there is no history to search.
+    // F5's target: the stored sample nearest `when`, shown on a page that
+    // has it on screen at every zoom, with the ruler on it. False when there
+    // is no history to search.
     bool jumpToTime(const QDateTime& when);
 
     const TrendModel& model() const { return model_; }
@@ -108,10 +106,11 @@ private:
     void newerClicked();
     void rulerClicked();
     void rulerMoved(int position);
+    void showRulerControls(bool on);
+    // The ruler's readout of `slot`: clock labels and the host's PV/OP/SV.
+    void showReadout(qint16 slot);
     void printClicked();
     void selectClicked();
-    void openYEditor();
-    void applyYRange();
 
     TrendStyle style_;
     TrendModel model_;
@@ -139,17 +138,9 @@ private:
     QPushButton* newer_ = nullptr;   // Command7
     QPushButton* older_ = nullptr;   // Command8
 
-    QLabel* yMaxCaption_ = nullptr;  // Label9
-    QLineEdit* yMax_ = nullptr;      // YKD
-    QLabel* yMinCaption_ = nullptr;  // Label10
-    QLineEdit* yMin_ = nullptr;      // YKD1
-    QPushButton* applyY_ = nullptr;  // Command26
+    TrendYEditor* yEditor_ = nullptr; // Label9, YKD, Label10, YKD1, Command26
+    TrendDialogs* dialogs_ = nullptr; // F3's and F5's dialogs
 
     QTimer* redrawTimer_ = nullptr;  // Timer2
     QTimer* clockTimer_ = nullptr;   // Timer3
-
-    QPointer<QDialog> printDialog_;
-    QPointer<QDialog> selectDialog_;
-    std::unique_ptr<QPrinter> printer_;
-    QImage printImage_;
 };

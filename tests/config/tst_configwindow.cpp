@@ -3,8 +3,10 @@
 #include "BackgroundColour.h"
 #include "FakeModbus485.h"
 #include "LinkClient.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,6 +81,8 @@ private Q_SLOTS:
     void registersOutliveTheWindow();
     void modify_data();
     void modify();
+    void tenthsBoxesRefuseWithReason_data();
+    void tenthsBoxesRefuseWithReason();
     void twoRowsOpenOneModify();
     void doubleClickOnlyOpens();
     void failedWriteRepeatedOnce_data();
@@ -86,6 +90,7 @@ private Q_SLOTS:
     void tickSkippedWhileBatchOut();
     void returnPaths_data();
     void returnPaths();
+    void escapeClosesChoiceListOnly();
 };
 
 void ConfigWindowTest::freshWindow()
@@ -297,6 +302,52 @@ void ConfigWindowTest::modify()
     QCOMPARE(rig.rowOpen(index), writes.isEmpty());
 }
 
+// The tenths boxes: the largest entry is written, the next one is refused,
+// writes nothing, keeps the row open and tells why on the box.
+void ConfigWindowTest::tenthsBoxesRefuseWithReason_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("largest");
+    QTest::addColumn<int>("written");
+    auto row = [](const char* name, int index, const char* refused, const char* reason, const char* largest,
+                  int written) {
+        QTest::newRow(name) << index << QString::fromLatin1(refused) << QString::fromUtf8(reason)
+                            << QString::fromLatin1(largest) << written;
+    };
+    row("32 derivative", 32, "1000", "超出范围 0 ~ 999.9", "999.9", 9999);
+    row("33 cycle time", 33, "200.01", "超出范围 0 ~ 200", "200", 2000);
+    row("35 upper clamp", 35, "100.1", "超出范围 0 ~ 100", "100", 1000);
+    row("36 lower clamp", 36, "1e400", "超出范围 0 ~ 100", "100", 1000);
+    row("37 fault preset", 37, "-0.01", "超出范围 0 ~ 100", "100", 1000);
+}
+
+void ConfigWindowTest::tenthsBoxesRefuseWithReason()
+{
+    QFETCH(int, index);
+    QFETCH(QString, refused);
+    QFETCH(QString, reason);
+    QFETCH(QString, largest);
+    QFETCH(int, written);
+    Rig rig;
+    rig.open(index);
+    auto* box = rig.get<QLineEdit>(text(param(index).editorName));
+    QTest::keyClicks(box, refused);
+    QTest::mouseClick(rig.modifyButton(index), Qt::LeftButton);
+    QCOMPARE(rig.fake->calls(), QStringList());
+    QVERIFY(rig.rowOpen(index));
+    QCOMPARE(RefusedEntry::reason(box), reason);
+    QCOMPARE(box->toolTip(), reason);
+    QVERIFY(RefusedEntry::isMarked(box));
+
+    box->selectAll();
+    QTest::keyClicks(box, largest); // editing takes the mark away
+    QVERIFY(!RefusedEntry::isMarked(box));
+    QTest::mouseClick(rig.modifyButton(index), Qt::LeftButton);
+    QCOMPARE(rig.fake->calls(), QStringList{QStringLiteral("Set_4X_D1(3,7,%1,%2)").arg(4097 + index).arg(written)});
+}
+
 void ConfigWindowTest::twoRowsOpenOneModify()
 {
     Rig rig;
@@ -408,6 +459,37 @@ void ConfigWindowTest::returnPaths()
     QCOMPARE(spy.count(), 1);
     QVERIFY(w.isVisible());
     QVERIFY(rig.fake->callsOf(QStringLiteral("Set_4X_D1")).isEmpty());
+}
+
+void ConfigWindowTest::escapeClosesChoiceListOnly()
+{
+    // Esc meant for a dropped choice list closes the list and keeps the
+    // window with its open edits.
+    Rig rig;
+    ConfigWindow& w = *rig.window;
+    int choice = 0;
+    while (param(choice).editor != Editor::Choice)
+        ++choice;
+    auto* tabs = rig.get<QTabWidget>(QStringLiteral("SSTab1"));
+    for (int page = 0; page < tabs->count(); ++page)
+        if (tabs->widget(page)->isAncestorOf(rig.value(choice)))
+            tabs->setCurrentIndex(page);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QSignalSpy spy(&w, &ConfigWindow::returnRequested);
+    rig.open(choice);
+    auto* combo = qobject_cast<QComboBox*>(rig.editor(choice));
+    QVERIFY(combo && rig.rowOpen(choice));
+    combo->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(rig.rowOpen(choice));
+    QTest::keyClick(combo, Qt::Key_Escape); // no popup: Esc returns again
+    QCOMPARE(spy.count(), 1);
 }
 
 QTEST_MAIN(ConfigWindowTest)

@@ -18,6 +18,7 @@ private Q_SLOTS:
     void cleanup();
     void pollsTheInstrumentAndWritesReachIt();
     void lateRepliesNeverShiftData();
+    void replyAfterTheDrainNeverReachesTheImage();
     void garbledReplyIsCountedAndDiscarded();
     void silentInstrumentShowsNoAnswerThenRecovers();
     void unplugAndReplugHealsByItself();
@@ -142,6 +143,32 @@ void TestE2eLink::lateRepliesNeverShiftData()
         QCOMPARE(s.second, 1234.0f); // nor alarm 1 value
     }
     QCOMPARE(image_.InputRegs[2], 321); // input register 3 mirrors SV
+}
+
+void TestE2eLink::replyAfterTheDrainNeverReachesTheImage()
+{
+    sim_->command("set hr 1 321");
+    sim_->command("set hr 257 1234");
+    openStation();
+    QVERIFY(waitForGoodCycles(2));
+    const qint32 type1 = image_.HoldingRegs[13];
+    QVERIFY(type1 != 1234);
+    // After every cycle, good or not, each block holds its own values.
+    QStringList wrong;
+    connect(polling_.get(), &PollingCycle::cycleCompleted, this, [&] {
+        if (image_.InputRegs[2] != 321 || image_.HoldingRegs[256] != 1234 || image_.HoldingRegs[13] != type1)
+            wrong << QStringLiteral("sv %1 alarm %2 type %3")
+                         .arg(image_.InputRegs[2]).arg(image_.HoldingRegs[256]).arg(image_.HoldingRegs[13]);
+    });
+    // One reply 1.2 s late (after the response timeout and the drain), at a
+    // different point of the cycle each time.
+    for (int round = 0; round < 6; ++round) {
+        QCOMPARE(sim_->command("late 1200 1"), QStringLiteral("ok"));
+        QTest::qWait(1300 + 170 * round);
+        QVERIFY(waitForGoodCycles(1));
+    }
+    QVERIFY(health_->count(LinkOutcome::Timeout) >= 6);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("; ")));
 }
 
 void TestE2eLink::garbledReplyIsCountedAndDiscarded()

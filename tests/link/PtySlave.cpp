@@ -72,8 +72,48 @@ void PtySlave::run()
         const int delay = delayOnceMs_.exchange(0);
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-        modbus_reply(ctx_, query, rc, map_);
+        const auto fault = Fault(fault_.exchange(0));
+        if (fault != Fault::None && (query[1] == 3 || query[1] == 4))
+            writeFalseReply(query, fault);
+        else
+            modbus_reply(ctx_, query, rc, map_);
     }
+}
+
+namespace {
+uint16_t crc16(const uint8_t* data, int length)
+{
+    uint16_t crc = 0xFFFF;
+    for (int i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    return crc;
+}
+} // namespace
+
+// A well-formed frame (valid CRC) that answers the query wrongly.
+void PtySlave::writeFalseReply(const uint8_t* query, Fault fault)
+{
+    const int first = (query[2] << 8) | query[3];
+    int count = (query[4] << 8) | query[5];
+    const uint16_t* table = query[1] == 3 ? map_->tab_registers : map_->tab_input_registers;
+    if (fault == Fault::ShortByteCount)
+        --count;
+    uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
+    int n = 0;
+    frame[n++] = uint8_t(fault == Fault::OtherSlave ? query[0] + 1 : query[0]);
+    frame[n++] = uint8_t(fault == Fault::OtherFunction ? (query[1] == 3 ? 4 : 3) : query[1]);
+    frame[n++] = uint8_t(2 * count);
+    for (int i = 0; i < count; ++i) {
+        frame[n++] = uint8_t(table[first + i] >> 8);
+        frame[n++] = uint8_t(table[first + i]);
+    }
+    const uint16_t crc = crc16(frame, n);
+    frame[n++] = uint8_t(crc);
+    frame[n++] = uint8_t(crc >> 8);
+    [[maybe_unused]] const ssize_t written = ::write(master_, frame, std::size_t(n));
 }
 
 void PtySlave::closeMaster()

@@ -18,11 +18,15 @@ public:
     void stop();
     std::string devicePath() const { return path_; }
     void delayNextReplyMs(int ms) { delayOnceMs_ = ms; }
+    // The next reply to a register read is built wrong in one way.
+    enum class Fault { None, OtherSlave, OtherFunction, ShortByteCount };
+    void falsifyNextReply(Fault fault) { fault_ = int(fault); }
     void closeMaster(); // the device disappears
     int holding(int number) const;
 
 private:
     void run();
+    void writeFalseReply(const uint8_t* query, Fault fault);
     int master_ = -1;
     int slaveKeep_ = -1;
     std::string path_;
@@ -32,4 +36,5 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> delayOnceMs_{0};
+    std::atomic<int> fault_{0};
 };

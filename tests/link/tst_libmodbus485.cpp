@@ -1,5 +1,9 @@
 #include "LibModbus485.h"
+#include "LinkClient.h"
+#include "LinkHealth.h"
 #include "PtySlave.h"
+
+#include <QThread>
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -9,6 +13,11 @@ class TestLibModbus485 : public QObject {
 private Q_SLOTS:
     void readsAndWritesAgainstARealSlave();
     void lateReplyNeverShiftsLaterReads();
+    void replyLaterThanTheDrainIsNeverTaken_data();
+    void replyLaterThanTheDrainIsNeverTaken();
+    void replyToAnotherRequestIsRefused_data();
+    void replyToAnotherRequestIsRefused();
+    void secondOpenerIsRefusedAtOnce();
     void otherSlaveAddressTimesOut();
     void smallBufferIsRefused();
     void notOpenAndMissingDevice();
@@ -84,6 +93,100 @@ void TestLibModbus485::lateReplyNeverShiftsLaterReads()
     QVERIFY(t.elapsed() < 3000);
 }
 
+void TestLibModbus485::replyLaterThanTheDrainIsNeverTaken_data()
+{
+    QTest::addColumn<int>("pauseMs");
+    // The late reply lands between two exchanges...
+    QTest::newRow("between exchanges") << 500;
+    // ...or inside the next exchange of the same shape, ahead of its own reply.
+    QTest::newRow("inside the next exchange") << 0;
+}
+
+void TestLibModbus485::replyLaterThanTheDrainIsNeverTaken()
+{
+    QFETCH(int, pauseMs);
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    std::array<qint32, 16> buf{};
+    const int late = LibModbus485::kResponseTimeoutMs + LibModbus485::kLateReplyWindowMs + 200;
+    slave.delayNextReplyMs(late);
+    QVERIFY(bus.Get_4X_D8(1, 1, 257, buf) != 0);
+    QCOMPARE(bus.lastOutcome(), LinkOutcome::Timeout);
+    QThread::msleep(pauseMs);
+    buf.fill(-7);
+    // Registers 257.. answered late must never pass for registers 4114..
+    if (bus.Get_4X_D8(1, 1, 4114, buf) == 0)
+        QCOMPARE(buf[0], 4114 + 1000);
+    else
+        QCOMPARE(buf[0], -7);
+    QCOMPARE(bus.Get_4X_D8(1, 1, 4114, buf), 0);
+    QCOMPARE(buf[0], 4114 + 1000);
+    QCOMPARE(bus.Get_4X_D8(1, 1, 257, buf), 0);
+    QCOMPARE(buf[0], 1257);
+}
+
+void TestLibModbus485::replyToAnotherRequestIsRefused_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::newRow("other slave") << int(PtySlave::Fault::OtherSlave);
+    QTest::newRow("other function") << int(PtySlave::Fault::OtherFunction);
+    QTest::newRow("short byte count") << int(PtySlave::Fault::ShortByteCount);
+}
+
+void TestLibModbus485::replyToAnotherRequestIsRefused()
+{
+    QFETCH(int, fault);
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 bus(mapTo(slave.devicePath()));
+    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    std::array<qint32, 16> buf{};
+    buf.fill(-7);
+    slave.falsifyNextReply(PtySlave::Fault(fault));
+    QVERIFY(bus.Get_4X_D8(1, 1, 257, buf) != 0);
+    QCOMPARE(buf[0], -7);
+    QVERIFY2(bus.lastOutcome() == LinkOutcome::CrcError, outcomeName(bus.lastOutcome()));
+    QCOMPARE(bus.Get_3X_D8(1, 1, 1, buf), 0);
+    QCOMPARE(buf[0], 2001);
+}
+
+void TestLibModbus485::secondOpenerIsRefusedAtOnce()
+{
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LibModbus485 first(mapTo(slave.devicePath()));
+    QCOMPARE(first.OpenPort_Modbus(1, 1, 0), 0);
+
+    // The station's own link, as a second program would run it.
+    LinkClient second(std::make_unique<LibModbus485>(mapTo(slave.devicePath())), LinkClient::Mode::Inline);
+    LinkHealth health;
+    connect(&second, &LinkClient::portStateChanged, &health, &LinkHealth::onPortState);
+    health.onPortOpened();
+    QElapsedTimer t;
+    t.start();
+    second.open(PortSettings{1, 1, 0, 1});
+    QVERIFY(t.elapsed() < 200);
+    QCOMPARE(second.portState(), PortState::InUse);
+    QCOMPARE(second.busForTests().lastOutcome(), LinkOutcome::PortInUse);
+    QCOMPARE(health.text(), QStringLiteral("端口正被其他程序占用"));
+    DeviceLock probe;
+    QCOMPARE(probe.acquire(QString::fromStdString(slave.devicePath())), DeviceLock::Status::InUse);
+    QCOMPARE(probe.reason(), QStringLiteral("port in use by another program"));
+
+    // The first keeps working, and the line is free once it lets go.
+    std::array<qint32, 16> buf{};
+    QCOMPARE(first.Get_3X_D8(1, 1, 1, buf), 0);
+    QCOMPARE(buf[0], 2001);
+    QCOMPARE(first.ClosePort_Modbus(1), 0);
+    QCOMPARE(probe.acquire(QString::fromStdString(slave.devicePath())), DeviceLock::Status::Held);
+    probe.release();
+    second.open(PortSettings{1, 1, 0, 1});
+    QCOMPARE(second.portState(), PortState::Open);
+    QCOMPARE(health.text(), LinkHealth::stateText(health.state()));
+}
+
 void TestLibModbus485::otherSlaveAddressTimesOut()
 {
     PtySlave slave(1);
@@ -157,5 +260,5 @@ void TestLibModbus485::portMapping()
     QCOMPARE(parityLetterOf(2), 'E');
 }
 
-QTEST_APPLESS_MAIN(TestLibModbus485)
+QTEST_GUILESS_MAIN(TestLibModbus485)
 #include "tst_libmodbus485.moc"

@@ -13,7 +13,8 @@ private Q_SLOTS:
     void writeRepeatsOnceOnMinus8888_data();
     void writeRepeatsOnceOnMinus8888();
     void coilWritesAreNeverRepeated();
-    void batchStopsAtFirstTimeout();
+    void batchGivesUpOnlyWhereTheLineLooksDead_data();
+    void batchGivesUpOnlyWhereTheLineLooksDead();
     void secondBatchFromSameRequesterIsRefusedWhilePending();
     void writesGoAheadOfQueuedReads();
     void resultsForDestroyedRequesterAreDropped();
@@ -78,24 +79,47 @@ void TestLinkWorker::coilWritesAreNeverRepeated()
     QCOMPARE(fake.calls(), QStringList({"Rst_0X_Bit1(1,1,2)"}));
 }
 
-void TestLinkWorker::batchStopsAtFirstTimeout()
+void TestLinkWorker::batchGivesUpOnlyWhereTheLineLooksDead_data()
 {
+    QTest::addColumn<QString>("silent");
+    QTest::addColumn<int>("silentCount");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QString>("outcomes");
+    // A timeout before any answer looks like a dead line: one timeout, the rest skipped.
+    QTest::newRow("first read silent") << "Get_3X_D8" << 1 << QStringList{"Get_3X_D8(1,1,1)"} << "TSSS";
+    // After an answer it is one silent block: the others are still read.
+    QTest::newRow("later read silent")
+        << "Get_4X_D8" << 1
+        << QStringList{"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)", "Get_4X_D8(1,1,4114)", "Get_1X_B16(1,1,1)"}
+        << "ATAA";
+    // Two in a row look like a line that died: the batch ends there.
+    QTest::newRow("two reads silent") << "Get_4X_D8" << 2
+                                      << QStringList{"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)", "Get_4X_D8(1,1,4114)"}
+                                      << "ATTS";
+}
+
+void TestLinkWorker::batchGivesUpOnlyWhereTheLineLooksDead()
+{
+    QFETCH(QString, silent);
+    QFETCH(int, silentCount);
+    QFETCH(QStringList, calls);
+    QFETCH(QString, outcomes);
     auto* fake = new FakeModbus485;
     LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline);
     link.open(PortSettings{1, 1, 0, 1});
     fake->clearCalls();
-    fake->failNext("Get_4X_D8", LinkOutcome::Timeout);
+    fake->failNext(silent, LinkOutcome::Timeout, silentCount);
     QVector<ReadResult> got;
     QObject requester;
     link.readBatch(&requester, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}, {ReadFn::Get_4X_D8, 4114},
                                 {ReadFn::Get_1X_B16, 1}},
                    [&](const QVector<ReadResult>& r) { got = r; });
-    QCOMPARE(fake->calls(), QStringList({"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)"}));
-    QCOMPARE(got.size(), 4);
-    QCOMPARE(got[0].outcome, LinkOutcome::Answered);
-    QCOMPARE(got[1].outcome, LinkOutcome::Timeout);
-    QCOMPARE(got[2].outcome, LinkOutcome::Skipped);
-    QCOMPARE(got[3].outcome, LinkOutcome::Skipped);
+    QCOMPARE(fake->calls(), calls);
+    QString seen;
+    for (const ReadResult& r : got)
+        seen += r.outcome == LinkOutcome::Answered ? 'A' : r.outcome == LinkOutcome::Timeout ? 'T'
+              : r.outcome == LinkOutcome::Skipped  ? 'S' : '?';
+    QCOMPARE(seen, outcomes);
 }
 
 void TestLinkWorker::secondBatchFromSameRequesterIsRefusedWhilePending()

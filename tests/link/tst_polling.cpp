@@ -20,6 +20,9 @@ private Q_SLOTS:
     void coilBitsNeverTakenFromDiscreteInputWord();
     void neverOpenedStaysZeroAndClosedKeepsValues();
     void tickWhilePendingIsSkipped();
+    void silentBlockNeverStarvesTheOthers_data();
+    void silentBlockNeverStarvesTheOthers();
+    void deadLineCostsOneTimeoutPerCycle();
     void dByte();
     void healthStates();
 
@@ -178,6 +181,54 @@ void TestPolling::tickWhilePendingIsSkipped()
     QCOMPARE(cycle.skippedTicks(), 2);
     QSignalSpy done(&cycle, &PollingCycle::cycleCompleted);
     QTRY_COMPARE(done.count(), 1);
+}
+
+void TestPolling::silentBlockNeverStarvesTheOthers_data()
+{
+    QTest::addColumn<QString>("silent");
+    QTest::newRow("input registers (first block)") << "Get_3X_D8";
+    QTest::newRow("both holding blocks") << "Get_4X_D8";
+    QTest::newRow("coils (last block)") << "Get_0X_B16";
+}
+
+void TestPolling::silentBlockNeverStarvesTheOthers()
+{
+    QFETCH(QString, silent);
+    fake_->failNext(silent, LinkOutcome::Timeout, 1000);
+    fake_->setCoilWord(2);
+    const QStringList blocks{"Get_3X_D8(3,7,1)", "Get_4X_D8(3,7,257)", "Get_4X_D8(3,7,4114)", "Get_1X_B16(3,7,1)",
+                             "Get_0X_B16(3,7,1)"};
+    QStringList previous;
+    for (int cycle = 0; cycle < 6; ++cycle) {
+        fake_->clearCalls();
+        cycle_->tick();
+        const QStringList calls = fake_->calls();
+        int timeouts = 0;
+        for (const QString& c : calls)
+            timeouts += c.startsWith(silent);
+        QVERIFY2(timeouts <= 2, qPrintable(calls.join(' ')));
+        // Every block the instrument answers is read in this cycle or the one before.
+        if (cycle > 0)
+            for (const QString& b : blocks)
+                if (!b.startsWith(silent))
+                    QVERIFY2(calls.contains(b) || previous.contains(b), qPrintable(b + " starved"));
+        previous = calls;
+    }
+    if (silent != "Get_0X_B16")
+        QCOMPARE(image_.CoilBits[1], 1); // the answering blocks reached the image
+}
+
+void TestPolling::deadLineCostsOneTimeoutPerCycle()
+{
+    fake_->failNext("*", LinkOutcome::Timeout, 1000);
+    QSignalSpy done(cycle_, &PollingCycle::cycleCompleted);
+    for (int cycle = 0; cycle < 7; ++cycle) {
+        fake_->clearCalls();
+        cycle_->tick();
+        QCOMPARE(fake_->calls().size(), 1);
+    }
+    QCOMPARE(done.count(), 7);
+    QVERIFY(!done.last().at(0).toBool());
 }
 
 void TestPolling::dByte()

@@ -5,6 +5,7 @@
 #include "OperatorCommands.h"
 #include "PanelWidgets.h"
 #include "PortPanel.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 #include "TrendView.h"
 
@@ -73,6 +74,8 @@ private Q_SLOTS:
     void numberFormat();
     void send_data();
     void send();
+    void refusalShowsWhy_data();
+    void refusalShowsWhy();
     void minus8888RepeatedOnceByTheLink();
     void focusColoursAndReveal();
     void manualBoxFocusOnlyColours();
@@ -86,10 +89,12 @@ private Q_SLOTS:
     void parameterWindowsHideAndKeepUpdating_data();
     void parameterWindowsHideAndKeepUpdating();
     void escapeExits();
+    void escapeClosesPopupOnly();
     void portOpenAndClose();
     void portDefaults();
     void twentiethSampleStartsNewLivePage();
     void rulerStopsTickAndShowsReadout();
+    void liveViewWithRulerOnStaysFrozen();
 };
 
 void TestMainWindow::initialState()
@@ -343,6 +348,52 @@ void TestMainWindow::send()
             QVERIFY(!rig.box(other)->hasFocus());
 }
 
+// The two percent rows (held in tenths) and the set value: a refused entry
+// writes nothing but marks the box with the bounds; the largest entry goes out.
+void TestMainWindow::refusalShowsWhy_data()
+{
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("largest");
+    QTest::addColumn<QString>("call");
+    QTest::newRow("break output") << 263 << "Command27" << "100.01" << "超出范围 0 ~ 100" << "100" << setCall(264, 1000);
+    QTest::newRow("manual output") << 1 << "Command25" << "1e400" << "超出范围 0 ~ 100" << "100" << setCall(2, 1000);
+    QTest::newRow("set value") << 0 << "Command11" << "10000" << "超出范围 -1999 ~ 9999" << "9999" << setCall(1, 9999);
+}
+
+void TestMainWindow::refusalShowsWhy()
+{
+    QFETCH(int, box);
+    QFETCH(QString, button);
+    QFETCH(QString, refused);
+    QFETCH(QString, reason);
+    QFETCH(QString, largest);
+    QFETCH(QString, call);
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    rig.image.CoilBits[1] = 0; // manual mode: the manual output is offered
+    rig.tick()->tick();
+    QLineEdit* b = rig.box(box);
+    QPushButton* send = rig.button(button);
+    QVERIFY(b && send);
+    const QString usualTip = b->toolTip();
+    rig.type(b, refused);
+    QTest::mouseClick(send, Qt::LeftButton);
+    QCOMPARE(rig.writes(), QStringList());
+    QVERIFY(!send->isHidden());
+    QCOMPARE(RefusedEntry::reason(b), reason);
+    QCOMPARE(b->toolTip(), reason);
+    QVERIFY(RefusedEntry::isMarked(b));
+
+    rig.type(b, largest);
+    QCOMPARE(b->toolTip(), usualTip);
+    QVERIFY(!RefusedEntry::isMarked(b));
+    QTest::mouseClick(send, Qt::LeftButton);
+    QCOMPARE(rig.writes(), QStringList{call});
+}
+
 void TestMainWindow::minus8888RepeatedOnceByTheLink()
 {
     OpenRig rig;
@@ -550,6 +601,25 @@ void TestMainWindow::escapeExits()
     QVERIFY(!rig.window->isVisible());
 }
 
+void TestMainWindow::escapeClosesPopupOnly()
+{
+    // Esc meant for the dropped port list closes the list, not the station.
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QSignalSpy exit(rig.window.get(), &MainWindow::exitRequested);
+    auto* ports = rig.find<QComboBox>(QStringLiteral("Combo1"));
+    ports->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(exit.count(), 0);
+    QVERIFY(rig.window->isVisible());
+    // With the list closed Esc is the exit key again.
+    QTest::keyClick(ports, Qt::Key_Escape);
+    QCOMPARE(exit.count(), 1);
+}
+
 void TestMainWindow::portOpenAndClose()
 {
     MonitorRig rig;
@@ -653,6 +723,25 @@ void TestMainWindow::rulerStopsTickAndShowsReadout()
     rig.image.Values[0] = 77.0f;
     QTRY_COMPARE_WITH_TIMEOUT(rig.text(QStringLiteral("D_3W_0")), QStringLiteral("77"), 1000);
     QCOMPARE(backgroundColour(rig.label(QStringLiteral("D_3W_2"))), StateColour::value());
+}
+
+void TestMainWindow::liveViewWithRulerOnStaysFrozen()
+{
+    // F6 back to the live view with the ruler on: the display tick stays
+    // stopped, or it would overwrite the readout within 200 ms.
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QTimer* timer = rig.find<QTimer>(QStringLiteral("Timer1"));
+    timer->start();
+    QTest::keyClick(rig.window.get(), Qt::Key_F4);
+    QTest::keyClick(rig.window.get(), Qt::Key_F7);
+    QTest::keyClick(rig.window.get(), Qt::Key_F6);
+    QVERIFY(rig.window->trendView()->rulerOn());
+    QCOMPARE(rig.window->trendView()->model().nav().pagesBack, qint16(0));
+    QVERIFY(!timer->isActive());
+    QCOMPARE(backgroundColour(rig.label(QStringLiteral("D_3W_0"))), StateColour::readout());
+    QTest::keyClick(rig.window.get(), Qt::Key_F4);
+    QVERIFY(timer->isActive());
 }
 
 QTEST_MAIN(TestMainWindow)

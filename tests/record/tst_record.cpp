@@ -186,6 +186,7 @@ private Q_SLOTS:
     void readOnlyFileKeepsSamples();
     void deletedFileIsRecreated();
     void missingDatabaseComesBack();
+    void lastingTroubleIsLoggedNowAndThen();
     void killedWhileRecording();
 
 private:
@@ -633,6 +634,40 @@ void TestRecord::deletedFileIsRecreated()
     trend.close();
     QVERIFY(trend.open(path));
     QCOMPARE(trend.newestId(HistoryRing::Short), 2);
+}
+
+namespace {
+QStringList recordLog;
+void collectRecordLog(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    if (context.category && QByteArray(context.category) == "px.record")
+        recordLog << message;
+}
+} // namespace
+
+void TestRecord::lastingTroubleIsLoggedNowAndThen()
+{
+    const QString folder = dir_->filePath(QStringLiteral("data"));
+    {
+        QFile blocker(folder); // the folder cannot be made
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    FakeClock clock;
+    LiveImage image;
+    SampleFlags flags;
+    recordLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectRecordLog);
+    {
+        Recorder recorder(image, flags, folder + QStringLiteral("/Rdatabj.db"));
+        recorder.setRetryInterval(0);
+        recorder.setBacklogCapacity(10, 10);
+        for (int s = 0; s < 120; ++s) { // two minutes of retries and a full backlog
+            clock.set(kStart, s);
+            recorder.tick();
+        }
+    }
+    qInstallMessageHandler(previous);
+    QVERIFY2(recordLog.size() <= 8, qPrintable(recordLog.join('\n')));
 }
 
 void TestRecord::missingDatabaseComesBack()

@@ -1,6 +1,7 @@
 #include "FakeModbus485.h"
 #include "LinkClient.h"
 #include "SegmentsWindow.h"
+#include "RefusedEntry.h"
 #include "BackgroundColour.h"
 #include "StateColours.h"
 
@@ -101,6 +102,8 @@ class TestSegments : public QObject {
 private Q_SLOTS:
     void entryWrites_data();
     void entryWrites();
+    void scaledFieldsStopAtTheRegister_data();
+    void scaledFieldsStopAtTheRegister();
     void writesOnlyWhatChanged();
     void writeRepeatsOnceOnFailure();
     void registerMapOfAllFields();
@@ -131,7 +134,7 @@ void TestSegments::entryWrites_data()
     QTest::newRow("numeric prefix") << "Text1_5" << "45abc" << QStringList{setCall(4614, 45)};
     QTest::newRow("lower bound inclusive") << "Text1_1" << "-1999" << QStringList{setCall(4610, -1999)};
     QTest::newRow("upper bound inclusive") << "Text1_40" << "9999" << QStringList{setCall(4649, 9999)};
-    QTest::newRow("bounds before scaling") << "Text1_39" << "9999" << QStringList{setCall(4648, 99990)};
+    QTest::newRow("bounds before scaling, then the register's") << "Text1_39" << "9999" << none;
     QTest::newRow("negative scaled") << "Text1C_27" << "-1999" << QStringList{setCall(5148, -19990)};
     QTest::newRow("10000 temperature") << "Text1_1" << "10000" << none;
     QTest::newRow("10000 proportional") << "Text1C_0" << "10000" << none;
@@ -152,6 +155,45 @@ void TestSegments::entryWrites()
     rig.typeAndLeave(box, text);
     QCOMPARE(rig.writes(), expected);
     QCOMPARE(rig.box(box)->text(), text); // the box keeps what was typed
+}
+
+// Every tenths field of both grids: 9999 would be 99990, which a 16-bit
+// register cannot hold, so the field takes at most 3276.7 and says so.
+void TestSegments::scaledFieldsStopAtTheRegister_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("reg");
+    for (int row = 1; row <= 10; ++row)
+        for (int f : {2, 3}) {
+            const int i = 4 * (row - 1) + f;
+            QTest::addRow("Text1_%d", i) << QStringLiteral("Text1_%1").arg(i) << 4609 + i;
+        }
+    for (int group = 1; group <= 5; ++group) {
+        const int j = 6 * (group - 1) + 3;
+        QTest::addRow("Text1C_%d", j) << QStringLiteral("Text1C_%1").arg(j) << 5121 + j;
+    }
+}
+
+void TestSegments::scaledFieldsStopAtTheRegister()
+{
+    QFETCH(QString, box);
+    QFETCH(int, reg);
+    Rig rig;
+    QVERIFY(rig.show());
+    const QString reason = QStringLiteral("超出范围 -1999 ~ 3276.7");
+    rig.typeAndLeave(box, QStringLiteral("9999"));
+    QCOMPARE(rig.writes(), QStringList());
+    QLineEdit* b = rig.box(box);
+    QCOMPARE(RefusedEntry::reason(b), reason);
+    QCOMPARE(b->toolTip(), reason);
+    QVERIFY(RefusedEntry::isMarked(b));
+    QCOMPARE(backgroundColour(b), StateColour::quiet()); // the frame only
+
+    rig.typeAndLeave(box, QStringLiteral("3276.7"));
+    QCOMPARE(rig.writes(), QStringList{setCall(reg, 32767)});
+    QCOMPARE(RefusedEntry::reason(b), QString());
+    QCOMPARE(b->toolTip(), QString());
+    QVERIFY(!RefusedEntry::isMarked(b));
 }
 
 void TestSegments::writesOnlyWhatChanged()

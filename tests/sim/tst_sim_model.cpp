@@ -72,6 +72,8 @@ private slots:
     void closedLoopSettles();
     void onOffControlCyclesAroundSv();
     void manualModeHoldsOutput();
+    void plantFollowsItsParameters_data();
+    void plantFollowsItsParameters();
     void alarms_data();
     void alarms();
     void alarmDelayRestartsWhenConditionLapses();
@@ -171,6 +173,48 @@ void TestSimModel::manualModeHoldsOutput()
     QVERIFY(m.input(SimReg::Op) >= 0);
     const Response r = follow(m, 100, 1200.0, false);
     QVERIFY(r.settled >= 0.0);
+}
+
+void TestSimModel::plantFollowsItsParameters_data()
+{
+    QTest::addColumn<double>("gain");
+    QTest::addColumn<double>("tau");
+    QTest::addColumn<double>("deadTime");
+    QTest::newRow("defaults") << 5.0 << 300.0 << 10.0;
+    QTest::newRow("fast, long dead time") << 2.0 << 60.0 << 25.0;
+    QTest::newRow("no dead time") << 8.0 << 120.0 << 0.0;
+}
+
+// An open-loop output step: nothing moves before the dead time, 63 % of
+// gain x step one time constant after it, and the whole of it at the end.
+void TestSimModel::plantFollowsItsParameters()
+{
+    QFETCH(double, gain);
+    QFETCH(double, tau);
+    QFETCH(double, deadTime);
+    SimInstrument m(1, SimPlant{gain, tau, deadTime});
+    m.setNoise(0.0);
+    writeCoil(m, SimReg::Automatic, false);
+    writeHr(m, SimReg::ManualOutput, 0);
+    // The first scan ran in automatic at full output: hold the process at
+    // ambient until that has left the dead-time line.
+    m.pinTemperature(SimInstrument::kAmbient);
+    m.advance(deadTime + 1.0);
+    m.pinTemperature(std::nullopt);
+    const double start = m.temperature();
+    QCOMPARE(start, SimInstrument::kAmbient);
+    writeHr(m, SimReg::ManualOutput, 100); // 10 %
+    m.advance(SimInstrument::kScanPeriod); // the scan that reads it
+    const double stepped = m.simulatedTime();
+    if (deadTime > 1.0) {
+        m.advance(deadTime - 1.0);
+        QCOMPARE(m.temperature(), start);
+    }
+    const double rise = gain * 10.0;
+    m.advance(stepped + deadTime + tau - m.simulatedTime());
+    QVERIFY2(std::abs(m.temperature() - start - 0.632 * rise) < 0.02 * rise, qPrintable(QString::number(m.temperature())));
+    m.advance(10.0 * tau);
+    QVERIFY(std::abs(m.temperature() - start - rise) < 0.01 * rise);
 }
 
 void TestSimModel::alarms_data()

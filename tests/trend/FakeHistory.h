@@ -45,11 +45,18 @@ public:
         QVector<HistoryRow> page;
         const bool wrap = pageEndId < pageSize;
         const qint32 other = wrap ? kRingSize - (pageSize - pageEndId) : pageEndId - pageSize;
-        for (const HistoryRow& row : rows[int(ring)]) {
-            const bool inside = wrap ? !(row.id >= pageEndId + 1 && row.id <= other)
-                                     : (row.id >= other + 1 && row.id <= pageEndId);
-            if (inside)
-                page.append(row);
+        // Looked up id by id: paging round a full ring loads a thousand pages.
+        const auto& ringRows = rows[int(ring)];
+        auto take = [&](qint32 from, qint32 to) {
+            for (qint32 id = std::max(from, 1); id <= std::min(to, kRingSize); ++id)
+                if (const auto it = ringRows.constFind(id); it != ringRows.constEnd())
+                    page.append(*it);
+        };
+        if (wrap) {
+            take(1, pageEndId);
+            take(other + 1, kRingSize);
+        } else {
+            take(other + 1, pageEndId);
         }
         std::stable_sort(page.begin(), page.end(), [](const HistoryRow& a, const HistoryRow& b) {
             return a.date != b.date ? a.date < b.date : a.time < b.time;

@@ -4,6 +4,7 @@
 #include "TrendScale.h"
 
 #include <QtTest>
+#include <memory>
 
 using namespace TrendGeometry;
 
@@ -18,6 +19,45 @@ int filledSlots(const TrendModel& m)
     for (int s = 0; s < kTrendSlots; ++s)
         n += pvAt(m, s) != 0.0f;
     return n;
+}
+
+// Ids (PV = id in FakeHistory) of the samples drawn on the chart at the
+// model's zoom level: slot FirstSlot + 1 at x = 0 up to the cursor or the
+// chart's right edge.
+QSet<int> idsOnScreen(const TrendModel& m)
+{
+    QSet<int> ids;
+    const TrendViewState& v = m.view();
+    for (int s = v.firstSlot + kSlotAtOrigin; s <= v.sampleCursor; ++s) {
+        if (pointX(s - v.firstSlot - kSlotAtOrigin, v.sampleStep) > kChartWidth)
+            break;
+        if (pvAt(m, s) != 0.0f)
+            ids.insert(int(pvAt(m, s)));
+    }
+    return ids;
+}
+
+void setZoom(TrendModel& m, int zoom)
+{
+    while (m.view().zoomLevel < zoom)
+        m.zoomOut();
+    while (m.view().zoomLevel > zoom)
+        m.zoomIn();
+}
+
+// Filled slots hold their samples oldest first.
+bool chronological(const TrendModel& m)
+{
+    double last = -1.0;
+    for (int s = 1; s < kTrendSlots; ++s) {
+        const double t = m.buffer().sampleDate[s] + m.buffer().sampleTime[s];
+        if (m.buffer().sampleDate[s] == 0.0)
+            continue;
+        if (t <= last)
+            return false;
+        last = t;
+    }
+    return true;
 }
 
 TrendViewState viewAt(int zoom, int cursor, int pageSize)
@@ -49,6 +89,10 @@ private Q_SLOTS:
     void pagingFromNewest1000();
     void pagingFromNewest350();
     void pagingRoundTheWrap();
+    void everySampleOnScreen_data();
+    void everySampleOnScreen();
+    void liveViewReachedWithRulerOn_data();
+    void liveViewReachedWithRulerOn();
     void rulerSlot_data();
     void rulerSlot();
     void rulerOffReturnsToLiveView();
@@ -69,7 +113,8 @@ void TestTrendModel::pageSelection_data()
     QTest::addColumn<int>("idAtSlot1");
     QTest::addColumn<int>("slotOfNewest");
     QTest::addColumn<int>("filled");
-    QTest::newRow("newest 100, never wrapped") << 1 << 100 << 100 << 1 << 100 << 100;
+    // A short page ends at slot 241 like every other; its first slots stay empty.
+    QTest::newRow("newest 100, never wrapped") << 1 << 100 << 100 << 0 << 241 << 100;
     QTest::newRow("newest 100, wrapped ring") << 101 << kRingSize << 100 << 65360 << 241 << 241;
     QTest::newRow("newest 500") << 1 << 500 << 500 << 260 << 241 << 241;
     QTest::newRow("newest 241 exactly") << 1 << 241 << 241 << 1 << 241 << 241;
@@ -100,12 +145,14 @@ void TestTrendModel::pageSelection()
     if (slotOfNewest > 0)
         QCOMPARE(int(pvAt(model, slotOfNewest)), pageEndId);
     // Oldest first, even across the wrap.
-    for (int s = 2; s <= filled; ++s)
+    const int first = kLivePageSize - filled + 1;
+    for (int s = first + 1; s <= kLivePageSize; ++s)
         QVERIFY(model.buffer().sampleTime[s] > model.buffer().sampleTime[s - 1]);
     if (filled > 0 && filled < kLivePageSize) {
-        // The first empty slot is marked: its time differs from the last sample's.
-        QCOMPARE(int(model.buffer().gapMark[filled + 1]), filled + 1);
-        QCOMPARE(int(model.buffer().gapMark[filled + 2]), 0);
+        // The first sample after the empty slots is marked: its time differs from 0.
+        QCOMPARE(int(model.buffer().gapMark[first]), first);
+        QCOMPARE(int(model.buffer().gapMark[first + 1]), 0);
+        QCOMPARE(model.oldestSlot(), qint16(first));
     }
 }
 
@@ -280,42 +327,52 @@ void TestTrendModel::pagingFromNewest1000()
     TrendModel model(HistoryRing::Short, &history);
     model.load();
 
+    // The first older page ends at the newest sample: on zoom level 1 it
+    // shows ids 860..940, next to the live view's 940..1000.
     TrendCommandResult r = model.olderPage();
     QCOMPARE(r.tick, TickRequest::Stop);
     QVERIFY(r.pageLoaded);
-    QCOMPARE(model.view().pageEndId, 940);
+    QCOMPARE(model.view().pageEndId, 1000);
     QCOMPARE(model.view().pageSize, kPagedPageSize);
     QCOMPARE(model.view().sampleCursor, kPagedPageSize);
-    QCOMPARE(int(pvAt(model, 1)), 620);
-    QCOMPARE(int(pvAt(model, 321)), 940);
+    QCOMPARE(int(pvAt(model, 1)), 680);
+    QCOMPARE(int(pvAt(model, 321)), 1000);
+    QCOMPARE(int(pvAt(model, 181)), 860);
     QVERIFY(model.enabling().newer);
 
-    for (int page = 2; page <= 11; ++page)
+    // Pages 2..16 end 60 apart; from id 280 on they hold fewer than 321
+    // samples, right-aligned; the sixteenth (ids 1..100) shows id 1 at
+    // slot 222, on screen on every zoom level.
+    for (int page = 2; page <= 16; ++page)
         QVERIFY(model.olderPage().pageLoaded);
-    QCOMPARE(model.view().pageEndId, 340);
+    QCOMPARE(model.view().pageEndId, 100);
+    QCOMPARE(int(pvAt(model, 222)), 1);
+    QCOMPARE(int(pvAt(model, 221)), 0);
     const int loads = history.pageCalls.size();
 
-    r = model.olderPage(); // the twelfth: 1000 - 720 = 280 leaves no full page
+    r = model.olderPage(); // the seventeenth: nothing older is stored
     QVERIFY(!r.pageLoaded);
     QVERIFY(model.nav().olderBlocked);
     QVERIFY(!model.enabling().older);
     QCOMPARE(history.pageCalls.size(), loads);
-    QCOMPARE(model.view().pageEndId, 340);
-    QCOMPARE(int(pvAt(model, 321)), 340);
+    QCOMPARE(model.view().pageEndId, 100);
+    QCOMPARE(int(pvAt(model, 321)), 100);
 
-    r = model.newerPage(); // back to the eleventh page
+    r = model.newerPage(); // back to the sixteenth page
     QVERIFY(r.pageLoaded);
     QCOMPARE(r.tick, TickRequest::None);
-    QCOMPARE(model.nav().pagesBack, qint16(11));
-    QCOMPARE(model.view().pageEndId, 340);
+    QCOMPARE(model.nav().pagesBack, qint16(16));
+    QCOMPARE(model.view().pageEndId, 100);
     QVERIFY(!model.nav().olderBlocked);
     QVERIFY(model.enabling().older);
 }
 
 void TestTrendModel::pagingFromNewest350()
 {
+    // 350 samples now page back to id 1; the first F7 is blocked when the
+    // live view itself shows the oldest sample (here 50 samples, slots 192..241).
     FakeHistory history;
-    history.addRun(1, 350, kStart);
+    history.addRun(1, 50, kStart);
     TrendModel model(HistoryRing::Short, &history);
     model.load();
     const TrendCommandResult r = model.olderPage();
@@ -347,10 +404,89 @@ void TestTrendModel::pagingRoundTheWrap()
     TrendModel model(HistoryRing::Short, &history);
     model.load();
     QCOMPARE(model.view().newestId, 30);
+    QVERIFY(model.olderPage().pageLoaded); // ends at the newest, across the wrap
+    QCOMPARE(model.view().pageEndId, 30);
+    QCOMPARE(int(pvAt(model, 290)), kRingSize - 1);
     QVERIFY(model.olderPage().pageLoaded);
     QCOMPARE(model.view().pageEndId, kRingSize - 30);
     QCOMPARE(int(pvAt(model, 321)), kRingSize - 30);
     QCOMPARE(int(pvAt(model, 1)), kRingSize - 30 - 320);
+}
+
+void TestTrendModel::everySampleOnScreen_data()
+{
+    QTest::addColumn<int>("firstId");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("pages"); // older pages loaded before F7 is blocked
+    QTest::newRow("1000, never wrapped") << 1 << 1000 << 16;
+    QTest::newRow("100, never wrapped") << 1 << 100 << 1;
+    QTest::newRow("61, never wrapped") << 1 << 61 << 0;
+    QTest::newRow("62, never wrapped") << 1 << 62 << 1;
+    QTest::newRow("wrapped, oldest 65001, newest 100") << 65001 << 600 << 9;
+    // Newest 100: the first older page crosses the wrap; the last ends
+    // where the ring's oldest sample (101) is, never taking the newest again.
+    QTest::newRow("full ring, newest 100") << 101 << kRingSize << 1091;
+}
+
+void TestTrendModel::everySampleOnScreen()
+{
+    QFETCH(int, firstId);
+    QFETCH(int, count);
+    QFETCH(int, pages);
+    FakeHistory history;
+    history.addRun(firstId, count, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    std::array<QSet<int>, 4> seen;
+    auto look = [&] {
+        QVERIFY(chronological(model));
+        for (int zoom = 1; zoom <= 4; ++zoom) {
+            setZoom(model, zoom);
+            seen[zoom - 1] += idsOnScreen(model);
+        }
+        setZoom(model, 1);
+    };
+    look();
+    int loaded = 0;
+    while (!model.nav().olderBlocked && loaded <= pages) {
+        if (model.olderPage().pageLoaded) {
+            ++loaded;
+            look();
+        }
+    }
+    QCOMPARE(loaded, pages);
+    for (int zoom = 1; zoom <= 4; ++zoom)
+        QVERIFY2(seen[zoom - 1].size() == count,
+                 qPrintable(QStringLiteral("zoom %1 shows %2 of %3").arg(zoom).arg(seen[zoom - 1].size()).arg(count)));
+}
+
+void TestTrendModel::liveViewReachedWithRulerOn_data()
+{
+    QTest::addColumn<bool>("bySlider");
+    QTest::newRow("F6") << false;
+    QTest::newRow("slider's right end") << true;
+}
+
+void TestTrendModel::liveViewReachedWithRulerOn()
+{
+    // Back in the live view with the ruler still on the display stays
+    // frozen, or its tick would overwrite the readout; switching the ruler
+    // off restarts it.
+    QFETCH(bool, bySlider);
+    FakeHistory history;
+    history.addRun(1, 2000, kStart);
+    TrendModel model(HistoryRing::Short, &history);
+    model.load();
+    model.setRuler(true);
+    model.olderPage();
+    const TrendCommandResult r = bySlider ? model.moveRuler(kRulerMax).command : model.newerPage();
+    QVERIFY(r.pageLoaded);
+    QCOMPARE(r.tick, TickRequest::None);
+    QCOMPARE(model.nav().pagesBack, qint16(0));
+    QCOMPARE(model.view().pageSize, kLivePageSize);
+    QVERIFY(model.nav().rulerOn);
+    QVERIFY(model.enabling().slider);
+    QCOMPARE(model.setRuler(false).tick, TickRequest::Restart);
 }
 
 void TestTrendModel::rulerSlot_data()
@@ -476,47 +612,69 @@ void TestTrendModel::zoomInWithFullRunOn()
 
 void TestTrendModel::timeJump_data()
 {
+    QTest::addColumn<int>("firstId");
+    QTest::addColumn<int>("count");
     QTest::addColumn<int>("target");
-    QTest::addColumn<int>("pageEnd");
-    QTest::addColumn<int>("pagesBack");
-    QTest::addColumn<int>("newerEnd"); // page end after one F6 (-1: live view)
-    QTest::addColumn<int>("olderEnd"); // page end after a following F7
+    QTest::addColumn<int>("pagesBack"); // 0: the live view
     // Full ring, newest id 1000.
-    QTest::newRow("on the page grid") << 700 << 700 << 5 << 760 << 700;
-    QTest::newRow("between grid pages") << 650 << 650 << 6 << 710 << 650;
-    QTest::newRow("newest sample") << 1000 << 1000 << 1 << -1 << 940;
-    QTest::newRow("before the wrap") << 65000 << 65000 << 25 << 65060 << 65000;
-    // Ids 1..321, like the oldest page F7 would allow; F7 is then blocked.
-    QTest::newRow("too close to id 1: first full page") << 100 << 321 << 12 << 381 << 381;
+    QTest::newRow("newest sample") << 1001 << kRingSize << 1000 << 0;
+    QTest::newRow("60 before the newest") << 1001 << kRingSize << 940 << 0;
+    QTest::newRow("61 before the newest") << 1001 << kRingSize << 939 << 1;
+    QTest::newRow("on the page grid") << 1001 << kRingSize << 700 << 4;
+    QTest::newRow("between grid pages") << 1001 << kRingSize << 650 << 5;
+    QTest::newRow("below 321") << 1001 << kRingSize << 100 << 14;
+    QTest::newRow("before the wrap") << 1001 << kRingSize << 65000 << 24;
+    QTest::newRow("oldest of a full ring") << 1001 << kRingSize << 1001 << 1091;
+    QTest::newRow("never wrapped, id 1") << 1 << 1000 << 1 << 16;
+    QTest::newRow("never wrapped, id 10") << 1 << 1000 << 10 << 16;
 }
 
 void TestTrendModel::timeJump()
 {
+    // The chosen sample is on screen on every zoom level with the ruler on it.
+    QFETCH(int, firstId);
+    QFETCH(int, count);
     QFETCH(int, target);
-    QFETCH(int, pageEnd);
     QFETCH(int, pagesBack);
-    QFETCH(int, newerEnd);
-    QFETCH(int, olderEnd);
-    FakeHistory history;
-    history.addRun(1001, kRingSize, kStart);
-    TrendModel model(HistoryRing::Short, &history);
-    model.load();
-    const TrendCommandResult r = model.jumpToId(target);
-    QCOMPARE(r.tick, TickRequest::Stop);
-    QCOMPARE(model.view().pageEndId, pageEnd);
-    QCOMPARE(int(pvAt(model, 321)), pageEnd);
-    QCOMPARE(int(model.nav().pagesBack), pagesBack);
-    QVERIFY(model.enabling().newer && model.enabling().older);
-    const TrendCommandResult next = model.newerPage();
-    if (newerEnd < 0) {
-        QCOMPARE(next.tick, TickRequest::Restart);
-        QCOMPARE(model.view().pageSize, kLivePageSize);
-    } else {
-        QCOMPARE(model.view().pageEndId, newerEnd);
+    // Filling a full ring takes a while: rows share their history.
+    static QMap<QPair<int, int>, std::shared_ptr<FakeHistory>> histories;
+    auto& shared = histories[qMakePair(firstId, count)];
+    if (!shared) {
+        shared = std::make_shared<FakeHistory>();
+        shared->addRun(firstId, count, kStart);
     }
-    // Paging back from there follows the same grid.
-    model.olderPage();
-    QCOMPARE(model.view().pageEndId, olderEnd);
+    FakeHistory& history = *shared;
+    for (int zoom = 1; zoom <= 4; ++zoom) {
+        TrendModel model(HistoryRing::Short, &history);
+        model.load();
+        setZoom(model, zoom);
+        const auto jump = model.jumpToId(target);
+        QVERIFY(jump);
+        QCOMPARE(jump->command.tick, TickRequest::Stop);
+        QCOMPARE(int(model.nav().pagesBack), pagesBack);
+        QCOMPARE(model.view().pageSize, pagesBack == 0 ? kLivePageSize : kPagedPageSize);
+        QCOMPARE(int(pvAt(model, jump->slot)), target);
+        QVERIFY(model.nav().rulerOn);
+        QVERIFY(model.enabling().slider);
+        QCOMPARE(model.rulerLine().x, jump->rulerPosition);
+        QCOMPARE(TrendGeometry::rulerSlot(jump->rulerPosition, model.view().sampleStep, model.view().firstSlot),
+                 jump->slot);
+        for (int z = 1; z <= 4; ++z) {
+            setZoom(model, z);
+            QVERIFY2(idsOnScreen(model).contains(target), qPrintable(QStringLiteral("zoom %1").arg(z)));
+        }
+        // Paging goes on from there on the usual grid.
+        QCOMPARE(model.enabling().newer, pagesBack > 0);
+        if (pagesBack > 0) {
+            QVERIFY(model.newerPage().pageLoaded);
+            QCOMPARE(int(model.nav().pagesBack), pagesBack - 1);
+        }
+    }
+    FakeHistory empty;
+    TrendModel none(HistoryRing::Short, &empty);
+    none.load();
+    QVERIFY(!none.jumpToId(0));
+    QVERIFY(!none.jumpToId(kRingSize + 1));
 }
 
 void TestTrendModel::unreadableHistory()

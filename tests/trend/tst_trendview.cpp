@@ -264,7 +264,7 @@ void TestTrendView::keysAndEnabling()
     QVERIFY(s.view->handleKey(Qt::Key_F7));
     QCOMPARE(stop.count(), 1);
     QVERIFY(s.find<QPushButton>("Command7")->isEnabled());
-    QCOMPARE(s.text("Label4_8"), QStringLiteral("10:15:39")); // paged: slot 321 is id 940
+    QCOMPARE(s.text("Label4_8"), QStringLiteral("10:16:39")); // paged: slot 321 is id 1000
     QVERIFY(s.view->handleKey(Qt::Key_F6));
     QCOMPARE(restart.count(), 1);
     QVERIFY(!s.find<QPushButton>("Command7")->isEnabled());
@@ -416,10 +416,15 @@ void TestTrendView::printAndSelectDialogs()
     s.find<QDateTimeEdit>("selectTime")->setDateTime(kStart.addSecs(700)); // id 701
     QTest::mouseClick(s.find<QPushButton>("selectOk"), Qt::LeftButton);
     QCOMPARE(stop.count(), 1);
-    QCOMPARE(s.view->model().view().pageEndId, 701);
+    // The grid page with id 701 in zoom level 1's data area, the ruler on it.
+    QCOMPARE(s.view->model().view().pageEndId, 820);
+    QVERIFY(s.view->rulerOn());
+    QCOMPARE(s.find<QPushButton>("Command5")->text(), QStringLiteral("F4 复原"));
+    QCOMPARE(s.text("Label2_10"), QStringLiteral("10:11:40"));
+    QCOMPARE(backgroundColour(s.find<QLabel>("Label2_10")), StateColour::readout());
     QVERIFY(s.find<QPushButton>("Command7")->isEnabled());
     QVERIFY(s.view->handleKey(Qt::Key_F6));
-    QCOMPARE(s.view->model().view().pageEndId, 761);
+    QCOMPARE(s.view->model().view().pageEndId, 880);
 }
 
 void TestTrendView::hostButtons()
@@ -444,8 +449,11 @@ void TestTrendView::noDatabase()
 {
     Station s;
     s.open(TrendStyle::realTime(), false);
-    QCOMPARE(s.text("Label4_0"), QStringLiteral("00:00:00"));
-    QCOMPARE(s.text("Label7_0"), QStringLiteral("1899-12-30"));
+    // Slots that hold no sample name no time.
+    for (int j = 0; j < 9; ++j) {
+        QCOMPARE(s.text(QStringLiteral("Label4_%1").arg(j)), QString());
+        QCOMPARE(s.text(QStringLiteral("Label7_%1").arg(j)), QString());
+    }
     const QImage image = s.chartImage();
     QVERIFY(paintedNear(image, {4700.0, 7508.0}, QColor(255, 0, 0)));
     QVERIFY(!s.view->jumpToTime(kStart));

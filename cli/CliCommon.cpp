@@ -1,0 +1,107 @@
+#include "CliCommon.h"
+
+#include <QRegularExpression>
+
+namespace {
+const QChar kMark(0x1);
+
+bool intInRange(const QString& text, int low, int high, int* out)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < low || v > high)
+        return false;
+    *out = v;
+    return true;
+}
+} // namespace
+
+int CliContext::fail(int code, const QString& message)
+{
+    err_.write(QStringLiteral("px5800-cli %1: %2\n").arg(command_, message).toUtf8());
+    return code;
+}
+
+int CliContext::usage(const QString& message)
+{
+    return fail(kExitUsage, QStringLiteral("%1 (see px5800-cli %2 --help)").arg(message, command_));
+}
+
+bool CliContext::parse(QCommandLineParser& parser, const QString& synopsis, const QString& description, int* exitCode)
+{
+    parser.setApplicationDescription(description);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    QStringList argv{QStringLiteral("px5800-cli %1").arg(command_)};
+    argv += protectNegativeNumbers(arguments_);
+    if (!parser.parse(argv)) {
+        *exitCode = usage(parser.errorText());
+        return false;
+    }
+    if (parser.isSet(help)) {
+        // Qt's first line names the executable; ours names the command.
+        QString text = parser.helpText();
+        text = text.mid(text.indexOf(u'\n'));
+        print(QStringLiteral("Usage: px5800-cli %1 %2").arg(command_, synopsis) + text);
+        *exitCode = kExitOk;
+        return false;
+    }
+    return true;
+}
+
+CliJournal& CliContext::journal()
+{
+    if (!journal_)
+        journal_ = openCliJournal(journalPath_);
+    return *journal_;
+}
+
+void InstrumentOptionSet::addTo(QCommandLineParser& parser) const
+{
+    parser.addOptions({port_, portNumber_, address_, baud_, parity_, journal_});
+}
+
+bool InstrumentOptionSet::read(const QCommandLineParser& parser, InstrumentOptions* o, QString* error) const
+{
+    for (const QString& mapping : parser.values(port_))
+        if (!o->ports.parseMapping(mapping, error))
+            return false;
+    if (parser.isSet(portNumber_) && !intInRange(parser.value(portNumber_), 1, 20, &o->settings.port)) {
+        *error = QStringLiteral("--port-number expects 1 to 20");
+        return false;
+    }
+    if (parser.isSet(address_) && !intInRange(parser.value(address_), 1, 16, &o->settings.address)) {
+        *error = QStringLiteral("--address expects 1 to 16");
+        return false;
+    }
+    if (parser.isSet(baud_)) {
+        const QString b = parser.value(baud_);
+        o->settings.baudIndex = b == u"4800" ? 0 : b == u"9600" ? 1 : b == u"19200" ? 2 : -1;
+        if (o->settings.baudIndex < 0) {
+            *error = QStringLiteral("--baud expects 4800, 9600 or 19200");
+            return false;
+        }
+    }
+    if (parser.isSet(parity_)) {
+        const QString p = parser.value(parity_).toLower();
+        o->settings.parityIndex = p == u"none" ? 0 : p == u"odd" ? 1 : p == u"even" ? 2 : -1;
+        if (o->settings.parityIndex < 0) {
+            *error = QStringLiteral("--parity expects none, odd or even");
+            return false;
+        }
+    }
+    o->journalPath = parser.value(journal_);
+    return true;
+}
+
+QStringList protectNegativeNumbers(const QStringList& arguments)
+{
+    static const QRegularExpression negative(QStringLiteral("^-[0-9.]"));
+    QStringList out;
+    out.reserve(arguments.size());
+    for (const QString& a : arguments)
+        out.append(negative.match(a).hasMatch() ? kMark + a : a);
+    return out;
+}
+
+QString unprotect(const QString& argument) { return argument.startsWith(kMark) ? argument.mid(1) : argument; }

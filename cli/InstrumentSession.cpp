@@ -1,0 +1,107 @@
+#include "InstrumentSession.h"
+#include "LibModbus485.h"
+#include "PollingCycle.h"
+#include "PortLock.h"
+
+#include <QFileInfo>
+
+QString outcomeText(LinkOutcome outcome)
+{
+    switch (outcome) {
+    case LinkOutcome::Answered: return QStringLiteral("answered");
+    case LinkOutcome::Timeout: return QStringLiteral("no answer in time");
+    case LinkOutcome::CrcError: return QStringLiteral("garbled answer");
+    case LinkOutcome::Exception: return QStringLiteral("refused by the instrument (Modbus exception)");
+    case LinkOutcome::Other: return QStringLiteral("exchange failed");
+    case LinkOutcome::DeviceGone: return QStringLiteral("serial device gone");
+    case LinkOutcome::NotOpen: return QStringLiteral("port not open");
+    case LinkOutcome::Skipped: return QStringLiteral("not attempted");
+    }
+    return QString();
+}
+
+InstrumentSession::InstrumentSession(InstrumentOptions options, std::unique_ptr<Modbus485> bus)
+    : options_(std::move(options)), bus_(std::move(bus))
+{
+    if (!bus_)
+        bus_ = std::make_unique<LibModbus485>(options_.ports);
+}
+
+InstrumentSession::~InstrumentSession()
+{
+    if (open_)
+        bus_->ClosePort_Modbus(options_.settings.port);
+}
+
+QString InstrumentSession::lineText() const
+{
+    const PortSettings& s = options_.settings;
+    return QStringLiteral("port %1 (%2), address %3, %4 8%51")
+        .arg(s.port)
+        .arg(options_.device())
+        .arg(s.address)
+        .arg(baudRateOf(s.baudIndex))
+        .arg(QLatin1Char(parityLetterOf(s.parityIndex)));
+}
+
+bool InstrumentSession::open(QString* error)
+{
+    const QString device = options_.device();
+    if (!QFileInfo::exists(device)) {
+        *error = QStringLiteral("port %1: no device %2").arg(options_.settings.port).arg(device);
+        return false;
+    }
+    if (portHeldByAnotherProgram(device)) {
+        *error = QStringLiteral("port in use by another program (%1)").arg(device);
+        return false;
+    }
+    const PortSettings& s = options_.settings;
+    if (bus_->OpenPort_Modbus(s.port, s.baudIndex, s.parityIndex) != 0) {
+        *error = QStringLiteral("cannot open port %1 (%2): %3").arg(s.port).arg(device, outcomeText(bus_->lastOutcome()));
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+bool InstrumentSession::poll(LiveImage& image, QString* error)
+{
+    const PortSettings& s = options_.settings;
+    QVector<ReadResult> results;
+    for (const ReadRequest& request : PollingCycle::cycleRequests()) {
+        ReadResult r;
+        r.request = request;
+        r.data = QVector<qint32>(kReadBufferSize, 0);
+        const int rc = callRead(*bus_, s.port, s.address, request, std::span<qint32>(r.data.data(), r.data.size()));
+        r.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
+        count(r.outcome);
+        results.append(r);
+        if (!r.ok()) {
+            *error = QStringLiteral("instrument at address %1 on %2: %3")
+                         .arg(s.address)
+                         .arg(options_.device(), outcomeText(r.outcome));
+            PollingCycle::apply(results, image);
+            return false;
+        }
+    }
+    PollingCycle::apply(results, image);
+    return true;
+}
+
+WriteResult InstrumentSession::writeRegister(int holdingRegister, qint32 value)
+{
+    const PortSettings& s = options_.settings;
+    const WriteResult r = writeWithOneRepeat(*bus_, s.port, s.address, holdingRegister, value);
+    for (int i = 0; i < r.calls; ++i)
+        count(i + 1 == r.calls ? r.outcome : LinkOutcome::Other);
+    return r;
+}
+
+WriteResult InstrumentSession::writeCoil(int coil, bool on)
+{
+    const PortSettings& s = options_.settings;
+    const WriteResult r =
+        performWrite(*bus_, s.port, s.address, {on ? WriteFn::Set_0X_Bit1 : WriteFn::Rst_0X_Bit1, coil, 0});
+    count(r.outcome);
+    return r;
+}

@@ -1,0 +1,20 @@
+#include "CliApp.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("px5800"));
+    QCoreApplication::setOrganizationName(QStringLiteral("px5800"));
+    QFile out;
+    QFile err;
+    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const int code = runCli(QCoreApplication::arguments(), out, err);
+    out.close();
+    err.close();
+    return code;
+}

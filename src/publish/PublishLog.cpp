@@ -1,0 +1,3 @@
+#include "PublishLog.h"
+
+Q_LOGGING_CATEGORY(lcPublish, "px.publish")

@@ -1,0 +1,273 @@
+#include "HistoryExport.h"
+#include "HistoryLocation.h"
+#include "NumberText.h"
+#include "RecordLog.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+const QDate kOleEpoch(1899, 12, 30);
+constexpr qint64 kDay = 86400;
+
+qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+struct RingColumns {
+    const char* table;
+    const char* id;
+    const char* counter;
+};
+
+RingColumns columnsOf(HistoryRing ring)
+{
+    return ring == HistoryRing::Short ? RingColumns{"pv_data", "w_id", "w_last"}
+                                      : RingColumns{"lpv_wdjl", "lw_id", "lw_last"};
+}
+
+QString errorText(const QSqlError& e) { return e.text().trimmed(); }
+
+// The ring's rows with their second on the export scale (column t) and
+// their place in the ring (column ring_pos, 0 = oldest), limited to the
+// range. The second is rounded as the recorder's whole-second stamps are.
+QString rangeQuery(const RingColumns& c, const ExportRequest& r, const QString& select, const QString& tail)
+{
+    QString where;
+    if (r.from)
+        where += QStringLiteral(" and t >= %1").arg(*r.from);
+    if (r.to)
+        where += QStringLiteral(" and t <= %1").arg(*r.to);
+    return QStringLiteral("select %1 from (select cast(round((w_date + w_time) * 86400) as integer) as t, "
+                          "(%2 - :newest + %3) % %4 as ring_pos, w_pv, w_op, w_sv, w_aux from %5 "
+                          "where w_date is not null and w_time is not null) where 1%6%7")
+        .arg(select, QLatin1String(c.id))
+        .arg(kRingSize - 1)
+        .arg(kRingSize)
+        .arg(QLatin1String(c.table), where, tail);
+}
+
+// Formats rows into a buffer that goes to the device in large writes.
+class CsvWriter {
+public:
+    explicit CsvWriter(QIODevice& out) : out_(out) { buffer_.reserve(kFlushAt + 256); }
+
+    bool append(const QByteArray& bytes)
+    {
+        buffer_.append(bytes);
+        return buffer_.size() < kFlushAt || flush();
+    }
+
+    bool appendRow(const QSqlQuery& q)
+    {
+        char line[256];
+        char* p = line;
+        char* const end = line + sizeof line;
+        p = appendTime(p, q.value(0).toLongLong());
+        for (int column = 2; column <= 5; ++column) {
+            *p++ = ',';
+            const QVariant v = q.value(column);
+            if (v.isNull())
+                continue;
+            bool ok = false;
+            const double d = v.toDouble(&ok);
+            char* next = ok ? appendExactText(p, end - 2, d) : nullptr;
+            if (next)
+                p = next;
+        }
+        *p++ = '\n';
+        buffer_.append(line, p - line);
+        return buffer_.size() < kFlushAt || flush();
+    }
+
+    bool flush()
+    {
+        if (buffer_.isEmpty())
+            return true;
+        const qint64 written = out_.write(buffer_);
+        const bool ok = written == buffer_.size();
+        buffer_.clear();
+        return ok;
+    }
+
+private:
+    static constexpr qsizetype kFlushAt = 64 * 1024;
+
+    char* appendTime(char* p, qint64 second)
+    {
+        const qint64 day = floorDiv(second, kDay);
+        if (day != cachedDay_) {
+            cachedDay_ = day;
+            const QDate date = kOleEpoch.addDays(day);
+            std::snprintf(dateText_, sizeof dateText_, "%04d-%02d-%02d ", date.year(), date.month(), date.day());
+        }
+        for (const char* s = dateText_; *s; ++s)
+            *p++ = *s;
+        const int s = int(second - day * kDay);
+        const int parts[3] = {s / 3600, s / 60 % 60, s % 60};
+        for (int i = 0; i < 3; ++i) {
+            if (i)
+                *p++ = ':';
+            *p++ = char('0' + parts[i] / 10);
+            *p++ = char('0' + parts[i] % 10);
+        }
+        return p;
+    }
+
+    QIODevice& out_;
+    QByteArray buffer_;
+    qint64 cachedDay_ = std::numeric_limits<qint64>::min();
+    char dateText_[24] = {};
+};
+
+// One read-only connection, removed again when the export ends.
+class ReadOnlyConnection {
+public:
+    ReadOnlyConnection()
+        : name_(QStringLiteral("px-export-%1").arg(counter_.fetch_add(1)))
+    {
+    }
+    ~ReadOnlyConnection()
+    {
+        if (!added_)
+            return;
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name_);
+    }
+    bool open(const QString& path, QString* error)
+    {
+        db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+        added_ = true;
+        db_.setDatabaseName(path);
+        // Read-only: nothing is created or converted, and the writer's
+        // journal mode is left as it is. A writer mid-commit holds us up
+        // briefly rather than fail the export.
+        db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+        if (db_.open())
+            return true;
+        *error = errorText(db_.lastError());
+        return false;
+    }
+    QSqlDatabase& db() { return db_; }
+
+private:
+    static inline std::atomic<int> counter_{0};
+    QString name_;
+    QSqlDatabase db_;
+    bool added_ = false;
+};
+
+ExportResult failed(ExportResult::Status status, const QString& error, qint64 rows = 0)
+{
+    ExportResult r;
+    r.status = status;
+    r.error = error;
+    r.rows = rows;
+    return r;
+}
+
+} // namespace
+
+HistorySecond historySecondOf(const QDate& date, const QTime& time)
+{
+    return kOleEpoch.daysTo(date) * kDay + time.msecsSinceStartOfDay() / 1000;
+}
+
+std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfDay)
+{
+    static const QRegularExpression form(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})(?: (\\d{2}):(\\d{2}):(\\d{2}))?$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const QTime time = m.capturedLength(4) ? QTime(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt())
+                       : endOfDay          ? QTime(23, 59, 59)
+                                           : QTime(0, 0);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return historySecondOf(date, time);
+}
+
+QString historySecondText(HistorySecond second)
+{
+    const qint64 day = floorDiv(second, kDay);
+    return kOleEpoch.addDays(day).toString(QStringLiteral("yyyy-MM-dd ")) +
+           QTime(0, 0).addSecs(int(second - day * kDay)).toString(QStringLiteral("HH:mm:ss"));
+}
+
+ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, const Progress& progress,
+                                const std::atomic_bool* cancel)
+{
+    using S = ExportResult::Status;
+    // Files only for now; a server URL is named without its password.
+    if (!QFileInfo(request.databasePath).isFile())
+        return failed(S::DatabaseFailed, QStringLiteral("no database at %1").arg(redactedLocation(request.databasePath)));
+
+    ReadOnlyConnection connection;
+    QString error;
+    if (!connection.open(request.databasePath, &error))
+        return failed(S::DatabaseFailed, QStringLiteral("cannot open %1: %2").arg(request.databasePath, error));
+
+    const RingColumns c = columnsOf(request.ring);
+    qint64 newest = 0;
+    {
+        // Without a readable counter the ties fall back to plain id order.
+        QSqlQuery q(connection.db());
+        if (q.exec(QStringLiteral("select %1 from sl_void").arg(QLatin1String(c.counter))) && q.next())
+            newest = q.value(0).toLongLong();
+    }
+
+    qint64 total = 0;
+    {
+        QSqlQuery q(connection.db());
+        q.prepare(rangeQuery(c, request, QStringLiteral("count(*)"), QString()));
+        q.bindValue(QStringLiteral(":newest"), newest);
+        if (!q.exec() || !q.next())
+            return failed(S::DatabaseFailed,
+                          QStringLiteral("cannot read %1 from %2: %3")
+                              .arg(QLatin1String(c.table), request.databasePath, errorText(q.lastError())));
+        total = q.value(0).toLongLong();
+    }
+
+    QSqlQuery q(connection.db());
+    q.setForwardOnly(true);
+    q.prepare(rangeQuery(c, request, QStringLiteral("t, ring_pos, w_pv, w_op, w_sv, w_aux"),
+                         QStringLiteral(" order by t, ring_pos")));
+    q.bindValue(QStringLiteral(":newest"), newest);
+    if (!q.exec())
+        return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
+                                             .arg(QLatin1String(c.table), request.databasePath, errorText(q.lastError())));
+
+    CsvWriter csv(out);
+    const QString writeError = QStringLiteral("cannot write the CSV: %1");
+    if (!csv.append(header()))
+        return failed(S::WriteFailed, writeError.arg(out.errorString()));
+    qint64 rows = 0;
+    while (q.next()) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return failed(S::Cancelled, QStringLiteral("cancelled"), rows);
+        if (!csv.appendRow(q))
+            return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
+        ++rows;
+        if (progress && rows % kProgressRows == 0)
+            progress(rows, total);
+    }
+    if (q.lastError().isValid())
+        return failed(S::DatabaseFailed, QStringLiteral("reading %1 stopped: %2")
+                                             .arg(QLatin1String(c.table), errorText(q.lastError())), rows);
+    if (!csv.flush())
+        return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
+    if (progress)
+        progress(rows, total);
+    qCDebug(lcRecord) << "exported" << rows << "rows of" << c.table;
+    ExportResult r;
+    r.rows = rows;
+    return r;
+}

@@ -1,0 +1,3 @@
+#include "TuningLog.h"
+
+Q_LOGGING_CATEGORY(lcTuning, "px.tuning")

@@ -1,0 +1,388 @@
+#include "TuningWindow.h"
+#include "TuningChart.h"
+
+#include "HistoryPeriod.h"
+#include "LinkClient.h"
+#include "ParamTable.h"
+#include "TuningLog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTimeEdit>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Configuration-table rows of the three PID registers, whose bounds every
+// write passes.
+constexpr int kBandParam = 29;
+constexpr int kIntegralParam = 31;
+constexpr int kDerivativeParam = 32;
+
+QDoubleSpinBox* spin(const char* name, double low, double high, double value, int decimals, const QString& suffix)
+{
+    auto* s = new QDoubleSpinBox;
+    s->setObjectName(QLatin1String(name));
+    s->setRange(low, high);
+    s->setDecimals(decimals);
+    s->setValue(value);
+    s->setSuffix(suffix);
+    return s;
+}
+
+QLabel* label(const char* name)
+{
+    auto* l = new QLabel;
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+QString pidCell(const InstrumentPid& p, int which)
+{
+    switch (which) {
+    case 0:
+        return QString::number(p.band);
+    case 1:
+        return QStringLiteral("%1 s").arg(p.integral);
+    default:
+        return QStringLiteral("%1 s").arg(p.derivativeTenths / 10.0, 0, 'f', 1);
+    }
+}
+
+} // namespace
+
+TuningWindow::TuningWindow(LinkClient& link, QString databasePath, QWidget* parent)
+    : QWidget(parent), link_(link), databasePath_(std::move(databasePath)), test_(*this), pollTimer_(this)
+{
+    setObjectName(QStringLiteral("TuningWindow"));
+    setWindowTitle(QStringLiteral("PID整定助手"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    buildUi();
+    clock_.start();
+    pollTimer_.setObjectName(QStringLiteral("TuningPoll"));
+    pollTimer_.setInterval(kPollIntervalMs);
+    connect(&pollTimer_, &QTimer::timeout, this, &TuningWindow::poll);
+    pollTimer_.start();
+    connect(&link_, &LinkClient::portStateChanged, this, [this](PortState state) {
+        if (state != PortState::Open && test_.running()) {
+            test_.linkLost();
+            testEnded();
+        }
+    });
+    updateButtons();
+}
+
+TuningWindow::~TuningWindow()
+{
+    // A window torn down mid-test still puts the instrument back.
+    if (test_.running())
+        test_.stop();
+}
+
+void TuningWindow::buildUi()
+{
+    auto* stepBox = new QGroupBox(QStringLiteral("阶跃测试"));
+    auto* stepForm = new QFormLayout(stepBox);
+    stepSize_ = spin("StepSize", -100.0, 100.0, 10.0, 1, QStringLiteral(" %"));
+    duration_ = spin("StepDuration", 30.0, 36000.0, 900.0, 0, QStringLiteral(" s"));
+    bandLow_ = spin("BandLow", -1999.0, 9999.0, 0.0, 0, QString());
+    bandHigh_ = spin("BandHigh", -1999.0, 9999.0, 1300.0, 0, QString());
+    stepForm->addRow(QStringLiteral("输出阶跃"), stepSize_);
+    stepForm->addRow(QStringLiteral("记录时间"), duration_);
+    stepForm->addRow(QStringLiteral("PV下限"), bandLow_);
+    stepForm->addRow(QStringLiteral("PV上限"), bandHigh_);
+    startButton_ = new QPushButton(QStringLiteral("开始"));
+    startButton_->setObjectName(QStringLiteral("StartButton"));
+    stopButton_ = new QPushButton(QStringLiteral("停止"));
+    stopButton_->setObjectName(QStringLiteral("StopButton"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(startButton_);
+    buttons->addWidget(stopButton_);
+    stepForm->addRow(buttons);
+    testState_ = label("TestState");
+    testState_->setWordWrap(true);
+    stepForm->addRow(testState_);
+    connect(startButton_, &QPushButton::clicked, this, &TuningWindow::startTest);
+    connect(stopButton_, &QPushButton::clicked, this, &TuningWindow::stopTest);
+
+    auto* periodBox = new QGroupBox(QStringLiteral("历史记录时段"));
+    auto* periodForm = new QFormLayout(periodBox);
+    const QDateTime now = QDateTime::currentDateTime();
+    from_ = new QDateTimeEdit(now.addSecs(-3600));
+    from_->setObjectName(QStringLiteral("PeriodFrom"));
+    to_ = new QDateTimeEdit(now);
+    to_->setObjectName(QStringLiteral("PeriodTo"));
+    for (QDateTimeEdit* e : {from_, to_})
+        e->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    periodForm->addRow(QStringLiteral("从"), from_);
+    periodForm->addRow(QStringLiteral("到"), to_);
+    analyseButton_ = new QPushButton(QStringLiteral("分析"));
+    analyseButton_->setObjectName(QStringLiteral("AnalyseButton"));
+    periodForm->addRow(analyseButton_);
+    connect(analyseButton_, &QPushButton::clicked, this, &TuningWindow::analyseHistory);
+
+    auto* resultBox = new QGroupBox(QStringLiteral("辨识与建议"));
+    auto* grid = new QGridLayout(resultBox);
+    fitResult_ = label("FitResult");
+    fitResult_->setWordWrap(true);
+    grid->addWidget(fitResult_, 0, 0, 1, 3);
+    speed_ = new QComboBox;
+    speed_->setObjectName(QStringLiteral("SpeedChoice"));
+    speed_->addItems({QStringLiteral("快速"), QStringLiteral("稳健")});
+    speed_->setCurrentIndex(1);
+    kind_ = new QComboBox;
+    kind_->setObjectName(QStringLiteral("KindChoice"));
+    kind_->addItems({QStringLiteral("PI"), QStringLiteral("PID")});
+    kind_->setCurrentIndex(1);
+    grid->addWidget(speed_, 1, 1);
+    grid->addWidget(kind_, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("当前")), 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("建议")), 2, 2);
+    const QString rows[] = {QStringLiteral("比例带"), QStringLiteral("积分时间"), QStringLiteral("微分时间")};
+    static const char* presentNames[] = {"PresentBand", "PresentIntegral", "PresentDerivative"};
+    static const char* suggestedNames[] = {"SuggestedBand", "SuggestedIntegral", "SuggestedDerivative"};
+    for (int i = 0; i < 3; ++i) {
+        grid->addWidget(new QLabel(rows[i]), 3 + i, 0);
+        presentLabels_[i] = label(presentNames[i]);
+        suggestedLabels_[i] = label(suggestedNames[i]);
+        grid->addWidget(presentLabels_[i], 3 + i, 1);
+        grid->addWidget(suggestedLabels_[i], 3 + i, 2);
+    }
+    writeButton_ = new QPushButton(QStringLiteral("写入"));
+    writeButton_->setObjectName(QStringLiteral("WriteButton"));
+    grid->addWidget(writeButton_, 6, 2);
+    writeState_ = label("WriteState");
+    grid->addWidget(writeState_, 7, 0, 1, 3);
+    connect(speed_, &QComboBox::currentIndexChanged, this, &TuningWindow::updateSuggestion);
+    connect(kind_, &QComboBox::currentIndexChanged, this, &TuningWindow::updateSuggestion);
+    connect(writeButton_, &QPushButton::clicked, this, &TuningWindow::writeSuggestion);
+
+    chart_ = new TuningChart;
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(stepBox);
+    left->addWidget(periodBox);
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(resultBox);
+    right->addWidget(chart_, 1);
+    auto* outer = new QHBoxLayout(this);
+    outer->addLayout(left);
+    outer->addLayout(right, 1);
+    resize(1000, 640);
+}
+
+void TuningWindow::write(const WriteRequest& request, const QString& why)
+{
+    qCInfo(lcTuning) << "write" << int(request.fn) << request.address << request.value << why;
+    link_.write(this, request, [why](const WriteResult& result) {
+        if (result.outcome != LinkOutcome::Answered)
+            qCWarning(lcTuning) << "write failed:" << why << int(result.outcome);
+    });
+}
+
+void TuningWindow::poll()
+{
+    if (!link_.isOpen())
+        return;
+    link_.readBatch(this,
+                    {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_0X_B16, 1}, {ReadFn::Get_4X_D8, InstrumentPid::kBandRegister}},
+                    [this](const QVector<ReadResult>& results) { applyReads(results); });
+}
+
+void TuningWindow::applyReads(const QVector<ReadResult>& results)
+{
+    const bool ok = results.size() == 3 && std::all_of(results.begin(), results.end(), [](const ReadResult& r) { return r.ok(); });
+    if (!ok) {
+        if (++failedPolls_ >= kLostAfterFailedPolls && test_.running()) {
+            test_.linkLost();
+            testEnded();
+        }
+        return;
+    }
+    failedPolls_ = 0;
+    pv_ = qint16(results[0].data[0]);
+    op_ = qint16(results[0].data[1]) / 10.0;
+    automatic_ = (results[1].data[0] >> 1) & 1;
+    present_.band = qint16(results[2].data[0]);
+    present_.integral = qint16(results[2].data[2]);
+    present_.derivativeTenths = qint16(results[2].data[3]);
+    haveLive_ = havePresent_ = true;
+    for (int i = 0; i < 3; ++i)
+        presentLabels_[i]->setText(pidCell(present_, i));
+
+    if (test_.running()) {
+        test_.sample(clock_.elapsed() / 1000.0, pv_, op_);
+        std::vector<double> pv, op;
+        for (const TimedSample& s : test_.samples()) {
+            pv.push_back(s.pv);
+            op.push_back(s.op);
+        }
+        chart_->setData(std::move(pv), std::move(op), {}, kPollIntervalMs / 1000.0);
+        testState_->setText(test_.state() == StepTest::State::Baseline ? QStringLiteral("基线记录中")
+                                                                      : QStringLiteral("阶跃后记录中"));
+        if (!test_.running())
+            testEnded();
+    }
+    updateButtons();
+}
+
+void TuningWindow::startTest()
+{
+    if (!haveLive_) {
+        testState_->setText(QStringLiteral("尚未读到仪表数据"));
+        return;
+    }
+    StepTest::Settings s;
+    s.stepPercent = stepSize_->value();
+    s.durationS = duration_->value();
+    s.bandLow = bandLow_->value();
+    s.bandHigh = bandHigh_->value();
+    const QString refused = test_.start(s, {automatic_, op_, pv_}, clock_.elapsed() / 1000.0);
+    testState_->setText(refused.isEmpty() ? QStringLiteral("基线记录中") : refused);
+    if (refused.isEmpty()) {
+        fit_ = FopdtFit{};
+        suggestion_.reset();
+        fitResult_->clear();
+        updateSuggestion();
+    }
+    updateButtons();
+}
+
+void TuningWindow::stopTest()
+{
+    test_.stop();
+    testEnded();
+}
+
+void TuningWindow::testEnded()
+{
+    if (test_.state() == StepTest::State::Aborted) {
+        testState_->setText(QStringLiteral("已中止并恢复: %1").arg(StepTest::abortText(test_.abortReason())));
+        updateButtons();
+        return;
+    }
+    testState_->setText(QStringLiteral("测试完成, 已恢复原模式和输出"));
+    const std::vector<TimedSample> samples = test_.samples();
+    analyse([samples] {
+        Analysis a;
+        a.series = resample(samples, 1.0);
+        a.fit = Fopdt::fit(a.series.pv, a.series.op, a.series.period);
+        return a;
+    });
+}
+
+void TuningWindow::analyseHistory()
+{
+    const QString path = databasePath_;
+    const QDateTime from = from_->dateTime();
+    const QDateTime to = to_->dateTime();
+    analyse([path, from, to] {
+        Analysis a;
+        if (auto s = HistoryPeriod::read(path, from, to, &a.error)) {
+            a.series = std::move(*s);
+            a.fit = Fopdt::fit(a.series.pv, a.series.op, a.series.period);
+        }
+        return a;
+    });
+}
+
+void TuningWindow::analyse(std::function<Analysis()> job)
+{
+    analysing_ = true;
+    fitResult_->setText(QStringLiteral("辨识中…"));
+    updateButtons();
+    QPointer<TuningWindow> self(this);
+    QThread* thread = QThread::create([self, job = std::move(job)] {
+        const Analysis a = job();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, a] {
+            if (self)
+                self->showAnalysis(a);
+        }, Qt::QueuedConnection);
+    });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+void TuningWindow::showAnalysis(const Analysis& a)
+{
+    analysing_ = false;
+    fit_ = a.fit;
+    if (!a.error.isEmpty()) {
+        fitResult_->setText(a.error);
+    } else {
+        fitResult_->setText(QStringLiteral("K = %1 /%   τ = %2 s   θ = %3 s   R² = %4   残差 = %5\n%6")
+                                .arg(fit_.model.gain, 0, 'g', 4)
+                                .arg(fit_.model.timeConstant, 0, 'f', 1)
+                                .arg(fit_.model.deadTime, 0, 'f', 0)
+                                .arg(fit_.r2, 0, 'f', 4)
+                                .arg(fit_.residualRms, 0, 'f', 3)
+                                .arg(Fopdt::verdictText(fit_.verdict)));
+        chart_->setData(a.series.pv, a.series.op, fit_.modelPv, a.series.period);
+    }
+    updateSuggestion();
+}
+
+void TuningWindow::updateSuggestion()
+{
+    suggestion_.reset();
+    if (fit_.usable()) {
+        const auto s = Simc::suggest(fit_.model, kind_->currentIndex() == 0 ? ControllerKind::PI : ControllerKind::PID,
+                                     speed_->currentIndex() == 0 ? TuningSpeed::Fast : TuningSpeed::Robust);
+        if (s)
+            suggestion_ = InstrumentPid::fromSettings(*s);
+    }
+    for (int i = 0; i < 3; ++i)
+        suggestedLabels_[i]->setText(suggestion_ ? pidCell(*suggestion_, i) : QString());
+    updateButtons();
+}
+
+void TuningWindow::writeSuggestion()
+{
+    if (!suggestion_ || test_.running())
+        return;
+    // Through the configuration table's entry rule, so the bounds are the
+    // same as for a value typed into the configuration window.
+    const InstrumentPid& p = *suggestion_;
+    const auto band = ParamTable::valueToWrite(kBandParam, QString::number(p.band));
+    const auto integral = ParamTable::valueToWrite(kIntegralParam, QString::number(p.integral));
+    const auto derivative = ParamTable::valueToWrite(kDerivativeParam, QString::number(p.derivativeTenths / 10.0, 'f', 1));
+    if (!band || !integral || !derivative) {
+        writeState_->setText(QStringLiteral("建议值超出参数范围, 未写入"));
+        return;
+    }
+    write({WriteFn::Set_4X_D1, ParamTable::param(kBandParam).address, *band}, QStringLiteral("整定建议: 比例带"));
+    write({WriteFn::Set_4X_D1, ParamTable::param(kIntegralParam).address, *integral}, QStringLiteral("整定建议: 积分时间"));
+    write({WriteFn::Set_4X_D1, ParamTable::param(kDerivativeParam).address, *derivative},
+          QStringLiteral("整定建议: 微分时间"));
+    writeState_->setText(QStringLiteral("已写入"));
+}
+
+void TuningWindow::updateButtons()
+{
+    const bool running = test_.running();
+    startButton_->setEnabled(!running && !analysing_);
+    stopButton_->setEnabled(running);
+    analyseButton_->setEnabled(!running && !analysing_);
+    writeButton_->setEnabled(!running && !analysing_ && suggestion_.has_value());
+}
+
+void TuningWindow::closeEvent(QCloseEvent* event)
+{
+    if (test_.running()) {
+        test_.stop();
+        testEnded();
+    }
+    event->accept();
+}

@@ -1,0 +1,99 @@
+#pragma once
+#include "FopdtFit.h"
+#include "PidRules.h"
+#include "StepTest.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class LinkClient;
+class TuningChart;
+class QComboBox;
+class QDateTimeEdit;
+class QDoubleSpinBox;
+class QLabel;
+class QPushButton;
+struct ReadResult;
+
+// "PID整定助手": a guided output step test or a recorded period, the fitted
+// process model, and SIMC suggestions beside the instrument's present PID
+// settings, written on "写入". Polls its own few registers twice a second;
+// identification and history reads run off the GUI thread.
+class TuningWindow : public QWidget, private InstrumentWriter {
+    Q_OBJECT
+public:
+    static constexpr int kPollIntervalMs = 500;
+    static constexpr int kLostAfterFailedPolls = 3;
+
+    TuningWindow(LinkClient& link, QString databasePath, QWidget* parent = nullptr);
+    ~TuningWindow() override;
+
+    const FopdtFit& fit() const { return fit_; }
+    const StepTest& stepTest() const { return test_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Analysis {
+        RegularSeries series;
+        FopdtFit fit;
+        QString error;
+    };
+
+    // Every write of the window goes through here: the one place where the
+    // instrument is changed, so an audit journal hooks in at this point.
+    void write(const WriteRequest& request, const QString& why) override;
+
+    void buildUi();
+    void poll();
+    void applyReads(const QVector<ReadResult>& results);
+    void startTest();
+    void stopTest();
+    void testEnded();
+    void analyseHistory();
+    void analyse(std::function<Analysis()> job);
+    void showAnalysis(const Analysis& a);
+    void updateSuggestion();
+    void writeSuggestion();
+    void updateButtons();
+
+    LinkClient& link_;
+    QString databasePath_;
+    StepTest test_;
+    QElapsedTimer clock_;
+    QTimer pollTimer_;
+    int failedPolls_ = 0;
+    bool haveLive_ = false;
+    double pv_ = 0.0;
+    double op_ = 0.0;
+    bool automatic_ = true;
+    InstrumentPid present_;
+    bool havePresent_ = false;
+    FopdtFit fit_;
+    std::optional<InstrumentPid> suggestion_;
+    bool analysing_ = false;
+
+    QDoubleSpinBox* stepSize_ = nullptr;
+    QDoubleSpinBox* duration_ = nullptr;
+    QDoubleSpinBox* bandLow_ = nullptr;
+    QDoubleSpinBox* bandHigh_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QLabel* testState_ = nullptr;
+    QDateTimeEdit* from_ = nullptr;
+    QDateTimeEdit* to_ = nullptr;
+    QPushButton* analyseButton_ = nullptr;
+    QLabel* fitResult_ = nullptr;
+    QComboBox* speed_ = nullptr;
+    QComboBox* kind_ = nullptr;
+    QLabel* presentLabels_[3] = {};
+    QLabel* suggestedLabels_[3] = {};
+    QPushButton* writeButton_ = nullptr;
+    QLabel* writeState_ = nullptr;
+    TuningChart* chart_ = nullptr;
+};

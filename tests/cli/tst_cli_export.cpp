@@ -1,0 +1,263 @@
+#include "CliApp.h"
+#include "HistoryExport.h"
+#include "HistoryStore.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+struct Sample {
+    qint32 id;
+    QDateTime when;
+    float pv, op, sv, aux;
+};
+Q_DECLARE_METATYPE(QList<Sample>)
+
+// `px5800-cli export` and the exporter behind it, on history databases built
+// by hand with the station's own store.
+class TestCliExport : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void exportsInTimeOrder_data();
+    void exportsInTimeOrder();
+    void refusedCommandLines_data();
+    void refusedCommandLines();
+    void missingDatabaseFailsWithoutCreatingIt();
+    void readsWhileTheStationWritesAndChangesNothing();
+    void failedOutputLeavesNoFile();
+    void cancelStopsAtTheNextRow();
+
+private:
+    void build(HistoryRing ring, const QList<Sample>& samples);
+    int run(const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr);
+
+    QTemporaryDir dir_;
+    QString db_;
+};
+
+namespace {
+const QDate kDay(2026, 12, 7);
+QDateTime at(int dayOffset, int h, int m, int s) { return QDateTime(kDay.addDays(dayOffset), QTime(h, m, s)); }
+} // namespace
+
+void TestCliExport::init()
+{
+    db_ = dir_.filePath(QStringLiteral("h%1.db").arg(QRandomGenerator::global()->generate()));
+}
+
+void TestCliExport::build(HistoryRing ring, const QList<Sample>& samples)
+{
+    HistoryStore store(QStringLiteral("build"));
+    QVERIFY(store.open(db_));
+    QList<HistoryRow> rows;
+    for (const Sample& s : samples) {
+        const OleStamp stamp = OleTime::fromDateTime(s.when);
+        rows.append({s.id, stamp.date, stamp.time, s.pv, s.op, s.sv, s.aux});
+    }
+    // The last row written is the ring's newest, as the recorder leaves it.
+    QVERIFY(store.writeSamples(ring, rows));
+}
+
+int TestCliExport::run(const QStringList& args, QByteArray* out, QByteArray* err)
+{
+    QBuffer o, e;
+    o.open(QIODevice::WriteOnly);
+    e.open(QIODevice::WriteOnly);
+    const int code = runCli(QStringList{QStringLiteral("px5800-cli")} + args, o, e);
+    if (out)
+        *out = o.data();
+    if (err)
+        *err = e.data();
+    return code;
+}
+
+void TestCliExport::exportsInTimeOrder_data()
+{
+    QTest::addColumn<int>("ring"); // 0 short, 1 long
+    QTest::addColumn<QList<Sample>>("samples");
+    QTest::addColumn<QStringList>("range");
+    QTest::addColumn<QByteArray>("csv");
+
+    const QByteArray head = HistoryExport::header();
+    QTest::newRow("never wrapped, values exact")
+        << 0
+        << QList<Sample>{{1, at(0, 10, 0, 0), 45.6f, 12.5f, 300, -25},
+                         {2, at(0, 10, 0, 1), 1e-7f, 0.1f, 9999, 16777216.0f},
+                         {3, at(0, 10, 0, 2), -0.0f, 100, -1999, 3.4028235e38f}}
+        << QStringList{}
+        << head + "2026-12-07 10:00:00,45.6,12.5,300,-25\n"
+                  "2026-12-07 10:00:01,1e-07,0.1,9999,16777216\n"
+                  "2026-12-07 10:00:02,0,100,-1999,3.4028235e+38\n";
+    // Written in ring order: the oldest samples sit above the newest id.
+    QTest::newRow("wrapped ring in time order")
+        << 0
+        << QList<Sample>{{3, at(-1, 15, 0, 0), 1, 0, 0, 0},
+                         {65499, at(0, 9, 0, 0), 2, 0, 0, 0},
+                         {65500, at(0, 9, 0, 1), 3, 0, 0, 0},
+                         {1, at(0, 9, 0, 2), 4, 0, 0, 0},
+                         {2, at(0, 9, 0, 3), 5, 0, 0, 0}}
+        << QStringList{}
+        << head + "2026-12-06 15:00:00,1,0,0,0\n2026-12-07 09:00:00,2,0,0,0\n2026-12-07 09:00:01,3,0,0,0\n"
+                  "2026-12-07 09:00:02,4,0,0,0\n2026-12-07 09:00:03,5,0,0,0\n";
+    QTest::newRow("range across midnight, bounds inclusive")
+        << 1
+        << QList<Sample>{{1, at(0, 23, 59, 50), 1, 0, 0, 0},
+                         {2, at(0, 23, 59, 59), 2, 0, 0, 0},
+                         {3, at(1, 0, 0, 0), 3, 0, 0, 0},
+                         {4, at(1, 0, 0, 9), 4, 0, 0, 0}}
+        << QStringList{"--from", "2026-12-07 23:59:59", "--to", "2026-12-08 00:00:00"}
+        << head + "2026-12-07 23:59:59,2,0,0,0\n2026-12-08 00:00:00,3,0,0,0\n";
+    QTest::newRow("whole days")
+        << 0
+        << QList<Sample>{{1, at(0, 23, 59, 59), 1, 0, 0, 0}, {2, at(1, 0, 0, 0), 2, 0, 0, 0},
+                         {3, at(1, 23, 59, 59), 3, 0, 0, 0}, {4, at(2, 0, 0, 0), 4, 0, 0, 0}}
+        << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"}
+        << head + "2026-12-08 00:00:00,2,0,0,0\n2026-12-08 23:59:59,3,0,0,0\n";
+    QTest::newRow("empty range: header only")
+        << 0 << QList<Sample>{{1, at(0, 10, 0, 0), 1, 0, 0, 0}}
+        << QStringList{"--from", "2026-12-07 10:00:01"} << head;
+    // The clock turned back: two samples of one second keep the ring's
+    // order (65500 before 1), not the order the rows were inserted in.
+    QTest::newRow("same second in ring order")
+        << 0
+        << QList<Sample>{{1, at(0, 8, 0, 0), 2, 0, 0, 0}, {65500, at(0, 8, 0, 0), 1, 0, 0, 0},
+                         {1, at(0, 8, 0, 0), 2, 0, 0, 0}}
+        << QStringList{} << head + "2026-12-07 08:00:00,1,0,0,0\n2026-12-07 08:00:00,2,0,0,0\n";
+    QTest::newRow("other ring untouched") << 1 << QList<Sample>{} << QStringList{} << head;
+}
+
+void TestCliExport::exportsInTimeOrder()
+{
+    QFETCH(int, ring);
+    QFETCH(QList<Sample>, samples);
+    QFETCH(QStringList, range);
+    QFETCH(QByteArray, csv);
+    build(HistoryRing::Short, ring == 0 ? samples : QList<Sample>{});
+    build(HistoryRing::Long, ring == 1 ? samples : QList<Sample>{});
+    if (ring == 1 && samples.isEmpty()) // a short ring the long export must not show
+        build(HistoryRing::Short, {{1, at(0, 1, 0, 0), 7, 7, 7, 7}});
+
+    QByteArray out, err;
+    const QStringList args = QStringList{"export", "--database", db_, "--ring", ring == 0 ? "1s" : "10s"} + range;
+    QCOMPARE(run(args, &out, &err), 0);
+    QCOMPARE(err, QByteArray());
+    QCOMPARE(out, csv);
+
+    // --out writes the same bytes to a file.
+    const QString file = dir_.filePath(QStringLiteral("out.csv"));
+    QCOMPARE(run(args + QStringList{"--out", file}), 0);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), csv);
+}
+
+void TestCliExport::refusedCommandLines_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::newRow("impossible date") << QStringList{"--ring", "1s", "--from", "2026-02-30 10:00:00"} << 2;
+    QTest::newRow("impossible time") << QStringList{"--ring", "1s", "--to", "2026-12-07 24:00:00"} << 2;
+    QTest::newRow("not a date") << QStringList{"--ring", "1s", "--from", "yesterday"} << 2;
+    QTest::newRow("other format") << QStringList{"--ring", "1s", "--from", "07.12.2026 10:00"} << 2;
+    QTest::newRow("from after to")
+        << QStringList{"--ring", "1s", "--from", "2026-12-07 10:00:01", "--to", "2026-12-07 10:00:00"} << 2;
+    QTest::newRow("unknown ring") << QStringList{"--ring", "5s"} << 2;
+    QTest::newRow("no ring") << QStringList{} << 2;
+    QTest::newRow("stray argument") << QStringList{"--ring", "1s", "extra"} << 2;
+    QTest::newRow("unknown option") << QStringList{"--ring", "1s", "--form", "x"} << 2;
+}
+
+void TestCliExport::refusedCommandLines()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    build(HistoryRing::Short, {{1, at(0, 10, 0, 0), 1, 0, 0, 0}});
+    QByteArray out, err;
+    QCOMPARE(run(QStringList{"export", "--database", db_} + args, &out, &err), code);
+    QVERIFY(out.isEmpty());
+    QCOMPARE(err.count('\n'), 1); // one line
+    QVERIFY(err.startsWith("px5800-cli export: "));
+}
+
+void TestCliExport::missingDatabaseFailsWithoutCreatingIt()
+{
+    QByteArray err;
+    QCOMPARE(run({"export", "--database", db_, "--ring", "1s"}, nullptr, &err), 1);
+    QVERIFY(err.contains("no database"));
+    QVERIFY(!QFile::exists(db_));
+
+    QFile junk(db_);
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a database at all, just some text that sqlite will not accept");
+    junk.close();
+    QCOMPARE(run({"export", "--database", db_, "--ring", "1s"}, nullptr, &err), 1);
+}
+
+void TestCliExport::readsWhileTheStationWritesAndChangesNothing()
+{
+    build(HistoryRing::Short, {{1, at(0, 10, 0, 0), 1, 0, 0, 0}});
+    auto digest = [this] {
+        QFile f(db_);
+        f.open(QIODevice::ReadOnly);
+        return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+    };
+    const QByteArray before = digest();
+    QByteArray out;
+    QCOMPARE(run({"export", "--database", db_, "--ring", "1s"}, &out), 0);
+    QCOMPARE(out.count('\n'), 2);
+    QCOMPARE(digest(), before);
+
+    // With the station's store open and writing, the export reads what is
+    // committed and the store goes on writing.
+    HistoryStore station(QStringLiteral("station"));
+    QVERIFY(station.open(db_));
+    QVERIFY(station.writeSample(HistoryRing::Short, 2, OleTime::fromDateTime(at(0, 10, 0, 1)), {2, 0, 0, 0}));
+    QCOMPARE(run({"export", "--database", db_, "--ring", "1s"}, &out), 0);
+    QCOMPARE(out.count('\n'), 3);
+    QVERIFY(station.writeSample(HistoryRing::Short, 3, OleTime::fromDateTime(at(0, 10, 0, 2)), {3, 0, 0, 0}));
+    QCOMPARE(station.newestId(HistoryRing::Short).value(), 3);
+}
+
+void TestCliExport::failedOutputLeavesNoFile()
+{
+    build(HistoryRing::Short, {{1, at(0, 10, 0, 0), 1, 0, 0, 0}});
+    const QString target = dir_.filePath(QStringLiteral("old.csv"));
+    QFile old(target);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("previous export\n");
+    old.close();
+    // A failing database leaves the previous file as it was.
+    QCOMPARE(run({"export", "--database", db_ + "-missing", "--ring", "1s", "--out", target}), 1);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("previous export\n"));
+    QCOMPARE(run({"export", "--database", db_, "--ring", "1s", "--out", dir_.filePath("no/such/dir.csv")}), 1);
+}
+
+void TestCliExport::cancelStopsAtTheNextRow()
+{
+    QList<Sample> samples;
+    for (int i = 1; i <= 3 * int(HistoryExport::kProgressRows); ++i)
+        samples.append({i, at(0, 0, 0, 0).addSecs(i), float(i), 0, 0, 0});
+    build(HistoryRing::Short, samples);
+
+    std::atomic_bool cancel{false};
+    QList<qint64> seen;
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    const ExportResult r = HistoryExport::run({db_, HistoryRing::Short, {}, {}}, out,
+                                              [&](qint64 written, qint64 total) {
+                                                  QCOMPARE(total, qint64(samples.size()));
+                                                  seen.append(written);
+                                                  cancel = true;
+                                              },
+                                              &cancel);
+    QCOMPARE(r.status, ExportResult::Status::Cancelled);
+    QCOMPARE(r.rows, HistoryExport::kProgressRows);
+    QCOMPARE(seen, QList<qint64>{HistoryExport::kProgressRows});
+}
+
+QTEST_GUILESS_MAIN(TestCliExport)
+#include "tst_cli_export.moc"

@@ -1,0 +1,207 @@
+// The tuning window on a recording fake (requests inline): its step test
+// writes and restores, a lost link ends the test, and a recorded period
+// analysed off the GUI thread gives suggestions written through the bounds.
+
+#include "ConfigWindow.h"
+#include "FakeModbus485.h"
+#include "LinkClient.h"
+#include "PidRules.h"
+#include "StationClock.h"
+#include "TuningWindow.h"
+
+#include <QLabel>
+#include <QDateTimeEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QTabWidget>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+const PortSettings kPort{3, 1, 0, 7};
+
+struct Rig {
+    explicit Rig(const QString& db = QString())
+        : fake(new FakeModbus485), link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline)
+    {
+        link.open(kPort);
+        fake->setInputRegister(1, 100);
+        fake->setInputRegister(2, 153);
+        fake->setCoilWord(0b110); // automatic, manual permitted
+        fake->setHoldingRegister(4126, 30);
+        fake->setHoldingRegister(4128, 120);
+        fake->setHoldingRegister(4129, 100);
+        window = new TuningWindow(link, db);
+        timer()->stop();
+        fake->clearCalls();
+    }
+    ~Rig() { delete window.data(); }
+
+    QTimer* timer() const { return window->findChild<QTimer*>(QStringLiteral("TuningPoll")); }
+    void poll(int times = 1) const
+    {
+        for (int i = 0; i < times; ++i)
+            QMetaObject::invokeMethod(timer(), "timeout");
+    }
+    template <typename T = QLabel>
+    T* get(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
+    QStringList writes() const
+    {
+        QStringList w;
+        for (const QString& c : fake->calls())
+            if (c.startsWith(QLatin1String("Set_")) || c.startsWith(QLatin1String("Rst_")))
+                w << c;
+        return w;
+    }
+
+    FakeModbus485* fake;
+    LinkClient link;
+    QPointer<TuningWindow> window;
+};
+
+} // namespace
+
+class TestTuningView : public QObject {
+    Q_OBJECT
+private slots:
+    void stopRestoresAfterStepping_data();
+    void stopRestoresAfterStepping();
+    void historyPeriodSuggestsAndWrites();
+    void configPidPageOpensTheAssistant();
+};
+
+void TestTuningView::stopRestoresAfterStepping_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("停止") << "stop" << "操作员停止";
+    QTest::newRow("link lost") << "link" << "通讯中断";
+    QTest::newRow("window closed") << "close" << "";
+}
+
+void TestTuningView::stopRestoresAfterStepping()
+{
+    QFETCH(QString, ending);
+    Rig rig;
+    rig.poll();
+    QCOMPARE(rig.get("PresentBand")->text(), QStringLiteral("30"));
+    QCOMPARE(rig.get("PresentIntegral")->text(), QStringLiteral("120 s"));
+    QCOMPARE(rig.get("PresentDerivative")->text(), QStringLiteral("10.0 s"));
+
+    QVERIFY(rig.get<QPushButton>("StartButton")->isEnabled());
+    rig.get<QPushButton>("StartButton")->click();
+    QCOMPARE(rig.writes(), (QStringList{"Rst_0X_Bit1(3,7,2)", "Set_4X_D1(3,7,2,153)"}));
+    QVERIFY(!rig.get<QPushButton>("StartButton")->isEnabled());
+    QVERIFY(!rig.get<QPushButton>("WriteButton")->isEnabled());
+    rig.fake->clearCalls();
+
+    if (ending == QLatin1String("stop")) {
+        rig.get<QPushButton>("StopButton")->click();
+    } else if (ending == QLatin1String("link")) {
+        rig.fake->failNext(QStringLiteral("Get_3X_D8"), LinkOutcome::Timeout, TuningWindow::kLostAfterFailedPolls);
+        rig.poll(TuningWindow::kLostAfterFailedPolls - 1);
+        QCOMPARE(rig.writes(), QStringList());
+        rig.poll();
+    } else {
+        rig.window->close();
+    }
+    QCOMPARE(rig.writes(), (QStringList{"Set_4X_D1(3,7,2,153)", "Set_0X_Bit1(3,7,2)"}));
+    if (rig.window) {
+        QFETCH(QString, state);
+        QVERIFY2(rig.get("TestState")->text().contains(state), qPrintable(rig.get("TestState")->text()));
+        QVERIFY(rig.get<QPushButton>("StartButton")->isEnabled());
+    }
+}
+
+void TestTuningView::historyPeriodSuggestsAndWrites()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    const QDateTime t0(QDate(2026, 5, 4), QTime(10, 0, 0));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")));
+        db.transaction();
+        QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?, ?, ?, ?, ?, 0, 0)")));
+        // K = 4, τ = 80 s, θ = 5 s: a 10 % step at 30 s.
+        double y = 60.0;
+        for (int k = 0; k < 500; ++k) {
+            const double u = k - 5 >= 30 ? 25.0 : 15.0;
+            const OleStamp s = OleTime::fromDateTime(t0.addSecs(k));
+            q.addBindValue(k + 1);
+            q.addBindValue(s.date);
+            q.addBindValue(s.time);
+            q.addBindValue(std::round(y));
+            q.addBindValue(k >= 30 ? 25.0 : 15.0);
+            QVERIFY(q.exec());
+            y += (4.0 * u - y) * (1.0 - std::exp(-1.0 / 80.0));
+        }
+        db.commit();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+
+    Rig rig(path);
+    rig.poll();
+    QVERIFY(!rig.get<QPushButton>("WriteButton")->isEnabled());
+    rig.get<QDateTimeEdit>("PeriodFrom")->setDateTime(t0);
+    rig.get<QDateTimeEdit>("PeriodTo")->setDateTime(t0.addSecs(499));
+    rig.get<QPushButton>("AnalyseButton")->click();
+    QTRY_VERIFY(rig.get<QPushButton>("WriteButton")->isEnabled());
+    QVERIFY2(std::abs(rig.window->fit().model.gain - 4.0) < 0.2, qPrintable(rig.get("FitResult")->text()));
+
+    // The default choice is the robust PID.
+    const auto s = Simc::suggest(rig.window->fit().model, ControllerKind::PID, TuningSpeed::Robust);
+    const InstrumentPid p = InstrumentPid::fromSettings(*s);
+    QCOMPARE(rig.get("SuggestedBand")->text(), QString::number(p.band));
+    rig.get<QPushButton>("WriteButton")->click();
+    QCOMPARE(rig.writes(), (QStringList{QStringLiteral("Set_4X_D1(3,7,4126,%1)").arg(p.band),
+                                        QStringLiteral("Set_4X_D1(3,7,4128,%1)").arg(p.integral),
+                                        QStringLiteral("Set_4X_D1(3,7,4129,%1)").arg(p.derivativeTenths)}));
+
+    // A period outside the record: the reason is shown, nothing to write.
+    rig.get<QDateTimeEdit>("PeriodFrom")->setDateTime(t0.addDays(1));
+    rig.get<QDateTimeEdit>("PeriodTo")->setDateTime(t0.addDays(1).addSecs(600));
+    rig.get<QPushButton>("AnalyseButton")->click();
+    QTRY_VERIFY(rig.get<QPushButton>("AnalyseButton")->isEnabled());
+    QVERIFY(!rig.get<QPushButton>("WriteButton")->isEnabled());
+    QVERIFY(rig.get("FitResult")->text().contains(QStringLiteral("没有记录")));
+}
+
+// The button sits on the PID page below the parameter rows, which keep
+// their places, and asks for the assistant.
+void TestTuningView::configPidPageOpensTheAssistant()
+{
+    Rig rig;
+    ParamRegs regs;
+    ConfigWindow config(rig.link, regs);
+    config.show();
+    auto* tabs = config.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    auto* button = config.findChild<QPushButton*>(QStringLiteral("TuningButton"));
+    QVERIFY(tabs && button);
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("PID"));
+    QVERIFY(tabs->currentWidget()->isAncestorOf(button));
+    QVERIFY(button->isVisible());
+    auto* page = tabs->currentWidget();
+    int lowest = 0;
+    for (int index : {29, 30, 31, 32}) {
+        auto* value = page->findChild<QLabel*>(QStringLiteral("D_4WRW_%1").arg(index));
+        QVERIFY(value);
+        lowest = std::max(lowest, value->geometry().bottom());
+    }
+    QVERIFY(button->geometry().top() > lowest);
+    QSignalSpy asked(&config, &ConfigWindow::tuningRequested);
+    button->click();
+    QCOMPARE(asked.count(), 1);
+}
+
+QTEST_MAIN(TestTuningView)
+#include "tst_tuningview.moc"
