@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "HistoryLocation.h"
 #include "HistoryStore.h"
 #include "Language.h"
 
@@ -48,8 +49,11 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                   QStringLiteral("N=DEVICE"));
     const QCommandLineOption database({QStringLiteral("database")},
                                       QStringLiteral("History database file (default: Rdatabj.db in the "
-                                                     "user's application data folder)."),
-                                      QStringLiteral("PATH"));
+                                                     "user's application data folder), or a server: "
+                                                     "postgresql://[user@][host][:port]/dbname"
+                                                     "[?host=SOCKET_DIR][&port=N][&station=NAME] "
+                                                     "(password from ~/.pgpass or PGPASSFILE)."),
+                                      QStringLiteral("PATH|URL"));
     const QCommandLineOption journal({QStringLiteral("journal")},
                                      QStringLiteral("Event journal file (default: Journal.db in the history "
                                                     "database's folder)."),
@@ -126,6 +130,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     o.journalPath = parser.value(journal);
     if (parser.isSet(journal) && o.journalPath.trimmed().isEmpty())
         return failure(QStringLiteral("--journal needs a file path"));
+    if (QString why; parser.isSet(database) && !HistoryLocation::parse(o.databasePath, &why))
+        return failure(QStringLiteral("--database: %1").arg(why));
     o.connect = parser.isSet(connect);
     if (parser.isSet(portNumber) && !intInRange(parser.value(portNumber), 1, 20, &o.portNumber))
         return failure(QStringLiteral("--port-number expects 1 to 20"));

@@ -1,4 +1,5 @@
 #include "StationApp.h"
+#include "HistoryLocation.h"
 #include "HistoryStore.h"
 #include "HistoryWindow.h"
 #include "Journal.h"
@@ -41,7 +42,8 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         publisher_ = std::make_unique<MqttPublisher>(options_.broker, options_.station, image_, *health_);
         connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
     }
-    const QString path = databasePathFor(options_);
+    // A server URL without a station names the instrument's own schema.
+    const QString path = withDefaultStation(databasePathFor(options_), options_.address);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 
     // The demo keeps its journal apart from the plant's, as it does its history.
@@ -65,7 +67,9 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
 
 QString StationApp::defaultJournalPath(const QString& databasePath)
 {
-    return QFileInfo(databasePath).absoluteDir().filePath(QStringLiteral("Journal.db"));
+    // A history on a server has no folder: the journal stays on this PC.
+    const QString beside = databasePath.startsWith(QStringLiteral("postgresql://")) ? defaultDatabasePath() : databasePath;
+    return QFileInfo(beside).absoluteDir().filePath(QStringLiteral("Journal.db"));
 }
 
 StationApp::~StationApp()
@@ -91,7 +95,7 @@ void StationApp::handOver()
     showMainWindow();
     // The recorder starts with the hand-over and runs, port open or not,
     // until the program ends.
-    recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath);
+    recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath, Recorder::Mode::Threaded);
     station_->recorder = recorder_.get();
     connectRecorderToStatus();
     connect(recorder_.get(), &Recorder::stateChanged, watcher_.get(), [this](RecorderState s, const QString& text) {

@@ -1,4 +1,5 @@
 #include "HistoryExport.h"
+#include "HistoryLocation.h"
 #include "NumberText.h"
 #include "RecordLog.h"
 
@@ -205,8 +206,9 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
                                 const std::atomic_bool* cancel)
 {
     using S = ExportResult::Status;
+    // Files only for now; a server URL is named without its password.
     if (!QFileInfo(request.databasePath).isFile())
-        return failed(S::DatabaseFailed, QStringLiteral("no database at %1").arg(request.databasePath));
+        return failed(S::DatabaseFailed, QStringLiteral("no database at %1").arg(redactedLocation(request.databasePath)));
 
     ReadOnlyConnection connection;
     QString error;

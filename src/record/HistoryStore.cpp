@@ -1,9 +1,7 @@
 #include "HistoryStore.h"
+#include "HistoryEngine.h"
 #include "RecordLog.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -24,16 +22,6 @@ const RingTable& tableOf(HistoryRing ring)
     static const RingTable longRing{"lpv_wdjl", "lw_id", "lw_last", "lw_last2"};
     return ring == HistoryRing::Short ? shortRing : longRing;
 }
-
-// Column order is what the readers address by position: id, date, time, PV, OP, SV, aux.
-const char* const kSchema[] = {
-    "create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)",
-    "create table lpv_wdjl (lw_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)",
-    "create table sl_void (w_last INTEGER, w_last2 INTEGER, lw_last INTEGER, lw_last2 INTEGER)",
-    "insert into sl_void (w_last, w_last2, lw_last, lw_last2) values (0, 0, 0, 0)",
-    "create index pv_data_w_id on pv_data (w_id)",
-    "create index lpv_wdjl_lw_id on lpv_wdjl (lw_id)",
-};
 
 QString errorText(const QSqlError& e)
 {
@@ -73,60 +61,47 @@ bool HistoryStore::fail(const QString& message, QString* error)
     return false;
 }
 
-bool HistoryStore::open(const QString& path, QString* error)
+bool HistoryStore::open(const QString& location, QString* error)
 {
     close();
     createdSchema_ = false;
-    path_ = path;
+    path_ = location;
 
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        if (!QDir().mkpath(info.absolutePath()))
-            return fail(QStringLiteral("cannot create folder %1").arg(info.absolutePath()), error);
-        // Log and shared-memory files without their database belong to a
-        // deleted file that other connections may still have open; a new file
-        // must not share them with it.
-        for (const char* suffix : {"-wal", "-shm", "-journal"})
-            QFile::remove(path + QLatin1String(suffix));
+    QString message;
+    const auto parsed = HistoryLocation::parse(location, &message);
+    if (!parsed) {
+        engine_.reset();
+        return fail(message, error);
     }
+    engine_ = HistoryEngine::create(*parsed);
+    if (!engine_->prepare(&message))
+        return fail(message, error);
 
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    db_ = QSqlDatabase::addDatabase(engine_->driverName(), connectionName_);
     added_ = true;
-    db_.setDatabaseName(path);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    engine_->configure(db_);
     if (!db_.open()) {
-        const QString message = errorText(db_.lastError());
+        message = errorText(db_.lastError());
         close();
         return fail(message, error);
     }
+    // The recorder reopens a troubled store every retry: tell each problem once.
+    const QString note = engine_->setUp(db_);
+    if (!note.isEmpty() && note != pragmaNote_)
+        qCInfo(lcRecord).noquote() << note;
+    pragmaNote_ = note;
 
     int tables = -1;
-    QString message;
     {
         QSqlQuery q(db_);
-        if (q.exec(QStringLiteral("select count(*) from sqlite_master where type='table'")) && q.next())
+        if (q.exec(engine_->tableCountQuery()) && q.next())
             tables = q.value(0).toInt();
         else
             message = errorText(q.lastError());
     }
     if (tables < 0) {
         close();
-        return fail(QStringLiteral("%1 is not a usable database: %2").arg(path, message), error);
-    }
-    {
-        // Both may fail on a read-only file; reading still works then.
-        // The recorder reopens a troubled file every second: tell each
-        // problem once.
-        QSqlQuery q(db_);
-        QString note;
-        if (!q.exec(QStringLiteral("pragma journal_mode=WAL")) || !q.next()
-            || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-            note = QStringLiteral("journal mode WAL not set on %1 %2").arg(path, errorText(q.lastError()));
-        if (!q.exec(QStringLiteral("pragma synchronous=FULL")))
-            note += QStringLiteral(" synchronous FULL not set on %1 %2").arg(path, errorText(q.lastError()));
-        if (!note.isEmpty() && note != pragmaNote_)
-            qCInfo(lcRecord).noquote() << note.trimmed();
-        pragmaNote_ = note;
+        return fail(QStringLiteral("%1 is not a usable database: %2").arg(displayName(), message), error);
     }
     if (tables == 0 && !createSchema(error)) {
         close();
@@ -139,28 +114,44 @@ bool HistoryStore::open(const QString& path, QString* error)
 bool HistoryStore::createSchema(QString* error)
 {
     QSqlQuery q(db_);
-    if (!q.exec(QStringLiteral("begin immediate")))
-        return fail(errorText(q.lastError()), error);
+    bool ok = true;
+    for (const QString& sql : engine_->beginCreate()) {
+        if (!q.exec(sql)) {
+            const QString message = errorText(q.lastError());
+            q.exec(QStringLiteral("rollback"));
+            return fail(message, error);
+        }
+    }
     // Another process may have created the tables since we looked.
-    bool ok = q.exec(QStringLiteral("select count(*) from sqlite_master where type='table'")) && q.next();
+    ok = q.exec(engine_->tableCountQuery()) && q.next();
     const bool blank = ok && q.value(0).toInt() == 0;
     q.finish();
-    for (const char* sql : kSchema) {
+    for (const QString& sql : engine_->schema()) {
         if (!ok || !blank)
             break;
-        ok = q.exec(QLatin1String(sql));
+        ok = q.exec(sql);
     }
     const QString message = ok ? QString() : errorText(q.lastError());
     if (ok && q.exec(QStringLiteral("commit"))) {
         createdSchema_ = blank;
         if (blank)
-            qCInfo(lcRecord) << "created history database" << path_;
+            qCInfo(lcRecord) << "created history tables in" << displayName();
         return true;
     }
     const QString commitMessage = message.isEmpty() ? errorText(q.lastError()) : message;
     q.exec(QStringLiteral("rollback"));
     return fail(commitMessage, error);
 }
+
+QString HistoryStore::displayName() const { return engine_ ? engine_->displayName() : redactedLocation(path_); }
+
+bool HistoryStore::stillThere() const { return engine_ && engine_->stillThere(); }
+
+int HistoryStore::retryIntervalMs() const { return engine_ ? engine_->retryIntervalMs() : 1000; }
+
+QString HistoryStore::spoolPath() const { return engine_ ? engine_->spoolPath() : QString(); }
+
+QString HistoryStore::unreachableText() const { return engine_ ? engine_->unreachableText() : QString(); }
 
 void HistoryStore::close()
 {
@@ -233,9 +224,7 @@ bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows,
     const RingTable& t = tableOf(ring);
 
     QSqlQuery tx(db_);
-    // Take the write lock up front: a deferred transaction that reads first
-    // can fail on the upgrade without waiting for the lock.
-    if (!tx.exec(QStringLiteral("begin immediate")))
+    if (!tx.exec(engine_->beginWrite()))
         return fail(errorText(tx.lastError()), error);
 
     QString message;

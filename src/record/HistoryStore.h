@@ -4,8 +4,12 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <memory>
 
-// One connection to the station database (SQLite through Qt SQL). The
+class HistoryEngine;
+
+// One connection to the station's history: a SQLite file or a schema on a
+// PostgreSQL server (HistoryEngine), chosen by open() from the location. The
 // recorder, the main window and the history window each own one, under their
 // own connection name (which must be unique while the store is open).
 // Everything runs on the thread that opened it.
@@ -15,21 +19,35 @@ public:
     // Kept short: the store is used from the GUI thread, and the recorder
     // keeps samples in memory rather than wait.
     static constexpr int kBusyTimeoutMs = 50;
+    // A server's write waits for another session's lock at most this long.
+    static constexpr int kLockTimeoutMs = 2000;
 
     explicit HistoryStore(const QString& connectionName);
     ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
-    // Opens the file; a missing file (and folder) is created with the three
-    // tables, the id indexes and the counter row (0, 0, 0, 0). An existing
-    // file's tables are never altered (an existing file without any table,
-    // such as an empty file, gets the three tables). Journal mode WAL,
-    // synchronous FULL. Closes a connection this store had open before.
-    bool open(const QString& path, QString* error = nullptr);
+    // Opens `location`, a file path or a server URL (HistoryLocation). A
+    // missing file (and folder), or a station schema without tables, is
+    // created with the three tables, the id indexes and the counter row
+    // (0, 0, 0, 0). Existing tables are never altered (an existing file
+    // without any table, such as an empty file, gets the three tables). A file
+    // runs in journal mode WAL, synchronous FULL. Closes a connection this
+    // store had open before. Errors never show a password.
+    bool open(const QString& location, QString* error = nullptr);
     void close();
     bool isOpen() const;
-    QString path() const { return path_; }
+    QString path() const { return path_; } // as given to open(): may hold a password
+    // The location for messages: the path or the URL without its password.
+    QString displayName() const;
+    // False when the store looks open but its writes would be lost (a file
+    // deleted under the connection).
+    bool stillThere() const;
+    // For a recorder: how often to try again while the store is unusable, and
+    // the status text meanwhile (empty: the recorder's own).
+    int retryIntervalMs() const;
+    QString unreachableText() const;
+    QString spoolPath() const; // empty: none
     QString databasePath() const override { return isOpen() ? path_ : QString(); }
     // Whether the last successful open() created the tables.
     bool createdSchema() const { return createdSchema_; }
@@ -65,7 +83,8 @@ private:
     QString connectionName_;
     QString path_;
     QString lastError_;
-    QString pragmaNote_; // last pragma problem told, so a retried open does not repeat it
+    std::unique_ptr<HistoryEngine> engine_; // from the last open(), kept when it failed
+    QString pragmaNote_; // last set-up problem told, so a retried open does not repeat it
     QSqlDatabase db_; // reset before the connection is removed
     bool added_ = false;
     bool createdSchema_ = false;

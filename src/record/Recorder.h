@@ -1,36 +1,31 @@
 #pragma once
-#include "HistoryStore.h"
 #include "HistoryTypes.h"
 #include "LiveImage.h"
+#include "RecorderWriter.h"
 #include "SampleFlags.h"
 #include "StationClock.h"
 
-#include <QElapsedTimer>
-#include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
+class QThread;
 class QTimer;
 
-// What the status line shows about the recorder.
-enum class RecorderState {
-    Recording,  // samples go to the database as they are taken
-    Backlog,    // the database is open but cannot be written; samples are kept in memory
-    NoDatabase, // the database cannot be opened; samples are kept in memory
-};
-
 // The sample recorder (the hidden window "mscom"): on every tick that has a
-// sample due it reads the newest ids from sl_void, stores PV, OP, SV and the auxiliary channel from
-// the LiveImage as a one-second sample when a second has passed since the
-// last one and as a ten-second sample when ten seconds have, and raises the
+// sample due it stores PV, OP, SV and the auxiliary channel from the
+// LiveImage as a one-second sample when a second has passed since the last
+// one and as a ten-second sample when ten seconds have, under the newest ids
+// from sl_void, and raises the
 // trend windows' flags while a trend window is loaded.
 //
-// When the database cannot be written the samples are kept in memory, in
-// order, with the ids they would have had, and are written with their own
-// times once it can be written again; the database is tried about once a
-// second meanwhile, never on every tick. Ids taken while the database was
-// never readable are renumbered from the database's counter when it comes
-// back (or from 0 when the file had to be created anew).
+// The database side is a RecorderWriter: on this thread (Inline, as tests
+// use it: a tick's effects are visible when tick() returns) or on a worker
+// thread of its own (Threaded, as the station runs it, so the GUI thread
+// never waits for a disk or a server; only ticks with a sample due reach it).
+// When the database cannot be written the samples are kept, in order, with
+// the ids they would have had, and are written with their own times once it
+// can be written again.
 //
 // The flags are raised when a sample is taken, whether or not it reached
 // the database yet: the trend windows append the live values anyway and
@@ -38,15 +33,18 @@ enum class RecorderState {
 class Recorder final : public QObject {
     Q_OBJECT
 public:
+    enum class Mode { Inline, Threaded };
     static constexpr int kTickIntervalMs = 100;
-    static constexpr int kRetryIntervalMs = 1000;
-    // One hour of each history.
-    static constexpr int kShortBacklogCapacity = 3600;
-    static constexpr int kLongBacklogCapacity = 360;
+    static constexpr int kRetryIntervalMs = RecorderWriter::kRetryIntervalMs;
+    static constexpr int kShortBacklogCapacity = RecorderWriter::kShortBacklogCapacity;
+    static constexpr int kLongBacklogCapacity = RecorderWriter::kLongBacklogCapacity;
 
-    // Opens the recorder's own connection ("mscom") to `databasePath`,
-    // creating the file when it is missing. The clock is StationClock.
-    Recorder(const LiveImage& image, SampleFlags& flags, const QString& databasePath, QObject* parent = nullptr);
+    // Opens the recorder's own connection ("mscom") to `databasePath` (a file
+    // or a server URL), creating the file or the station's tables when they
+    // are missing. The clock is StationClock.
+    Recorder(const LiveImage& image, SampleFlags& flags, const QString& databasePath, Mode mode = Mode::Inline,
+             QObject* parent = nullptr);
+    // A threaded writer finishes the samples already handed to it first.
     ~Recorder() override;
 
     // Starts the tick timer (objectName "Timer1") and announces the current
@@ -63,64 +61,40 @@ public:
     qint64 okitime() const;
     qint64 Rec1_time() const;
 
-    qint32 shortId() const { return shortId_; }
-    qint32 longId() const { return longId_; }
-
-    RecorderState state() const { return state_; }
-    QString stateText() const { return stateText_; }
-    int backlogSize() const;
-    int backlogSize(HistoryRing ring) const;
-    qint64 droppedSamples() const { return dropped_; } // since start, oldest first
+    // As the writer last told (at once when Inline).
+    qint32 shortId() const { return status_.shortId; }
+    qint32 longId() const { return status_.longId; }
+    RecorderState state() const { return status_.state; }
+    QString stateText() const { return status_.text; }
+    int backlogSize() const { return status_.backlog[0] + status_.backlog[1]; }
+    int backlogSize(HistoryRing ring) const { return status_.backlog[ring == HistoryRing::Short ? 0 : 1]; }
+    qint64 droppedSamples() const { return status_.dropped; }
     QString databasePath() const { return path_; }
 
     // For tests and special set-ups; defaults as above.
     void setRetryInterval(int ms);
     void setBacklogCapacity(int shortSamples, int longSamples);
+    // Where samples beyond the capacity go instead of being dropped; the
+    // store's spool path by default (none for a file). Empty: drop them.
+    void setSpoolPath(const QString& path);
 
 signals:
     // reasonText is for the operator: "记录正常", "数据库不可写，暂存 N 条", ...
     void stateChanged(RecorderState state, const QString& reasonText);
 
 private:
-    static int index(HistoryRing ring) { return ring == HistoryRing::Short ? 0 : 1; }
     static qint64 elapsedSeconds(const OleStamp& now, const OleStamp& last);
-    static qint32 ringStart(qint32 id);
-
-    void takeSample(HistoryRing ring, qint32 id, const OleStamp& now);
-    void enterTrouble(const QString& reason);
-    void recover();
-    void noteFailedRetry(const QString& what);
-    bool openStore();
-    void updateState();
+    void onStatus(const RecorderStatus& status);
+    void toWriter(const std::function<void(RecorderWriter&)>& work);
 
     const LiveImage& image_;
     SampleFlags& flags_;
     QString path_;
-    HistoryStore store_;
     QTimer* timer_ = nullptr;
+    QThread* thread_ = nullptr; // Threaded only
+    RecorderWriter* writer_ = nullptr;
+    RecorderStatus status_;
 
-    qint32 shortId_ = 0;
-    qint32 longId_ = 0;
     OleStamp lastShort_;
     OleStamp lastLong_;
-
-    // True while the ids follow the database's counter; false until it has
-    // been read and again after the file had to be created anew.
-    bool idsSynced_ = false;
-    // The database failed; leave it alone until the next retry.
-    bool troubled_ = false;
-    QString problem_;
-    QElapsedTimer retryClock_;
-    qint64 nextRetryMs_ = 0;
-    int retryIntervalMs_ = kRetryIntervalMs;
-    int failedRetries_ = 0;
-    QString loggedProblem_;
-
-    QList<HistoryRow> pending_[2];
-    int capacity_[2] = {kShortBacklogCapacity, kLongBacklogCapacity};
-    qint64 dropped_ = 0;
-    qint64 droppedNow_ = 0; // in the current spell of trouble
-
-    RecorderState state_ = RecorderState::Recording;
-    QString stateText_;
 };

@@ -1,0 +1,171 @@
+#include "HistoryEngine.h"
+#include "HistoryStore.h"
+#include "RecordLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+namespace {
+
+// Column order is what the readers address by position: id, date, time, PV,
+// OP, SV, aux. %1 is the id type, %2 the value type.
+const char* const kSchemaTemplate[] = {
+    "create table pv_data (w_id %1, w_date %2, w_time %2, w_pv %2, w_op %2, w_sv %2, w_aux %2)",
+    "create table lpv_wdjl (lw_id %1, w_date %2, w_time %2, w_pv %2, w_op %2, w_sv %2, w_aux %2)",
+    "create table sl_void (w_last %1, w_last2 %1, lw_last %1, lw_last2 %1)",
+    "insert into sl_void (w_last, w_last2, lw_last, lw_last2) values (0, 0, 0, 0)",
+    "create index pv_data_w_id on pv_data (w_id)",
+    "create index lpv_wdjl_lw_id on lpv_wdjl (lw_id)",
+};
+
+QStringList schemaWith(const QString& idType, const QString& valueType)
+{
+    QStringList out;
+    for (const char* sql : kSchemaTemplate)
+        out << QString::fromLatin1(sql).replace(QLatin1String("%1"), idType).replace(QLatin1String("%2"), valueType);
+    return out;
+}
+
+// One file, created with the tables when missing.
+class SqliteEngine final : public HistoryEngine {
+public:
+    explicit SqliteEngine(const QString& path) : path_(path) {}
+
+    QString driverName() const override { return QStringLiteral("QSQLITE"); }
+    QString displayName() const override { return path_; }
+
+    bool prepare(QString* error) override
+    {
+        const QFileInfo info(path_);
+        if (info.exists())
+            return true;
+        if (!QDir().mkpath(info.absolutePath())) {
+            *error = QStringLiteral("cannot create folder %1").arg(info.absolutePath());
+            return false;
+        }
+        // Log and shared-memory files without their database belong to a
+        // deleted file that other connections may still have open; a new file
+        // must not share them with it.
+        for (const char* suffix : {"-wal", "-shm", "-journal"})
+            QFile::remove(path_ + QLatin1String(suffix));
+        return true;
+    }
+
+    void configure(QSqlDatabase& db) const override
+    {
+        db.setDatabaseName(path_);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryStore::kBusyTimeoutMs));
+    }
+
+    QString setUp(QSqlDatabase& db) override
+    {
+        // Both may fail on a read-only file; reading still works then.
+        QSqlQuery q(db);
+        QString note;
+        if (!q.exec(QStringLiteral("pragma journal_mode=WAL")) || !q.next()
+            || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            note = QStringLiteral("journal mode WAL not set on %1 %2").arg(path_, q.lastError().text());
+        if (!q.exec(QStringLiteral("pragma synchronous=FULL")))
+            note += QStringLiteral(" synchronous FULL not set on %1 %2").arg(path_, q.lastError().text());
+        return note.trimmed();
+    }
+
+    QString tableCountQuery() const override
+    {
+        return QStringLiteral("select count(*) from sqlite_master where type='table'");
+    }
+    // Takes the write lock up front: a deferred transaction that reads first
+    // can fail on the upgrade without waiting for the lock.
+    QStringList beginCreate() const override { return {beginWrite()}; }
+    QStringList schema() const override { return schemaWith(QStringLiteral("INTEGER"), QStringLiteral("REAL")); }
+    QString beginWrite() const override { return QStringLiteral("begin immediate"); }
+    // A file deleted under an open connection still takes writes on some
+    // systems, into a file nobody will see again.
+    bool stillThere() const override { return QFileInfo::exists(path_); }
+
+private:
+    QString path_;
+};
+
+// One schema per station in a shared database; the session's search path
+// points at it, so the table names are the file's.
+class PostgresEngine final : public HistoryEngine {
+public:
+    explicit PostgresEngine(const HistoryLocation& l) : l_(l) {}
+
+    QString driverName() const override { return QStringLiteral("QPSQL"); }
+    QString displayName() const override { return l_.displayText(); }
+    bool prepare(QString* error) override
+    {
+        if (isValidHistoryStation(l_.station))
+            return true;
+        *error = QStringLiteral("%1 names no usable station").arg(displayName());
+        return false;
+    }
+
+    void configure(QSqlDatabase& db) const override
+    {
+        db.setHostName(l_.host);
+        if (l_.port != -1)
+            db.setPort(l_.port);
+        db.setDatabaseName(l_.database);
+        db.setUserName(l_.user);
+        // Empty: the client library looks in ~/.pgpass or PGPASSFILE.
+        db.setPassword(l_.password);
+        db.setConnectOptions(l_.options);
+    }
+
+    QString setUp(QSqlDatabase& db) override
+    {
+        // Set before the schema exists, too: creation then lands in it. A
+        // station's writes wait for a lock at most this long.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("set search_path to %1").arg(schemaName())))
+            return QStringLiteral("search path not set on %1 %2").arg(displayName(), q.lastError().text());
+        q.exec(QStringLiteral("set lock_timeout = %1").arg(HistoryStore::kLockTimeoutMs));
+        return {};
+    }
+
+    QString tableCountQuery() const override
+    {
+        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1'").arg(l_.station);
+    }
+    QStringList beginCreate() const override
+    {
+        return {QStringLiteral("begin"),
+                QStringLiteral("select pg_advisory_xact_lock(hashtext('px5800 schema %1'))").arg(l_.station),
+                QStringLiteral("create schema if not exists %1").arg(schemaName())};
+    }
+    QStringList schema() const override
+    {
+        return schemaWith(QStringLiteral("integer"), QStringLiteral("double precision"));
+    }
+    QString beginWrite() const override { return QStringLiteral("begin"); }
+    int retryIntervalMs() const override { return 5000; }
+    QString unreachableText() const override { return QStringLiteral("历史服务器无法连接"); }
+    // On this PC, so a day without the server loses nothing.
+    QString spoolPath() const override
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+            + QStringLiteral("/history-spool-%1.db").arg(l_.station);
+    }
+
+private:
+    // Validated as lower-case letters, digits and _; quoted all the same.
+    QString schemaName() const { return QLatin1Char('"') + l_.station + QLatin1Char('"'); }
+
+    HistoryLocation l_;
+};
+
+} // namespace
+
+std::unique_ptr<HistoryEngine> HistoryEngine::create(const HistoryLocation& location)
+{
+    if (location.server)
+        return std::make_unique<PostgresEngine>(location);
+    return std::make_unique<SqliteEngine>(location.path);
+}

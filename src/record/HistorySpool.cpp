@@ -1,0 +1,117 @@
+#include "HistorySpool.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+QString table(HistoryRing ring) { return ring == HistoryRing::Short ? QStringLiteral("spool_pv_data") : QStringLiteral("spool_lpv_wdjl"); }
+int slot(HistoryRing ring) { return ring == HistoryRing::Short ? 0 : 1; }
+} // namespace
+
+HistorySpool::HistorySpool(const QString& connectionName) : connectionName_(connectionName) {}
+
+HistorySpool::~HistorySpool()
+{
+    if (!db_.isValid())
+        return;
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+bool HistorySpool::isOpen() const { return db_.isValid() && db_.isOpen(); }
+
+bool HistorySpool::exec(const QString& sql)
+{
+    QSqlQuery q(db_);
+    if (q.exec(sql))
+        return true;
+    lastError_ = q.lastError().text();
+    return false;
+}
+
+bool HistorySpool::open(const QString& path, QString* error)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    db_.setDatabaseName(path);
+    bool ok = db_.open();
+    if (!ok)
+        lastError_ = db_.lastError().text();
+    // seq counts each table's rows without gaps: renumbering relies on it.
+    for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long})
+        ok = ok
+            && exec(QStringLiteral("create table if not exists %1 (seq INTEGER PRIMARY KEY AUTOINCREMENT, id INTEGER, "
+                                   "w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")
+                        .arg(table(ring)));
+    ok = ok && exec(QStringLiteral("pragma synchronous=FULL"));
+    for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long})
+        size_[slot(ring)] = ok ? count(ring) : 0;
+    if (!ok && error)
+        *error = lastError_;
+    return ok;
+}
+
+qint64 HistorySpool::count(HistoryRing ring)
+{
+    QSqlQuery q(db_);
+    return q.exec(QStringLiteral("select count(*) from %1").arg(table(ring))) && q.next() ? q.value(0).toLongLong() : 0;
+}
+
+bool HistorySpool::append(HistoryRing ring, const HistoryRow& r)
+{
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("insert into %1 (id, w_date, w_time, w_pv, w_op, w_sv, w_aux) values (?, ?, ?, ?, ?, ?, ?)")
+                  .arg(table(ring)));
+    for (const QVariant& v : QVariantList{r.id, r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)})
+        q.addBindValue(v);
+    if (!q.exec()) {
+        lastError_ = q.lastError().text();
+        return false;
+    }
+    ++size_[slot(ring)];
+    return true;
+}
+
+QList<HistoryRow> HistorySpool::front(HistoryRing ring, int count)
+{
+    QList<HistoryRow> rows;
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("select id, w_date, w_time, w_pv, w_op, w_sv, w_aux from %1 order by seq limit %2")
+                    .arg(table(ring))
+                    .arg(count))) {
+        lastError_ = q.lastError().text();
+        return rows;
+    }
+    while (q.next())
+        rows << HistoryRow{q.value(0).toInt(),     q.value(1).toDouble(), q.value(2).toDouble(), q.value(3).toFloat(),
+                           q.value(4).toFloat(),   q.value(5).toFloat(),  q.value(6).toFloat()};
+    return rows;
+}
+
+bool HistorySpool::dropFront(HistoryRing ring, int count)
+{
+    if (!exec(QStringLiteral("delete from %1 where seq in (select seq from %1 order by seq limit %2)")
+                  .arg(table(ring))
+                  .arg(count)))
+        return false;
+    size_[slot(ring)] = this->count(ring);
+    return true;
+}
+
+qint32 HistorySpool::renumberFrom(HistoryRing ring, qint32 counter)
+{
+    const qint64 n = size(ring);
+    if (n == 0)
+        return counter;
+    const qint32 start = (counter >= kRingSize || counter < 0) ? 0 : counter;
+    exec(QStringLiteral("update %1 set id = ((%2 + seq - (select min(seq) from %1)) % %3) + 1")
+             .arg(table(ring))
+             .arg(start)
+             .arg(kRingSize));
+    return qint32((start + n - 1) % kRingSize) + 1;
+}
