@@ -154,10 +154,10 @@ void DisplayTick::showFreshness()
     QString tip;
     if (stale_) {
         const QDateTime last = health_.lastGoodCycle();
-        tip = QStringLiteral("%1：显示的是最后读到的值\n%2")
+        tip = tr("%1：显示的是最后读到的值\n%2")
                   .arg(LinkHealth::stateText(health_.state()), linkAgeText(health_.ageOfLastGoodMs()));
         if (last.isValid())
-            tip += QStringLiteral("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            tip += tr("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     }
     const QColor text = stale_ ? PanelWidgets::staleText() : PanelWidgets::normalText();
     for (const ValueTarget& v : std::as_const(values_)) {

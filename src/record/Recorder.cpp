@@ -232,16 +232,16 @@ void Recorder::updateState()
 {
     const int kept = backlogSize();
     RecorderState state = RecorderState::Recording;
-    QString text = QStringLiteral("记录正常");
+    QString text = tr("记录正常");
     if (!store_.isOpen()) {
         state = RecorderState::NoDatabase;
-        text = kept > 0 ? QStringLiteral("数据库无法打开，暂存 %1 条").arg(kept) : QStringLiteral("数据库无法打开");
+        text = kept > 0 ? tr("数据库无法打开，暂存 %1 条").arg(kept) : tr("数据库无法打开");
     } else if (kept > 0) {
         state = RecorderState::Backlog;
-        text = QStringLiteral("数据库不可写，暂存 %1 条").arg(kept);
+        text = tr("数据库不可写，暂存 %1 条").arg(kept);
     }
     if (state != RecorderState::Recording && droppedNow_ > 0)
-        text += QStringLiteral("，已丢弃 %1 条").arg(droppedNow_);
+        text += tr("，已丢弃 %1 条").arg(droppedNow_);
 
     if (state == state_ && text == stateText_)
         return;
