@@ -122,7 +122,7 @@ void DisplayTick::showStates()
         const bool on = stateIsOn(row, image_);
         const StateShown& shown = on ? row.on : row.off;
         if (shown.text)
-            s.label->setText(QString::fromUtf8(shown.text));
+            s.label->setText(MonitorTables::shown(shown.text));
         if (shown.colour != StateColourChoice::Unchanged)
             setBackgroundColour(s.label, colourOf(shown.colour));
         switch (row.effect) {

@@ -1,6 +1,7 @@
 #include "FakeModbus485.h"
 #include "Language.h"
 #include "MonitorTables.h"
+#include "PollingCycle.h"
 #include "ParamTable.h"
 #include "SegmentFields.h"
 #include "Splash.h"
@@ -344,7 +345,11 @@ void TestTranslations::englishWindowsShowNoChinese()
     options.connect = true; // the parameter windows need an open port
     options.databasePath = dir_.filePath(QStringLiteral("en-%1.db").arg(QTest::currentDataTag()));
     StationApp app(options, std::make_unique<FakeModbus485>(), LinkClient::Mode::Inline);
+    QSignalSpy polled(&app.station().polling, &PollingCycle::cycleCompleted);
     app.handOver();
+    // The state labels take their wording from the first polled image.
+    QVERIFY(polled.wait(5000));
+    QTest::qWait(1200);
     QWidget* window = app.mainWindow();
     const auto visibleWindows = [] {
         QSet<QWidget*> shown;
