@@ -183,6 +183,166 @@ Last read: %1</translation>
     </message>
 </context>
 <context>
+    <name>JournalKind</name>
+    <message>
+        <source>报警</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>写入</source>
+        <translation>Write</translation>
+    </message>
+    <message>
+        <source>通讯</source>
+        <translation>Link</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Recorder</translation>
+    </message>
+    <message>
+        <source>系统</source>
+        <translation>System</translation>
+    </message>
+</context>
+<context>
+    <name>JournalModel</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>类别</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>来源</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>内容</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>原值 → 新值</source>
+        <translation>Old → new</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>操作员</source>
+        <translation>Operator</translation>
+    </message>
+</context>
+<context>
+    <name>JournalWindow</name>
+    <message>
+        <source>事件记录</source>
+        <translation>Event journal</translation>
+    </message>
+    <message>
+        <source>全部类别</source>
+        <translation>All kinds</translation>
+    </message>
+    <message>
+        <source>全部时间</source>
+        <translation>All times</translation>
+    </message>
+    <message>
+        <source>今天</source>
+        <translation>Today</translation>
+    </message>
+    <message>
+        <source>24小时</source>
+        <translation>24 hours</translation>
+    </message>
+    <message>
+        <source>7天</source>
+        <translation>7 days</translation>
+    </message>
+    <message>
+        <source>选定时段</source>
+        <translation>Chosen period</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>至</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>已导出 %1 条</source>
+        <translation>%1 exported</translation>
+    </message>
+    <message>
+        <source>导出失败：%1</source>
+        <translation>Export failed: %1</translation>
+    </message>
+    <message>
+        <source>正在读取…</source>
+        <translation>Reading…</translation>
+    </message>
+    <message>
+        <source>事件记录无法读取</source>
+        <translation>Journal cannot be read</translation>
+    </message>
+    <message>
+        <source>共 %1 条</source>
+        <translation>%1 events</translation>
+    </message>
+    <message>
+        <source>正在导出…</source>
+        <translation>Exporting…</translation>
+    </message>
+    <message>
+        <source>%1/事件记录_%2.csv</source>
+        <translation>%1/journal_%2.csv</translation>
+    </message>
+</context>
+<context>
+    <name>JournalWriter</name>
+    <message>
+        <source>事件记录正常</source>
+        <translation>Journal OK</translation>
+    </message>
+    <message>
+        <source>事件记录不可写</source>
+        <translation>Journal not writable</translation>
+    </message>
+    <message>
+        <source>事件记录无法打开</source>
+        <translation>Journal cannot be opened</translation>
+    </message>
+    <message>
+        <source>，暂存 %1 条</source>
+        <translation>, %1 held</translation>
+    </message>
+    <message>
+        <source>，已丢弃 %1 条</source>
+        <translation>, %1 dropped</translation>
+    </message>
+</context>
+<context>
     <name>LinkHealth</name>
     <message>
         <source>端口未打开</source>
@@ -246,6 +406,10 @@ Last read: %1</translation>
     <message>
         <source>历史曲线</source>
         <translation>History trend</translation>
+    </message>
+    <message>
+        <source>事件记录</source>
+        <translation>Event journal</translation>
     </message>
 </context>
 <context>
@@ -1183,6 +1347,10 @@ Last read: %1</translation>
 最后一次完整读取：%1</source>
         <translation>
 Last complete read: %1</translation>
+    </message>
+    <message>
+        <source>未确认报警 %1 条</source>
+        <translation>%1 unacknowledged alarms</translation>
     </message>
 </context>
 <context>

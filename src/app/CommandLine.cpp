@@ -50,6 +50,10 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                       QStringLiteral("History database file (default: Rdatabj.db in the "
                                                      "user's application data folder)."),
                                       QStringLiteral("PATH"));
+    const QCommandLineOption journal({QStringLiteral("journal")},
+                                     QStringLiteral("Event journal file (default: Journal.db in the history "
+                                                    "database's folder)."),
+                                     QStringLiteral("PATH"));
     const QCommandLineOption connect({QStringLiteral("connect")},
                                      QStringLiteral("Press \"打开\" as soon as the main window is up."));
     const QCommandLineOption portNumber({QStringLiteral("port-number")},
@@ -83,8 +87,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     const QCommandLineOption mqttPassword({QStringLiteral("mqtt-password-file")},
                                           QStringLiteral("File whose first line is the broker password."),
                                           QStringLiteral("FILE"));
-    parser.addOptions({port, database, connect, portNumber, address, baud, parity, demo, speed, lang, station, mqtt,
-                       mqttCa, mqttPassword});
+    parser.addOptions({port, database, journal, connect, portNumber, address, baud, parity, demo, speed, lang, station,
+                       mqtt, mqttCa, mqttPassword});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -119,6 +123,9 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     o.databasePath = parser.value(database);
     if (parser.isSet(database) && o.databasePath.trimmed().isEmpty())
         return failure(QStringLiteral("--database needs a file path"));
+    o.journalPath = parser.value(journal);
+    if (parser.isSet(journal) && o.journalPath.trimmed().isEmpty())
+        return failure(QStringLiteral("--journal needs a file path"));
     o.connect = parser.isSet(connect);
     if (parser.isSet(portNumber) && !intInRange(parser.value(portNumber), 1, 20, &o.portNumber))
         return failure(QStringLiteral("--port-number expects 1 to 20"));

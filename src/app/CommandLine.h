@@ -8,6 +8,7 @@
 struct StationOptions {
     PortMap ports;
     QString databasePath; // empty: the default path
+    QString journalPath;  // empty: Journal.db beside the history database
     bool connect = false; // press "打开" once the main window is up
     int portNumber = -1;  // -1: leave the panel's default
     int address = -1;

@@ -1,6 +1,10 @@
 #include "StationApp.h"
 #include "HistoryStore.h"
 #include "HistoryWindow.h"
+#include "Journal.h"
+#include "JournalWindow.h"
+#include "TransitionWatcher.h"
+#include "WriteAudit.h"
 #include "MainWindow.h"
 #include "MqttPublisher.h"
 #include "PortPanel.h"
@@ -12,6 +16,8 @@
 #include "Splash.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QScreen>
 
@@ -37,6 +43,29 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
     }
     const QString path = databasePathFor(options_);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
+
+    // The demo keeps its journal apart from the plant's, as it does its history.
+    QString journalPath = options_.journalPath;
+    if (journalPath.isEmpty())
+        journalPath = options_.demo && options_.databasePath.isEmpty()
+                          ? QFileInfo(path).absoluteDir().filePath(QStringLiteral("DemoJournal.db"))
+                          : defaultJournalPath(path);
+    journal_ = std::make_unique<Journal>(journalPath);
+    audit_ = std::make_unique<WriteAudit>(*link_, *journal_);
+    watcher_ = std::make_unique<TransitionWatcher>(*journal_, image_, *link_, *health_);
+    connect(polling_.get(), &PollingCycle::cycleCompleted, watcher_.get(), &TransitionWatcher::onCycle);
+    connect(health_.get(), &LinkHealth::stateChanged, watcher_.get(), &TransitionWatcher::onLinkState);
+    connect(link_.get(), &LinkClient::portStateChanged, watcher_.get(), &TransitionWatcher::onPortState);
+    station_->journal = journal_.get();
+    station_->audit = audit_.get();
+    if (publisher_)
+        connect(journal_.get(), &Journal::eventAppended, publisher_.get(),
+                [p = publisher_.get()](const JournalEvent& event) { p->publishEvent(toJson(event)); });
+}
+
+QString StationApp::defaultJournalPath(const QString& databasePath)
+{
+    return QFileInfo(databasePath).absoluteDir().filePath(QStringLiteral("Journal.db"));
 }
 
 StationApp::~StationApp()
@@ -65,9 +94,19 @@ void StationApp::handOver()
     recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath);
     station_->recorder = recorder_.get();
     connectRecorderToStatus();
+    connect(recorder_.get(), &Recorder::stateChanged, watcher_.get(), [this](RecorderState s, const QString& text) {
+        watcher_->onRecorderState(s == RecorderState::Recording, text, recorder_->backlogSize(),
+                                  recorder_->droppedSamples());
+    });
     recorder_->start();
     if (publisher_)
         publisher_->start(); // the status line was wired with the main window
+    QString port = QStringLiteral("端口待选择");
+    if (options_.portNumber > 0)
+        port = QStringLiteral("端口 %1 (%2)").arg(options_.portNumber).arg(options_.ports.deviceFor(options_.portNumber));
+    journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
+                     QStringLiteral("操作站启动（版本 %1，历史数据库 %2，%3）")
+                         .arg(QStringLiteral(PX5800_VERSION), station_->databasePath, port));
     if (options_.connect && main_) {
         main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
         main_->openPort();
@@ -88,8 +127,10 @@ void StationApp::showMainWindow()
     });
     connect(main_, &MainWindow::configRequested, this, &StationApp::showConfig);
     connect(main_, &MainWindow::segmentsRequested, this, &StationApp::showSegments);
+    connect(main_, &MainWindow::journalRequested, this, &StationApp::showJournal);
     connectRecorderToStatus();
     connectPublisherToStatus();
+    connectJournalToStatus();
     const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                           : QRect(0, 0, 1280, 800);
     // The trend takes whatever room the screen offers.
@@ -127,9 +168,29 @@ void StationApp::connectPublisherToStatus()
     connect(publisher_.get(), &MqttPublisher::stateChanged, line, show);
 }
 
+void StationApp::connectJournalToStatus()
+{
+    MainWindow* m = main_.data();
+    m->showJournalState(journal_->stateText(), journal_->healthy());
+    m->showUnacknowledgedAlarms(journal_->unacknowledgedAlarms());
+    connect(journal_.get(), &Journal::stateChanged, m,
+            [m](bool healthy, const QString& text) { m->showJournalState(text, healthy); });
+    connect(journal_.get(), &Journal::unacknowledgedAlarmsChanged, m, &MainWindow::showUnacknowledgedAlarms);
+}
+
+void StationApp::showJournal()
+{
+    auto* window = new JournalWindow(*journal_);
+    secondary_ = window;
+    connect(window, &JournalWindow::returnRequested, this, &StationApp::backToMain);
+    window->resize(1100, 640);
+    window->show();
+}
+
 void StationApp::showConfig()
 {
     auto* window = new ConfigWindow(*link_, paramRegs_);
+    window->setAudit(audit_.get());
     secondary_ = window;
     connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
     connect(window, &ConfigWindow::tuningRequested, this, &StationApp::showTuning);
@@ -149,6 +210,7 @@ void StationApp::showTuning()
 void StationApp::showSegments()
 {
     auto* window = new SegmentsWindow(*link_);
+    window->setAudit(audit_.get());
     secondary_ = window;
     connect(window, &SegmentsWindow::returnRequested, this, &StationApp::backToMain);
     window->resize(900, 600);
@@ -202,5 +264,14 @@ void StationApp::shutdown()
     if (publisher_)
         publisher_->shutdown();
     link_->shutdown();
+    const PortSettings& s = link_->portSettings();
+    journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
+                     link_->isOpen() ? QStringLiteral("操作站停止（端口 %1，仪表地址 %2，%3 %4）")
+                                           .arg(s.port)
+                                           .arg(s.address)
+                                           .arg(baudRateOf(s.baudIndex))
+                                           .arg(QLatin1Char(parityLetterOf(s.parityIndex)))
+                                     : QStringLiteral("操作站停止"));
+    journal_->stop();
     qCInfo(lcApp) << "station stopped";
 }

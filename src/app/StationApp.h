@@ -14,8 +14,11 @@
 #include <memory>
 
 #include "MainWindow.h"
+class Journal;
 class Recorder;
 class MqttPublisher;
+class TransitionWatcher;
+class WriteAudit;
 #include "Splash.h"
 
 // Owns everything that lives for the whole run and moves the operator
@@ -37,6 +40,10 @@ public:
     QWidget* activeWindow() const;
     Recorder* recorder() const { return recorder_.get(); }
     MqttPublisher* publisher() const { return publisher_.get(); }
+    Journal* journal() const { return journal_.get(); }
+
+    // Journal.db in the history database's folder.
+    static QString defaultJournalPath(const QString& databasePath);
 
     // Ends the station: no thread or timer left running afterwards.
     void shutdown();
@@ -50,9 +57,11 @@ private:
     void showTuning();
     void showSegments();
     void showHistory();
+    void showJournal();
     void backToMain();
     void connectRecorderToStatus();
     void connectPublisherToStatus();
+    void connectJournalToStatus();
 
     StationOptions options_;
     LiveImage image_;
@@ -64,6 +73,9 @@ private:
     std::unique_ptr<PollingCycle> polling_;
     std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<MqttPublisher> publisher_; // with --mqtt only
+    std::unique_ptr<Journal> journal_;
+    std::unique_ptr<WriteAudit> audit_;
+    std::unique_ptr<TransitionWatcher> watcher_;
     std::unique_ptr<Station> station_;
     QPointer<Splash> splash_;
     QPointer<MainWindow> main_;

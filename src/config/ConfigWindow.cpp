@@ -1,4 +1,5 @@
 #include "ConfigWindow.h"
+#include "WriteAudit.h"
 #include "ConfigLog.h"
 
 #include "BackgroundColour.h"
@@ -312,6 +313,7 @@ void ConfigWindow::modify(int index)
 {
     const Row& row = rows_[std::size_t(index)];
     std::optional<qint32> value;
+    QString refusal;
     switch (param(index).editor) {
     case Editor::Choice:
         value = valueToWrite(index, ChoiceEntry{row.combo->currentIndex()});
@@ -322,6 +324,7 @@ void ConfigWindow::modify(int index)
     case Editor::NumberBox: {
         const EntryRule::Verdict verdict = entryVerdict(index, QStringView(row.box->text()));
         value = verdict.value;
+        refusal = verdict.refusal;
         if (value)
             RefusedEntry::clear(row.box);
         else
@@ -329,22 +332,30 @@ void ConfigWindow::modify(int index)
         break;
     }
     }
+    const auto labelOf = [](const ParamDef& p) {
+        const bool tenths = p.encoding == Encoding::Tenths || p.encoding == Encoding::Filter;
+        return WriteLabel{{}, QString::fromStdU16String(std::u16string(p.caption)), tenths ? 10 : 1};
+    };
     if (!value) {
         // The row stays open so the operator can correct the entry.
         qCDebug(lcConfig) << "entry for parameter" << index << "refused";
+        const ParamDef& p = param(index);
+        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, kFirstRegister + index, 0}, labelOf(p),
+                     p.editor == Editor::NumberBox ? row.box->text() : QString(),
+                     p.editor == Editor::NumberBox ? refusal : QStringLiteral("选项无效"));
         return;
     }
-    writeRegister(kFirstRegister + index, *value);
+    writeRegister(kFirstRegister + index, *value, labelOf(param(index)));
     if (const std::optional<LinkedWrite> linked = linkedWrite(index, *value))
-        writeRegister(linked->address, linked->value);
+        writeRegister(linked->address, linked->value, labelOf(param(linked->address - kFirstRegister)));
     hideEditors();
 }
 
-void ConfigWindow::writeRegister(int address, qint32 value)
+void ConfigWindow::writeRegister(int address, qint32 value, const WriteLabel& label)
 {
     // The link repeats a write that answers -8888 once; anything else that
     // goes wrong shows as the old value coming back on the next refresh.
-    link_.write(this, WriteRequest{WriteFn::Set_4X_D1, address, value}, [](const WriteResult& result) {
+    auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, address, value}, label, [](const WriteResult& result) {
         if (result.outcome != LinkOutcome::Answered)
             qCWarning(lcConfig) << "write of" << result.request.value << "to register" << result.request.address
                                 << "failed:" << outcomeName(result.outcome) << "after" << result.calls << "call(s)";

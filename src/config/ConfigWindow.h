@@ -7,6 +7,8 @@
 #include "LinkTypes.h"
 
 class LinkClient;
+class WriteAudit;
+struct WriteLabel;
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -38,6 +40,8 @@ public:
     // image from one opening to the next.
     ConfigWindow(LinkClient& link, ParamRegs& regs, QWidget* parent = nullptr);
     ~ConfigWindow() override;
+    // Writes and refused entries are journalled through `audit` when set.
+    void setAudit(WriteAudit* audit) { audit_ = audit; }
 
     // One refresh tick: five block reads of eight registers (4097..4136)
     // queued as one batch. Returns false, and counts a skipped tick, while the
@@ -74,11 +78,12 @@ private:
 
     void openRow(int index);
     void modify(int index);
-    void writeRegister(int address, qint32 value);
+    void writeRegister(int address, qint32 value, const WriteLabel& label);
     void applyReads(const QVector<ReadResult>& results);
     void updateLabels();
 
     LinkClient& link_;
+    WriteAudit* audit_ = nullptr;
     ParamRegs& regs_;
     std::array<Row, ParamTable::kCount> rows_{};
     QTabWidget* tabs_ = nullptr;

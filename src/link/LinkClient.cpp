@@ -114,6 +114,7 @@ void LinkClient::onReadsDone(quint64 ticket, const QVector<ReadResult>& results)
     disconnect(pending.watch);
     if (batchOf_.value(pending.key) == ticket)
         batchOf_.remove(pending.key);
+    Q_EMIT readsCompleted(results);
     if (pending.requester && pending.done)
         pending.done(results);
 }

@@ -61,6 +61,8 @@ public:
 
 Q_SIGNALS:
     void exchangeCompleted(LinkOutcome outcome);
+    // Every read batch's results, whoever asked (the journal's read-back).
+    void readsCompleted(const QVector<ReadResult>& results);
     void portStateChanged(PortState state);
 
 private:

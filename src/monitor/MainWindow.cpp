@@ -106,6 +106,7 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     statusBar()->setSizeGripEnabled(true);
 
     commands_ = new OperatorCommands(station_.link, station_.image, central, this);
+    commands_->setAudit(station_.audit);
     displayTick_ = new DisplayTick(station_.image, station_.flags, station_.health, central, this);
     liveTrend_ = std::make_unique<TrendViewFeed>(*trendView_);
     displayTick_->setTrend(liveTrend_.get());
@@ -165,11 +166,13 @@ QWidget* MainWindow::buildNavigation()
     correctButton_ = button(QStringLiteral("Command24"), tr("输出校正"), box);
     exitButton_ = button(QStringLiteral("Command1"), tr("退出"), box);
     historyButton_ = button(QStringLiteral("Command29"), tr("历史曲线"), box);
+    journalButton_ = button(QStringLiteral("Command30"), tr("事件记录"), box);
     layout->addWidget(configButton_, 0, 0);
     layout->addWidget(segmentsButton_, 0, 1);
     layout->addWidget(exitButton_, 0, 2);
     layout->addWidget(calibrateButton_, 1, 0);
     layout->addWidget(correctButton_, 1, 1);
+    layout->addWidget(journalButton_, 1, 2);
     // "历史曲线" sits with the trend's own function keys.
     trendView_->addFunctionButton(historyButton_);
     configButton_->setEnabled(station_.link.isOpen());
@@ -184,6 +187,10 @@ QWidget* MainWindow::buildNavigation()
     connect(segmentsButton_, &QPushButton::clicked, this, [this] {
         hide();
         Q_EMIT segmentsRequested();
+    });
+    connect(journalButton_, &QPushButton::clicked, this, [this] {
+        hide();
+        Q_EMIT journalRequested();
     });
     connect(historyButton_, &QPushButton::clicked, this, &MainWindow::leaveForHistory);
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::exitStation);
@@ -217,6 +224,10 @@ void MainWindow::showRecorderState(const QString& text, bool healthy)
 {
     statusLine_->setRecorderState(text, healthy);
 }
+
+void MainWindow::showJournalState(const QString& text, bool healthy) { statusLine_->setJournalState(text, healthy); }
+
+void MainWindow::showUnacknowledgedAlarms(int count) { statusLine_->setUnacknowledgedAlarms(count); }
 
 void MainWindow::releaseDatabase()
 {

@@ -56,6 +56,8 @@ public:
     // the application then ends.
     void exitStation();
     void showRecorderState(const QString& text, bool healthy);
+    void showJournalState(const QString& text, bool healthy);
+    void showUnacknowledgedAlarms(int count);
 
     // "历史曲线": unloads the window; the navigator then shows the history window.
     void leaveForHistory();
@@ -63,6 +65,7 @@ public:
 Q_SIGNALS:
     void configRequested();   // "参数设置"
     void segmentsRequested(); // "输出分组"
+    void journalRequested();  // "事件记录"
     void historyRequested();  // after the window was unloaded for the history window
     void exitRequested();     // after the window was unloaded by "退出"
 
@@ -95,4 +98,5 @@ private:
     QPushButton* calibrateButton_ = nullptr; // Command23 (hidden)
     QPushButton* correctButton_ = nullptr;  // Command24 (hidden)
     QPushButton* historyButton_ = nullptr;  // Command29
+    QPushButton* journalButton_ = nullptr;  // Command30
 };

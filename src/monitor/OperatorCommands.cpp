@@ -1,4 +1,5 @@
 #include "OperatorCommands.h"
+#include "WriteAudit.h"
 #include "BackgroundColour.h"
 #include "LinkClient.h"
 #include "LiveImage.h"
@@ -57,15 +58,18 @@ bool OperatorCommands::send(const EditRow& row)
     if (it == entryOf_.cend())
         return false;
     const EntryRule::Verdict verdict = entryVerdict(it->box->text(), row);
+    const WriteLabel label{row.reg == 1 ? QStringLiteral("SV") : row.reg == 2 ? QStringLiteral("OP") : QString(),
+                           row.caption ? QString::fromUtf8(row.caption) : QStringLiteral("手动输出"), row.factor};
     if (!verdict.accepted()) {
         qCInfo(lcMonitor) << "entry" << it->box->objectName() << "refused:" << it->box->text();
         RefusedEntry::mark(it->box, verdict.refusal);
+        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, row.reg, 0}, label, it->box->text(), verdict.refusal);
         return false;
     }
     RefusedEntry::clear(it->box);
     const std::optional<qint32> value = verdict.value;
     // The link repeats the write once if the library answers -8888.
-    link_.write(this, WriteRequest{WriteFn::Set_4X_D1, row.reg, *value});
+    auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, row.reg, *value}, label);
     qCInfo(lcMonitor) << "register" << row.reg << "written with" << *value;
     if (row.hideAfterSend)
         PanelWidgets::hideWithoutPassingFocus(it->button);
@@ -80,7 +84,10 @@ void OperatorCommands::toggle(const ModeRow& row)
     // The polled state decides the direction, not a fresh read: two clicks
     // between polls write the same direction twice.
     const bool set = image_.CoilBits[std::size_t(row.coil - 1)] == 0;
-    link_.write(this, WriteRequest{set ? WriteFn::Set_0X_Bit1 : WriteFn::Rst_0X_Bit1, row.coil, 0});
+    auditedWrite(audit_, link_, this, WriteRequest{set ? WriteFn::Set_0X_Bit1 : WriteFn::Rst_0X_Bit1, row.coil, 0},
+                 WriteLabel{{}, row.coil == 1 ? QStringLiteral("自整定") : row.coil == 2 ? QStringLiteral("手动/自动")
+                                                                                      : QStringLiteral("手动允许"),
+                            1});
     qCInfo(lcMonitor) << "coil" << row.coil << (set ? "set" : "reset");
     PanelWidgets::hideWithoutPassingFocus(it->button);
 }

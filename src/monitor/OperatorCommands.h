@@ -9,6 +9,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
+class WriteAudit;
 struct LiveImage;
 
 // What the operator sends to the instrument from the main window: the entry
@@ -33,6 +34,8 @@ public:
     bool send(const MonitorTables::EditRow& row);
     // One toggle of a mode row's coil.
     void toggle(const MonitorTables::ModeRow& row);
+    // Writes and refused entries are journalled through `audit` when set.
+    void setAudit(WriteAudit* audit) { audit_ = audit; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -51,6 +54,7 @@ private:
 
     LinkClient& link_;
     const LiveImage& image_;
+    WriteAudit* audit_ = nullptr;
     QHash<QObject*, Entry> entries_; // by box
     QHash<QObject*, Mode> modes_;    // by label
     QHash<const MonitorTables::EditRow*, Entry> entryOf_;

@@ -9,7 +9,9 @@
 
 #include <QString>
 
+class Journal;
 class Recorder;
+class WriteAudit;
 
 // The program-wide state every window of the station shares. The
 // application owns it for the whole run; windows hold a reference.
@@ -23,4 +25,6 @@ struct Station {
     Recorder* recorder = nullptr; // "mscom"; null until the hand-over created it
     PortMap ports;
     QString databasePath;
+    Journal* journal = nullptr;  // the event journal; null in set-ups without one
+    WriteAudit* audit = nullptr; // operator writes go through it when present
 };

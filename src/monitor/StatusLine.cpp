@@ -48,6 +48,14 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     publisher_ = cell(QStringLiteral("MqttState"), this);
     publisher_->hide();
     layout->addWidget(publisher_);
+    journal_ = cell(QStringLiteral("JournalState"), this);
+    alarms_ = cell(QStringLiteral("UnacknowledgedAlarms"), this);
+    setBackgroundColour(journal_, StateColour::active());
+    setBackgroundColour(alarms_, StateColour::active());
+    journal_->hide();
+    alarms_->hide();
+    layout->addWidget(journal_);
+    layout->addWidget(alarms_);
     timer_ = new QTimer(this);
     // The age is shown in whole seconds; state changes come at once.
     timer_->setInterval(1000);
@@ -90,4 +98,16 @@ void StatusLine::setPublisherState(const QString& text, bool healthy, const QStr
     publisher_->setToolTip(detail);
     setBackgroundColour(publisher_, healthy ? StateColour::quiet() : StateColour::active());
     publisher_->show();
+}
+
+void StatusLine::setJournalState(const QString& text, bool healthy)
+{
+    journal_->setText(text);
+    journal_->setVisible(!healthy);
+}
+
+void StatusLine::setUnacknowledgedAlarms(int count)
+{
+    alarms_->setText(tr("未确认报警 %1 条").arg(count));
+    alarms_->setVisible(count > 0);
 }

@@ -24,6 +24,10 @@ public Q_SLOTS:
     void setRecorderState(const QString& text, bool healthy);
     // The broker connection; the cell stays hidden unless publishing is on.
     void setPublisherState(const QString& text, bool healthy, const QString& detail = QString());
+    // Shown only while the journal cannot be written.
+    void setJournalState(const QString& text, bool healthy);
+    // Shown only while there are any.
+    void setUnacknowledgedAlarms(int count);
 
 private:
     const LinkHealth& health_;
@@ -32,5 +36,7 @@ private:
     QLabel* device_ = nullptr;
     QLabel* recorder_ = nullptr;
     QLabel* publisher_ = nullptr;
+    QLabel* journal_ = nullptr;
+    QLabel* alarms_ = nullptr;
     QTimer* timer_ = nullptr;
 };

@@ -1,4 +1,5 @@
 #include "SegmentsWindow.h"
+#include "WriteAudit.h"
 #include "SegmentsLog.h"
 
 #include "BackgroundColour.h"
@@ -283,18 +284,22 @@ void SegmentsWindow::commitEntry(Entry& entry)
         return;
     entry.textAtFocus = text;
     const EntryRule::Verdict verdict = entryVerdict(text, entry.field.scaled);
+    const WriteLabel label{{}, entry.field.block == Block::Segment ? QStringLiteral("分段参数") : QStringLiteral("PID组参数"),
+                           entry.field.scaled ? 10 : 1};
     if (!verdict.accepted()) {
         qCDebug(lcSegments) << "entry" << text << "in" << entry.box->objectName() << "refused";
         RefusedEntry::mark(entry.box, verdict.refusal);
+        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, entry.field.holdingRegister, 0}, label, text,
+                     verdict.refusal);
         return;
     }
     RefusedEntry::clear(entry.box);
-    writeRegister(entry.field.holdingRegister, *verdict.value);
+    writeRegister(entry.field.holdingRegister, *verdict.value, label);
 }
 
-void SegmentsWindow::writeRegister(int holdingRegister, qint32 value)
+void SegmentsWindow::writeRegister(int holdingRegister, qint32 value, const WriteLabel& label)
 {
-    link_.write(this, WriteRequest{WriteFn::Set_4X_D1, holdingRegister, value},
+    auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, holdingRegister, value}, label,
                 [holdingRegister, value](const WriteResult& result) {
                     if (result.outcome != LinkOutcome::Answered)
                         qCWarning(lcSegments) << "writing" << value << "to register" << holdingRegister
@@ -306,7 +311,7 @@ void SegmentsWindow::writeSwitch()
 {
     const std::optional<qint32> value = roundHalfEven32(numericPrefix(switchChoice_->currentText()));
     if (value)
-        writeRegister(kSwitchRegister, *value);
+        writeRegister(kSwitchRegister, *value, WriteLabel{{}, QStringLiteral("分组开关"), 1});
 }
 
 bool SegmentsWindow::refreshNow()

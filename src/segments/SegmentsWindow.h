@@ -7,6 +7,8 @@
 #include <span>
 
 class LinkClient;
+class WriteAudit;
+struct WriteLabel;
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
@@ -28,6 +30,8 @@ public:
 
     explicit SegmentsWindow(LinkClient& link, QWidget* parent = nullptr);
     ~SegmentsWindow() override;
+    // Writes and refused entries are journalled through `audit` when set.
+    void setAudit(WriteAudit* audit) { audit_ = audit; }
 
     // Starts one refresh (the five block reads) as the timer does. Returns
     // false, and reads nothing, while the previous refresh is still pending.
@@ -64,7 +68,7 @@ private:
     QLabel* addValueLabel(const SegmentMap::Field& field, QWidget* page);
     QLineEdit* addEntry(const SegmentMap::Field& field, QWidget* page);
     void commitEntry(Entry& entry);
-    void writeRegister(int holdingRegister, qint32 value);
+    void writeRegister(int holdingRegister, qint32 value, const WriteLabel& label);
     void writeSwitch();
     void requestReturn();
     void takeRefresh(const QVector<ReadResult>& results);
@@ -72,6 +76,7 @@ private:
     void applyFieldWidths();
 
     LinkClient& link_;
+    WriteAudit* audit_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QLabel* switchLabel_ = nullptr;
     QComboBox* switchChoice_ = nullptr;

@@ -3,6 +3,11 @@
 #include "HistoryStore.h"
 #include "MainWindow.h"
 #include "MqttPublisher.h"
+#include "Journal.h"
+#include "JournalStore.h"
+#include "MainWindow.h"
+#include "MonitorTables.h"
+#include "OperatorCommands.h"
 #include "PortPanel.h"
 #include "Recorder.h"
 #include "Splash.h"
@@ -11,6 +16,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -35,6 +41,7 @@ private Q_SLOTS:
     void parameterWindowsHideAndRestoreTheSameMainWindow_data();
     void parameterWindowsHideAndRestoreTheSameMainWindow();
     void statusLineShowsBrokerAway();
+    void mainWindowWritesAreJournalledAndVerified();
 
 private:
     std::unique_ptr<StationApp> makeApp(FakeModbus485** fake, StationOptions options = {});
@@ -58,6 +65,7 @@ void TestApp::commandLine_data()
     QTest::newRow("port without device") << QStringList{"--port", "3"} << false << 2;
     QTest::newRow("port option without value") << QStringList{"--port"} << false << 2;
     QTest::newRow("empty database") << QStringList{"--database", ""} << false << 2;
+    QTest::newRow("empty journal") << QStringList{"--journal", ""} << false << 2;
     QTest::newRow("address 17") << QStringList{"--address", "17"} << false << 2;
     QTest::newRow("address text") << QStringList{"--address", "x"} << false << 2;
     QTest::newRow("port number 21") << QStringList{"--port-number", "21"} << false << 2;
@@ -321,6 +329,7 @@ void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow_data()
     QTest::addColumn<QString>("window");
     QTest::newRow("参数设置") << "Command21" << "CONFIG1";
     QTest::newRow("输出分组") << "Command22" << "PID1";
+    QTest::newRow("事件记录") << "Command30" << "JournalWindow";
 }
 
 void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow()
@@ -344,6 +353,43 @@ void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow()
     QTRY_VERIFY(other.isNull());
     QCOMPARE(app->mainWindow(), main);           // the same window, not a new one
     QVERIFY(main->isVisible());
+}
+
+void TestApp::mainWindowWritesAreJournalledAndVerified()
+{
+    FakeModbus485* fake = nullptr;
+    StationOptions options;
+    options.connect = true;
+    options.journalPath = dir_.filePath(QStringLiteral("hooks-journal.db"));
+    auto app = makeApp(&fake, options);
+    app->handOver();
+    fake->setInputRegister(3, 300);
+    app->station().polling.tick();
+    MainWindow* main = app->mainWindow();
+    auto* box = main->findChild<QLineEdit*>(QStringLiteral("T_3RW_0"));
+    const MonitorTables::EditRow& sv = MonitorTables::editRows()[0];
+    box->setText(QStringLiteral("320"));
+    QVERIFY(main->commands()->send(sv));
+    box->setText(QStringLiteral("10000")); // refused: nothing is sent
+    QVERIFY(!main->commands()->send(sv));
+    fake->setInputRegister(3, 320); // the instrument took it
+    app->station().polling.tick();
+    QVERIFY(app->journal()->sync());
+
+    JournalStore store(QStringLiteral("hooks"));
+    QVERIFY(store.open(options.journalPath));
+    JournalFilter writes;
+    writes.kind = QStringLiteral("write");
+    const QList<JournalEvent> rows = store.page(writes, 0, 10);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].source, QStringLiteral("SV"));
+    QCOMPARE(rows[0].result, QStringLiteral("refused: 超出范围 -1999 ~ 9999"));
+    QCOMPARE(rows[1].oldValue, QStringLiteral("300"));
+    QCOMPARE(rows[1].newValue, QStringLiteral("320"));
+    QCOMPARE(rows[1].result, QStringLiteral("verified"));
+    JournalFilter system;
+    system.kind = QStringLiteral("system");
+    QVERIFY(store.page(system, 0, 1).value(0).message.startsWith(QStringLiteral("操作站启动")));
 }
 
 QTEST_MAIN(TestApp)

@@ -332,6 +332,7 @@ void TestTranslations::englishWindowsShowNoChinese_data()
     QTest::newRow("PID tuning assistant") << QStringList{"Command21", "TuningButton"};
     QTest::newRow("output groups") << QStringList{"Command22"};
     QTest::newRow("history") << QStringList{"Command29"};
+    QTest::newRow("event journal") << QStringList{"Command30"};
 }
 
 void TestTranslations::englishWindowsShowNoChinese()

@@ -1,0 +1,42 @@
+#pragma once
+#include <QDateTime>
+#include <QJsonObject>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+// What happened, as one journal row. `kind` is one of the names below,
+// stored as that text so the database stays readable with any SQLite tool.
+namespace JournalKind {
+inline constexpr char16_t Alarm[] = u"alarm";
+inline constexpr char16_t State[] = u"state";
+inline constexpr char16_t Write[] = u"write";
+inline constexpr char16_t Link[] = u"link";
+inline constexpr char16_t Recorder[] = u"recorder";
+inline constexpr char16_t System[] = u"system";
+QStringList all();
+// The operator's word for a kind ("报警", "写入", ...); the kind itself if unknown.
+QString label(const QString& kind);
+} // namespace JournalKind
+
+struct JournalEvent {
+    qint64 id = 0;   // row id once stored; 0 before
+    quint64 seq = 0; // this run's own number, known before the row is stored
+    QDateTime timeUtc;
+    QString kind;
+    QString source;
+    QString message;
+    QString oldValue; // null = NULL in the table
+    QString newValue;
+    QString result;
+    QString operatorName;
+};
+Q_DECLARE_METATYPE(JournalEvent)
+
+// "2026-12-08T14:03:07.123Z"
+QString journalTimeText(const QDateTime& utc);
+QDateTime journalTimeFromText(const QString& text);
+// The login name of whoever runs this process.
+QString currentOperator();
+// The event as the publisher sends it (field names as the table's columns).
+QJsonObject toJson(const JournalEvent& event);

@@ -1,0 +1,30 @@
+#pragma once
+#include "JournalStore.h"
+
+#include <QObject>
+
+// Reads the journal for a window on a thread of its own, so paging through
+// 200 000 events or exporting them never stalls the GUI. Requests are
+// answered in order by queued signals carrying the request's number.
+class JournalReader final : public QObject {
+    Q_OBJECT
+public:
+    explicit JournalReader(const QString& path, QObject* parent = nullptr);
+    ~JournalReader() override;
+
+    // Each returns the request number its answer will carry.
+    int requestPage(const JournalFilter& filter, qint64 beforeId, int limit);
+    int requestCount(const JournalFilter& filter);
+    int requestExport(const JournalFilter& filter, const QString& filePath);
+
+Q_SIGNALS:
+    void pageReady(int request, const QList<JournalEvent>& rows, const QList<bool>& acknowledged);
+    void countReady(int request, int count);
+    void exportDone(int request, int rows, const QString& error); // rows -1 on failure
+
+private:
+    class Worker;
+    QThread* thread_ = nullptr;
+    Worker* worker_ = nullptr;
+    int next_ = 1;
+};

@@ -1,0 +1,333 @@
+#include "JournalStore.h"
+#include "JournalLog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringConverter>
+#include <QTextStream>
+
+Q_LOGGING_CATEGORY(lcJournal, "px.journal")
+
+namespace {
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, "
+    "source TEXT NOT NULL, message TEXT NOT NULL, old_value TEXT, new_value TEXT, result TEXT, operator TEXT)",
+    "CREATE INDEX IF NOT EXISTS events_time_utc ON events(time_utc)",
+    "CREATE INDEX IF NOT EXISTS events_kind ON events(kind)",
+    "CREATE TABLE IF NOT EXISTS acks(event_id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, operator TEXT)",
+};
+
+const QString kColumns = QStringLiteral(
+    "e.id, e.time_utc, e.kind, e.source, e.message, e.old_value, e.new_value, e.result, e.operator, "
+    "a.event_id IS NOT NULL");
+
+QVariant nullable(const QString& text) { return text.isNull() ? QVariant(QMetaType(QMetaType::QString)) : text; }
+
+QString textOf(const QSqlQuery& q, int column)
+{
+    const QVariant v = q.value(column);
+    return v.isNull() ? QString() : v.toString();
+}
+} // namespace
+
+JournalStore::JournalStore(QString connectionName) : connectionName_(std::move(connectionName)) {}
+
+JournalStore::~JournalStore() { close(); }
+
+bool JournalStore::isOpen() const { return db_.isValid() && db_.isOpen(); }
+
+bool JournalStore::fail(const QString& what, const QString& error)
+{
+    error_ = QStringLiteral("%1: %2").arg(what, error);
+    qCDebug(lcJournal) << connectionName_ << error_;
+    return false;
+}
+
+bool JournalStore::exec(const QString& sql)
+{
+    QSqlQuery q(db_);
+    if (!q.exec(sql))
+        return fail(sql.left(40), q.lastError().text());
+    return true;
+}
+
+bool JournalStore::open(const QString& path)
+{
+    close();
+    path_ = path;
+    const QFileInfo info(path);
+    if (!info.dir().exists() && !QDir().mkpath(info.absolutePath()))
+        return fail(QStringLiteral("open"), QStringLiteral("folder %1 cannot be made").arg(info.absolutePath()));
+    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    db_.setDatabaseName(path);
+    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!db_.open()) {
+        const QString error = db_.lastError().text();
+        close();
+        return fail(QStringLiteral("open"), error);
+    }
+    // WAL lets the window read while the writer writes.
+    bool ok = exec(QStringLiteral("PRAGMA journal_mode=WAL")) && exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    for (const char* sql : kSchema)
+        ok = ok && exec(QString::fromLatin1(sql));
+    if (!ok) {
+        const QString error = error_;
+        close();
+        error_ = error;
+        return false;
+    }
+    // Counting all unacknowledged alarms is a scan; it is done once here and
+    // the count is then carried along with every change.
+    QSqlQuery q(db_);
+    unacked_ = q.exec(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.kind = 'alarm' AND NOT EXISTS "
+                                     "(SELECT 1 FROM acks a WHERE a.event_id = e.id)")) && q.next()
+                   ? q.value(0).toInt()
+                   : -1;
+    error_.clear();
+    return true;
+}
+
+void JournalStore::close()
+{
+    if (!db_.isValid())
+        return;
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+bool JournalStore::append(QList<JournalEvent>& events)
+{
+    if (!isOpen())
+        return fail(QStringLiteral("append"), QStringLiteral("not open"));
+    if (!db_.transaction())
+        return fail(QStringLiteral("begin"), db_.lastError().text());
+    QList<qint64> ids;
+    int alarms = 0;
+    QSqlQuery insert(db_);
+    insert.prepare(QStringLiteral("INSERT INTO events(time_utc, kind, source, message, old_value, new_value, result, "
+                                  "operator) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const JournalEvent& e : events) {
+        insert.addBindValue(journalTimeText(e.timeUtc));
+        insert.addBindValue(e.kind);
+        insert.addBindValue(e.source);
+        insert.addBindValue(e.message);
+        insert.addBindValue(nullable(e.oldValue));
+        insert.addBindValue(nullable(e.newValue));
+        insert.addBindValue(nullable(e.result));
+        insert.addBindValue(nullable(e.operatorName));
+        if (!insert.exec()) {
+            const QString error = insert.lastError().text();
+            db_.rollback();
+            return fail(QStringLiteral("insert"), error);
+        }
+        ids << insert.lastInsertId().toLongLong();
+        if (e.kind == QStringView(JournalKind::Alarm))
+            ++alarms;
+    }
+    // Ids only grow and the oldest rows are the only ones ever deleted, so
+    // the newest `bound` rows are the ids above max - bound: no count needed.
+    QSqlQuery trim(db_);
+    trim.prepare(QStringLiteral("DELETE FROM events WHERE id <= (SELECT MAX(id) FROM events) - ?"));
+    trim.addBindValue(bound_);
+    QSqlQuery leaving(db_);
+    leaving.prepare(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.id <= (SELECT MAX(id) FROM events) - ? "
+                                   "AND e.kind = 'alarm' AND NOT EXISTS (SELECT 1 FROM acks a WHERE a.event_id = e.id)"));
+    leaving.addBindValue(bound_);
+    if (!leaving.exec() || !leaving.next()) {
+        const QString error = leaving.lastError().text();
+        db_.rollback();
+        return fail(QStringLiteral("trim"), error);
+    }
+    const int unackedLeaving = leaving.value(0).toInt();
+    leaving.finish();
+    QSqlQuery trimAcks(db_);
+    trimAcks.prepare(QStringLiteral("DELETE FROM acks WHERE event_id <= (SELECT MAX(id) FROM events) - ?"));
+    trimAcks.addBindValue(bound_);
+    if (!trim.exec() || !trimAcks.exec() || !db_.commit()) {
+        const QString error = trim.lastError().isValid() ? trim.lastError().text() : db_.lastError().text();
+        db_.rollback();
+        return fail(QStringLiteral("commit"), error);
+    }
+    for (int i = 0; i < events.size(); ++i)
+        events[i].id = ids.at(i);
+    if (unacked_ >= 0)
+        unacked_ += alarms - unackedLeaving;
+    return true;
+}
+
+bool JournalStore::updateResult(qint64 id, const QString& result)
+{
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("UPDATE events SET result = ? WHERE id = ?"));
+    q.addBindValue(result);
+    q.addBindValue(id);
+    if (!isOpen() || !q.exec())
+        return fail(QStringLiteral("update"), q.lastError().text());
+    return true;
+}
+
+bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, const QString& operatorName)
+{
+    if (!isOpen() || !db_.transaction())
+        return fail(QStringLiteral("acknowledge"), db_.lastError().text());
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO acks(event_id, time_utc, operator) "
+                             "SELECT id, ?, ? FROM events WHERE id = ? AND kind = 'alarm'"));
+    int acknowledged = 0;
+    for (const qint64 id : ids) {
+        q.addBindValue(journalTimeText(utc));
+        q.addBindValue(operatorName);
+        q.addBindValue(id);
+        if (!q.exec()) {
+            const QString error = q.lastError().text();
+            db_.rollback();
+            return fail(QStringLiteral("acknowledge"), error);
+        }
+        acknowledged += qMax(0, q.numRowsAffected());
+    }
+    if (!db_.commit()) {
+        db_.rollback();
+        return fail(QStringLiteral("acknowledge"), db_.lastError().text());
+    }
+    if (unacked_ >= 0)
+        unacked_ -= acknowledged;
+    return true;
+}
+
+
+QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) const
+{
+    QStringList terms;
+    if (!filter.kind.isEmpty()) {
+        terms << QStringLiteral("e.kind = ?");
+        *binds << filter.kind;
+    }
+    if (filter.fromUtc.isValid()) {
+        terms << QStringLiteral("e.time_utc >= ?");
+        *binds << journalTimeText(filter.fromUtc);
+    }
+    if (filter.toUtc.isValid()) {
+        terms << QStringLiteral("e.time_utc < ?");
+        *binds << journalTimeText(filter.toUtc);
+    }
+    if (filter.afterId > 0) {
+        terms << QStringLiteral("e.id > ?");
+        *binds << filter.afterId;
+    }
+    if (!filter.text.isEmpty()) {
+        // instr() rather than LIKE: no wildcard characters to escape.
+        QStringList any;
+        for (const char* column : {"e.source", "e.message", "e.old_value", "e.new_value", "e.result", "e.operator"}) {
+            any << QStringLiteral("instr(%1, ?) > 0").arg(QLatin1String(column));
+            *binds << filter.text;
+        }
+        terms << QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+    }
+    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+}
+
+QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged)
+{
+    QList<JournalEvent> rows;
+    if (!isOpen())
+        return rows;
+    QVariantList binds;
+    QString sql = QStringLiteral("SELECT %1 FROM events e LEFT JOIN acks a ON a.event_id = e.id").arg(kColumns)
+                  + where(filter, &binds);
+    if (beforeId > 0) {
+        sql += binds.isEmpty() ? QStringLiteral(" WHERE e.id < ?") : QStringLiteral(" AND e.id < ?");
+        binds << beforeId;
+    }
+    sql += QStringLiteral(" ORDER BY e.id DESC LIMIT %1").arg(limit);
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& b : binds)
+        q.addBindValue(b);
+    if (!q.exec()) {
+        fail(QStringLiteral("page"), q.lastError().text());
+        return rows;
+    }
+    while (q.next()) {
+        JournalEvent e;
+        e.id = q.value(0).toLongLong();
+        e.timeUtc = journalTimeFromText(q.value(1).toString());
+        e.kind = q.value(2).toString();
+        e.source = q.value(3).toString();
+        e.message = q.value(4).toString();
+        e.oldValue = textOf(q, 5);
+        e.newValue = textOf(q, 6);
+        e.result = textOf(q, 7);
+        e.operatorName = textOf(q, 8);
+        rows << e;
+        if (acknowledged)
+            *acknowledged << q.value(9).toBool();
+    }
+    return rows;
+}
+
+int JournalStore::count(const JournalFilter& filter)
+{
+    QVariantList binds;
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM events e") + where(filter, &binds));
+    for (const QVariant& b : binds)
+        q.addBindValue(b);
+    if (!isOpen() || !q.exec() || !q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+QString JournalStore::csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
+        && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+int JournalStore::exportCsv(const JournalFilter& filter, QIODevice& out)
+{
+    if (!isOpen())
+        return -1;
+    QTextStream stream(&out);
+    stream.setEncoding(QStringConverter::Utf8);
+    stream.setGenerateByteOrderMark(true);
+    stream << QStringLiteral("编号,时间,时间(UTC),类别,来源,内容,原值,新值,结果,操作员\r\n");
+    int rows = 0;
+    qint64 before = 0;
+    // In pages, so a large export never holds the whole journal in memory.
+    for (;;) {
+        const QList<JournalEvent> chunk = page(filter, before, 2000);
+        for (const JournalEvent& e : chunk) {
+            const QStringList fields{
+                QString::number(e.id),
+                e.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                journalTimeText(e.timeUtc),
+                JournalKind::label(e.kind),
+                e.source,
+                e.message,
+                e.oldValue,
+                e.newValue,
+                e.result,
+                e.operatorName,
+            };
+            QStringList quoted;
+            for (const QString& f : fields)
+                quoted << csvField(f);
+            stream << quoted.join(QLatin1Char(',')) << "\r\n";
+        }
+        rows += chunk.size();
+        if (chunk.size() < 2000)
+            break;
+        before = chunk.last().id;
+    }
+    stream.flush();
+    return stream.status() == QTextStream::Ok ? rows : -1;
+}

@@ -1,0 +1,75 @@
+#pragma once
+#include "JournalEvent.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+class QIODevice;
+
+// Which events a reader wants: all of them when every field is empty.
+struct JournalFilter {
+    QString kind;     // one of JournalKind; empty = every kind
+    QDateTime fromUtc; // inclusive; invalid = no lower bound
+    QDateTime toUtc;   // exclusive; invalid = no upper bound
+    QString text;     // found in source, message, values, result or operator
+    qint64 afterId = 0; // only rows newer than this id (0 = no bound)
+};
+
+// One connection to the journal database and every SQL text the journal
+// uses. The events table is the published layout; acknowledgements live in
+// a table of their own so that layout never changes. Not thread-safe: each
+// thread opens its own store under its own connection name.
+class JournalStore {
+public:
+    static constexpr int kDefaultBound = 200000;
+    static constexpr int kBusyTimeoutMs = 200;
+
+    explicit JournalStore(QString connectionName);
+    ~JournalStore();
+    JournalStore(const JournalStore&) = delete;
+    JournalStore& operator=(const JournalStore&) = delete;
+
+    // Opens `path`, creating the file and its tables when missing (WAL).
+    bool open(const QString& path);
+    void close();
+    bool isOpen() const;
+    QString path() const { return path_; }
+    QString lastError() const { return error_; }
+
+    // Newest `bound` events are kept; older ones go in the same transaction
+    // as the insert that pushes them out.
+    void setBound(int bound) { bound_ = bound; }
+    int bound() const { return bound_; }
+
+    // Stores the events in one transaction and sets their ids; on failure
+    // nothing is stored and the events are untouched.
+    bool append(QList<JournalEvent>& events);
+    bool updateResult(qint64 id, const QString& result);
+    // Marks alarm events acknowledged; returns false and changes nothing on failure.
+    bool acknowledge(const QList<qint64>& ids, const QDateTime& utc, const QString& operatorName);
+    // Counted when the file is opened and kept up to date by this
+    // connection's own changes; -1 when it cannot be read.
+    int unacknowledgedAlarms() const { return unacked_; }
+
+    // Newest first, ids below `beforeId` (0 = from the newest), at most `limit`.
+    QList<JournalEvent> page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged = nullptr);
+    int count(const JournalFilter& filter);
+    // Writes every matching event, newest first, as CSV with a UTF-8 byte
+    // order mark; returns the number of rows or -1.
+    int exportCsv(const JournalFilter& filter, QIODevice& out);
+
+    static QString csvField(const QString& text);
+
+private:
+    bool exec(const QString& sql);
+    bool fail(const QString& what, const QString& error);
+    QString where(const JournalFilter& filter, QVariantList* binds) const;
+
+    QString connectionName_;
+    QString path_;
+    QSqlDatabase db_;
+    QString error_;
+    int bound_ = kDefaultBound;
+    int unacked_ = -1;
+};

@@ -1,0 +1,73 @@
+#pragma once
+#include "JournalEvent.h"
+#include "JournalStore.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <deque>
+
+class QTimer;
+
+// The journal's disk side; lives on its own thread. Work arrives in order
+// (new events, result updates, acknowledgements) and is kept in memory, in
+// that order, until the database takes it: a locked, full or deleted file
+// costs nothing but memory, bounded by the capacity (the oldest work goes
+// first when it is exceeded). The file is retried about once a second.
+class JournalWriter final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultCapacity = 10000;
+    static constexpr int kRetryIntervalMs = 1000;
+
+    explicit JournalWriter(QString path, QObject* parent = nullptr);
+    ~JournalWriter() override;
+
+    // All of these run on the writer's thread.
+    void append(const JournalEvent& event);
+    void updateResult(quint64 seq, const QString& result);
+    void acknowledge(const QList<qint64>& ids, const QDateTime& utc, const QString& operatorName);
+    void setBound(int bound) { store_.setBound(bound); }
+    void setCapacity(int capacity) { capacity_ = qMax(1, capacity); }
+    void setRetryInterval(int ms) { retryMs_ = ms; }
+    // Tries to write everything now; true when nothing is left waiting.
+    bool flush();
+    void finish(); // last attempt, then the file is let go
+    int pending() const { return int(queue_.size()); }
+
+Q_SIGNALS:
+    void stateChanged(bool healthy, const QString& text);
+    void unacknowledgedAlarmsChanged(int count);
+    void stored(const JournalEvent& event); // with its id
+    void resultStored(qint64 id, const QString& result);
+
+private:
+    struct Op {
+        enum Type { Append, Update, Ack } type = Append;
+        JournalEvent event;  // Append
+        QString result;      // Update (event.seq says which)
+        QList<qint64> ids;   // Ack
+    };
+    void push(Op op);
+    bool ensureOpen();
+    void scheduleRetry();
+    void report();
+    void rememberId(quint64 seq, qint64 id);
+
+    QString path_;
+    JournalStore store_;
+    std::deque<Op> queue_;
+    int capacity_ = kDefaultCapacity;
+    qint64 droppedNow_ = 0;
+    int retryMs_ = kRetryIntervalMs;
+    QTimer* retry_ = nullptr;
+    QElapsedTimer sinceFailure_;
+    bool failed_ = false;
+    bool everOpened_ = false;
+    // Row ids of recent write events, for their read-back update.
+    QHash<quint64, qint64> idOfSeq_;
+    std::deque<quint64> seqOrder_;
+    int unacked_ = -1;
+    bool healthyShown_ = true;
+    QString textShown_;
+};

@@ -1,0 +1,146 @@
+#include "TransitionWatcher.h"
+#include "Journal.h"
+#include "LinkClient.h"
+
+namespace {
+// The alarm outputs and sensor faults, as discrete inputs 1..4 show them.
+struct AlarmBit {
+    const char* source;
+    const char* on;
+    const char* off;
+};
+constexpr AlarmBit kAlarmBits[4] = {
+    {"alarm 1", "报警1", "报警1解除"},
+    {"alarm 2", "报警2", "报警2解除"},
+    {"sensor open", "传感器开路", "传感器开路解除"},
+    {"sensor short", "传感器短路", "传感器短路解除"},
+};
+
+// The mode coils 1..3 and their two states (the main window's words).
+struct CoilState {
+    const char* source;
+    const char* off;
+    const char* on;
+};
+constexpr CoilState kCoils[3] = {
+    {"coil 1", "自整定关", "自整定开"},
+    {"coil 2", "手动", "自动"},
+    {"coil 3", "禁止手动", "允许手动"},
+};
+} // namespace
+
+TransitionWatcher::TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link,
+                                     const LinkHealth& health, QObject* parent)
+    : QObject(parent), journal_(journal), image_(image), link_(link), health_(health)
+{
+}
+
+void TransitionWatcher::append(const QString& kind, const QString& source, const QString& message)
+{
+    journal_.append(kind, source, message);
+}
+
+QString TransitionWatcher::portName() const { return QStringLiteral("port %1").arg(link_.portSettings().port); }
+
+void TransitionWatcher::onCycle(bool allAnswered)
+{
+    // Until one cycle answered in full the image may still hold zeros from
+    // the start, which are no news.
+    if (!haveReference_ && !allAnswered)
+        return;
+    const QString pv = QStringLiteral("（PV %1）").arg(double(image_.Values[0]));
+    for (int k = 0; k < 4; ++k) {
+        const qint32 now = image_.InputBits[k];
+        const bool changed = haveReference_ ? now != inputs_[k] : now != 0;
+        if (changed)
+            append(QString::fromUtf16(JournalKind::Alarm), QString::fromLatin1(kAlarmBits[k].source),
+                   QString::fromUtf8(now ? kAlarmBits[k].on : kAlarmBits[k].off) + pv);
+        inputs_[k] = now;
+    }
+    for (int k = 0; k < 3; ++k) {
+        const qint32 now = image_.CoilBits[k];
+        if (haveReference_ && now != coils_[k])
+            append(QString::fromUtf16(JournalKind::State), QString::fromLatin1(kCoils[k].source),
+                   QString::fromUtf8(now ? kCoils[k].on : kCoils[k].off));
+        coils_[k] = now;
+    }
+    haveReference_ = true;
+}
+
+void TransitionWatcher::onLinkState(LinkHealth::State state)
+{
+    const LinkHealth::State before = linkState_;
+    if (state == before)
+        return;
+    linkState_ = state;
+    using S = LinkHealth::State;
+    if (before == S::Closed && state != S::Closed)
+        portOpened();
+    if (state == S::Closed) {
+        if (before != S::Closed)
+            portClosed();
+        return;
+    }
+    if (state == S::Waiting)
+        return; // passing: opened, no answer yet
+    if (state == S::Answering && before != S::NoAnswer)
+        return; // the first answer after opening is not a recovery
+    append(QString::fromUtf16(JournalKind::Link), portName(),
+           QStringLiteral("%1（%2）").arg(LinkHealth::stateText(state), health_.countersText()));
+}
+
+void TransitionWatcher::onPortState(PortState state)
+{
+    const PortState before = portState_;
+    portState_ = state;
+    if (state == PortState::CannotOpen && before == PortState::Open)
+        deviceLost_ = true;
+    if (state == PortState::Open && before == PortState::CannotOpen && deviceLost_) {
+        deviceLost_ = false;
+        append(QString::fromUtf16(JournalKind::Link), portName(),
+               QStringLiteral("设备重新出现，端口已重新打开（%1）").arg(health_.countersText()));
+    }
+}
+
+void TransitionWatcher::portOpened()
+{
+    haveReference_ = false; // a new line, maybe a new instrument
+    const PortSettings& s = link_.portSettings();
+    append(QString::fromUtf16(JournalKind::Link), portName(),
+           QStringLiteral("端口已打开（仪表地址 %1，波特率 %2，校验 %3）")
+               .arg(s.address)
+               .arg(baudRateOf(s.baudIndex))
+               .arg(s.parityIndex == 1 ? QStringLiteral("奇") : s.parityIndex == 2 ? QStringLiteral("偶")
+                                                                                   : QStringLiteral("无")));
+}
+
+void TransitionWatcher::portClosed()
+{
+    append(QString::fromUtf16(JournalKind::Link), portName(),
+           QStringLiteral("端口已关闭（%1）").arg(health_.countersText()));
+    deviceLost_ = false;
+}
+
+void TransitionWatcher::onRecorderState(bool healthy, const QString& text, int kept, qint64 droppedTotal)
+{
+    if (!healthy) {
+        recorderMaxKept_ = qMax(recorderMaxKept_, kept);
+        if (!recorderHealthy_)
+            return;
+        recorderHealthy_ = false;
+        recorderDroppedAtTrouble_ = droppedTotal;
+        append(QString::fromUtf16(JournalKind::Recorder), QStringLiteral("recorder"), text);
+        return;
+    }
+    if (recorderHealthy_)
+        return;
+    recorderHealthy_ = true;
+    const qint64 dropped = droppedTotal - recorderDroppedAtTrouble_;
+    QString message = QStringLiteral("数据库恢复可写");
+    if (recorderMaxKept_ > 0)
+        message += QStringLiteral("，暂存的样本已补写（最多暂存 %1 条）").arg(recorderMaxKept_);
+    if (dropped > 0)
+        message += QStringLiteral("，丢弃 %1 条").arg(dropped);
+    recorderMaxKept_ = 0;
+    append(QString::fromUtf16(JournalKind::Recorder), QStringLiteral("recorder"), message);
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include "LinkHealth.h"
+#include "LinkTypes.h"
+#include "LiveImage.h"
+
+#include <QObject>
+#include <array>
+
+class Journal;
+class LinkClient;
+
+// Turns what the station sees into journal events, once per change and
+// never once per poll: alarm outputs and sensor faults (with the PV at that
+// moment), the mode coils, the link's state and port, and the recorder.
+//
+// The first complete poll after the port opens is the reference: alarms and
+// sensor faults already on are recorded then (the operator must see them),
+// modes are not (nothing changed).
+class TransitionWatcher final : public QObject {
+    Q_OBJECT
+public:
+    TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link, const LinkHealth& health,
+                      QObject* parent = nullptr);
+
+public Q_SLOTS:
+    // After each polling cycle.
+    void onCycle(bool allAnswered);
+    void onLinkState(LinkHealth::State state);
+    void onPortState(PortState state);
+    // The recorder's state, as its status text says it, with the samples
+    // kept in memory and dropped since the start.
+    void onRecorderState(bool healthy, const QString& text, int kept, qint64 droppedTotal);
+
+private:
+    void append(const QString& kind, const QString& source, const QString& message);
+    void portOpened();
+    void portClosed();
+    QString portName() const;
+
+    Journal& journal_;
+    const LiveImage& image_;
+    const LinkClient& link_;
+    const LinkHealth& health_;
+    bool haveReference_ = false;
+    std::array<qint32, 4> inputs_{};
+    std::array<qint32, 3> coils_{};
+    LinkHealth::State linkState_ = LinkHealth::State::Closed;
+    PortState portState_ = PortState::Closed;
+    bool deviceLost_ = false;
+    bool recorderHealthy_ = true;
+    int recorderMaxKept_ = 0;
+    qint64 recorderDroppedAtTrouble_ = 0;
+};

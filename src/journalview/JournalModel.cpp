@@ -1,0 +1,173 @@
+#include "JournalModel.h"
+#include "JournalReader.h"
+#include "StateColours.h"
+
+#include <QCoreApplication>
+
+JournalModel::JournalModel(JournalReader& reader, QObject* parent) : QAbstractTableModel(parent), reader_(reader)
+{
+    connect(&reader_, &JournalReader::pageReady, this, &JournalModel::onPage);
+    connect(&reader_, &JournalReader::countReady, this, &JournalModel::onCount);
+}
+
+void JournalModel::setFilter(const JournalFilter& filter)
+{
+    beginResetModel();
+    filter_ = filter;
+    rows_.clear();
+    acked_.clear();
+    atEnd_ = false;
+    newerRequest_ = 0;
+    newerAgain_ = false;
+    total_ = -1;
+    pageRequest_ = reader_.requestPage(filter_, 0, kPageSize);
+    countRequest_ = reader_.requestCount(filter_);
+    endResetModel();
+}
+
+bool JournalModel::needsAcknowledgement(int row) const
+{
+    return rows_.at(row).kind == QStringView(JournalKind::Alarm) && !acked_.at(row);
+}
+
+void JournalModel::markAcknowledged(const QList<qint64>& ids)
+{
+    for (int row = 0; row < rows_.size(); ++row)
+        if (!acked_[row] && ids.contains(rows_[row].id) && rows_[row].kind == QStringView(JournalKind::Alarm)) {
+            acked_[row] = true;
+            Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+        }
+}
+
+int JournalModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
+
+int JournalModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant JournalModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows_.size())
+        return {};
+    const JournalEvent& e = rows_.at(index.row());
+    if (role == Qt::BackgroundRole)
+        return needsAcknowledgement(index.row()) ? QVariant(StateColour::active()) : QVariant();
+    if (role == Qt::UserRole)
+        return e.id;
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case Time: return e.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    case Kind: return shownKind(e.kind);
+    case Source: return e.source;
+    case Message: return e.message;
+    case Values:
+        if (e.oldValue.isNull() && e.newValue.isNull())
+            return QString();
+        return QStringLiteral("%1 → %2").arg(e.oldValue.isEmpty() ? QStringLiteral("?") : e.oldValue, e.newValue);
+    case Result: return e.result;
+    case Operator: return e.operatorName;
+    }
+    return {};
+}
+
+QString shownKind(const QString& kind)
+{
+    return QCoreApplication::translate("JournalKind", JournalKind::label(kind).toUtf8().constData());
+}
+
+QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const char* const titles[ColumnCount] = {QT_TR_NOOP("时间"), QT_TR_NOOP("类别"), QT_TR_NOOP("来源"), QT_TR_NOOP("内容"),
+                                                    QT_TR_NOOP("原值 → 新值"), QT_TR_NOOP("结果"), QT_TR_NOOP("操作员")};
+    return section >= 0 && section < ColumnCount ? tr(titles[section]) : QVariant();
+}
+
+bool JournalModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && !atEnd_ && pageRequest_ == 0;
+}
+
+void JournalModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    pageRequest_ = reader_.requestPage(filter_, rows_.isEmpty() ? 0 : rows_.last().id, kPageSize);
+}
+
+void JournalModel::onPage(int request, const QList<JournalEvent>& rows, const QList<bool>& acknowledged)
+{
+    if (request == newerRequest_) {
+        newerRequest_ = 0;
+        if (rows.size() >= 10 * kPageSize) {
+            setFilter(filter_); // a burst larger than one page: start over
+            return;
+        }
+        if (!rows.isEmpty()) {
+            beginInsertRows({}, 0, int(rows.size()) - 1);
+            rows_ = rows + rows_;
+            acked_ = acknowledged + acked_;
+            endInsertRows();
+            if (total_ >= 0) {
+                total_ += int(rows.size());
+                Q_EMIT totalCountChanged(total_);
+            }
+        }
+        if (newerAgain_) {
+            newerAgain_ = false;
+            requestNewer();
+        }
+        return;
+    }
+    if (request != pageRequest_)
+        return; // an answer for a filter no longer shown
+    pageRequest_ = 0;
+    atEnd_ = rows.size() < kPageSize;
+    if (!rows.isEmpty()) {
+        beginInsertRows({}, int(rows_.size()), int(rows_.size() + rows.size()) - 1);
+        rows_ += rows;
+        acked_ += acknowledged;
+        endInsertRows();
+    }
+    Q_EMIT pageLoaded();
+}
+
+void JournalModel::onCount(int request, int count)
+{
+    if (request != countRequest_)
+        return;
+    total_ = count;
+    Q_EMIT totalCountChanged(count);
+}
+
+void JournalModel::onEventStored()
+{
+    // The first page is still on its way: it will hold the new row.
+    if (rows_.isEmpty() && pageRequest_ != 0)
+        return;
+    if (newerRequest_ != 0) {
+        newerAgain_ = true;
+        return;
+    }
+    requestNewer();
+}
+
+void JournalModel::requestNewer()
+{
+    JournalFilter newer = filter_;
+    if (!rows_.isEmpty())
+        newer.afterId = rows_.first().id;
+    // Rows older than the first page may be new to this filter only if the
+    // view was empty; then the top page is the right answer anyway.
+    newerRequest_ = reader_.requestPage(newer, 0, 10 * kPageSize);
+}
+
+void JournalModel::onResultStored(qint64 id, const QString& result)
+{
+    for (int row = 0; row < rows_.size(); ++row)
+        if (rows_[row].id == id) {
+            rows_[row].result = result;
+            Q_EMIT dataChanged(index(row, Result), index(row, Result));
+            return;
+        }
+}

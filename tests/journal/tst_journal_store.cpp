@@ -1,0 +1,309 @@
+#include "CsvReader.h"
+#include "Journal.h"
+#include "JournalStore.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <numeric>
+
+// The journal's database and its writer thread: the bound, trouble with the
+// file, and what a reader gets back.
+class TestJournalStore : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void schemaIsExactlyThePublishedOne();
+    void boundKeepsTheNewestAndTheirAcknowledgements_data();
+    void boundKeepsTheNewestAndTheirAcknowledgements();
+    void lockedJournalKeepsEventsAndWritesThemInOrder();
+    void fullQueueDropsTheOldestAndSaysSo();
+    void deletedJournalIsCreatedAgain();
+    void resultUpdateReachesARowStillWaiting();
+    void filters_data();
+    void filters();
+    void csvHoldsWhatTheFilterShows();
+
+private:
+    QString freshPath() { return dir_.filePath(QStringLiteral("j%1.db").arg(++n_)); }
+    static QStringList messages(JournalStore& store, const JournalFilter& filter = {});
+    static JournalEvent event(const QString& kind, const QString& source, const QString& message,
+                              const QString& time = QStringLiteral("2026-12-08T10:00:00.000Z"));
+    QTemporaryDir dir_;
+    int n_ = 0;
+};
+
+JournalEvent TestJournalStore::event(const QString& kind, const QString& source, const QString& message,
+                                     const QString& time)
+{
+    JournalEvent e;
+    e.kind = kind;
+    e.source = source;
+    e.message = message;
+    e.timeUtc = journalTimeFromText(time);
+    return e;
+}
+
+QStringList TestJournalStore::messages(JournalStore& store, const JournalFilter& filter)
+{
+    QStringList out;
+    for (const JournalEvent& e : store.page(filter, 0, 1000))
+        out << e.message;
+    return out;
+}
+
+void TestJournalStore::schemaIsExactlyThePublishedOne()
+{
+    const QString path = freshPath();
+    {
+        JournalStore store(QStringLiteral("schema"));
+        QVERIFY(store.open(path));
+    }
+    auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+    db.setDatabaseName(path);
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("SELECT sql FROM sqlite_master WHERE name = 'events'") && q.next());
+    QCOMPARE(q.value(0).toString(),
+             QStringLiteral("CREATE TABLE events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, "
+                            "source TEXT NOT NULL, message TEXT NOT NULL, old_value TEXT, new_value TEXT, "
+                            "result TEXT, operator TEXT)"));
+    QVERIFY(q.exec("PRAGMA journal_mode") && q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("wal"));
+    QVERIFY(q.exec("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE type = 'index' "
+                   "AND tbl_name = 'events' ORDER BY name)") && q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("events_kind,events_time_utc"));
+    q.finish();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+}
+
+void TestJournalStore::boundKeepsTheNewestAndTheirAcknowledgements_data()
+{
+    QTest::addColumn<int>("bound");
+    QTest::addColumn<QList<int>>("batches"); // events per append call
+    QTest::newRow("one at a time past the bound") << 3 << QList<int>{1, 1, 1, 1, 1};
+    QTest::newRow("one batch larger than the bound") << 3 << QList<int>{5};
+    QTest::newRow("exactly the bound") << 4 << QList<int>{2, 2};
+}
+
+void TestJournalStore::boundKeepsTheNewestAndTheirAcknowledgements()
+{
+    QFETCH(int, bound);
+    QFETCH(QList<int>, batches);
+    JournalStore store(QStringLiteral("bound"));
+    QVERIFY(store.open(freshPath()));
+    store.setBound(bound);
+    int total = 0;
+    QList<qint64> ids;
+    for (const int size : batches) {
+        QList<JournalEvent> batch;
+        for (int i = 0; i < size; ++i)
+            batch << event(QStringLiteral("alarm"), QStringLiteral("alarm 1"), QString::number(++total));
+        QVERIFY(store.append(batch));
+        for (const JournalEvent& e : batch)
+            ids << e.id;
+        // All but the last batch acknowledged: deleted rows must take their
+        // acknowledgement along, and the carried count must follow the trim.
+        if (total < std::accumulate(batches.begin(), batches.end(), 0))
+            QVERIFY(store.acknowledge(ids, QDateTime::currentDateTimeUtc(), QStringLiteral("op")));
+    }
+    QStringList expected;
+    for (int i = total; i > qMax(0, total - bound); --i)
+        expected << QString::number(i);
+    QCOMPARE(messages(store), expected);
+    const int unacked = qMin(batches.last(), bound);
+    QCOMPARE(store.unacknowledgedAlarms(), unacked);
+    QSqlQuery q(QSqlDatabase::database(QStringLiteral("bound")));
+    QVERIFY(q.exec("SELECT COUNT(*) FROM acks") && q.next());
+    QCOMPARE(q.value(0).toInt(), qMin(total, bound) - unacked);
+    q.finish();
+    JournalStore again(QStringLiteral("bound-again"));
+    QVERIFY(again.open(store.path()));
+    QCOMPARE(again.unacknowledgedAlarms(), unacked); // the count a fresh scan finds
+}
+
+void TestJournalStore::lockedJournalKeepsEventsAndWritesThemInOrder()
+{
+    const QString path = freshPath();
+    Journal journal(path);
+    journal.setRetryInterval(50);
+    journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("before"));
+    QVERIFY(journal.sync());
+
+    // Another program holds the write lock.
+    auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+    db.setDatabaseName(path);
+    QVERIFY(db.open());
+    QSqlQuery lock(db);
+    QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+    QSignalSpy states(&journal, &Journal::stateChanged);
+    for (int i = 1; i <= 3; ++i)
+        journal.append(QStringLiteral("alarm"), QStringLiteral("alarm 1"), QStringLiteral("held %1").arg(i));
+    QVERIFY(!journal.sync());
+    QTRY_VERIFY(!journal.healthy());
+    QTRY_COMPARE(journal.stateText(), QStringLiteral("事件记录不可写，暂存 3 条"));
+
+    QVERIFY(lock.exec("COMMIT"));
+    QTRY_VERIFY(journal.healthy());
+    QCOMPARE(journal.stateText(), QStringLiteral("事件记录正常"));
+    lock.finish();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+
+    JournalStore store(QStringLiteral("check-locked"));
+    QVERIFY(store.open(path));
+    QCOMPARE(messages(store), (QStringList{"held 3", "held 2", "held 1", "before"}));
+    QTRY_COMPARE(journal.unacknowledgedAlarms(), 3);
+}
+
+void TestJournalStore::fullQueueDropsTheOldestAndSaysSo()
+{
+    // A folder in place of the file: it can never be opened.
+    const QString path = freshPath();
+    QVERIFY(QDir().mkpath(path));
+    Journal journal(path);
+    journal.setCapacity(2);
+    for (int i = 1; i <= 5; ++i)
+        journal.append(QStringLiteral("link"), QStringLiteral("port 1"), QString::number(i));
+    QVERIFY(!journal.sync());
+    QTRY_COMPARE(journal.stateText(), QStringLiteral("事件记录无法打开，暂存 2 条，已丢弃 3 条"));
+}
+
+void TestJournalStore::deletedJournalIsCreatedAgain()
+{
+    const QString path = freshPath();
+    Journal journal(path);
+    journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("lost with the file"));
+    QVERIFY(journal.sync());
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(path + suffix);
+    journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("after"));
+    QVERIFY(journal.sync());
+    JournalStore store(QStringLiteral("check-deleted"));
+    QVERIFY(store.open(path));
+    QCOMPARE(messages(store), QStringList{"after"});
+}
+
+void TestJournalStore::resultUpdateReachesARowStillWaiting()
+{
+    // The read-back can come while the write's row is still in memory.
+    const QString path = freshPath();
+    QVERIFY(QDir().mkpath(path)); // unusable for now
+    Journal journal(path);
+    journal.setRetryInterval(50);
+    const quint64 seq = journal.append(QStringLiteral("write"), QStringLiteral("SV"), QStringLiteral("修改SV"),
+                                       QStringLiteral("300"), QStringLiteral("320"), QStringLiteral("ok"));
+    journal.updateResult(seq, QStringLiteral("verified"));
+    QVERIFY(!journal.sync());
+    QVERIFY(QDir().rmdir(path));
+    QTRY_VERIFY(journal.sync());
+    JournalStore store(QStringLiteral("check-waiting"));
+    QVERIFY(store.open(path));
+    const QList<JournalEvent> rows = store.page({}, 0, 10);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].result, QStringLiteral("verified"));
+    QCOMPARE(rows[0].oldValue, QStringLiteral("300"));
+    QVERIFY(!rows[0].operatorName.isEmpty());
+}
+
+void TestJournalStore::filters_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("expected");
+    const QString none;
+    QTest::newRow("everything") << none << none << none << none
+                                << QStringList{"修改SV", "通讯中断", "报警1解除", "报警1 50%_"};
+    QTest::newRow("kind") << "alarm" << none << none << none << QStringList{"报警1解除", "报警1 50%_"};
+    QTest::newRow("from inclusive") << none << "2026-12-08T10:00:01.000Z" << none << none
+                                    << QStringList{"修改SV", "通讯中断", "报警1解除"};
+    QTest::newRow("to exclusive") << none << none << "2026-12-08T10:00:02.000Z" << none
+                                  << QStringList{"报警1解除", "报警1 50%_"};
+    QTest::newRow("text in message") << none << none << none << "通讯" << QStringList{"通讯中断"};
+    QTest::newRow("text in values") << none << none << none << "320" << QStringList{"修改SV"};
+    QTest::newRow("wildcards are plain text") << none << none << none << "%_" << QStringList{"报警1 50%_"};
+    QTest::newRow("all three") << "alarm" << "2026-12-08T10:00:01.000Z" << none << "报警1"
+                               << QStringList{"报警1解除"};
+}
+
+void TestJournalStore::filters()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, text);
+    QFETCH(QStringList, expected);
+    JournalStore store(QStringLiteral("filters"));
+    QVERIFY(store.open(freshPath()));
+    QList<JournalEvent> rows{
+        event("alarm", "alarm 1", "报警1 50%_", "2026-12-08T10:00:00.000Z"),
+        event("alarm", "alarm 1", "报警1解除", "2026-12-08T10:00:01.000Z"),
+        event("link", "port 1", "通讯中断", "2026-12-08T10:00:02.000Z"),
+        event("write", "SV", "修改SV", "2026-12-08T10:00:03.000Z"),
+    };
+    rows[3].oldValue = "300";
+    rows[3].newValue = "320";
+    QVERIFY(store.append(rows));
+    JournalFilter filter;
+    filter.kind = kind;
+    if (!from.isEmpty())
+        filter.fromUtc = journalTimeFromText(from);
+    if (!to.isEmpty())
+        filter.toUtc = journalTimeFromText(to);
+    filter.text = text;
+    QCOMPARE(messages(store, filter), expected);
+    QCOMPARE(store.count(filter), expected.size());
+}
+
+void TestJournalStore::csvHoldsWhatTheFilterShows()
+{
+    JournalStore store(QStringLiteral("csv"));
+    QVERIFY(store.open(freshPath()));
+    QList<JournalEvent> rows;
+    for (int i = 0; i < 2500; ++i) // more than one export page
+        rows << event("state", "coil 2", QStringLiteral("手动 %1").arg(i));
+    JournalEvent tricky = event("write", "4126", "修改\"比例带\", 第二行\n结束");
+    tricky.oldValue = "1.5";
+    tricky.newValue = "2,5";
+    tricky.result = "mismatch: 仪表显示 2";
+    tricky.operatorName = "张三";
+    rows << tricky;
+    QVERIFY(store.append(rows));
+
+    JournalFilter writes;
+    writes.kind = "write";
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QCOMPARE(store.exportCsv(writes, buffer), 1);
+    bool bom = false;
+    const QList<QStringList> csv = parseCsv(buffer.data(), &bom);
+    QVERIFY(bom);
+    QCOMPARE(csv.size(), 2);
+    QCOMPARE(csv[0].size(), 10);
+    QCOMPARE(csv[0][0], QStringLiteral("编号"));
+    const QStringList& r = csv[1];
+    QCOMPARE(r[2], QStringLiteral("2026-12-08T10:00:00.000Z"));
+    QCOMPARE(r[3], QStringLiteral("写入"));
+    QCOMPARE(r.mid(4), (QStringList{"4126", "修改\"比例带\", 第二行\n结束", "1.5", "2,5", "mismatch: 仪表显示 2", "张三"}));
+
+    buffer.close();
+    buffer.setData({});
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QCOMPARE(store.exportCsv({}, buffer), 2501);
+    const QList<QStringList> all = parseCsv(buffer.data());
+    QCOMPARE(all.size(), 2502);
+    QCOMPARE(all[1][5], tricky.message); // newest first
+    QCOMPARE(all.last()[5], QStringLiteral("手动 0"));
+}
+
+QTEST_GUILESS_MAIN(TestJournalStore)
+#include "tst_journal_store.moc"

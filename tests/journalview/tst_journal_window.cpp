@@ -1,0 +1,167 @@
+#include "../journal/CsvReader.h"
+#include "Journal.h"
+#include "JournalModel.h"
+#include "JournalWindow.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The 事件记录 window over a real journal: paging, filters, acknowledgement
+// and the CSV of what the filter shows.
+class TestJournalWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void pagesOnDemandAndTakesNewEvents();
+    void rangeFilters_data();
+    void rangeFilters();
+    void filterControlsNarrowTheTable();
+    void acknowledgeSelectedAlarms();
+    void exportWritesWhatTheFilterShows();
+
+private:
+    QTemporaryDir dir_;
+    int n_ = 0;
+    std::unique_ptr<Journal> journal_;
+};
+
+void TestJournalWindow::init()
+{
+    journal_ = std::make_unique<Journal>(dir_.filePath(QStringLiteral("w%1.db").arg(++n_)));
+    for (int i = 0; i < 450; ++i)
+        journal_->append(QStringLiteral("state"), QStringLiteral("coil 2"), QStringLiteral("状态 %1").arg(i));
+    journal_->append(QStringLiteral("alarm"), QStringLiteral("alarm 1"), QStringLiteral("报警1（PV 412）"));
+    journal_->append(QStringLiteral("write"), QStringLiteral("SV"), QStringLiteral("修改SV"), QStringLiteral("300"),
+                     QStringLiteral("320"), QStringLiteral("verified"));
+    journal_->append(QStringLiteral("alarm"), QStringLiteral("sensor open"), QStringLiteral("传感器开路（PV 9999）"));
+    QVERIFY(journal_->sync());
+}
+
+void TestJournalWindow::cleanup() { journal_.reset(); }
+
+void TestJournalWindow::pagesOnDemandAndTakesNewEvents()
+{
+    JournalWindow window(*journal_);
+    JournalModel* model = window.model();
+    QTRY_COMPARE(model->rowCount(), JournalModel::kPageSize);
+    QTRY_COMPARE(model->totalCount(), 453);
+    QCOMPARE(model->event(0).message, QStringLiteral("传感器开路（PV 9999）")); // newest first
+    QCOMPARE(model->index(1, JournalModel::Values).data().toString(), QStringLiteral("300 → 320"));
+    while (model->canFetchMore({}) || model->loading()) {
+        model->fetchMore({});
+        QTest::qWait(5);
+    }
+    QCOMPARE(model->rowCount(), 453);
+    QCOMPARE(model->event(452).message, QStringLiteral("状态 0"));
+
+    journal_->append(QStringLiteral("link"), QStringLiteral("port 1"), QStringLiteral("通讯中断"));
+    QTRY_COMPARE(model->rowCount(), 454);
+    QCOMPARE(model->event(0).message, QStringLiteral("通讯中断"));
+    QCOMPARE(model->event(453).message, QStringLiteral("状态 0")); // nothing fetched twice
+}
+
+void TestJournalWindow::rangeFilters_data()
+{
+    QTest::addColumn<int>("range");
+    QTest::addColumn<QDateTime>("from");
+    QTest::addColumn<QDateTime>("to");
+    const QDateTime now(QDate(2026, 12, 8), QTime(14, 30));
+    QTest::newRow("all") << int(JournalWindow::Range::All) << QDateTime() << QDateTime();
+    QTest::newRow("today") << int(JournalWindow::Range::Today) << QDateTime(QDate(2026, 12, 8), QTime(0, 0))
+                           << QDateTime();
+    QTest::newRow("24 h") << int(JournalWindow::Range::Day) << now.addSecs(-86400) << QDateTime();
+    QTest::newRow("7 days") << int(JournalWindow::Range::Week) << now.addDays(-7) << QDateTime();
+    QTest::newRow("chosen") << int(JournalWindow::Range::Chosen) << now.addDays(-3) << now.addDays(-2);
+}
+
+void TestJournalWindow::rangeFilters()
+{
+    QFETCH(int, range);
+    QFETCH(QDateTime, from);
+    QFETCH(QDateTime, to);
+    const QDateTime now(QDate(2026, 12, 8), QTime(14, 30));
+    const JournalFilter f =
+        JournalWindow::rangeFilter(JournalWindow::Range(range), now, now.addDays(-3), now.addDays(-2));
+    QCOMPARE(f.fromUtc, from.isValid() ? from.toUTC() : QDateTime());
+    QCOMPARE(f.toUtc, to.isValid() ? to.toUTC() : QDateTime());
+}
+
+void TestJournalWindow::filterControlsNarrowTheTable()
+{
+    JournalWindow window(*journal_);
+    JournalModel* model = window.model();
+    auto* kind = window.findChild<QComboBox*>(QStringLiteral("JournalKind"));
+    kind->setCurrentIndex(kind->findText(QStringLiteral("报警")));
+    QTRY_COMPARE(model->totalCount(), 2);
+    QTRY_COMPARE(model->rowCount(), 2);
+    QVERIFY(model->index(0, 0).data(Qt::BackgroundRole).isValid()); // not yet acknowledged
+
+    window.findChild<QLineEdit*>(QStringLiteral("JournalSearch"))->setText(QStringLiteral("开路"));
+    QTRY_COMPARE(model->totalCount(), 1);
+    QCOMPARE(model->event(0).source, QStringLiteral("sensor open"));
+
+    // An event that does not match the filter does not appear.
+    journal_->append(QStringLiteral("link"), QStringLiteral("port 1"), QStringLiteral("开路无关"));
+    QVERIFY(journal_->sync());
+    QTest::qWait(100);
+    QCOMPARE(model->rowCount(), 1);
+}
+
+void TestJournalWindow::acknowledgeSelectedAlarms()
+{
+    QTRY_COMPARE(journal_->unacknowledgedAlarms(), 2);
+    JournalWindow window(*journal_);
+    JournalModel* model = window.model();
+    QTRY_VERIFY(model->rowCount() > 3);
+    auto* table = window.findChild<QTableView*>(QStringLiteral("JournalTable"));
+    table->selectRow(0); // sensor open
+    table->selectionModel()->select(model->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QCOMPARE(window.acknowledgeSelected(), 1); // the write row needs none
+    QVERIFY(!model->index(0, 0).data(Qt::BackgroundRole).isValid());
+    QTRY_COMPARE(journal_->unacknowledgedAlarms(), 1);
+    // The acknowledgement is an event of its own, by the operator.
+    QTRY_COMPARE(model->event(0).source, QStringLiteral("确认"));
+    QVERIFY(!model->event(0).operatorName.isEmpty());
+    // And it holds when the journal is read again.
+    JournalWindow again(*journal_);
+    QTRY_VERIFY(again.model()->rowCount() > 3);
+    QCOMPARE(again.model()->event(1).source, QStringLiteral("sensor open"));
+    QVERIFY(again.model()->acknowledged(1));
+    QVERIFY(!again.model()->acknowledged(3)); // alarm 1 still waits
+}
+
+void TestJournalWindow::exportWritesWhatTheFilterShows()
+{
+    JournalWindow window(*journal_);
+    window.findChild<QLineEdit*>(QStringLiteral("JournalSearch"))->setText(QStringLiteral("PV"));
+    QTRY_COMPARE(window.model()->totalCount(), 2);
+    QSignalSpy done(&window, &JournalWindow::exportFinished);
+    const QString path = dir_.filePath(QStringLiteral("导出.csv"));
+    window.exportTo(path);
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done.at(0).at(0).toInt(), 2);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    bool bom = false;
+    const QList<QStringList> csv = parseCsv(file.readAll(), &bom);
+    QVERIFY(bom);
+    QCOMPARE(csv.size(), 3);
+    QCOMPARE(csv[1][5], QStringLiteral("传感器开路（PV 9999）"));
+    QCOMPARE(csv[2][5], QStringLiteral("报警1（PV 412）"));
+    QCOMPARE(csv[2][3], QStringLiteral("报警"));
+
+    // A file that cannot be written is reported, not pretended.
+    window.exportTo(dir_.filePath(QStringLiteral("no/such/folder/x.csv")));
+    QTRY_COMPARE(done.size(), 2);
+    QCOMPARE(done.at(1).at(0).toInt(), -1);
+}
+
+QTEST_MAIN(TestJournalWindow)
+#include "tst_journal_window.moc"
