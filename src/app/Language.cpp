@@ -52,4 +52,12 @@ bool install(QTranslator& translator, const QString& code, const QStringList& fo
     return false;
 }
 
+bool installQt(QTranslator& translator, const QString& code, const QString& folder)
+{
+    if (code != u"zh" || !translator.load(QStringLiteral("qtbase_zh_CN"), folder))
+        return false;
+    QCoreApplication::installTranslator(&translator);
+    return true;
+}
+
 } // namespace Language

@@ -30,4 +30,10 @@ QStringList searchPath(const QString& applicationDir);
 // Returns false, with the folders tried in `error`, when none has it.
 bool install(QTranslator& translator, const QString& code, const QStringList& folders, QString* error);
 
+// Qt's own texts (print and file dialogs, standard buttons) are English
+// unless Qt's translation is loaded: the Chinese interface loads
+// qtbase_zh_CN.qm from `folder` (Qt's translations folder) when the system
+// has it. Nothing to load for English. Returns whether one was installed.
+bool installQt(QTranslator& translator, const QString& code, const QString& folder);
+
 } // namespace Language

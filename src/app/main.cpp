@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
 
@@ -46,6 +47,8 @@ int main(int argc, char* argv[])
     if (!Language::install(translator, language.code, Language::searchPath(QApplication::applicationDirPath()),
                            &languageError))
         std::fprintf(stderr, "%s\n", qPrintable(languageError));
+    QTranslator qtTranslator;
+    Language::installQt(qtTranslator, language.code, QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 
     StationOptions options = cli.options;
 

@@ -41,7 +41,7 @@ QString widestValueText(const ParamDef& def, const QFontMetrics& metrics)
 {
     QString widest = QStringLiteral("-00000.0");
     for (std::u16string_view t : def.displayTexts) {
-        const QString candidate = text(t);
+        const QString candidate = shown(t);
         if (metrics.horizontalAdvance(candidate) > metrics.horizontalAdvance(widest))
             widest = candidate;
     }
@@ -55,7 +55,7 @@ ConfigWindow::ConfigWindow(LinkClient& link, ParamRegs& regs, QWidget* parent)
 {
     setObjectName(QStringLiteral("CONFIG1"));
     setWindowFlag(Qt::Window); // a window of its own even when given a parent
-    setWindowTitle(QStringLiteral("参数设置"));
+    setWindowTitle(tr("参数设置"));
     buildUi();
     fillChoiceLists();
     hideEditors();
@@ -79,7 +79,7 @@ void ConfigWindow::buildUi()
         tabs_->addTab(buildPage(layout), pageCaption(layout.page));
     tabs_->setCurrentIndex(tabs_->count() - 1); // opens on "PID"
 
-    returnButton_ = new QPushButton(QStringLiteral(" Esc 返回"), this);
+    returnButton_ = new QPushButton(tr(" Esc 返回"), this);
     returnButton_->setObjectName(QStringLiteral("Command11"));
     returnButton_->setAutoDefault(false);
     connect(returnButton_, &QPushButton::clicked, this, &ConfigWindow::returnRequested);
@@ -130,7 +130,7 @@ QWidget* ConfigWindow::buildPage(const PageLayout& layout)
     grid->setRowStretch(rows, 1);
     if (layout.page == Page::Pid) {
         // Below the parameter rows, which keep their places.
-        auto* tuning = new QPushButton(QStringLiteral("PID整定助手"), page);
+        auto* tuning = new QPushButton(tr("PID整定助手"), page);
         tuning->setObjectName(QStringLiteral("TuningButton"));
         tuning->setAutoDefault(false);
         connect(tuning, &QPushButton::clicked, this, &ConfigWindow::tuningRequested);
@@ -145,7 +145,7 @@ void ConfigWindow::buildRow(QGridLayout* grid, int gridRow, int firstColumn, int
     Row& row = rows_[std::size_t(index)];
     const QString suffix = QString::number(index);
 
-    auto* caption = new QLabel(text(def.caption));
+    auto* caption = new QLabel(shown(def.caption));
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     row.value = new QLabel(QStringLiteral("Label2"));
@@ -159,14 +159,14 @@ void ConfigWindow::buildRow(QGridLayout* grid, int gridRow, int firstColumn, int
     // Text plus indent, margins and frame, with a little air.
     const QFontMetrics metrics = row.value->fontMetrics();
     row.value->setMinimumWidth(metrics.horizontalAdvance(widestValueText(def, metrics)) + 24);
-    row.value->setToolTip(QStringLiteral("双击修改"));
+    row.value->setToolTip(tr("双击修改"));
     row.value->setProperty(kIndexProperty, index);
     row.value->installEventFilter(this);
 
     row.editor = buildEditor(def, row);
     row.editor->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
-    row.modify = new QPushButton(QStringLiteral("修改"));
+    row.modify = new QPushButton(tr("修改"));
     row.modify->setObjectName(QStringLiteral("Command3_") + suffix);
     row.modify->setAutoDefault(false);
     row.modify->setFixedWidth(row.modify->fontMetrics().horizontalAdvance(row.modify->text()) + 24);
@@ -212,7 +212,7 @@ QWidget* ConfigWindow::buildEditor(const ParamDef& def, Row& row)
         layout->setSpacing(12);
         auto* group = new QButtonGroup(frame);
         for (int k = 0; k < 2; ++k) {
-            auto* option = new QRadioButton(text(def.options[std::size_t(k)]));
+            auto* option = new QRadioButton(shown(def.options[std::size_t(k)]));
             option->setObjectName(text(def.editorName) + u'_' + QString::number(k));
             group->addButton(option, k);
             layout->addWidget(option);
@@ -230,7 +230,7 @@ void ConfigWindow::fillChoiceLists()
     for (int index : choiceFillOrder()) {
         QComboBox* combo = rows_[std::size_t(index)].combo;
         for (std::u16string_view entry : param(index).entries)
-            combo->addItem(text(entry));
+            combo->addItem(shown(entry));
         combo->setCurrentIndex(0);
         combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
     }

@@ -4,6 +4,7 @@
 #include "NumericPrefix.h"
 #include "Rounding.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace EntryRule {
@@ -20,7 +21,7 @@ Bounds effective(Bounds written)
 QString refusalText(Bounds written)
 {
     const Bounds b = effective(written);
-    return QStringLiteral("超出范围 %1 ~ %2").arg(doubleText(b.lower), doubleText(b.upper));
+    return QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(doubleText(b.lower), doubleText(b.upper));
 }
 
 Verdict refused(QString reason) { return Verdict{std::nullopt, std::move(reason)}; }

@@ -1,10 +1,14 @@
 #include "MonitorTables.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace MonitorTables {
 
 namespace {
+
+// Texts are looked up in the "MonitorTables" context where they are shown.
 
 constexpr std::array<ValueRow, 12> kValues{{
     {"D_3W_0", 0, 1},     // PV
@@ -27,23 +31,33 @@ constexpr std::array<ValueRow, 12> kValues{{
 // value, alarm 1 delay, alarm 2 hysteresis, break alarm value, and under the
 // break output's caption its entry box and button.
 constexpr std::array<EditRow, 10> kEdits{{
-    {0, "Command11", "修改SV", "SV值", "D_3W_2", 1, -1999, 9999, 1, true, true, Place::ValuePanel, 0, 0},
-    {256, "Command12", "修改", "报警1值", "D_4W_256", 257, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 0},
-    {257, "Command13", "修改", "报警1回差", "D_4W_257", 258, 0, 1000, 1, true, true, Place::AlarmFrame, 0, 1},
-    {258, "Command14", "修改", "报警1延迟", "D_4W_258", 259, 0, 600, 1, true, true, Place::AlarmFrame, 1, 1},
-    {259, "Command15", "修改", "报警2值", "D_4W_259", 260, -1999, 9999, 1, true, true, Place::AlarmFrame, 0, 2},
-    {260, "Command16", "修改", "报警2回差", "D_4W_260", 261, 0, 1000, 1, true, true, Place::AlarmFrame, 1, 2},
-    {261, "Command17", "修改", "报警2延迟", "D_4W_261", 262, 0, 600, 1, true, true, Place::AlarmFrame, 0, 3},
-    {262, "Command18", "修改", "断线报警值", "D_4W_262", 263, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 3},
-    {263, "Command27", "修改", "断线输出值", "D_4W_263", 264, 0, 100, 10, true, true, Place::AlarmFrame, 0, 4, true},
+    {0, "Command11", QT_TRANSLATE_NOOP("MonitorTables", "修改SV"), QT_TRANSLATE_NOOP("MonitorTables", "SV值"), "D_3W_2",
+     1, -1999, 9999, 1, true, true, Place::ValuePanel, 0, 0},
+    {256, "Command12", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "报警1值"),
+     "D_4W_256", 257, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 0},
+    {257, "Command13", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "报警1回差"),
+     "D_4W_257", 258, 0, 1000, 1, true, true, Place::AlarmFrame, 0, 1},
+    {258, "Command14", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "报警1延迟"),
+     "D_4W_258", 259, 0, 600, 1, true, true, Place::AlarmFrame, 1, 1},
+    {259, "Command15", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "报警2值"),
+     "D_4W_259", 260, -1999, 9999, 1, true, true, Place::AlarmFrame, 0, 2},
+    {260, "Command16", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "报警2回差"),
+     "D_4W_260", 261, 0, 1000, 1, true, true, Place::AlarmFrame, 1, 2},
+    {261, "Command17", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "报警2延迟"),
+     "D_4W_261", 262, 0, 600, 1, true, true, Place::AlarmFrame, 0, 3},
+    {262, "Command18", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "断线报警值"),
+     "D_4W_262", 263, -1999, 9999, 1, true, true, Place::AlarmFrame, 1, 3},
+    {263, "Command27", QT_TRANSLATE_NOOP("MonitorTables", "修改"), QT_TRANSLATE_NOOP("MonitorTables", "断线输出值"),
+     "D_4W_263", 264, 0, 100, 10, true, true, Place::AlarmFrame, 0, 4, true},
     // The manual output stays sendable while the instrument is in manual
     // mode: its button is shown and hidden by the display tick only.
-    {1, "Command25", "手动OP", nullptr, "D_3W_1", 2, 0, 100, 10, false, false, Place::ModePanel, 0, 0},
+    {1, "Command25", QT_TRANSLATE_NOOP("MonitorTables", "手动OP"), nullptr, "D_3W_1", 2, 0, 100, 10, false, false,
+     Place::ModePanel, 0, 0},
 }};
 
 constexpr std::array<AlarmTypeRow, 2> kAlarmTypeRows{{
-    {"D_3W_6", 0, 13, "报警1无报警"},
-    {"D_3W_7", 1, 14, "报警2无报警"},
+    {"D_3W_6", 0, 13, QT_TRANSLATE_NOOP("MonitorTables", "报警1无报警")},
+    {"D_3W_7", 1, 14, QT_TRANSLATE_NOOP("MonitorTables", "报警2无报警")},
 }};
 
 struct AlarmTypeTexts {
@@ -52,40 +66,94 @@ struct AlarmTypeTexts {
     bool active;
 };
 constexpr std::array<AlarmTypeTexts, 7> kAlarmTypes{{
-    {"无报警", "无报警", false},
-    {"报警1上限报警", "报警2上限报警", true},
-    {"报警1下限报警", "报警2下限报警", true},
-    {"报警1上偏差报警", "报警2上偏差报警", true},
-    {"报警1下偏差报警", "报警2下偏差报警", true},
-    {"报警1偏差带报警", "报警2偏差带报警", true},
-    {"报警1断线报警", "报警2断线报警", true},
+    {QT_TRANSLATE_NOOP("MonitorTables", "无报警"), QT_TRANSLATE_NOOP("MonitorTables", "无报警"), false},
+    {QT_TRANSLATE_NOOP("MonitorTables", "报警1上限报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2上限报警"), true},
+    {QT_TRANSLATE_NOOP("MonitorTables", "报警1下限报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2下限报警"), true},
+    {QT_TRANSLATE_NOOP("MonitorTables", "报警1上偏差报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2上偏差报警"),
+     true},
+    {QT_TRANSLATE_NOOP("MonitorTables", "报警1下偏差报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2下偏差报警"),
+     true},
+    {QT_TRANSLATE_NOOP("MonitorTables", "报警1偏差带报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2偏差带报警"),
+     true},
+    {QT_TRANSLATE_NOOP("MonitorTables", "报警1断线报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2断线报警"), true},
 }};
 
 using C = StateColourChoice;
 constexpr std::array<StateRow, 7> kStates{{
-    {"D_1RW_0", "手自动", true, BitTable::Coil, 1, StateTest::NonZero, {"手动", C::Unchanged}, {"自动", C::Unchanged},
+    {"D_1RW_0",
+     QT_TRANSLATE_NOOP("MonitorTables", "手自动"),
+     true,
+     BitTable::Coil,
+     1,
+     StateTest::NonZero,
+     {QT_TRANSLATE_NOOP("MonitorTables", "手动"), C::Unchanged},
+     {QT_TRANSLATE_NOOP("MonitorTables", "自动"), C::Unchanged},
      StateEffect::ManualEntry},
-    {"D_1RW_1", "整定关", true, BitTable::Coil, 0, StateTest::NonZero, {"整定关", C::Quiet}, {"自整定开", C::Active},
+    {"D_1RW_1",
+     QT_TRANSLATE_NOOP("MonitorTables", "整定关"),
+     true,
+     BitTable::Coil,
+     0,
+     StateTest::NonZero,
+     {QT_TRANSLATE_NOOP("MonitorTables", "整定关"), C::Quiet},
+     {QT_TRANSLATE_NOOP("MonitorTables", "自整定开"), C::Active},
      StateEffect::None},
-    {"D_1RW_2", "手动禁止", true, BitTable::Coil, 2, StateTest::NonZero, {"禁止手动", C::Quiet},
-     {"允许手动", C::Active}, StateEffect::None},
-    {"D_2R_0", "报警一OFF", true, BitTable::Input, 0, StateTest::NonZero, {"报警一OFF", C::Quiet},
-     {"报警一ON", C::Active}, StateEffect::None},
-    {"D_2R_1", "报警二OFF", true, BitTable::Input, 1, StateTest::NonZero, {"报警二OFF", C::Quiet},
-     {"报警二ON", C::Active}, StateEffect::None},
-    {"D_2R_2", "报警二OFF", false, BitTable::Input, 2, StateTest::ExactlyOne, {nullptr, C::Unchanged},
-     {"传感器开路", C::Active}, StateEffect::ShowWhenOn},
-    {"D_2R_3", "报警二OFF", false, BitTable::Input, 3, StateTest::ExactlyOne, {nullptr, C::Unchanged},
-     {"传感器短路", C::Active}, StateEffect::ShowWhenOn},
+    {"D_1RW_2",
+     QT_TRANSLATE_NOOP("MonitorTables", "手动禁止"),
+     true,
+     BitTable::Coil,
+     2,
+     StateTest::NonZero,
+     {QT_TRANSLATE_NOOP("MonitorTables", "禁止手动"), C::Quiet},
+     {QT_TRANSLATE_NOOP("MonitorTables", "允许手动"), C::Active},
+     StateEffect::None},
+    {"D_2R_0",
+     QT_TRANSLATE_NOOP("MonitorTables", "报警一OFF"),
+     true,
+     BitTable::Input,
+     0,
+     StateTest::NonZero,
+     {QT_TRANSLATE_NOOP("MonitorTables", "报警一OFF"), C::Quiet},
+     {QT_TRANSLATE_NOOP("MonitorTables", "报警一ON"), C::Active},
+     StateEffect::None},
+    {"D_2R_1",
+     QT_TRANSLATE_NOOP("MonitorTables", "报警二OFF"),
+     true,
+     BitTable::Input,
+     1,
+     StateTest::NonZero,
+     {QT_TRANSLATE_NOOP("MonitorTables", "报警二OFF"), C::Quiet},
+     {QT_TRANSLATE_NOOP("MonitorTables", "报警二ON"), C::Active},
+     StateEffect::None},
+    {"D_2R_2",
+     QT_TRANSLATE_NOOP("MonitorTables", "报警二OFF"),
+     false,
+     BitTable::Input,
+     2,
+     StateTest::ExactlyOne,
+     {nullptr, C::Unchanged},
+     {QT_TRANSLATE_NOOP("MonitorTables", "传感器开路"), C::Active},
+     StateEffect::ShowWhenOn},
+    {"D_2R_3",
+     QT_TRANSLATE_NOOP("MonitorTables", "报警二OFF"),
+     false,
+     BitTable::Input,
+     3,
+     StateTest::ExactlyOne,
+     {nullptr, C::Unchanged},
+     {QT_TRANSLATE_NOOP("MonitorTables", "传感器短路"), C::Active},
+     StateEffect::ShowWhenOn},
 }};
 
 constexpr std::array<ModeRow, 3> kModes{{
-    {0, "Command19", "手动", 2},   // automatic / manual
-    {1, "Command20", "自整定", 1}, // self-tuning
-    {2, "Command28", "使能手动", 3}, // manual operation permitted
+    {0, "Command19", QT_TRANSLATE_NOOP("MonitorTables", "手动"), 2},     // automatic / manual
+    {1, "Command20", QT_TRANSLATE_NOOP("MonitorTables", "自整定"), 1},   // self-tuning
+    {2, "Command28", QT_TRANSLATE_NOOP("MonitorTables", "使能手动"), 3}, // manual operation permitted
 }};
 
 } // namespace
+
+QString shown(const char* text) { return QCoreApplication::translate("MonitorTables", text); }
 
 std::span<const ValueRow> valueRows() { return kValues; }
 std::span<const EditRow> editRows() { return kEdits; }
@@ -112,7 +180,7 @@ std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
     if (type < 0 || type >= qint32(kAlarmTypes.size()) || alarm < 0 || alarm > 1)
         return std::nullopt;
     const AlarmTypeTexts& t = kAlarmTypes[std::size_t(type)];
-    return AlarmTypeShown{QString::fromUtf8(alarm == 0 ? t.alarm1 : t.alarm2), t.active};
+    return AlarmTypeShown{shown(alarm == 0 ? t.alarm1 : t.alarm2), t.active};
 }
 
 bool stateIsOn(const StateRow& row, qint32 bit)
@@ -123,7 +191,7 @@ bool stateIsOn(const StateRow& row, qint32 bit)
 QString stateText(const StateRow& row, bool on)
 {
     const char* text = (on ? row.on : row.off).text;
-    return text ? QString::fromUtf8(text) : QString();
+    return text ? shown(text) : QString();
 }
 
 } // namespace MonitorTables

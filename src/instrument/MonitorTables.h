@@ -28,6 +28,10 @@ enum class Place {
     ModePanel,  // the manual output, beside the mode labels
 };
 
+// Table texts are UTF-8 Chinese, the source text of the "MonitorTables"
+// translation context: widgets show them through shown().
+QString shown(const char* text);
+
 // One entry box, the button that sends it and what is written.
 struct EditRow {
     int box;               // T_3RW index (objectName "T_3RW_<box>")

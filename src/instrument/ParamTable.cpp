@@ -4,6 +4,7 @@
 #include "NumericPrefix.h"
 #include "Rounding.h"
 
+#include <QCoreApplication>
 #include <QtNumeric>
 
 #include <algorithm>
@@ -181,6 +182,128 @@ constexpr PageLayout kPages[] = {
 // Combo7, Combo8, Combo9, Combo10, Combo11, Combo12, Combo13, Combo14.
 constexpr int kFillOrder[] = {0, 1, 4, 38, 7, 6, 28, 11, 12, 14, 15, 17, 18, 20, 21, 24, 27};
 
+// The Chinese texts of the rows above, spelled as the translation tools read
+// them: the rows keep UTF-16 views, and shown() looks each one up by its
+// UTF-8 spelling. A text missing here is shown untranslated.
+constexpr const char* kTranslatable[] = {
+    QT_TRANSLATE_NOOP("ParamTable", "正负20MV(-20-+20MV)"),
+    QT_TRANSLATE_NOOP("ParamTable", "正负100MV(-100-+100MV)"),
+    QT_TRANSLATE_NOOP("ParamTable", "正负5V(-5-+5V)"),
+    QT_TRANSLATE_NOOP("ParamTable", "正负10V(-10-+10V)"),
+    QT_TRANSLATE_NOOP("ParamTable", "禁止第二通道"),
+    QT_TRANSLATE_NOOP("ParamTable", "1-5V输入"),
+    QT_TRANSLATE_NOOP("ParamTable", "0-5V输入"),
+    QT_TRANSLATE_NOOP("ParamTable", "加热器断线报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "阀位反馈"),
+    QT_TRANSLATE_NOOP("ParamTable", "远程给定"),
+    QT_TRANSLATE_NOOP("ParamTable", "单输出"),
+    QT_TRANSLATE_NOOP("ParamTable", "双输出"),
+    QT_TRANSLATE_NOOP("ParamTable", "线性模拟"),
+    QT_TRANSLATE_NOOP("ParamTable", "继电器"),
+    QT_TRANSLATE_NOOP("ParamTable", "固态输出"),
+    QT_TRANSLATE_NOOP("ParamTable", "可控硅"),
+    QT_TRANSLATE_NOOP("ParamTable", "加热反作用"),
+    QT_TRANSLATE_NOOP("ParamTable", "制冷正作用"),
+    QT_TRANSLATE_NOOP("ParamTable", "无报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "上限报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "下限报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "上偏差报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "下偏差报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "偏差带报警"),
+    QT_TRANSLATE_NOOP("ParamTable", "无校验"),
+    QT_TRANSLATE_NOOP("ParamTable", "奇校验"),
+    QT_TRANSLATE_NOOP("ParamTable", "偶校验"),
+    QT_TRANSLATE_NOOP("ParamTable", "无变送"),
+    QT_TRANSLATE_NOOP("ParamTable", "有变送"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送测量值"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送设定值"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送输出值"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送(PV-SV)偏差"),
+    QT_TRANSLATE_NOOP("ParamTable", "摄氏度"),
+    QT_TRANSLATE_NOOP("ParamTable", "华氏度"),
+    QT_TRANSLATE_NOOP("ParamTable", "绝对温度"),
+    QT_TRANSLATE_NOOP("ParamTable", "异常转输出预置值"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出保持开路前状态"),
+    QT_TRANSLATE_NOOP("ParamTable", "19:正负20MV(-20-+20MV) "),
+    QT_TRANSLATE_NOOP("ParamTable", "20:正负100MV(-100-+100MV)"),
+    QT_TRANSLATE_NOOP("ParamTable", "27:正负5V(-5-+5V) "),
+    QT_TRANSLATE_NOOP("ParamTable", "28:正负10V(-10-+10V) "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:禁止使用 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:1-5V输入 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:0-5V输入 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:断线报警 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:阀位反馈 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:遥控设定 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:线性输出 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:继电器 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:固态输出 "),
+    QT_TRANSLATE_NOOP("ParamTable", "3:可控硅 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:无"),
+    QT_TRANSLATE_NOOP("ParamTable", "1:上限报警 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:下限报警 "),
+    QT_TRANSLATE_NOOP("ParamTable", "3:上偏差"),
+    QT_TRANSLATE_NOOP("ParamTable", "4:下偏差 "),
+    QT_TRANSLATE_NOOP("ParamTable", "5:偏差带 "),
+    QT_TRANSLATE_NOOP("ParamTable", "6:断线报警 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:无校验 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:奇校验 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:偶校验 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:变送测量值 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:变送设定值 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:变送输出值 "),
+    QT_TRANSLATE_NOOP("ParamTable", "3:变送（PV-SV)值 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:摄氏度 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:华氏度 "),
+    QT_TRANSLATE_NOOP("ParamTable", "2:绝对温度 "),
+    QT_TRANSLATE_NOOP("ParamTable", "0:转预置 "),
+    QT_TRANSLATE_NOOP("ParamTable", "1:保持开路前 "),
+    QT_TRANSLATE_NOOP("ParamTable", "输入类型"),
+    QT_TRANSLATE_NOOP("ParamTable", "小数点"),
+    QT_TRANSLATE_NOOP("ParamTable", "量程上限"),
+    QT_TRANSLATE_NOOP("ParamTable", "量程下限"),
+    QT_TRANSLATE_NOOP("ParamTable", "数字滤波"),
+    QT_TRANSLATE_NOOP("ParamTable", "偏移修正"),
+    QT_TRANSLATE_NOOP("ParamTable", "第二输入使能"),
+    QT_TRANSLATE_NOOP("ParamTable", "第二输入功能"),
+    QT_TRANSLATE_NOOP("ParamTable", "第二输入上限"),
+    QT_TRANSLATE_NOOP("ParamTable", "第二输入下限"),
+    QT_TRANSLATE_NOOP("ParamTable", "控制方式"),
+    QT_TRANSLATE_NOOP("ParamTable", "单出"),
+    QT_TRANSLATE_NOOP("ParamTable", "双出"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出一类型"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出一信号"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出一动作"),
+    QT_TRANSLATE_NOOP("ParamTable", "反作用"),
+    QT_TRANSLATE_NOOP("ParamTable", "正作用"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出二类型"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出二信号"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出二动作"),
+    QT_TRANSLATE_NOOP("ParamTable", "报警一类型"),
+    QT_TRANSLATE_NOOP("ParamTable", "报警二类型"),
+    QT_TRANSLATE_NOOP("ParamTable", "通讯地址"),
+    QT_TRANSLATE_NOOP("ParamTable", "波特率"),
+    QT_TRANSLATE_NOOP("ParamTable", "校验方式"),
+    QT_TRANSLATE_NOOP("ParamTable", "通讯延迟"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送使能"),
+    QT_TRANSLATE_NOOP("ParamTable", "禁止"),
+    QT_TRANSLATE_NOOP("ParamTable", "允许"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送量程"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送上限"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送下限"),
+    QT_TRANSLATE_NOOP("ParamTable", "变送参数"),
+    QT_TRANSLATE_NOOP("ParamTable", "温度单位切换"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出1比例带"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出2比例带"),
+    QT_TRANSLATE_NOOP("ParamTable", "积分时间"),
+    QT_TRANSLATE_NOOP("ParamTable", "微分时间"),
+    QT_TRANSLATE_NOOP("ParamTable", "控制周期时间"),
+    QT_TRANSLATE_NOOP("ParamTable", "控制回差"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出上限幅"),
+    QT_TRANSLATE_NOOP("ParamTable", "输出下限幅"),
+    QT_TRANSLATE_NOOP("ParamTable", "输入异常预置"),
+    QT_TRANSLATE_NOOP("ParamTable", "输入异常处理"),
+};
+
 // Fixed-point text with at least `integerDigits` digits before the point and
 // exactly `decimals` after it, as a digit pattern like "000.0" formats.
 QString patternText(double value, int integerDigits, int decimals)
@@ -223,7 +346,7 @@ EntryRule::Verdict choiceVerdict(const ParamDef& def, double typed)
     for (std::size_t n = 0; n < count; ++n)
         if (offered(n) == typed)
             return EntryRule::accepted(*scaled(def, typed));
-    return EntryRule::refused(QStringLiteral("超出范围 %1 ~ %2").arg(doubleText(offered(0)), doubleText(offered(count - 1))));
+    return EntryRule::refused(QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(doubleText(offered(0)), doubleText(offered(count - 1))));
 }
 
 } // namespace
@@ -260,6 +383,13 @@ std::span<const int> choiceFillOrder() { return kFillOrder; }
 
 QString text(std::u16string_view view) { return QStringView(view).toString(); }
 
+QString shown(std::u16string_view view)
+{
+    return QCoreApplication::translate("ParamTable", QStringView(view).toUtf8().constData());
+}
+
+std::span<const char* const> translatableTexts() { return kTranslatable; }
+
 std::optional<QString> displayText(int index, qint32 value)
 {
     if (index < 0 || index >= kCount)
@@ -270,7 +400,7 @@ std::optional<QString> displayText(int index, qint32 value)
     case OptionPair:
         if (!validCode(def.displayTexts, value))
             return std::nullopt;
-        return text(def.displayTexts[std::size_t(value)]);
+        return shown(def.displayTexts[std::size_t(value)]);
     case DecimalPoint:
         if (!validCode(def.displayTexts, value))
             return std::nullopt;
@@ -326,7 +456,7 @@ std::optional<EntryRule::Bounds> bounds(int index)
 EntryRule::Verdict entryVerdict(int index, QStringView text)
 {
     if (index < 0 || index >= kCount)
-        return EntryRule::refused(QStringLiteral("无此参数"));
+        return EntryRule::refused(QCoreApplication::translate("EntryRule", "无此参数"));
     if (const std::optional<EntryRule::Bounds> box = bounds(index))
         return EntryRule::read(text, *box);
     const NumericPrefix typed = parseNumericPrefix(text);

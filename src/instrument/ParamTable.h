@@ -73,7 +73,12 @@ std::span<const PageLayout> pageLayouts(); // in tab order
 // Parameter indices of the choice lists in the order the window fills them.
 std::span<const int> choiceFillOrder();
 
-QString text(std::u16string_view view);
+QString text(std::u16string_view view); // as it stands: object names, codes
+// A caption, option, entry or display text as the operator reads it: through
+// the "ParamTable" translation context, the Chinese itself when none is loaded.
+QString shown(std::u16string_view view);
+// Every Chinese text of the table, as marked for the translation tools.
+std::span<const char* const> translatableTexts();
 
 // Text the value label shows for a register value; nullopt when the code has
 // no text (the label keeps what it showed).

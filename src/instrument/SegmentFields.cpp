@@ -2,14 +2,22 @@
 
 #include "NumberText.h"
 
+#include <QCoreApplication>
+
 namespace SegmentMap {
 
 QString groupCaption(int number)
 {
-    static const char16_t digits[] = u"一二三四五六七八九十";
+    static const char* const captions[] = {
+        QT_TRANSLATE_NOOP("SegmentMap", "第一组"), QT_TRANSLATE_NOOP("SegmentMap", "第二组"),
+        QT_TRANSLATE_NOOP("SegmentMap", "第三组"), QT_TRANSLATE_NOOP("SegmentMap", "第四组"),
+        QT_TRANSLATE_NOOP("SegmentMap", "第五组"), QT_TRANSLATE_NOOP("SegmentMap", "第六组"),
+        QT_TRANSLATE_NOOP("SegmentMap", "第七组"), QT_TRANSLATE_NOOP("SegmentMap", "第八组"),
+        QT_TRANSLATE_NOOP("SegmentMap", "第九组"), QT_TRANSLATE_NOOP("SegmentMap", "第十组"),
+    };
     if (number < 1 || number > 10)
         return QString();
-    return QStringLiteral("第") + QChar(digits[number - 1]) + QStringLiteral("组");
+    return QCoreApplication::translate("SegmentMap", captions[number - 1]);
 }
 
 QString labelName(const Field& field)
@@ -37,7 +45,7 @@ QString wordText(qint32 word, bool scaled)
 
 QString switchText(qint32 word)
 {
-    return word != 0 ? QStringLiteral("打开分组") : QStringLiteral("关闭分组");
+    return word != 0 ? QCoreApplication::translate("SegmentMap", "打开分组") : QCoreApplication::translate("SegmentMap", "关闭分组");
 }
 
 } // namespace SegmentMap

@@ -29,23 +29,23 @@ inline constexpr double kEntryMin = -1999.0;
 inline constexpr double kEntryMax = 9999.0;
 
 struct Column {
-    const char* caption; // UTF-8
+    const char* caption; // UTF-8; shown through QCoreApplication::translate("SegmentMap", caption)
     int offset;          // field f within the row or group
     bool scaled;         // held in tenths: shown / 10, entered x 10
 };
 
 inline constexpr std::array<Column, 4> kSegmentColumns{{
-    {"温度", 1, false},
-    {"上限", 2, true},
-    {"下限", 3, true},
-    {"PID组", 4, false},
+    {QT_TRANSLATE_NOOP("SegmentMap", "温度"), 1, false},
+    {QT_TRANSLATE_NOOP("SegmentMap", "上限"), 2, true},
+    {QT_TRANSLATE_NOOP("SegmentMap", "下限"), 3, true},
+    {QT_TRANSLATE_NOOP("SegmentMap", "PID组"), 4, false},
 }};
 
 // Offsets 1, 4 and 5 of each group are not the operator's business.
 inline constexpr std::array<Column, 3> kPidColumns{{
-    {"比例P", 0, false},
-    {"积分I", 2, false},
-    {"微分D", 3, true},
+    {QT_TRANSLATE_NOOP("SegmentMap", "比例P"), 0, false},
+    {QT_TRANSLATE_NOOP("SegmentMap", "积分I"), 2, false},
+    {QT_TRANSLATE_NOOP("SegmentMap", "微分D"), 3, true},
 }};
 
 enum class Block { Segment, PidGroup };

@@ -1,6 +1,7 @@
 #pragma once
 #include "JournalEvent.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 
@@ -60,6 +61,6 @@ private:
     quint64 nextSeq_ = 1;
     QString operator_;
     bool healthy_ = true;
-    QString stateText_ = QStringLiteral("事件记录正常");
+    QString stateText_ = QCoreApplication::translate("JournalWriter", "事件记录正常");
     int unacked_ = 0;
 };

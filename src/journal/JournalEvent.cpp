@@ -14,9 +14,9 @@ QStringList JournalKind::all()
 QString JournalKind::label(const QString& kind)
 {
     static const QHash<QString, QString> labels{
-        {QString::fromUtf16(Alarm), QStringLiteral("报警")},    {QString::fromUtf16(State), QStringLiteral("状态")},
-        {QString::fromUtf16(Write), QStringLiteral("写入")},    {QString::fromUtf16(Link), QStringLiteral("通讯")},
-        {QString::fromUtf16(Recorder), QStringLiteral("记录")}, {QString::fromUtf16(System), QStringLiteral("系统")},
+        {QString::fromUtf16(Alarm), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "报警"))},    {QString::fromUtf16(State), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "状态"))},
+        {QString::fromUtf16(Write), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "写入"))},    {QString::fromUtf16(Link), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "通讯"))},
+        {QString::fromUtf16(Recorder), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "记录"))}, {QString::fromUtf16(System), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "系统"))},
     };
     return labels.value(kind, kind);
 }

@@ -143,14 +143,14 @@ void JournalWriter::scheduleRetry()
 void JournalWriter::report()
 {
     const bool healthy = !failed_;
-    QString text = QStringLiteral("事件记录正常");
+    QString text = tr("事件记录正常");
     if (!healthy) {
         const int kept = int(queue_.size());
-        text = store_.isOpen() ? QStringLiteral("事件记录不可写") : QStringLiteral("事件记录无法打开");
+        text = store_.isOpen() ? tr("事件记录不可写") : tr("事件记录无法打开");
         if (kept > 0)
-            text += QStringLiteral("，暂存 %1 条").arg(kept);
+            text += tr("，暂存 %1 条").arg(kept);
         if (droppedNow_ > 0)
-            text += QStringLiteral("，已丢弃 %1 条").arg(droppedNow_);
+            text += tr("，已丢弃 %1 条").arg(droppedNow_);
     }
     if (healthy == healthyShown_ && text == textShown_)
         return;

@@ -2,6 +2,8 @@
 #include "JournalReader.h"
 #include "StateColours.h"
 
+#include <QCoreApplication>
+
 JournalModel::JournalModel(JournalReader& reader, QObject* parent) : QAbstractTableModel(parent), reader_(reader)
 {
     connect(&reader_, &JournalReader::pageReady, this, &JournalModel::onPage);
@@ -54,7 +56,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case Time: return e.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    case Kind: return JournalKind::label(e.kind);
+    case Kind: return shownKind(e.kind);
     case Source: return e.source;
     case Message: return e.message;
     case Values:
@@ -67,12 +69,18 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const
     return {};
 }
 
+QString shownKind(const QString& kind)
+{
+    return QCoreApplication::translate("JournalKind", JournalKind::label(kind).toUtf8().constData());
+}
+
 QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char* const titles[ColumnCount] = {"时间", "类别", "来源", "内容", "原值 → 新值", "结果", "操作员"};
-    return section >= 0 && section < ColumnCount ? QString::fromUtf8(titles[section]) : QVariant();
+    static const char* const titles[ColumnCount] = {QT_TR_NOOP("时间"), QT_TR_NOOP("类别"), QT_TR_NOOP("来源"), QT_TR_NOOP("内容"),
+                                                    QT_TR_NOOP("原值 → 新值"), QT_TR_NOOP("结果"), QT_TR_NOOP("操作员")};
+    return section >= 0 && section < ColumnCount ? tr(titles[section]) : QVariant();
 }
 
 bool JournalModel::canFetchMore(const QModelIndex& parent) const

@@ -6,6 +6,10 @@
 
 class JournalReader;
 
+// A kind's word as the operator reads it, in the interface's language; the
+// journal file and its CSV export keep the Chinese word.
+QString shownKind(const QString& kind);
+
 // The journal as a table, newest first, fetched a page at a time as the
 // view scrolls (the reader answers on its own thread): opening 200 000
 // events costs one page. New events and result changes come in as they are

@@ -31,20 +31,20 @@ W* named(W* widget, const char* name)
 JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent), journal_(journal)
 {
     setObjectName(QStringLiteral("JournalWindow"));
-    setWindowTitle(QStringLiteral("事件记录"));
+    setWindowTitle(tr("事件记录"));
     reader_ = new JournalReader(journal_.path(), this);
     model_ = new JournalModel(*reader_, this);
 
     kind_ = named(new QComboBox(this), "JournalKind");
-    kind_->addItem(QStringLiteral("全部类别"), QString());
+    kind_->addItem(tr("全部类别"), QString());
     for (const QString& kind : JournalKind::all())
-        kind_->addItem(JournalKind::label(kind), kind);
+        kind_->addItem(shownKind(kind), kind);
     range_ = named(new QComboBox(this), "JournalRange");
-    range_->addItem(QStringLiteral("全部时间"), int(Range::All));
-    range_->addItem(QStringLiteral("今天"), int(Range::Today));
-    range_->addItem(QStringLiteral("24小时"), int(Range::Day));
-    range_->addItem(QStringLiteral("7天"), int(Range::Week));
-    range_->addItem(QStringLiteral("选定时段"), int(Range::Chosen));
+    range_->addItem(tr("全部时间"), int(Range::All));
+    range_->addItem(tr("今天"), int(Range::Today));
+    range_->addItem(tr("24小时"), int(Range::Day));
+    range_->addItem(tr("7天"), int(Range::Week));
+    range_->addItem(tr("选定时段"), int(Range::Chosen));
     const QDateTime now = QDateTime::currentDateTime();
     from_ = named(new QDateTimeEdit(now.addDays(-1), this), "JournalFrom");
     to_ = named(new QDateTimeEdit(now, this), "JournalTo");
@@ -54,7 +54,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
         edit->setEnabled(false);
     }
     search_ = named(new QLineEdit(this), "JournalSearch");
-    search_->setPlaceholderText(QStringLiteral("搜索"));
+    search_->setPlaceholderText(tr("搜索"));
     search_->setClearButtonEnabled(true);
 
     table_ = named(new QTableView(this), "JournalTable");
@@ -73,9 +73,9 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
         table_->setColumnWidth(c, widths[c]);
     table_->horizontalHeader()->setSectionResizeMode(JournalModel::Message, QHeaderView::Stretch);
 
-    ackButton_ = named(new QPushButton(QStringLiteral("确认"), this), "JournalAck");
-    exportButton_ = named(new QPushButton(QStringLiteral("导出CSV"), this), "JournalExport");
-    returnButton_ = named(new QPushButton(QStringLiteral("返回"), this), "JournalReturn");
+    ackButton_ = named(new QPushButton(tr("确认"), this), "JournalAck");
+    exportButton_ = named(new QPushButton(tr("导出CSV"), this), "JournalExport");
+    returnButton_ = named(new QPushButton(tr("返回"), this), "JournalReturn");
     for (QPushButton* b : {ackButton_, exportButton_, returnButton_})
         b->setAutoDefault(false);
     count_ = named(new QLabel(this), "JournalCount");
@@ -85,7 +85,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     filters->addWidget(kind_);
     filters->addWidget(range_);
     filters->addWidget(from_);
-    filters->addWidget(new QLabel(QStringLiteral("至"), this));
+    filters->addWidget(new QLabel(tr("至"), this));
     filters->addWidget(to_);
     filters->addWidget(search_, 1);
     auto* bottom = new QHBoxLayout;
@@ -126,8 +126,8 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     connect(reader_, &JournalReader::exportDone, this, [this](int request, int rows, const QString& error) {
         if (request != exportRequest_)
             return;
-        message_->setText(rows >= 0 ? QStringLiteral("已导出 %1 条").arg(rows)
-                                    : QStringLiteral("导出失败：%1").arg(error));
+        message_->setText(rows >= 0 ? tr("已导出 %1 条").arg(rows)
+                                    : tr("导出失败：%1").arg(error));
         Q_EMIT exportFinished(rows, error);
     });
     applyFilter();
@@ -161,13 +161,13 @@ JournalFilter JournalWindow::currentFilter(const QDateTime& now) const
 
 void JournalWindow::applyFilter()
 {
-    count_->setText(QStringLiteral("正在读取…"));
+    count_->setText(tr("正在读取…"));
     model_->setFilter(currentFilter());
 }
 
 void JournalWindow::showCount(int count)
 {
-    count_->setText(count < 0 ? QStringLiteral("事件记录无法读取") : QStringLiteral("共 %1 条").arg(count));
+    count_->setText(count < 0 ? tr("事件记录无法读取") : tr("共 %1 条").arg(count));
 }
 
 int JournalWindow::acknowledgeSelected()
@@ -185,16 +185,16 @@ int JournalWindow::acknowledgeSelected()
 
 void JournalWindow::exportTo(const QString& path)
 {
-    message_->setText(QStringLiteral("正在导出…"));
+    message_->setText(tr("正在导出…"));
     exportRequest_ = reader_->requestExport(currentFilter(), path);
 }
 
 void JournalWindow::chooseExportFile()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested = QStringLiteral("%1/事件记录_%2.csv")
+    const QString suggested = tr("%1/事件记录_%2.csv")
                                   .arg(folder, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), suggested,
+    const QString path = QFileDialog::getSaveFileName(this, tr("导出CSV"), suggested,
                                                       QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         exportTo(path);

@@ -14,23 +14,23 @@ qint64 LinkHealth::ageOfLastGoodMs() const { return sinceGood_.isValid() ? since
 QString LinkHealth::stateText(State state)
 {
     switch (state) {
-    case State::Closed: return QStringLiteral("端口未打开");
-    case State::Waiting: return QStringLiteral("正在连接仪表");
-    case State::Answering: return QStringLiteral("通讯正常");
-    case State::NoAnswer: return QStringLiteral("通讯中断");
-    case State::CannotOpen: return QStringLiteral("端口无法打开");
+    case State::Closed: return tr("端口未打开");
+    case State::Waiting: return tr("正在连接仪表");
+    case State::Answering: return tr("通讯正常");
+    case State::NoAnswer: return tr("通讯中断");
+    case State::CannotOpen: return tr("端口无法打开");
     }
     return QString();
 }
 
 QString LinkHealth::text() const
 {
-    return portInUse() ? QStringLiteral("端口正被其他程序占用") : stateText(state_);
+    return portInUse() ? tr("端口正被其他程序占用") : stateText(state_);
 }
 
 QString LinkHealth::countersText() const
 {
-    return QStringLiteral("应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6")
+    return tr("应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6")
         .arg(count(LinkOutcome::Answered))
         .arg(count(LinkOutcome::Timeout))
         .arg(count(LinkOutcome::CrcError))

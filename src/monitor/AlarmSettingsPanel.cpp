@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-AlarmSettingsPanel::AlarmSettingsPanel(QWidget* parent) : QGroupBox(QStringLiteral("报警设定"), parent)
+AlarmSettingsPanel::AlarmSettingsPanel(QWidget* parent) : QGroupBox(tr("报警设定"), parent)
 {
     setObjectName(QStringLiteral("AlarmFrame"));
     auto* grid = new QGridLayout(this);
@@ -24,7 +24,7 @@ AlarmSettingsPanel::AlarmSettingsPanel(QWidget* parent) : QGroupBox(QStringLiter
             continue;
         const int c = row.gridColumn * kColumnsPerCell;
         const PanelWidgets::EntryWidgets entry = PanelWidgets::entry(row, this);
-        grid->addWidget(PanelWidgets::caption(QString::fromUtf8(row.caption), this), row.gridRow, c);
+        grid->addWidget(PanelWidgets::caption(MonitorTables::shown(row.caption), this), row.gridRow, c);
         grid->addWidget(PanelWidgets::valueLabel(row.valueLabel, this), row.gridRow, c + 1);
         if (row.entryBelow) {
             grid->addWidget(entry.box, row.gridRow + 1, c);

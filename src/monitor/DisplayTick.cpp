@@ -122,7 +122,7 @@ void DisplayTick::showStates()
         const bool on = stateIsOn(row, image_);
         const StateShown& shown = on ? row.on : row.off;
         if (shown.text)
-            s.label->setText(QString::fromUtf8(shown.text));
+            s.label->setText(MonitorTables::shown(shown.text));
         if (shown.colour != StateColourChoice::Unchanged)
             setBackgroundColour(s.label, colourOf(shown.colour));
         switch (row.effect) {
@@ -154,10 +154,10 @@ void DisplayTick::showFreshness()
     QString tip;
     if (stale_) {
         const QDateTime last = health_.lastGoodCycle();
-        tip = QStringLiteral("%1：显示的是最后读到的值\n%2")
+        tip = tr("%1：显示的是最后读到的值\n%2")
                   .arg(LinkHealth::stateText(health_.state()), linkAgeText(health_.ageOfLastGoodMs()));
         if (last.isValid())
-            tip += QStringLiteral("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            tip += tr("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     }
     const QColor text = stale_ ? PanelWidgets::staleText() : PanelWidgets::normalText();
     for (const ValueTarget& v : std::as_const(values_)) {

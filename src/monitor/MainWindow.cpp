@@ -51,7 +51,7 @@ private:
 MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent), station_(station)
 {
     setObjectName(QStringLiteral("ssqx"));
-    setWindowTitle(QStringLiteral("过程控制仪表 PX5800"));
+    setWindowTitle(tr("过程控制仪表 PX5800"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
     // The window's own database connection, which the trend reads its pages
@@ -157,16 +157,16 @@ void MainWindow::installKeys()
 
 QWidget* MainWindow::buildNavigation()
 {
-    auto* box = new QGroupBox(QStringLiteral("画面切换"), this);
+    auto* box = new QGroupBox(tr("画面切换"), this);
     box->setObjectName(QStringLiteral("NavFrame"));
     auto* layout = new QGridLayout(box);
-    configButton_ = button(QStringLiteral("Command21"), QStringLiteral("参数设置"), box);
-    segmentsButton_ = button(QStringLiteral("Command22"), QStringLiteral("输出分组"), box);
-    calibrateButton_ = button(QStringLiteral("Command23"), QStringLiteral("参数校准"), box);
-    correctButton_ = button(QStringLiteral("Command24"), QStringLiteral("输出校正"), box);
-    exitButton_ = button(QStringLiteral("Command1"), QStringLiteral("退出"), box);
-    historyButton_ = button(QStringLiteral("Command29"), QStringLiteral("历史曲线"), box);
-    journalButton_ = button(QStringLiteral("Command30"), QStringLiteral("事件记录"), box);
+    configButton_ = button(QStringLiteral("Command21"), tr("参数设置"), box);
+    segmentsButton_ = button(QStringLiteral("Command22"), tr("输出分组"), box);
+    calibrateButton_ = button(QStringLiteral("Command23"), tr("参数校准"), box);
+    correctButton_ = button(QStringLiteral("Command24"), tr("输出校正"), box);
+    exitButton_ = button(QStringLiteral("Command1"), tr("退出"), box);
+    historyButton_ = button(QStringLiteral("Command29"), tr("历史曲线"), box);
+    journalButton_ = button(QStringLiteral("Command30"), tr("事件记录"), box);
     layout->addWidget(configButton_, 0, 0);
     layout->addWidget(segmentsButton_, 0, 1);
     layout->addWidget(exitButton_, 0, 2);

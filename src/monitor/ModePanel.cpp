@@ -23,7 +23,7 @@ const StateRow& stateRow(const char* name)
 QLabel* stateLabelFor(const char* name, const QString& widest, QWidget* parent)
 {
     const StateRow& row = stateRow(name);
-    QLabel* label = PanelWidgets::stateLabel(name, QString::fromUtf8(row.initialText), widest, parent);
+    QLabel* label = PanelWidgets::stateLabel(name, MonitorTables::shown(row.initialText), widest, parent);
     label->setVisible(row.initiallyVisible);
     if (!row.initiallyVisible)
         PanelWidgets::keepPlaceWhenHidden(label);
@@ -46,17 +46,19 @@ ModePanel::ModePanel(QWidget* parent) : QWidget(parent)
     layout->setSpacing(6);
 
     // Operating mode: label and switch per mode row, then the manual output.
-    QGroupBox* modes = group("ModeFrame", QStringLiteral("运行方式"), this);
+    QGroupBox* modes = group("ModeFrame", tr("运行方式"), this);
     auto* modeGrid = new QGridLayout(modes);
     modeGrid->setContentsMargins(8, 4, 8, 6);
     modeGrid->setHorizontalSpacing(4);
     modeGrid->setVerticalSpacing(4);
-    const QString modeWidest = QStringLiteral("自整定开");
+    // The sizing texts are translated on their own: the widest text of a label
+    // differs between languages.
+    const QString modeWidest = tr("自整定开", "sizing: widest mode label text");
     for (const ModeRow& row : modeRows()) {
         const QString name = QStringLiteral("D_1RW_%1").arg(row.label);
         QLabel* label = stateLabelFor(name.toLatin1().constData(), modeWidest, modes);
-        label->setToolTip(QStringLiteral("双击以切换"));
-        auto* button = new QPushButton(QString::fromUtf8(row.buttonText), modes);
+        label->setToolTip(tr("双击以切换"));
+        auto* button = new QPushButton(MonitorTables::shown(row.buttonText), modes);
         button->setObjectName(QString::fromLatin1(row.button));
         button->setAutoDefault(false);
         PanelWidgets::keepPlaceWhenHidden(button);
@@ -80,15 +82,15 @@ ModePanel::ModePanel(QWidget* parent) : QWidget(parent)
 
     // Alarm types and outputs: alarm 1 on the top row, alarm 2 below, then
     // the sensor faults, which show only while present.
-    QGroupBox* alarms = group("AlarmStateFrame", QStringLiteral("报警状态"), this);
+    QGroupBox* alarms = group("AlarmStateFrame", tr("报警状态"), this);
     auto* alarmGrid = new QGridLayout(alarms);
     alarmGrid->setContentsMargins(8, 4, 8, 6);
     alarmGrid->setHorizontalSpacing(4);
     alarmGrid->setVerticalSpacing(4);
-    const QString typeWidest = QStringLiteral("报警1上偏差报警");
-    const QString stateWidest = QStringLiteral("传感器开路");
+    const QString typeWidest = tr("报警1上偏差报警", "sizing: widest alarm type text");
+    const QString stateWidest = tr("传感器开路", "sizing: widest alarm state text");
     for (const AlarmTypeRow& row : alarmTypeRows()) {
-        QLabel* label = PanelWidgets::stateLabel(row.label, QString::fromUtf8(row.initialText), typeWidest, alarms);
+        QLabel* label = PanelWidgets::stateLabel(row.label, MonitorTables::shown(row.initialText), typeWidest, alarms);
         alarmGrid->addWidget(label, row.alarm, 0);
     }
     alarmGrid->addWidget(stateLabelFor("D_2R_0", stateWidest, alarms), 0, 1);
@@ -97,11 +99,11 @@ ModePanel::ModePanel(QWidget* parent) : QWidget(parent)
     alarmGrid->addWidget(stateLabelFor("D_2R_3", stateWidest, alarms), 1, 2);
     layout->addWidget(alarms);
 
-    QGroupBox* aux = group("AuxFrame", QStringLiteral("辅助通道"), this);
+    QGroupBox* aux = group("AuxFrame", tr("辅助通道"), this);
     auto* auxLayout = new QGridLayout(aux);
     auxLayout->setContentsMargins(8, 4, 8, 6);
     QLabel* auxValue = PanelWidgets::valueLabel("D_3W_3", aux);
-    auxLayout->addWidget(PanelWidgets::caption(QStringLiteral("辅助通道"), aux), 0, 0);
+    auxLayout->addWidget(PanelWidgets::caption(tr("辅助通道"), aux), 0, 0);
     auxLayout->addWidget(auxValue, 0, 1);
     auxLayout->setRowStretch(1, 1);
     layout->addWidget(aux);

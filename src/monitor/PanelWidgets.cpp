@@ -3,6 +3,7 @@
 #include "StateColours.h"
 #include "StationFonts.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -71,9 +72,9 @@ EntryWidgets entry(const MonitorTables::EditRow& row, QWidget* parent)
     w.box->setFont(digitFont(10, false));
     w.box->setFixedWidth(QFontMetrics(w.box->font()).horizontalAdvance(QStringLiteral("-1999.9")) + 8);
     const EntryRule::Bounds bounds = EntryRule::effective(MonitorTables::bounds(row));
-    w.box->setToolTip(QStringLiteral("%1 至 %2").arg(bounds.lower).arg(bounds.upper));
+    w.box->setToolTip(QCoreApplication::translate("PanelWidgets", "%1 至 %2").arg(bounds.lower).arg(bounds.upper));
     setBackgroundColour(w.box, StateColour::white());
-    w.button = new QPushButton(QString::fromUtf8(row.buttonText), parent);
+    w.button = new QPushButton(MonitorTables::shown(row.buttonText), parent);
     w.button->setObjectName(QString::fromLatin1(row.button));
     w.button->setAutoDefault(false);
     w.button->setFixedWidth(QFontMetrics(w.button->font()).horizontalAdvance(w.button->text()) + 14);

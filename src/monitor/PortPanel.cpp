@@ -41,25 +41,25 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
-    portFrame_ = frame(QStringLiteral("Frame6"), QStringLiteral("通讯端口选择"), this);
+    portFrame_ = frame(QStringLiteral("Frame6"), tr("通讯端口选择"), this);
     portList_ = new QComboBox(portFrame_);
     portList_->setObjectName(QStringLiteral("Combo1"));
     device_ = new QLabel(portFrame_);
     device_->setObjectName(QStringLiteral("PortDevice"));
     device_->setStyleSheet(QStringLiteral("color: #555;"));
     auto* portLayout = compactRow(portFrame_);
-    portLayout->addWidget(new QLabel(QStringLiteral("通讯端口"), portFrame_));
+    portLayout->addWidget(new QLabel(tr("通讯端口"), portFrame_));
     portLayout->addWidget(portList_, 1);
     portLayout->addWidget(device_);
 
-    addressFrame_ = frame(QStringLiteral("Frame5_0"), QStringLiteral("模块地址"), this);
+    addressFrame_ = frame(QStringLiteral("Frame5_0"), tr("模块地址"), this);
     addressList_ = new QComboBox(addressFrame_);
     addressList_->setObjectName(QStringLiteral("Combo2"));
     auto* addressLayout = compactRow(addressFrame_);
-    addressLayout->addWidget(new QLabel(QStringLiteral("模块地址"), addressFrame_));
+    addressLayout->addWidget(new QLabel(tr("模块地址"), addressFrame_));
     addressLayout->addWidget(addressList_, 1);
 
-    baudFrame_ = frame(QStringLiteral("Frame2_1"), QStringLiteral("波特率"), this);
+    baudFrame_ = frame(QStringLiteral("Frame2_1"), tr("波特率"), this);
     auto* baudLayout = compactRow(baudFrame_);
     auto* baudGroup = new QButtonGroup(this);
     const QString baudTexts[3] = {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")};
@@ -70,10 +70,10 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
         baudLayout->addWidget(baud_[i]);
     }
 
-    parityFrame_ = frame(QStringLiteral("Frame5_1"), QStringLiteral("校验方式"), this);
+    parityFrame_ = frame(QStringLiteral("Frame5_1"), tr("校验方式"), this);
     auto* parityLayout = compactRow(parityFrame_);
     auto* parityGroup = new QButtonGroup(this);
-    const QString parityTexts[3] = {QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验")};
+    const QString parityTexts[3] = {tr("无校验"), tr("奇校验"), tr("偶校验")};
     for (int i = 0; i < 3; ++i) {
         parity_[i] = new QRadioButton(parityTexts[i], parityFrame_);
         parity_[i]->setObjectName(QStringLiteral("Option2_%1").arg(i));
@@ -81,9 +81,9 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
         parityLayout->addWidget(parity_[i]);
     }
 
-    openButton_ = new QPushButton(QStringLiteral("打开"), this);
+    openButton_ = new QPushButton(tr("打开"), this);
     openButton_->setObjectName(QStringLiteral("Command9"));
-    closeButton_ = new QPushButton(QStringLiteral("关闭"), this);
+    closeButton_ = new QPushButton(tr("关闭"), this);
     closeButton_->setObjectName(QStringLiteral("Command10"));
 
     // One column: the panel sits in the narrow column beside the trend.
@@ -153,6 +153,6 @@ void PortPanel::showDevice()
 {
     const QString device = ports_.deviceFor(leadingNumber(portList_->currentText()));
     device_->setText(device.section(u'/', -1));
-    device_->setToolTip(QStringLiteral("串口设备：%1").arg(device));
+    device_->setToolTip(tr("串口设备：%1").arg(device));
     portList_->setToolTip(device_->toolTip());
 }

@@ -21,13 +21,13 @@ QLabel* cell(const QString& name, QWidget* parent)
 QString linkAgeText(qint64 ms)
 {
     if (ms < 0)
-        return QStringLiteral("尚无有效数据");
+        return StatusLine::tr("尚无有效数据");
     const qint64 s = ms / 1000;
     if (s < 60)
-        return QStringLiteral("数据更新于 %1 秒前").arg(s);
+        return StatusLine::tr("数据更新于 %1 秒前").arg(s);
     if (s < 3600)
-        return QStringLiteral("数据更新于 %1 分 %2 秒前").arg(s / 60).arg(s % 60);
-    return QStringLiteral("数据更新于 %1 小时 %2 分前").arg(s / 3600).arg((s % 3600) / 60);
+        return StatusLine::tr("数据更新于 %1 分 %2 秒前").arg(s / 60).arg(s % 60);
+    return StatusLine::tr("数据更新于 %1 小时 %2 分前").arg(s / 3600).arg((s % 3600) / 60);
 }
 
 StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(parent), health_(health)
@@ -62,7 +62,7 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     connect(timer_, &QTimer::timeout, this, &StatusLine::refresh);
     connect(&health_, &LinkHealth::stateChanged, this, &StatusLine::refresh);
     timer_->start();
-    setRecorderState(QStringLiteral("记录器未启动"), false);
+    setRecorderState(tr("记录器未启动"), false);
     refresh();
 }
 
@@ -79,7 +79,7 @@ void StatusLine::refresh()
                       : linkAgeText(health_.ageOfLastGoodMs()));
     const QString tip = health_.countersText()
                         + (health_.lastGoodCycle().isValid()
-                               ? QStringLiteral("\n最后一次完整读取：%1")
+                               ? tr("\n最后一次完整读取：%1")
                                      .arg(health_.lastGoodCycle().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
                                : QString());
     link_->setToolTip(tip);
@@ -108,6 +108,6 @@ void StatusLine::setJournalState(const QString& text, bool healthy)
 
 void StatusLine::setUnacknowledgedAlarms(int count)
 {
-    alarms_->setText(QStringLiteral("未确认报警 %1 条").arg(count));
+    alarms_->setText(tr("未确认报警 %1 条").arg(count));
     alarms_->setVisible(count > 0);
 }

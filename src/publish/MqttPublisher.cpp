@@ -54,12 +54,12 @@ void MqttPublisher::shutdown()
 QString MqttPublisher::stateText(MqttState state)
 {
     switch (state) {
-    case MqttState::Connected: return QStringLiteral("MQTT 已连接");
-    case MqttState::Refused: return QStringLiteral("MQTT 未连接：用户名或密码被拒绝");
+    case MqttState::Connected: return tr("MQTT 已连接");
+    case MqttState::Refused: return tr("MQTT 未连接：用户名或密码被拒绝");
     case MqttState::Connecting:
-    case MqttState::Disconnected: return QStringLiteral("MQTT 未连接");
+    case MqttState::Disconnected: return tr("MQTT 未连接");
     }
-    return QStringLiteral("MQTT 未连接");
+    return tr("MQTT 未连接");
 }
 
 QString MqttPublisher::stateText() const { return stateText(state_); }

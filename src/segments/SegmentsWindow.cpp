@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -73,17 +74,17 @@ SegmentsWindow::SegmentsWindow(LinkClient& link, QWidget* parent)
     : QWidget(parent), link_(link)
 {
     setObjectName(QStringLiteral("PID1"));
-    setWindowTitle(QStringLiteral("分段输出和分组PID"));
+    setWindowTitle(tr("分段输出和分组PID"));
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("TabControl1"));
-    tabs_->addTab(buildSegmentsTab(), QStringLiteral("分组输出"));
-    tabs_->addTab(buildPidTab(), QStringLiteral("分组PID"));
+    tabs_->addTab(buildSegmentsTab(), tr("分组输出"));
+    tabs_->addTab(buildPidTab(), tr("分组PID"));
 
-    auto* note = new QLabel(QStringLiteral("修改数据后，失去焦点，数据就修改"), this);
+    auto* note = new QLabel(tr("修改数据后，失去焦点，数据就修改"), this);
     note->setObjectName(QStringLiteral("Note"));
 
-    returnButton_ = new QPushButton(QStringLiteral("返回"), this);
+    returnButton_ = new QPushButton(tr("返回"), this);
     returnButton_->setObjectName(QStringLiteral("Command2"));
     returnButton_->setMinimumWidth(96);
     connect(returnButton_, &QPushButton::clicked, this, &SegmentsWindow::requestReturn);
@@ -126,14 +127,14 @@ QWidget* SegmentsWindow::buildSegmentsTab()
 
     // Grouping switch. The combo starts at "off" whatever the instrument
     // holds; D_4WRW(0) shows the instrument's state.
-    auto* caption = new QLabel(QString::fromUtf8(kSwitchCaption), page);
+    auto* caption = new QLabel(tr("分组输出允许"), page);
     switchLabel_ = addValueLabel(Field{Block::Segment, 0, kSwitchRegister, false}, page);
     switchLabel_->setAlignment(Qt::AlignCenter);
     switchChoice_ = new QComboBox(page);
     switchChoice_->setObjectName(QStringLiteral("Combo1"));
-    switchChoice_->addItems({QStringLiteral("0:关闭分组 "), QStringLiteral("1:打开分组 ")});
+    switchChoice_->addItems({tr("0:关闭分组 "), tr("1:打开分组 ")});
     switchChoice_->setCurrentIndex(0);
-    switchButton_ = new QPushButton(QStringLiteral("修改"), page);
+    switchButton_ = new QPushButton(tr("修改"), page);
     switchButton_->setObjectName(QStringLiteral("Command1"));
     connect(switchButton_, &QPushButton::clicked, this, &SegmentsWindow::writeSwitch);
 
@@ -180,7 +181,7 @@ QHBoxLayout* SegmentsWindow::buildFieldGrid(QWidget* page, std::span<const Colum
     grid->setVerticalSpacing(rowSpacing);
     for (std::size_t c = 0; c < columns.size(); ++c) {
         const int col = 1 + 3 * int(c);
-        grid->addWidget(headerLabel(QString::fromUtf8(columns[c].caption), page), 0, col, 1, 2);
+        grid->addWidget(headerLabel(QCoreApplication::translate("SegmentMap", columns[c].caption), page), 0, col, 1, 2);
         grid->setColumnMinimumWidth(col + 2, gap);
     }
     for (int row = 1; row <= rows; ++row) {

@@ -36,20 +36,20 @@ struct ValueRow {
 // PV, SV, OP from top to bottom: set value next to measured value, as the
 // operator compares them.
 constexpr std::array<ValueRow, 3> kProcessRows{{
-    {"D_3W_0", 0, 1, "PV值"},
-    {"D_3W_2", 2, 1, "SV值"},
-    {"D_3W_1", 1, 1, "OP值"},
+    {"D_3W_0", 0, 1, QT_TRANSLATE_NOOP("HistoryWindow", "PV值")},
+    {"D_3W_2", 2, 1, QT_TRANSLATE_NOOP("HistoryWindow", "SV值")},
+    {"D_3W_1", 1, 1, QT_TRANSLATE_NOOP("HistoryWindow", "OP值")},
 }};
 
 constexpr std::array<ValueRow, 8> kSettingRows{{
-    {"D_4W_256", 256, 1, "报警1值"},
-    {"D_4W_257", 257, 1, "报警1回差"},
-    {"D_4W_258", 258, 1, "报警1延迟"},
-    {"D_4W_259", 259, 1, "报警2值"},
-    {"D_4W_260", 260, 1, "报警2回差"},
-    {"D_4W_261", 261, 1, "报警2延迟"},
-    {"D_4W_262", 262, 1, "断线报警值"},
-    {"D_4W_263", 263, 10, "断线输出值"},
+    {"D_4W_256", 256, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警1值")},
+    {"D_4W_257", 257, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警1回差")},
+    {"D_4W_258", 258, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警1延迟")},
+    {"D_4W_259", 259, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警2值")},
+    {"D_4W_260", 260, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警2回差")},
+    {"D_4W_261", 261, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警2延迟")},
+    {"D_4W_262", 262, 1, QT_TRANSLATE_NOOP("HistoryWindow", "断线报警值")},
+    {"D_4W_263", 263, 10, QT_TRANSLATE_NOOP("HistoryWindow", "断线输出值")},
 }};
 
 QString valueText(float value, int divisor)
@@ -84,7 +84,7 @@ QLabel* valueLabel(const ValueRow& row, int pointSize, bool bold, const QColor& 
 
 QLabel* caption(const ValueRow& row, QLabel* buddy, QWidget* parent)
 {
-    auto* label = new QLabel(QString::fromUtf8(row.caption), parent);
+    auto* label = new QLabel(HistoryWindow::tr(row.caption), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setBuddy(buddy);
     return label;
@@ -103,7 +103,7 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
     , scale_(scale)
 {
     setObjectName(QStringLiteral("lsqx"));
-    setWindowTitle(QStringLiteral("过程控制仪表"));
+    setWindowTitle(tr("过程控制仪表"));
 
     // Load: announce the trend link, then the window's own connection.
     flags_.trendLinkEnabled = true;
@@ -116,7 +116,7 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
     // Without a connection the curves lie flat at 0; the live values and the
     // appended samples still show.
     trend_ = new TrendView(TrendStyle::history(), opened ? store_.get() : nullptr, scale_, this);
-    returnButton_ = new QPushButton(QStringLiteral("返回"), this);
+    returnButton_ = new QPushButton(tr("返回"), this);
     returnButton_->setObjectName(QStringLiteral("Command1"));
     returnButton_->setAutoDefault(false);
     trend_->addFunctionButton(returnButton_);
@@ -183,7 +183,7 @@ QWidget* HistoryWindow::buildSidePanel()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
 
-    auto* process = new QGroupBox(QStringLiteral("过程值"), side);
+    auto* process = new QGroupBox(tr("过程值"), side);
     process->setObjectName(QStringLiteral("ValuePanel"));
     auto* processGrid = new QGridLayout(process);
     processGrid->setContentsMargins(8, 4, 8, 6);
@@ -208,7 +208,7 @@ QWidget* HistoryWindow::buildSidePanel()
     processGrid->setColumnStretch(1, 1);
     column->addWidget(process);
 
-    auto* alarms = new QGroupBox(QStringLiteral("报警设定"), side);
+    auto* alarms = new QGroupBox(tr("报警设定"), side);
     alarms->setObjectName(QStringLiteral("AlarmFrame"));
     auto* alarmGrid = new QGridLayout(alarms);
     alarmGrid->setContentsMargins(8, 4, 8, 6);
@@ -225,7 +225,7 @@ QWidget* HistoryWindow::buildSidePanel()
     alarmGrid->setColumnStretch(1, 1);
     column->addWidget(alarms);
 
-    databaseNote_ = new QLabel(QStringLiteral("历史数据库无法打开"), side);
+    databaseNote_ = new QLabel(tr("历史数据库无法打开"), side);
     databaseNote_->setObjectName(QStringLiteral("databaseNote"));
     databaseNote_->setWordWrap(true);
     setTextColour(databaseNote_, QColor(192, 0, 0));
@@ -309,10 +309,10 @@ void HistoryWindow::showFreshness()
 {
     QString tip;
     if (stale_ && health_) {
-        tip = QStringLiteral("%1：显示的是最后读到的值").arg(LinkHealth::stateText(health_->state()));
+        tip = tr("%1：显示的是最后读到的值").arg(LinkHealth::stateText(health_->state()));
         const QDateTime last = health_->lastGoodCycle();
         if (last.isValid())
-            tip += QStringLiteral("\n最后读到：%1").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            tip += tr("\n最后读到：%1").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     }
     const QColor text = stale_ ? staleText() : normalText();
     for (QLabel* label : processValues_) {

@@ -48,14 +48,14 @@ void TrendDialogs::openPrint(const QImage& image)
         return;
     auto* dialog = new QDialog(owner_);
     dialog->setObjectName(QStringLiteral("printDialog"));
-    dialog->setWindowTitle(QStringLiteral("打印"));
+    dialog->setWindowTitle(tr("打印"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(dialog);
-    auto* toPrinter = makeButton(QStringLiteral("printToPrinter"), QStringLiteral("打印..."), dialog);
-    auto* toPdf = makeButton(QStringLiteral("printToPdf"), QStringLiteral("保存为PDF..."), dialog);
-    auto* toPng = makeButton(QStringLiteral("printToPng"), QStringLiteral("保存为PNG..."), dialog);
-    auto* toCsv = makeButton(QStringLiteral("printToCsv"), QStringLiteral("导出CSV"), dialog);
-    auto* cancel = makeButton(QStringLiteral("printCancel"), QStringLiteral("取消"), dialog);
+    auto* toPrinter = makeButton(QStringLiteral("printToPrinter"), tr("打印..."), dialog);
+    auto* toPdf = makeButton(QStringLiteral("printToPdf"), tr("保存为PDF..."), dialog);
+    auto* toPng = makeButton(QStringLiteral("printToPng"), tr("保存为PNG..."), dialog);
+    auto* toCsv = makeButton(QStringLiteral("printToCsv"), tr("导出CSV"), dialog);
+    auto* cancel = makeButton(QStringLiteral("printCancel"), tr("取消"), dialog);
     for (QPushButton* b : {toPrinter, toPdf, toPng, toCsv, cancel})
         layout->addWidget(b);
     connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
@@ -87,7 +87,7 @@ void TrendDialogs::openPrint(const QImage& image)
 
 void TrendDialogs::saveAs(const QString& filter, const QString& suffix)
 {
-    auto* files = new QFileDialog(owner_, QStringLiteral("保存"), QString(), filter);
+    auto* files = new QFileDialog(owner_, tr("保存"), QString(), filter);
     files->setAttribute(Qt::WA_DeleteOnClose);
     files->setAcceptMode(QFileDialog::AcceptSave);
     files->setDefaultSuffix(suffix);
@@ -102,7 +102,7 @@ void TrendDialogs::openSelect()
         return;
     auto* dialog = new QDialog(owner_);
     dialog->setObjectName(QStringLiteral("selectDialog"));
-    dialog->setWindowTitle(QStringLiteral("选择"));
+    dialog->setWindowTitle(tr("选择"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(dialog);
     auto* when = new QDateTimeEdit(StationClock::now(), dialog);
@@ -111,9 +111,9 @@ void TrendDialogs::openSelect()
     when->setCalendarPopup(true);
     layout->addWidget(when);
     auto* buttons = new QDialogButtonBox(dialog);
-    auto* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    auto* ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("selectOk"));
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);

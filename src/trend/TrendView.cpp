@@ -25,8 +25,9 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString kRulerOffCaption = QStringLiteral("F4 标尺");
-const QString kRulerOnCaption = QStringLiteral("F4 复原");
+// Looked up when shown: the translator is installed after static initialisation.
+QString rulerOffCaption() { return TrendView::tr("F4 标尺"); }
+QString rulerOnCaption() { return TrendView::tr("F4 复原"); }
 
 QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent)
 {
@@ -137,7 +138,7 @@ void TrendView::buildChartArea()
         valueLabels_[i] = makeLabel(QStringLiteral("Label5_%1").arg(i), QString(), area_);
         valueLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         valueLabels_[i]->installEventFilter(this);
-        valueLabels_[i]->setToolTip(QStringLiteral("双击修改Y范围"));
+        valueLabels_[i]->setToolTip(tr("双击修改Y范围"));
         opLabels_[i] = makeLabel(QStringLiteral("Label6_%1").arg(i), QString::fromLatin1(opTexts[i]), area_);
         opLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(opLabels_[i], QColor(0, 0, 255));
@@ -161,17 +162,17 @@ void TrendView::buildChartArea()
 
 void TrendView::buildFunctionFrame()
 {
-    functionFrame_ = new QGroupBox(QStringLiteral("功能"), this);
+    functionFrame_ = new QGroupBox(tr("功能"), this);
     functionFrame_->setObjectName(QStringLiteral("functionFrame"));
     functionLayout_ = new QHBoxLayout(functionFrame_);
 
-    zoomOut_ = makeButton(QStringLiteral("Command4"), QStringLiteral("F1 缩小"), functionFrame_);
-    zoomIn_ = makeButton(QStringLiteral("Command3"), QStringLiteral("F2 放大"), functionFrame_);
-    print_ = makeButton(QStringLiteral("Command2"), QStringLiteral("F3 打印"), functionFrame_);
-    ruler_ = makeButton(QStringLiteral("Command5"), kRulerOffCaption, functionFrame_);
-    select_ = makeButton(QStringLiteral("Command6"), QStringLiteral("F5 选择"), functionFrame_);
-    newer_ = makeButton(QStringLiteral("Command7"), QStringLiteral("F6 左移"), functionFrame_);
-    older_ = makeButton(QStringLiteral("Command8"), QStringLiteral("F7 右移"), functionFrame_);
+    zoomOut_ = makeButton(QStringLiteral("Command4"), tr("F1 缩小"), functionFrame_);
+    zoomIn_ = makeButton(QStringLiteral("Command3"), tr("F2 放大"), functionFrame_);
+    print_ = makeButton(QStringLiteral("Command2"), tr("F3 打印"), functionFrame_);
+    ruler_ = makeButton(QStringLiteral("Command5"), rulerOffCaption(), functionFrame_);
+    select_ = makeButton(QStringLiteral("Command6"), tr("F5 选择"), functionFrame_);
+    newer_ = makeButton(QStringLiteral("Command7"), tr("F6 左移"), functionFrame_);
+    older_ = makeButton(QStringLiteral("Command8"), tr("F7 右移"), functionFrame_);
     for (QPushButton* b : {zoomOut_, zoomIn_, print_, ruler_, select_, newer_, older_})
         functionLayout_->addWidget(b);
     connect(zoomOut_, &QPushButton::clicked, this, &TrendView::zoomOutClicked);
@@ -267,7 +268,7 @@ void TrendView::load()
         slider_->setValue(0);
     }
     slider_->setFocusPolicy(Qt::ClickFocus);
-    ruler_->setText(kRulerOffCaption);
+    ruler_->setText(rulerOffCaption());
     setSliderSteps();
     syncControls();
     updateYAxisLabels();
@@ -451,12 +452,12 @@ void TrendView::showRulerControls(bool on)
         slider_->setFocusPolicy(Qt::ClickFocus);
         syncControls();
         slider_->setFocus();
-        ruler_->setText(kRulerOnCaption);
+        ruler_->setText(rulerOnCaption());
     } else {
         slider_->setFocusPolicy(Qt::ClickFocus);
         syncControls();
         ruler_->setFocus();
-        ruler_->setText(kRulerOffCaption);
+        ruler_->setText(rulerOffCaption());
     }
 }
 

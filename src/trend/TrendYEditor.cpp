@@ -10,15 +10,15 @@ TrendYEditor::TrendYEditor(QHBoxLayout* layout, QWidget* parent, bool minBoxShow
     , scale_(scale)
     , minBoxShown_(minBoxShown)
 {
-    maxCaption_ = new QLabel(QStringLiteral("Y最大"), parent);
+    maxCaption_ = new QLabel(tr("Y最大"), parent);
     maxCaption_->setObjectName(QStringLiteral("Label9"));
     max_ = new QLineEdit(parent);
     max_->setObjectName(QStringLiteral("YKD"));
-    minCaption_ = new QLabel(QStringLiteral("Y最小"), parent);
+    minCaption_ = new QLabel(tr("Y最小"), parent);
     minCaption_->setObjectName(QStringLiteral("Label10"));
     min_ = new QLineEdit(QStringLiteral("0"), parent);
     min_->setObjectName(QStringLiteral("YKD1"));
-    apply_ = new QPushButton(QStringLiteral("修改Y"), parent);
+    apply_ = new QPushButton(tr("修改Y"), parent);
     apply_->setObjectName(QStringLiteral("Command26"));
     apply_->setAutoDefault(false);
     const int boxWidth = max_->fontMetrics().horizontalAdvance(QStringLiteral("-000000")) + 12;

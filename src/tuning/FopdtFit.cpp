@@ -1,5 +1,6 @@
 #include "FopdtFit.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -225,17 +226,17 @@ QString verdictText(FopdtFit::Verdict verdict)
 {
     switch (verdict) {
     case FopdtFit::Verdict::Good:
-        return QStringLiteral("拟合良好");
+        return QCoreApplication::translate("Fopdt", "拟合良好");
     case FopdtFit::Verdict::PoorFit:
-        return QStringLiteral("拟合不佳(R²<0.9),不给出建议");
+        return QCoreApplication::translate("Fopdt", "拟合不佳(R²<0.9),不给出建议");
     case FopdtFit::Verdict::SmallStep:
-        return QStringLiteral("阶跃相对噪声太小,不给出建议");
+        return QCoreApplication::translate("Fopdt", "阶跃相对噪声太小,不给出建议");
     case FopdtFit::Verdict::NoInputChange:
-        return QStringLiteral("输出没有变化,无法辨识");
+        return QCoreApplication::translate("Fopdt", "输出没有变化,无法辨识");
     case FopdtFit::Verdict::TooFewSamples:
         break;
     }
-    return QStringLiteral("数据太少,无法辨识");
+    return QCoreApplication::translate("Fopdt", "数据太少,无法辨识");
 }
 
 } // namespace Fopdt

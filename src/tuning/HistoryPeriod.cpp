@@ -2,6 +2,7 @@
 #include "StationClock.h"
 #include "TuningLog.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -40,7 +41,7 @@ bool query(QSqlDatabase& db, double from, double to, std::vector<TimedSample>& r
     q.addBindValue(from - kHalfSecond);
     q.addBindValue(to + kHalfSecond);
     if (!q.exec())
-        return fail(QStringLiteral("读取历史记录失败: %1").arg(q.lastError().text()), error);
+        return fail(QCoreApplication::translate("HistoryPeriod", "读取历史记录失败: %1").arg(q.lastError().text()), error);
     while (q.next()) {
         const double seconds = (q.value(0).toDouble() + q.value(1).toDouble()) * 86400.0;
         rows.push_back({std::round(seconds), q.value(2).toDouble(), q.value(3).toDouble()});
@@ -54,11 +55,11 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
                                   QString* error)
 {
     if (!from.isValid() || !to.isValid() || !(from < to)) {
-        fail(QStringLiteral("时间范围无效"), error);
+        fail(QCoreApplication::translate("HistoryPeriod", "时间范围无效"), error);
         return std::nullopt;
     }
     if (!QFileInfo(databasePath).isFile()) {
-        fail(QStringLiteral("数据库文件不存在: %1").arg(databasePath), error);
+        fail(QCoreApplication::translate("HistoryPeriod", "数据库文件不存在: %1").arg(databasePath), error);
         return std::nullopt;
     }
     std::vector<TimedSample> rows;
@@ -69,7 +70,7 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         bool ok = db.open();
         if (!ok)
-            fail(QStringLiteral("无法打开数据库: %1").arg(db.lastError().text()), error);
+            fail(QCoreApplication::translate("HistoryPeriod", "无法打开数据库: %1").arg(db.lastError().text()), error);
         else
             ok = query(db, dayStamp(from), dayStamp(to), rows, error);
         db.close();
@@ -82,14 +83,14 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
     QSqlDatabase::removeDatabase(name);
 
     if (rows.empty()) {
-        fail(QStringLiteral("该时间范围内没有记录"), error);
+        fail(QCoreApplication::translate("HistoryPeriod", "该时间范围内没有记录"), error);
         return std::nullopt;
     }
     for (std::size_t i = 1; i < rows.size(); ++i) {
         if (rows[i].t - rows[i - 1].t > kMaxGapS) {
             const double day = std::floor(rows[i - 1].t / 86400.0);
             const double fraction = rows[i - 1].t / 86400.0 - day;
-            fail(QStringLiteral("记录在 %1 %2 之后中断 %3 秒")
+            fail(QCoreApplication::translate("HistoryPeriod", "记录在 %1 %2 之后中断 %3 秒")
                      .arg(OleTime::dateText(day), OleTime::timeText(fraction), QString::number(rows[i].t - rows[i - 1].t)),
                  error);
             return std::nullopt;

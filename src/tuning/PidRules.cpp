@@ -1,5 +1,6 @@
 #include "PidRules.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -32,7 +33,7 @@ std::optional<PidSettings> suggest(const FopdtModel& model, ControllerKind kind,
 
 QString speedText(TuningSpeed speed)
 {
-    return speed == TuningSpeed::Fast ? QStringLiteral("快速") : QStringLiteral("稳健");
+    return speed == TuningSpeed::Fast ? QCoreApplication::translate("Simc", "快速") : QCoreApplication::translate("Simc", "稳健");
 }
 
 } // namespace Simc

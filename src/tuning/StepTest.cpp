@@ -1,21 +1,22 @@
 #include "StepTest.h"
 #include "TuningLog.h"
 
+#include <QCoreApplication>
 #include <cmath>
 
 QString StepTest::start(const Settings& settings, const Present& present, double now)
 {
     if (running())
-        return QStringLiteral("阶跃测试正在进行");
+        return QCoreApplication::translate("StepTest", "阶跃测试正在进行");
     if (!(std::abs(settings.stepPercent) >= 0.1))
-        return QStringLiteral("阶跃幅度不能为0");
+        return QCoreApplication::translate("StepTest", "阶跃幅度不能为0");
     const double stepped = present.outputPercent + settings.stepPercent;
     if (stepped < 0.0 || stepped > 100.0)
-        return QStringLiteral("阶跃后的输出超出0~100%");
+        return QCoreApplication::translate("StepTest", "阶跃后的输出超出0~100%");
     if (!(settings.bandLow < settings.bandHigh) || present.pv < settings.bandLow || present.pv > settings.bandHigh)
-        return QStringLiteral("PV不在允许范围内");
+        return QCoreApplication::translate("StepTest", "PV不在允许范围内");
     if (!(settings.durationS > 0.0) || settings.baselineS < 0.0)
-        return QStringLiteral("测试时间无效");
+        return QCoreApplication::translate("StepTest", "测试时间无效");
 
     settings_ = settings;
     before_ = present;
@@ -83,11 +84,11 @@ QString StepTest::abortText(Abort reason)
     case Abort::None:
         return {};
     case Abort::Stopped:
-        return QStringLiteral("操作员停止");
+        return QCoreApplication::translate("StepTest", "操作员停止");
     case Abort::OutOfBand:
-        return QStringLiteral("PV超出允许范围");
+        return QCoreApplication::translate("StepTest", "PV超出允许范围");
     case Abort::LinkLost:
-        return QStringLiteral("通讯中断");
+        return QCoreApplication::translate("StepTest", "通讯中断");
     }
     return {};
 }

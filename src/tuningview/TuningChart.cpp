@@ -84,7 +84,7 @@ void TuningChart::paintEvent(QPaintEvent*)
     }
     painter.drawText(QRectF(plot.left(), plot.bottom() + 4, plot.width(), fm.height()), Qt::AlignRight,
                      QStringLiteral("%1 s").arg(std::lround(n * period_)));
-    const QString legend[] = {QStringLiteral("PV"), QStringLiteral("模型PV"), QStringLiteral("OP")};
+    const QString legend[] = {QStringLiteral("PV"), tr("模型PV"), QStringLiteral("OP")};
     const QColor colours[] = {kPvColour, kModelColour, kOpColour};
     double lx = plot.left() + 8;
     for (int i = 0; i < 3; ++i) {

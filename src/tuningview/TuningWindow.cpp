@@ -66,7 +66,7 @@ TuningWindow::TuningWindow(LinkClient& link, QString databasePath, QWidget* pare
     : QWidget(parent), link_(link), databasePath_(std::move(databasePath)), test_(*this), pollTimer_(this)
 {
     setObjectName(QStringLiteral("TuningWindow"));
-    setWindowTitle(QStringLiteral("PID整定助手"));
+    setWindowTitle(tr("PID整定助手"));
     setAttribute(Qt::WA_DeleteOnClose);
     buildUi();
     clock_.start();
@@ -92,19 +92,19 @@ TuningWindow::~TuningWindow()
 
 void TuningWindow::buildUi()
 {
-    auto* stepBox = new QGroupBox(QStringLiteral("阶跃测试"));
+    auto* stepBox = new QGroupBox(tr("阶跃测试"));
     auto* stepForm = new QFormLayout(stepBox);
     stepSize_ = spin("StepSize", -100.0, 100.0, 10.0, 1, QStringLiteral(" %"));
     duration_ = spin("StepDuration", 30.0, 36000.0, 900.0, 0, QStringLiteral(" s"));
     bandLow_ = spin("BandLow", -1999.0, 9999.0, 0.0, 0, QString());
     bandHigh_ = spin("BandHigh", -1999.0, 9999.0, 1300.0, 0, QString());
-    stepForm->addRow(QStringLiteral("输出阶跃"), stepSize_);
-    stepForm->addRow(QStringLiteral("记录时间"), duration_);
-    stepForm->addRow(QStringLiteral("PV下限"), bandLow_);
-    stepForm->addRow(QStringLiteral("PV上限"), bandHigh_);
-    startButton_ = new QPushButton(QStringLiteral("开始"));
+    stepForm->addRow(tr("输出阶跃"), stepSize_);
+    stepForm->addRow(tr("记录时间"), duration_);
+    stepForm->addRow(tr("PV下限"), bandLow_);
+    stepForm->addRow(tr("PV上限"), bandHigh_);
+    startButton_ = new QPushButton(tr("开始"));
     startButton_->setObjectName(QStringLiteral("StartButton"));
-    stopButton_ = new QPushButton(QStringLiteral("停止"));
+    stopButton_ = new QPushButton(tr("停止"));
     stopButton_->setObjectName(QStringLiteral("StopButton"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(startButton_);
@@ -116,7 +116,7 @@ void TuningWindow::buildUi()
     connect(startButton_, &QPushButton::clicked, this, &TuningWindow::startTest);
     connect(stopButton_, &QPushButton::clicked, this, &TuningWindow::stopTest);
 
-    auto* periodBox = new QGroupBox(QStringLiteral("历史记录时段"));
+    auto* periodBox = new QGroupBox(tr("历史记录时段"));
     auto* periodForm = new QFormLayout(periodBox);
     const QDateTime now = QDateTime::currentDateTime();
     from_ = new QDateTimeEdit(now.addSecs(-3600));
@@ -125,21 +125,21 @@ void TuningWindow::buildUi()
     to_->setObjectName(QStringLiteral("PeriodTo"));
     for (QDateTimeEdit* e : {from_, to_})
         e->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    periodForm->addRow(QStringLiteral("从"), from_);
-    periodForm->addRow(QStringLiteral("到"), to_);
-    analyseButton_ = new QPushButton(QStringLiteral("分析"));
+    periodForm->addRow(tr("从"), from_);
+    periodForm->addRow(tr("到"), to_);
+    analyseButton_ = new QPushButton(tr("分析"));
     analyseButton_->setObjectName(QStringLiteral("AnalyseButton"));
     periodForm->addRow(analyseButton_);
     connect(analyseButton_, &QPushButton::clicked, this, &TuningWindow::analyseHistory);
 
-    auto* resultBox = new QGroupBox(QStringLiteral("辨识与建议"));
+    auto* resultBox = new QGroupBox(tr("辨识与建议"));
     auto* grid = new QGridLayout(resultBox);
     fitResult_ = label("FitResult");
     fitResult_->setWordWrap(true);
     grid->addWidget(fitResult_, 0, 0, 1, 3);
     speed_ = new QComboBox;
     speed_->setObjectName(QStringLiteral("SpeedChoice"));
-    speed_->addItems({QStringLiteral("快速"), QStringLiteral("稳健")});
+    speed_->addItems({tr("快速"), tr("稳健")});
     speed_->setCurrentIndex(1);
     kind_ = new QComboBox;
     kind_->setObjectName(QStringLiteral("KindChoice"));
@@ -147,9 +147,9 @@ void TuningWindow::buildUi()
     kind_->setCurrentIndex(1);
     grid->addWidget(speed_, 1, 1);
     grid->addWidget(kind_, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("当前")), 2, 1);
-    grid->addWidget(new QLabel(QStringLiteral("建议")), 2, 2);
-    const QString rows[] = {QStringLiteral("比例带"), QStringLiteral("积分时间"), QStringLiteral("微分时间")};
+    grid->addWidget(new QLabel(tr("当前")), 2, 1);
+    grid->addWidget(new QLabel(tr("建议")), 2, 2);
+    const QString rows[] = {tr("比例带"), tr("积分时间"), tr("微分时间")};
     static const char* presentNames[] = {"PresentBand", "PresentIntegral", "PresentDerivative"};
     static const char* suggestedNames[] = {"SuggestedBand", "SuggestedIntegral", "SuggestedDerivative"};
     for (int i = 0; i < 3; ++i) {
@@ -159,7 +159,7 @@ void TuningWindow::buildUi()
         grid->addWidget(presentLabels_[i], 3 + i, 1);
         grid->addWidget(suggestedLabels_[i], 3 + i, 2);
     }
-    writeButton_ = new QPushButton(QStringLiteral("写入"));
+    writeButton_ = new QPushButton(tr("写入"));
     writeButton_->setObjectName(QStringLiteral("WriteButton"));
     grid->addWidget(writeButton_, 6, 2);
     writeState_ = label("WriteState");
@@ -230,8 +230,8 @@ void TuningWindow::applyReads(const QVector<ReadResult>& results)
             op.push_back(s.op);
         }
         chart_->setData(std::move(pv), std::move(op), {}, kPollIntervalMs / 1000.0);
-        testState_->setText(test_.state() == StepTest::State::Baseline ? QStringLiteral("基线记录中")
-                                                                      : QStringLiteral("阶跃后记录中"));
+        testState_->setText(test_.state() == StepTest::State::Baseline ? tr("基线记录中")
+                                                                      : tr("阶跃后记录中"));
         if (!test_.running())
             testEnded();
     }
@@ -241,7 +241,7 @@ void TuningWindow::applyReads(const QVector<ReadResult>& results)
 void TuningWindow::startTest()
 {
     if (!haveLive_) {
-        testState_->setText(QStringLiteral("尚未读到仪表数据"));
+        testState_->setText(tr("尚未读到仪表数据"));
         return;
     }
     StepTest::Settings s;
@@ -250,7 +250,7 @@ void TuningWindow::startTest()
     s.bandLow = bandLow_->value();
     s.bandHigh = bandHigh_->value();
     const QString refused = test_.start(s, {automatic_, op_, pv_}, clock_.elapsed() / 1000.0);
-    testState_->setText(refused.isEmpty() ? QStringLiteral("基线记录中") : refused);
+    testState_->setText(refused.isEmpty() ? tr("基线记录中") : refused);
     if (refused.isEmpty()) {
         fit_ = FopdtFit{};
         suggestion_.reset();
@@ -269,11 +269,11 @@ void TuningWindow::stopTest()
 void TuningWindow::testEnded()
 {
     if (test_.state() == StepTest::State::Aborted) {
-        testState_->setText(QStringLiteral("已中止并恢复: %1").arg(StepTest::abortText(test_.abortReason())));
+        testState_->setText(tr("已中止并恢复: %1").arg(StepTest::abortText(test_.abortReason())));
         updateButtons();
         return;
     }
-    testState_->setText(QStringLiteral("测试完成, 已恢复原模式和输出"));
+    testState_->setText(tr("测试完成, 已恢复原模式和输出"));
     const std::vector<TimedSample> samples = test_.samples();
     analyse([samples] {
         Analysis a;
@@ -301,7 +301,7 @@ void TuningWindow::analyseHistory()
 void TuningWindow::analyse(std::function<Analysis()> job)
 {
     analysing_ = true;
-    fitResult_->setText(QStringLiteral("辨识中…"));
+    fitResult_->setText(tr("辨识中…"));
     updateButtons();
     QPointer<TuningWindow> self(this);
     QThread* thread = QThread::create([self, job = std::move(job)] {
@@ -322,7 +322,7 @@ void TuningWindow::showAnalysis(const Analysis& a)
     if (!a.error.isEmpty()) {
         fitResult_->setText(a.error);
     } else {
-        fitResult_->setText(QStringLiteral("K = %1 /%   τ = %2 s   θ = %3 s   R² = %4   残差 = %5\n%6")
+        fitResult_->setText(tr("K = %1 /%   τ = %2 s   θ = %3 s   R² = %4   残差 = %5\n%6")
                                 .arg(fit_.model.gain, 0, 'g', 4)
                                 .arg(fit_.model.timeConstant, 0, 'f', 1)
                                 .arg(fit_.model.deadTime, 0, 'f', 0)
@@ -359,14 +359,14 @@ void TuningWindow::writeSuggestion()
     const auto integral = ParamTable::valueToWrite(kIntegralParam, QString::number(p.integral));
     const auto derivative = ParamTable::valueToWrite(kDerivativeParam, QString::number(p.derivativeTenths / 10.0, 'f', 1));
     if (!band || !integral || !derivative) {
-        writeState_->setText(QStringLiteral("建议值超出参数范围, 未写入"));
+        writeState_->setText(tr("建议值超出参数范围, 未写入"));
         return;
     }
     write({WriteFn::Set_4X_D1, ParamTable::param(kBandParam).address, *band}, QStringLiteral("整定建议: 比例带"));
     write({WriteFn::Set_4X_D1, ParamTable::param(kIntegralParam).address, *integral}, QStringLiteral("整定建议: 积分时间"));
     write({WriteFn::Set_4X_D1, ParamTable::param(kDerivativeParam).address, *derivative},
           QStringLiteral("整定建议: 微分时间"));
-    writeState_->setText(QStringLiteral("已写入"));
+    writeState_->setText(tr("已写入"));
 }
 
 void TuningWindow::updateButtons()

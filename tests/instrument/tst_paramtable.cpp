@@ -2,7 +2,10 @@
 
 #include "NumericPrefix.h"
 
+#include <QSet>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace ParamTable;
 
@@ -24,6 +27,7 @@ private Q_SLOTS:
     void boxValue_data();
     void boxValue();
     void refusedEditorStates();
+    void everyChineseTextIsMarkedForTranslation();
 };
 
 // Written independently from the instrument's register map: any row shifted
@@ -214,6 +218,32 @@ void ParamTableTest::refusedEditorStates()
     QVERIFY(!valueToWrite(11, OptionChoice{1}));   // a choice row
     QVERIFY(!linkedWrite(11, 4));                  // output type without a cycle time
     QVERIFY(!ParamTable::displayText(39, 0));      // register 4136 has no label
+}
+
+// The rows hold UTF-16 views the translation tools cannot read; a Chinese
+// text missing from the marked list would stay Chinese in English.
+void ParamTableTest::everyChineseTextIsMarkedForTranslation()
+{
+    QSet<QString> marked;
+    for (const char* t : ParamTable::translatableTexts())
+        marked << QString::fromUtf8(t);
+    QStringList unmarked;
+    const auto check = [&](std::u16string_view view) {
+        const QString t = ParamTable::text(view);
+        const bool han = std::any_of(t.cbegin(), t.cend(), [](QChar c) { return c.script() == QChar::Script_Han; });
+        if (han && !marked.contains(t))
+            unmarked << t;
+    };
+    for (const ParamTable::ParamDef& def : ParamTable::all()) {
+        check(def.caption);
+        for (auto t : def.displayTexts)
+            check(t);
+        for (auto t : def.entries)
+            check(t);
+        for (auto t : def.options)
+            check(t);
+    }
+    QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(u", ")));
 }
 
 QTEST_APPLESS_MAIN(ParamTableTest)

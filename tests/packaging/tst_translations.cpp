@@ -1,19 +1,54 @@
+#include "FakeModbus485.h"
 #include "Language.h"
+#include "MonitorTables.h"
+#include "PollingCycle.h"
+#include "ParamTable.h"
+#include "SegmentFields.h"
 #include "Splash.h"
+#include "StationApp.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QProcess>
 #include <QSet>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <algorithm>
+#include <functional>
+
 namespace {
 
 QStringList listOf(const char* joined) { return QString::fromUtf8(joined).split(u'|', Qt::SkipEmptyParts); }
+
+// The %1..%9 a text is filled with: a translation that drops or adds one
+// shows a raw "%2" or loses a number.
+QSet<QString> placeholders(const QString& text)
+{
+    QSet<QString> found;
+    static const QRegularExpression marker(QStringLiteral("%[1-9]"));
+    for (auto it = marker.globalMatch(text); it.hasNext();)
+        found << it.next().captured();
+    return found;
+}
+
+// Chinese characters in a text, to catch a text the English interface
+// shows untranslated.
+bool hasHan(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.script() == QChar::Script_Han; });
+}
 
 struct TsMessage {
     QString key;     // context / source / disambiguation: what lupdate matches on
@@ -43,6 +78,8 @@ QList<TsMessage> readTs(const QString& path, QString* error)
                     m.problem = type;
                 else if (text.trimmed().isEmpty() || emptyForm)
                     m.problem = QStringLiteral("empty");
+                else if (placeholders(source) != placeholders(text))
+                    m.problem = QStringLiteral("placeholders");
                 messages << m;
             }
             continue;
@@ -88,6 +125,14 @@ private Q_SLOTS:
     void choice();
     void englishTranslatorReplacesTheSourceText();
     void missingTranslationIsReported();
+    void tableTextsFollowTheTranslator_data();
+    void tableTextsFollowTheTranslator();
+    void englishWindowsShowNoChinese_data();
+    void englishWindowsShowNoChinese();
+    void qtOwnTranslationOnlyForChinese();
+
+private:
+    QTemporaryDir dir_;
 };
 
 // The checks below are only worth something if the reader sees the faults.
@@ -106,6 +151,8 @@ void TestTranslations::readerFlagsUnfinishedAndEmpty()
 <message numerus="yes"><source>%n 个</source><translation><numerusform>%n item</numerusform><numerusform></numerusform></translation></message>
 <message><source>戊</source><translation type="vanished">E</translation></message>
 <message><source>甲</source><comment>menu</comment><translation>A</translation></message>
+<message><source>%1 至 %2</source><translation>%1 to</translation></message>
+<message><source>%1 至 %2</source><comment>swapped</comment><translation>%2 back to %1</translation></message>
 </context></TS>)");
     f.close();
     QString error;
@@ -114,8 +161,8 @@ void TestTranslations::readerFlagsUnfinishedAndEmpty()
     QStringList problems;
     for (const TsMessage& m : messages)
         problems << m.problem;
-    QCOMPARE(problems, (QStringList{"", "unfinished", "empty", "empty", "empty", "vanished", ""}));
-    QCOMPARE(messages.last().key, QStringLiteral("W / 甲 / menu"));
+    QCOMPARE(problems, (QStringList{"", "unfinished", "empty", "empty", "empty", "vanished", "", "placeholders", ""}));
+    QCOMPARE(messages.at(6).key, QStringLiteral("W / 甲 / menu"));
 }
 
 void TestTranslations::everyMessageIsTranslated_data()
@@ -227,6 +274,144 @@ void TestTranslations::missingTranslationIsReported()
     QVERIFY(error.contains(empty.path()));
     QVERIFY(Language::install(translator, "zh", {empty.path()}, &error)); // the source text needs no file
     QVERIFY(translator.isEmpty());
+}
+
+// The tables hold Chinese and are shown through the translation contexts:
+// with no translator exactly the Chinese, with the English one English.
+void TestTranslations::tableTextsFollowTheTranslator_data()
+{
+    QTest::addColumn<std::function<QString()>>("shown");
+    QTest::addColumn<QString>("chinese");
+    QTest::addColumn<QString>("english");
+    const auto state = [](const char* label, bool on) {
+        for (const MonitorTables::StateRow& row : MonitorTables::stateRows())
+            if (qstrcmp(row.label, label) == 0)
+                return MonitorTables::stateText(row, on);
+        return QString();
+    };
+    QTest::newRow("parameter caption") << std::function<QString()>([] { return ParamTable::shown(ParamTable::param(0).caption); })
+                                       << "输入类型" << "Input type";
+    QTest::newRow("choice entry, trailing blank") << std::function<QString()>([] { return ParamTable::shown(ParamTable::param(21).entries[1]); })
+                                                  << "1:奇校验 " << "1:Odd ";
+    QTest::newRow("value label") << std::function<QString()>([] { return *ParamTable::displayText(11, 1); }) << "继电器" << "Relay";
+    QTest::newRow("mode state") << std::function<QString()>([state] { return state("D_1RW_0", false); }) << "手动" << "Manual";
+    QTest::newRow("sensor fault") << std::function<QString()>([state] { return state("D_2R_2", true); }) << "传感器开路"
+                                  << "Sensor open";
+    QTest::newRow("alarm type") << std::function<QString()>([] { return MonitorTables::alarmTypeText(1, 1)->text; })
+                                << "报警2上限报警" << "Alarm 2 high";
+    QTest::newRow("group caption") << std::function<QString()>([] { return SegmentMap::groupCaption(10); }) << "第十组"
+                                   << "Group 10";
+    QTest::newRow("entry refusal") << std::function<QString()>([] { return ParamTable::entryVerdict(19, u"300").refusal; })
+                                   << "超出范围 1 ~ 255" << "Out of range 1 ~ 255";
+}
+
+void TestTranslations::tableTextsFollowTheTranslator()
+{
+    QFETCH(std::function<QString()>, shown);
+    QFETCH(QString, chinese);
+    QFETCH(QString, english);
+    QCOMPARE(shown(), chinese);
+    QTranslator translator;
+    QString error;
+    QVERIFY2(Language::install(translator, "en", Language::searchPath(QCoreApplication::applicationDirPath()), &error),
+             qPrintable(error));
+    const QString translated = shown();
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE(translated, english);
+    QCOMPARE(shown(), chinese);
+}
+
+// Every window the operator can reach, built in English: a Chinese text left
+// on any label, button, frame title, tab, list entry, tip or title is a text
+// that bypasses the translation.
+void TestTranslations::englishWindowsShowNoChinese_data()
+{
+    QTest::addColumn<QStringList>("clicks"); // objectNames pressed in turn, each in the window on top
+    QTest::newRow("main window") << QStringList{};
+    QTest::newRow("parameters") << QStringList{"Command21"};
+    QTest::newRow("PID tuning assistant") << QStringList{"Command21", "TuningButton"};
+    QTest::newRow("output groups") << QStringList{"Command22"};
+    QTest::newRow("history") << QStringList{"Command29"};
+    QTest::newRow("event journal") << QStringList{"Command30"};
+}
+
+void TestTranslations::englishWindowsShowNoChinese()
+{
+    QFETCH(QStringList, clicks);
+    QTranslator translator;
+    QString error;
+    QVERIFY2(Language::install(translator, "en", Language::searchPath(QCoreApplication::applicationDirPath()), &error),
+             qPrintable(error));
+    StationOptions options;
+    options.connect = true; // the parameter windows need an open port
+    options.databasePath = dir_.filePath(QStringLiteral("en-%1.db").arg(QTest::currentDataTag()));
+    StationApp app(options, std::make_unique<FakeModbus485>(), LinkClient::Mode::Inline);
+    QSignalSpy polled(&app.station().polling, &PollingCycle::cycleCompleted);
+    app.handOver();
+    // The state labels take their wording from the first polled image.
+    QVERIFY(polled.wait(5000));
+    QTest::qWait(1200);
+    QWidget* window = app.mainWindow();
+    const auto visibleWindows = [] {
+        QSet<QWidget*> shown;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->isVisible())
+                shown << top;
+        return shown;
+    };
+    for (const QString& name : clicks) {
+        auto* button = window->findChild<QAbstractButton*>(name);
+        QVERIFY2(button, qPrintable(name));
+        const QSet<QWidget*> before = visibleWindows();
+        button->click();
+        QTRY_VERIFY(!(visibleWindows() - before).isEmpty());
+        window = *(visibleWindows() - before).cbegin();
+    }
+    QStringList chinese;
+    const auto check = [&chinese](QWidget* w, const QString& what, const QString& text) {
+        if (hasHan(text))
+            chinese << QStringLiteral("%1 %2: %3").arg(w->objectName(), what, text);
+    };
+    QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    widgets.prepend(window);
+    for (QWidget* w : widgets) {
+        check(w, QStringLiteral("title"), w->windowTitle());
+        check(w, QStringLiteral("tip"), w->toolTip());
+        if (auto* label = qobject_cast<QLabel*>(w))
+            check(w, QStringLiteral("text"), label->text());
+        if (auto* button = qobject_cast<QAbstractButton*>(w))
+            check(w, QStringLiteral("text"), button->text());
+        if (auto* box = qobject_cast<QGroupBox*>(w))
+            check(w, QStringLiteral("title"), box->title());
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            check(w, QStringLiteral("placeholder"), edit->placeholderText());
+        if (auto* tabs = qobject_cast<QTabWidget*>(w))
+            for (int i = 0; i < tabs->count(); ++i)
+                check(w, QStringLiteral("tab"), tabs->tabText(i));
+        if (auto* combo = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < combo->count(); ++i)
+                check(w, QStringLiteral("entry"), combo->itemText(i));
+    }
+    app.shutdown();
+    QCoreApplication::removeTranslator(&translator);
+    QVERIFY2(chinese.isEmpty(), qPrintable(chinese.join(u'\n')));
+}
+
+// Qt's own dialogs speak Chinese in the Chinese interface; English needs
+// nothing, Qt's source text is English.
+void TestTranslations::qtOwnTranslationOnlyForChinese()
+{
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    QTranslator translator;
+    QVERIFY(!Language::installQt(translator, "en", folder));
+    QTemporaryDir empty;
+    QVERIFY(!Language::installQt(translator, "zh", empty.path()));
+    if (!QFile::exists(folder + QStringLiteral("/qtbase_zh_CN.qm")))
+        QSKIP("Qt's Chinese translation is not installed");
+    QVERIFY(Language::installQt(translator, "zh", folder));
+    const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
+    QCoreApplication::removeTranslator(&translator);
+    QVERIFY2(hasHan(cancel), qPrintable(cancel));
 }
 
 QTEST_MAIN(TestTranslations)
