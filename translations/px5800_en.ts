@@ -644,6 +644,120 @@ Last read: %1</translation>
     </message>
 </context>
 <context>
+    <name>ParamDiffDialog</name>
+    <message>
+        <source>恢复参数</source>
+        <translation>Restore parameters</translation>
+    </message>
+    <message>
+        <source>比较参数</source>
+        <translation>Compare parameters</translation>
+    </message>
+    <message>
+        <source>参数</source>
+        <translation>Parameter</translation>
+    </message>
+    <message>
+        <source>仪表</source>
+        <translation>Instrument</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>说明</source>
+        <translation>Note</translation>
+    </message>
+    <message>
+        <source>不能写入：%1</source>
+        <translation>Cannot be written: %1</translation>
+    </message>
+    <message>
+        <source>通讯设置：写入后须按新设置连接</source>
+        <translation>Link setting: reconnect with the new setting after writing</translation>
+    </message>
+    <message>
+        <source>恢复选中项</source>
+        <translation>Restore selected</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>ParamSetBar</name>
+    <message>
+        <source>参数集 (*.json)</source>
+        <translation>Parameter sets (*.json)</translation>
+    </message>
+    <message>
+        <source>备份参数</source>
+        <translation>Back up parameters</translation>
+    </message>
+    <message>
+        <source>选择参数集</source>
+        <translation>Choose a parameter set</translation>
+    </message>
+    <message>
+        <source>恢复参数</source>
+        <translation>Restore parameters</translation>
+    </message>
+    <message>
+        <source>参数集</source>
+        <translation>Parameter set</translation>
+    </message>
+    <message>
+        <source>无法读取仪表参数：%1</source>
+        <translation>Cannot read the instrument parameters: %1</translation>
+    </message>
+    <message>
+        <source>上一次读取尚未完成</source>
+        <translation>The previous read has not finished</translation>
+    </message>
+    <message>
+        <source>已保存到 %1</source>
+        <translation>Saved to %1</translation>
+    </message>
+    <message>
+        <source>仪表与文件一致（%1 项）</source>
+        <translation>Instrument and file agree (%1 items)</translation>
+    </message>
+    <message>
+        <source>%1 项不同</source>
+        <translation>%1 items differ</translation>
+    </message>
+    <message>
+        <source>此文件读自地址 %1 的仪表，当前仪表地址为 %2。仍要恢复吗？</source>
+        <translation>This file was read from the instrument at address %1; the current instrument is at address %2. Restore anyway?</translation>
+    </message>
+    <message>
+        <source>仪表与文件一致，无需恢复</source>
+        <translation>Instrument and file agree; nothing to restore</translation>
+    </message>
+    <message>
+        <source>%1 项不同；勾选的项将按顺序写入仪表，然后全部读回核对。</source>
+        <translation>%1 items differ; the checked items are written to the instrument in order, then everything is read back and checked.</translation>
+    </message>
+    <message>
+        <source>正在恢复参数…</source>
+        <translation>Restoring parameters…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>正在读回核对…</source>
+        <translation>Reading back and checking…</translation>
+    </message>
+</context>
+<context>
     <name>ParamTable</name>
     <message>
         <source>正负20MV(-20-+20MV)</source>
@@ -1179,6 +1293,14 @@ Last read: %1</translation>
         <source>，已丢弃 %1 条</source>
         <translation>, %1 dropped</translation>
     </message>
+    <message>
+        <source>历史服务器无法连接</source>
+        <translation>History server unreachable</translation>
+    </message>
+    <message>
+        <source>%1，暂存 %2 条</source>
+        <translation>%1, %2 samples kept</translation>
+    </message>
 </context>
 <context>
     <name>SegmentMap</name>
@@ -1389,6 +1511,57 @@ Last complete read: %1</translation>
     </message>
 </context>
 <context>
+    <name>TrendCsvExport</name>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>没有历史数据库</source>
+        <translation>No history database</translation>
+    </message>
+    <message>
+        <source>当前页面</source>
+        <translation>Page on screen</translation>
+    </message>
+    <message>
+        <source>时间范围</source>
+        <translation>Time range</translation>
+    </message>
+    <message>
+        <source>当前页面 (%1 - %2)</source>
+        <translation>Page on screen (%1 - %2)</translation>
+    </message>
+    <message>
+        <source>从</source>
+        <translation>From</translation>
+    </message>
+    <message>
+        <source>到</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>正在导出CSV...</source>
+        <translation>Exporting CSV...</translation>
+    </message>
+    <message>
+        <source>无法写入 %1: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>导出失败: %1</source>
+        <translation>Export failed: %1</translation>
+    </message>
+</context>
+<context>
     <name>TrendDialogs</name>
     <message>
         <source>打印</source>
@@ -1421,6 +1594,10 @@ Last complete read: %1</translation>
     <message>
         <source>确定</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
     </message>
 </context>
 <context>

@@ -14,12 +14,12 @@ ParamDiffDialog::ParamDiffDialog(Mode mode, const QVector<Difference>& differenc
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("ParamDiff"));
-    setWindowTitle(mode == Mode::Restore ? QStringLiteral("恢复参数") : QStringLiteral("比较参数"));
+    setWindowTitle(mode == Mode::Restore ? tr("恢复参数") : tr("比较参数"));
 
     table_ = new QTableWidget(int(differences.size()), 4, this);
     table_->setObjectName(QStringLiteral("DiffTable"));
-    table_->setHorizontalHeaderLabels({QStringLiteral("参数"), QStringLiteral("仪表"), QStringLiteral("文件"),
-                                       QStringLiteral("说明")});
+    table_->setHorizontalHeaderLabels({tr("参数"), tr("仪表"), tr("文件"),
+                                       tr("说明")});
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);
@@ -30,9 +30,9 @@ ParamDiffDialog::ParamDiffDialog(Mode mode, const QVector<Difference>& differenc
         QString note;
         const EntryRule::Verdict verdict = editorVerdict(*d.row, d.file);
         if (!verdict.accepted())
-            note = QStringLiteral("不能写入：") + verdict.refusal;
+            note = tr("不能写入：%1").arg(verdict.refusal);
         else if (d.row->linkSetting)
-            note = QStringLiteral("通讯设置：写入后须按新设置连接");
+            note = tr("通讯设置：写入后须按新设置连接");
         if (mode == Mode::Restore) {
             Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsUserCheckable;
             if (!verdict.accepted())
@@ -50,11 +50,11 @@ ParamDiffDialog::ParamDiffDialog(Mode mode, const QVector<Difference>& differenc
 
     auto* buttons = new QDialogButtonBox(this);
     if (mode == Mode::Restore) {
-        QPushButton* restore = buttons->addButton(QStringLiteral("恢复选中项"), QDialogButtonBox::AcceptRole);
+        QPushButton* restore = buttons->addButton(tr("恢复选中项"), QDialogButtonBox::AcceptRole);
         restore->setObjectName(QStringLiteral("RestoreChecked"));
-        buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+        buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     } else {
-        buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+        buttons->addButton(tr("关闭"), QDialogButtonBox::RejectRole);
     }
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -63,7 +63,7 @@ void offThread(QObject* context, std::function<R()> work, std::function<void(R)>
     });
 }
 
-QString fileFilter() { return QStringLiteral("参数集 (*.json)"); }
+QString fileFilter() { return QCoreApplication::translate("ParamSetBar", "参数集 (*.json)"); }
 
 } // namespace
 
@@ -87,11 +87,11 @@ ParamSetBar::ParamSetBar(LinkClient& link, QWidget* parent)
         layout->addWidget(b);
 
     chooseFile = [this](FileUse use, const QString& suggestion) {
-        return use == FileUse::Save ? QFileDialog::getSaveFileName(this, QStringLiteral("备份参数"), suggestion, fileFilter())
-                                    : QFileDialog::getOpenFileName(this, QStringLiteral("选择参数集"), QString(), fileFilter());
+        return use == FileUse::Save ? QFileDialog::getSaveFileName(this, tr("备份参数"), suggestion, fileFilter())
+                                    : QFileDialog::getOpenFileName(this, tr("选择参数集"), QString(), fileFilter());
     };
     confirm = [this](const QString& question) {
-        return QMessageBox::question(this, QStringLiteral("恢复参数"), question) == QMessageBox::Yes;
+        return QMessageBox::question(this, tr("恢复参数"), question) == QMessageBox::Yes;
     };
     showDifferences = [this](bool restore, const QVector<Difference>& d, const QString& heading) -> std::optional<QSet<int>> {
         ParamDiffDialog dialog(restore ? ParamDiffDialog::Mode::Restore : ParamDiffDialog::Mode::Compare, d, heading, this);
@@ -101,9 +101,9 @@ ParamSetBar::ParamSetBar(LinkClient& link, QWidget* parent)
     };
     tell = [this](const QString& text, bool problem) {
         if (problem)
-            QMessageBox::warning(this, QStringLiteral("参数集"), text);
+            QMessageBox::warning(this, tr("参数集"), text);
         else
-            QMessageBox::information(this, QStringLiteral("参数集"), text);
+            QMessageBox::information(this, tr("参数集"), text);
     };
 }
 
@@ -132,10 +132,10 @@ void ParamSetBar::readInstrument(std::function<void(const Values&)> then)
         if (values)
             then(*values);
         else
-            done(QStringLiteral("无法读取仪表参数：") + error, true);
+            done(tr("无法读取仪表参数：%1").arg(error), true);
     });
     if (!queued)
-        done(QStringLiteral("上一次读取尚未完成"), true);
+        done(tr("上一次读取尚未完成"), true);
 }
 
 void ParamSetBar::loadFile(std::function<void(const File&)> then)
@@ -172,7 +172,7 @@ void ParamSetBar::backup()
                 return ParameterSet::save(path, bytes, &error) ? QString() : error;
             },
             [this, path](const QString& error) {
-                done(error.isEmpty() ? QStringLiteral("已保存到 %1").arg(path) : error, !error.isEmpty());
+                done(error.isEmpty() ? tr("已保存到 %1").arg(path) : error, !error.isEmpty());
             });
     });
 }
@@ -186,8 +186,8 @@ void ParamSetBar::compare()
         readInstrument([this, file](const Values& instrument) {
             const QVector<Difference> d = diff(instrument, file.values);
             if (d.isEmpty())
-                return done(QStringLiteral("仪表与文件一致（%1 项）").arg(file.values.size()), false);
-            showDifferences(false, d, QStringLiteral("%1 项不同").arg(d.size()));
+                return done(tr("仪表与文件一致（%1 项）").arg(file.values.size()), false);
+            showDifferences(false, d, tr("%1 项不同").arg(d.size()));
             done(QString(), false);
         });
     });
@@ -202,7 +202,7 @@ void ParamSetBar::restore()
         readInstrument([this, file](const Values& instrument) {
             const int here = link_.portSettings().address;
             if (file.port.address != 0 && file.port.address != here
-                && !confirm(QStringLiteral("此文件读自地址 %1 的仪表，当前仪表地址为 %2。仍要恢复吗？")
+                && !confirm(tr("此文件读自地址 %1 的仪表，当前仪表地址为 %2。仍要恢复吗？")
                                 .arg(file.port.address)
                                 .arg(here)))
                 return done(QString(), false);
@@ -215,16 +215,16 @@ void ParamSetBar::startRestore(const File& file, const Values& instrument)
 {
     const QVector<Difference> d = diff(instrument, file.values);
     if (d.isEmpty())
-        return done(QStringLiteral("仪表与文件一致，无需恢复"), false);
+        return done(tr("仪表与文件一致，无需恢复"), false);
     const std::optional<QSet<int>> chosen =
-        showDifferences(true, d, QStringLiteral("%1 项不同；勾选的项将按顺序写入仪表，然后全部读回核对。").arg(d.size()));
+        showDifferences(true, d, tr("%1 项不同；勾选的项将按顺序写入仪表，然后全部读回核对。").arg(d.size()));
     if (!chosen || chosen->isEmpty())
         return done(QString(), false);
 
     Plan p = plan(instrument, file.values, *chosen);
     target_ = std::make_unique<AuditedTarget>(link_, audit_, this);
     runner_ = new RestoreRunner(*target_, std::move(p), file.values, *chosen, this);
-    progress_ = new QProgressDialog(QStringLiteral("正在恢复参数…"), QStringLiteral("取消"), 0,
+    progress_ = new QProgressDialog(tr("正在恢复参数…"), tr("取消"), 0,
                                     int(runner_->report().steps.size()), this);
     progress_->setObjectName(QStringLiteral("RestoreProgress"));
     progress_->setWindowModality(Qt::WindowModal);
@@ -235,7 +235,7 @@ void ParamSetBar::startRestore(const File& file, const Values& instrument)
     connect(runner_, &RestoreRunner::progress, progress_, [this](int n, int total) {
         progress_->setValue(n);
         if (n == total)
-            progress_->setLabelText(QStringLiteral("正在读回核对…"));
+            progress_->setLabelText(tr("正在读回核对…"));
     });
     connect(runner_, &RestoreRunner::finished, this, &ParamSetBar::finishRestore);
     qCInfo(lcConfig) << "restore of" << runner_->report().steps.size() << "writes started";

@@ -1,4 +1,6 @@
 #include "HistoryEngine.h"
+
+#include <QCoreApplication>
 #include "HistoryStore.h"
 #include "RecordLog.h"
 
@@ -146,7 +148,7 @@ public:
     }
     QString beginWrite() const override { return QStringLiteral("begin"); }
     int retryIntervalMs() const override { return 5000; }
-    QString unreachableText() const override { return QStringLiteral("历史服务器无法连接"); }
+    QString unreachableText() const override { return QCoreApplication::translate("Recorder", "历史服务器无法连接"); }
     // On this PC, so a day without the server loses nothing.
     QString spoolPath() const override
     {

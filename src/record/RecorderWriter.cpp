@@ -1,4 +1,6 @@
 #include "RecorderWriter.h"
+
+#include <QCoreApplication>
 #include "RecordLog.h"
 
 #include <QFileInfo>
@@ -269,21 +271,21 @@ void RecorderWriter::updateState()
 {
     const int kept = backlogSize();
     RecorderState state = RecorderState::Recording;
-    QString text = QStringLiteral("记录正常");
+    QString text = QCoreApplication::translate("Recorder", "记录正常");
     const QString unreachable = store_.unreachableText();
     if (!unreachable.isEmpty() && (troubled_ || kept > 0)) {
         // A server away: closed or not, the operator needs only that much.
         state = store_.isOpen() ? RecorderState::Backlog : RecorderState::NoDatabase;
-        text = kept > 0 ? QStringLiteral("%1，暂存 %2 条").arg(unreachable).arg(kept) : unreachable;
+        text = kept > 0 ? QCoreApplication::translate("Recorder", "%1，暂存 %2 条").arg(unreachable).arg(kept) : unreachable;
     } else if (!store_.isOpen()) {
         state = RecorderState::NoDatabase;
-        text = kept > 0 ? QStringLiteral("数据库无法打开，暂存 %1 条").arg(kept) : QStringLiteral("数据库无法打开");
+        text = kept > 0 ? QCoreApplication::translate("Recorder", "数据库无法打开，暂存 %1 条").arg(kept) : QCoreApplication::translate("Recorder", "数据库无法打开");
     } else if (kept > 0) {
         state = RecorderState::Backlog;
-        text = QStringLiteral("数据库不可写，暂存 %1 条").arg(kept);
+        text = QCoreApplication::translate("Recorder", "数据库不可写，暂存 %1 条").arg(kept);
     }
     if (state != RecorderState::Recording && droppedNow_ > 0)
-        text += QStringLiteral("，已丢弃 %1 条").arg(droppedNow_);
+        text += QCoreApplication::translate("Recorder", "，已丢弃 %1 条").arg(droppedNow_);
 
     if (state != status_.state)
         qCInfo(lcRecord) << "recorder:" << text;

@@ -90,7 +90,7 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
         }
     }
     if (databasePath.isEmpty()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("导出CSV"), QStringLiteral("没有历史数据库"),
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("导出CSV"), tr("没有历史数据库"),
                                     QMessageBox::Ok, owner_);
         box->setObjectName(QStringLiteral("csvError"));
         box->setAttribute(Qt::WA_DeleteOnClose);
@@ -99,18 +99,18 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
     }
     auto* dialog = new QDialog(owner_);
     dialog->setObjectName(QStringLiteral("csvDialog"));
-    dialog->setWindowTitle(QStringLiteral("导出CSV"));
+    dialog->setWindowTitle(tr("导出CSV"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(dialog);
-    auto* pageChoice = new QRadioButton(QStringLiteral("当前页面"), dialog);
+    auto* pageChoice = new QRadioButton(tr("当前页面"), dialog);
     pageChoice->setObjectName(QStringLiteral("csvPage"));
-    auto* rangeChoice = new QRadioButton(QStringLiteral("时间范围"), dialog);
+    auto* rangeChoice = new QRadioButton(tr("时间范围"), dialog);
     rangeChoice->setObjectName(QStringLiteral("csvRange"));
     auto* group = new QButtonGroup(dialog);
     group->addButton(pageChoice);
     group->addButton(rangeChoice);
     if (page)
-        pageChoice->setText(QStringLiteral("当前页面 (%1 - %2)").arg(historySecondText(page->from),
+        pageChoice->setText(tr("当前页面 (%1 - %2)").arg(historySecondText(page->from),
                                                                     historySecondText(page->to)));
     pageChoice->setEnabled(page.has_value());
     (page ? pageChoice : rangeChoice)->setChecked(true);
@@ -119,8 +119,8 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
     auto* from = makeTimeEdit(QStringLiteral("csvFrom"), page ? localOf(page->from) : now.addSecs(-3600), dialog);
     auto* to = makeTimeEdit(QStringLiteral("csvTo"), page ? localOf(page->to) : now, dialog);
     auto* times = new QFormLayout;
-    times->addRow(QStringLiteral("从"), from);
-    times->addRow(QStringLiteral("到"), to);
+    times->addRow(tr("从"), from);
+    times->addRow(tr("到"), to);
     layout->addWidget(pageChoice);
     layout->addWidget(rangeChoice);
     layout->addLayout(times);
@@ -130,8 +130,8 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
     }
 
     auto* buttons = new QDialogButtonBox(dialog);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("csvOk"));
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("csvCancel"));
+    buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("csvOk"));
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("csvCancel"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
@@ -161,7 +161,7 @@ void TrendCsvExport::choosePath(const ExportRequest& request)
         start(request, testPath_);
         return;
     }
-    auto* files = new QFileDialog(owner_, QStringLiteral("导出CSV"), QString(), QStringLiteral("CSV (*.csv)"));
+    auto* files = new QFileDialog(owner_, tr("导出CSV"), QString(), QStringLiteral("CSV (*.csv)"));
     files->setAttribute(Qt::WA_DeleteOnClose);
     files->setAcceptMode(QFileDialog::AcceptSave);
     files->setDefaultSuffix(QStringLiteral("csv"));
@@ -178,9 +178,9 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
     job->path = path;
     job_ = job;
 
-    auto* progress = new QProgressDialog(QStringLiteral("正在导出CSV..."), QStringLiteral("取消"), 0, 100, owner_);
+    auto* progress = new QProgressDialog(tr("正在导出CSV..."), tr("取消"), 0, 100, owner_);
     progress->setObjectName(QStringLiteral("csvProgress"));
-    progress->setWindowTitle(QStringLiteral("导出CSV"));
+    progress->setWindowTitle(tr("导出CSV"));
     progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->setAutoClose(false);
     progress->setAutoReset(false);
@@ -196,7 +196,7 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
         QSaveFile file(job->path);
         if (!file.open(QIODevice::WriteOnly)) {
             job->result = {ExportResult::Status::WriteFailed, 0,
-                           QStringLiteral("无法写入 %1: %2").arg(job->path, file.errorString())};
+                           tr("无法写入 %1: %2").arg(job->path, file.errorString())};
             return;
         }
         const auto report = [this](qint64 written, qint64 total) {
@@ -208,7 +208,7 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
             file.cancelWriting();
         } else if (!file.commit()) {
             job->result.status = ExportResult::Status::WriteFailed;
-            job->result.error = QStringLiteral("无法写入 %1: %2").arg(job->path, file.errorString());
+            job->result.error = tr("无法写入 %1: %2").arg(job->path, file.errorString());
         }
     });
     thread_->setObjectName(QStringLiteral("csvExport"));
@@ -246,8 +246,8 @@ void TrendCsvExport::done()
     case ExportResult::Status::DatabaseFailed:
     case ExportResult::Status::WriteFailed: {
         qCWarning(lcTrend) << "CSV export failed:" << lastResult_.error;
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("导出CSV"),
-                                    QStringLiteral("导出失败: %1").arg(lastResult_.error), QMessageBox::Ok, owner_);
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("导出CSV"),
+                                    tr("导出失败: %1").arg(lastResult_.error), QMessageBox::Ok, owner_);
         box->setObjectName(QStringLiteral("csvError"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
