@@ -756,6 +756,18 @@ Last read: %1</translation>
         <source>正在读回核对…</source>
         <translation>Reading back and checking…</translation>
     </message>
+    <message>
+        <source>备份</source>
+        <translation>Back up</translation>
+    </message>
+    <message>
+        <source>比较</source>
+        <translation>Compare</translation>
+    </message>
+    <message>
+        <source>恢复</source>
+        <translation>Restore</translation>
+    </message>
 </context>
 <context>
     <name>ParamTable</name>

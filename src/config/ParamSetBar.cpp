@@ -72,15 +72,15 @@ ParamSetBar::ParamSetBar(LinkClient& link, QWidget* parent)
 {
     setObjectName(QStringLiteral("ParamSetBar"));
     auto make = [this](const char* name, const char* caption, void (ParamSetBar::*slot)()) {
-        auto* b = new QPushButton(QString::fromUtf8(caption), this);
+        auto* b = new QPushButton(tr(caption), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
-    backupButton_ = make("Backup", "备份", &ParamSetBar::backup);
-    compareButton_ = make("Compare", "比较", &ParamSetBar::compare);
-    restoreButton_ = make("Restore", "恢复", &ParamSetBar::restore);
+    backupButton_ = make("Backup", QT_TR_NOOP("备份"), &ParamSetBar::backup);
+    compareButton_ = make("Compare", QT_TR_NOOP("比较"), &ParamSetBar::compare);
+    restoreButton_ = make("Restore", QT_TR_NOOP("恢复"), &ParamSetBar::restore);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     for (QPushButton* b : {backupButton_, compareButton_, restoreButton_})
