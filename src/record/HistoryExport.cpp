@@ -1,5 +1,6 @@
 #include "HistoryExport.h"
 #include "HistoryLocation.h"
+#include "HistoryReadConnection.h"
 #include "NumberText.h"
 #include "RecordLog.h"
 
@@ -126,44 +127,6 @@ private:
     char dateText_[24] = {};
 };
 
-// One read-only connection, removed again when the export ends.
-class ReadOnlyConnection {
-public:
-    ReadOnlyConnection()
-        : name_(QStringLiteral("px-export-%1").arg(counter_.fetch_add(1)))
-    {
-    }
-    ~ReadOnlyConnection()
-    {
-        if (!added_)
-            return;
-        db_.close();
-        db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name_);
-    }
-    bool open(const QString& path, QString* error)
-    {
-        db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        added_ = true;
-        db_.setDatabaseName(path);
-        // Read-only: nothing is created or converted, and the writer's
-        // journal mode is left as it is. A writer mid-commit holds us up
-        // briefly rather than fail the export.
-        db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-        if (db_.open())
-            return true;
-        *error = errorText(db_.lastError());
-        return false;
-    }
-    QSqlDatabase& db() { return db_; }
-
-private:
-    static inline std::atomic<int> counter_{0};
-    QString name_;
-    QSqlDatabase db_;
-    bool added_ = false;
-};
-
 ExportResult failed(ExportResult::Status status, const QString& error, qint64 rows = 0)
 {
     ExportResult r;
@@ -210,7 +173,7 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     if (!QFileInfo(request.databasePath).isFile())
         return failed(S::DatabaseFailed, QStringLiteral("no database at %1").arg(redactedLocation(request.databasePath)));
 
-    ReadOnlyConnection connection;
+    HistoryReadConnection connection(QStringLiteral("px-export"));
     QString error;
     if (!connection.open(request.databasePath, &error))
         return failed(S::DatabaseFailed, QStringLiteral("cannot open %1: %2").arg(request.databasePath, error));

@@ -204,15 +204,7 @@ QString HistoryStore::sampleQuery(HistoryRing ring, qint32 id)
 bool HistoryStore::writeSample(HistoryRing ring, qint32 id, const OleStamp& stamp, const std::array<float, 4>& values,
                                QString* error)
 {
-    HistoryRow row;
-    row.id = id;
-    row.date = stamp.date;
-    row.time = stamp.time;
-    row.pv = values[0];
-    row.op = values[1];
-    row.sv = values[2];
-    row.aux = values[3];
-    return writeSamples(ring, {row}, error);
+    return writeSamples(ring, {HistoryRow::sample(id, stamp, values)}, error);
 }
 
 bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows, QString* error)

@@ -22,6 +22,12 @@ struct HistoryRow {
     float op = 0.0f; // percent
     float sv = 0.0f;
     float aux = 0.0f;
+
+    // One sample as the recorder takes it: `values` are PV, OP, SV, aux.
+    static HistoryRow sample(qint32 id, const OleStamp& stamp, const std::array<float, 4>& values)
+    {
+        return {id, stamp.date, stamp.time, values[0], values[1], values[2], values[3]};
+    }
 };
 
 struct HistoryCounters {

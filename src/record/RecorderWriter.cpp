@@ -99,14 +99,7 @@ void RecorderWriter::tick(const OleStamp& now, bool shortDue, bool longDue, cons
 
 void RecorderWriter::takeSample(HistoryRing ring, qint32 id, const OleStamp& now, const std::array<float, 4>& values)
 {
-    HistoryRow row;
-    row.id = id;
-    row.date = now.date;
-    row.time = now.time;
-    row.pv = values[0];
-    row.op = values[1];
-    row.sv = values[2];
-    row.aux = values[3];
+    const HistoryRow row = HistoryRow::sample(id, now, values);
 
     if (!troubled_) {
         // A file deleted under an open connection still takes writes on

@@ -1,13 +1,12 @@
 #include "HistoryPeriod.h"
+#include "HistoryReadConnection.h"
 #include "StationClock.h"
 #include "TuningLog.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUuid>
 
 #include <cmath>
 #include <vector>
@@ -63,24 +62,16 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
         return std::nullopt;
     }
     std::vector<TimedSample> rows;
-    const QString name = QStringLiteral("px-tuning-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(databasePath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        bool ok = db.open();
-        if (!ok)
-            fail(QCoreApplication::translate("HistoryPeriod", "无法打开数据库: %1").arg(db.lastError().text()), error);
-        else
-            ok = query(db, dayStamp(from), dayStamp(to), rows, error);
-        db.close();
-        if (!ok) {
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(name);
+        HistoryReadConnection connection(QStringLiteral("px-tuning"));
+        QString message;
+        if (!connection.open(databasePath, &message)) {
+            fail(QCoreApplication::translate("HistoryPeriod", "无法打开数据库: %1").arg(message), error);
             return std::nullopt;
         }
+        if (!query(connection.db(), dayStamp(from), dayStamp(to), rows, error))
+            return std::nullopt;
     }
-    QSqlDatabase::removeDatabase(name);
 
     if (rows.empty()) {
         fail(QCoreApplication::translate("HistoryPeriod", "该时间范围内没有记录"), error);

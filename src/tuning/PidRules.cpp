@@ -50,14 +50,19 @@ std::optional<PidSettings> InstrumentPid::settings() const
 InstrumentPid InstrumentPid::fromSettings(const PidSettings& pid)
 {
     InstrumentPid r;
-    auto fit = [&r](double value, int low, int high) {
-        const double v = std::isfinite(value) ? std::round(value) : double(high);
+    // In register units, within the table's entry bounds. A suggestion never
+    // reaches 0 band or 0 integral time: those switch the control mode.
+    auto fit = [&r](double value, int param, int lowest) {
+        const EntryRule::Bounds b = *ParamTable::bounds(param);
+        const double low = std::max(double(lowest), std::round(b.lower * b.factor));
+        const double high = std::round(b.upper * b.factor);
+        const double v = std::isfinite(value) ? std::round(value) : high;
         if (v < low || v > high)
             r.clamped = true;
-        return qint32(std::clamp(v, double(low), double(high)));
+        return qint32(std::clamp(v, low, high));
     };
-    r.band = fit(pid.gain > 0.0 ? 100.0 / pid.gain : double(kBandMax), kBandMin, kBandMax);
-    r.integral = fit(pid.integralTime, kIntegralMin, kIntegralMax);
-    r.derivativeTenths = fit(pid.derivativeTime * 10.0, kDerivativeMin, kDerivativeMax);
+    r.band = fit(pid.gain > 0.0 ? 100.0 / pid.gain : qInf(), kBandParam, 1);
+    r.integral = fit(pid.integralTime, kIntegralParam, 1);
+    r.derivativeTenths = fit(pid.derivativeTime * 10.0, kDerivativeParam, 0);
     return r;
 }

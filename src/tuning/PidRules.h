@@ -1,5 +1,6 @@
 #pragma once
 #include "FopdtFit.h"
+#include "ParamTable.h"
 
 #include <QtGlobal>
 
@@ -41,15 +42,14 @@ QString speedText(TuningSpeed speed); // "快速" / "稳健"
 // PV units (Kc = 100 / band percent per unit; 0 would mean on/off control),
 // integral time in whole seconds (0 would mean no integral action) and
 // derivative time in tenths of a second.
+// Registers and upper bounds are the configuration table's (ParamTable).
 struct InstrumentPid {
-    static constexpr int kBandRegister = 4126;
-    static constexpr int kIntegralRegister = 4128;
-    static constexpr int kDerivativeRegister = 4129;
-    // The instrument's entry bounds for these registers. A suggestion never
-    // reaches 0 band or 0 integral time: those switch the control mode.
-    static constexpr int kBandMin = 1, kBandMax = 9999;
-    static constexpr int kIntegralMin = 1, kIntegralMax = 5000;
-    static constexpr int kDerivativeMin = 0, kDerivativeMax = 9999;
+    static constexpr int kBandParam = 29;       // output 1 proportional band
+    static constexpr int kIntegralParam = 31;
+    static constexpr int kDerivativeParam = 32;
+    static constexpr int kBandRegister = ParamTable::kFirstRegister + kBandParam;
+    static constexpr int kIntegralRegister = ParamTable::kFirstRegister + kIntegralParam;
+    static constexpr int kDerivativeRegister = ParamTable::kFirstRegister + kDerivativeParam;
 
     qint32 band = 0;
     qint32 integral = 0;

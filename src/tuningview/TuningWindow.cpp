@@ -24,12 +24,6 @@
 
 namespace {
 
-// Configuration-table rows of the three PID registers, whose bounds every
-// write passes.
-constexpr int kBandParam = 29;
-constexpr int kIntegralParam = 31;
-constexpr int kDerivativeParam = 32;
-
 QDoubleSpinBox* spin(const char* name, double low, double high, double value, int decimals, const QString& suffix)
 {
     auto* s = new QDoubleSpinBox;
@@ -355,16 +349,16 @@ void TuningWindow::writeSuggestion()
     // Through the configuration table's entry rule, so the bounds are the
     // same as for a value typed into the configuration window.
     const InstrumentPid& p = *suggestion_;
-    const auto band = ParamTable::valueToWrite(kBandParam, QString::number(p.band));
-    const auto integral = ParamTable::valueToWrite(kIntegralParam, QString::number(p.integral));
-    const auto derivative = ParamTable::valueToWrite(kDerivativeParam, QString::number(p.derivativeTenths / 10.0, 'f', 1));
+    const auto band = ParamTable::valueToWrite(InstrumentPid::kBandParam, QString::number(p.band));
+    const auto integral = ParamTable::valueToWrite(InstrumentPid::kIntegralParam, QString::number(p.integral));
+    const auto derivative = ParamTable::valueToWrite(InstrumentPid::kDerivativeParam, QString::number(p.derivativeTenths / 10.0, 'f', 1));
     if (!band || !integral || !derivative) {
         writeState_->setText(tr("建议值超出参数范围, 未写入"));
         return;
     }
-    write({WriteFn::Set_4X_D1, ParamTable::param(kBandParam).address, *band}, QStringLiteral("整定建议: 比例带"));
-    write({WriteFn::Set_4X_D1, ParamTable::param(kIntegralParam).address, *integral}, QStringLiteral("整定建议: 积分时间"));
-    write({WriteFn::Set_4X_D1, ParamTable::param(kDerivativeParam).address, *derivative},
+    write({WriteFn::Set_4X_D1, ParamTable::param(InstrumentPid::kBandParam).address, *band}, QStringLiteral("整定建议: 比例带"));
+    write({WriteFn::Set_4X_D1, ParamTable::param(InstrumentPid::kIntegralParam).address, *integral}, QStringLiteral("整定建议: 积分时间"));
+    write({WriteFn::Set_4X_D1, ParamTable::param(InstrumentPid::kDerivativeParam).address, *derivative},
           QStringLiteral("整定建议: 微分时间"));
     writeState_->setText(tr("已写入"));
 }

@@ -178,6 +178,7 @@ void TestTuning::instrumentRegisters_data()
     // A band of 0 would switch to on/off control, an integral time of 0 off the integral.
     QTest::newRow("huge gain stays PID") << 500.0 << 0.2 << 0.0 << 1 << 1 << 0 << true;
     QTest::newRow("tiny gain, long times") << 0.001 << 1e6 << 2000.0 << 9999 << 5000 << 9999 << true;
+    QTest::newRow("on the upper bounds") << 100.0 / 9999 << 5000.0 << 999.9 << 9999 << 5000 << 9999 << false;
 }
 
 void TestTuning::instrumentRegisters()
