@@ -66,8 +66,6 @@ struct Target {
 int runSet(CliContext& cx)
 {
     QCommandLineParser parser;
-    InstrumentOptionSet instrument;
-    instrument.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("sv, op, mode or tune."));
     const EditRow* sv = editRowForRegister(1);
     const EditRow* op = editRowForRegister(2);
@@ -78,21 +76,18 @@ int runSet(CliContext& cx)
                                           doubleText(EntryRule::effective(bounds(*sv)).upper),
                                           doubleText(EntryRule::effective(bounds(*op)).lower),
                                           doubleText(EntryRule::effective(bounds(*op)).upper)));
+    InstrumentOptions options;
     int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
-                  QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
-                                 "it and refused outside the bounds, without writing), then reads the instrument "
-                                 "until it shows the new value. Exit 0 only when it does."),
-                  &code))
+    if (!cx.parseInstrument(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
+                            QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
+                                           "it and refused outside the bounds, without writing), then reads the instrument "
+                                           "until it shows the new value. Exit 0 only when it does."),
+                            &options, &code))
         return code;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return cx.usage(QStringLiteral("expects what to set and the value, e.g. \"set sv 300\""));
-    InstrumentOptions options;
     QString error;
-    if (!instrument.read(parser, &options, &error))
-        return cx.usage(error);
-    cx.setJournalPath(options.journalPath);
 
     const QString what = positional[0].toLower();
     const QString text = unprotect(positional[1]);
