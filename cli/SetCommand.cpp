@@ -15,14 +15,6 @@ using namespace MonitorTables;
 constexpr int kReadBackMs = 3000;
 constexpr int kReadBackPauseMs = 200;
 
-const EditRow* editRowForRegister(int reg)
-{
-    for (const EditRow& row : editRows())
-        if (row.reg == reg)
-            return &row;
-    return nullptr;
-}
-
 const ModeRow* modeRowForLabel(int label)
 {
     for (const ModeRow& row : modeRows())
