@@ -34,6 +34,16 @@ std::optional<qint32> shownRaw(const EditRow& row, const LiveImage& image)
     return std::nullopt;
 }
 
+// Automatic mode, tested as the main window's mode label tests it: the
+// manual output is offered only while it is off.
+bool inAutomatic(const LiveImage& image)
+{
+    for (const StateRow& row : stateRows())
+        if (row.effect == StateEffect::ManualEntry)
+            return stateIsOn(row, image);
+    return false;
+}
+
 QString scaled(qint32 raw, int factor) { return doubleText(double(raw) / factor); }
 
 // What a register write or a coil switch targets, and how to see it.
@@ -127,7 +137,7 @@ int runSet(CliContext& cx)
     const QString oldText = before ? target.shownText(*before) : QString();
 
     // The manual output is the panel's only while the instrument is in manual mode.
-    if (target.edit && target.edit->reg == 2 && image.CoilBits[1] != 0) {
+    if (target.edit && target.edit->place == Place::ModePanel && inAutomatic(image)) {
         const QString reason = QStringLiteral("manual OP needs manual mode; the instrument is in automatic");
         cx.journal().recordWrite({target.source, oldText, target.valueText(), QStringLiteral("refused"), reason});
         return cx.fail(kExitUsage, QStringLiteral("refused, nothing written: ") + reason);
