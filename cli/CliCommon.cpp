@@ -92,6 +92,13 @@ bool CliContext::parseInstrument(QCommandLineParser& parser, const QString& syno
     return true;
 }
 
+int CliContext::refuseArguments(const QCommandLineParser& parser)
+{
+    const QStringList positional = parser.positionalArguments();
+    return positional.isEmpty() ? kExitOk
+                                : usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(positional.first())));
+}
+
 CliJournal& CliContext::journal()
 {
     if (!journal_)

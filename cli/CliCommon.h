@@ -56,6 +56,10 @@ public:
     bool parseInstrument(QCommandLineParser& parser, const QString& synopsis, const QString& description,
                          InstrumentOptions* options, int* exitCode);
 
+    // For a command without positional arguments: the first one found, as a
+    // bad command line (returns 2); 0 when there is none.
+    int refuseArguments(const QCommandLineParser& parser);
+
     CliJournal& journal();
     void setJournalPath(const QString& path) { journalPath_ = path; }
 

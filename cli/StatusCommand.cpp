@@ -18,8 +18,8 @@ int runStatus(CliContext& cx)
                                            "sensor states, modes and the exchange counters."),
                             &options, &code))
         return code;
-    if (!parser.positionalArguments().isEmpty())
-        return cx.usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(parser.positionalArguments().first())));
+    if (const int refused = cx.refuseArguments(parser))
+        return refused;
 
     QString error;
     InstrumentSession session(options);
