@@ -38,6 +38,17 @@ inline Stats measure(int runs, const std::function<void(int)>& work)
     return {percentile(ms, 0.50), percentile(ms, 0.99), percentile(ms, 1.0)};
 }
 
+// Wire time of one polling cycle at `baud` 8N1: 117 bytes of requests and
+// replies (five 8-byte requests; replies 3 x 21 bytes of registers and
+// 2 x 7 bytes of bits), 10 inter-frame silences of 3.5 characters and five
+// instrument turnarounds.
+inline double pollCycleWireMs(int baud, int turnaroundMs)
+{
+    const double charMs = 10.0 * 1000.0 / baud; // start + 8 + stop
+    const int bytes = 5 * 8 + 3 * 21 + 2 * 7;
+    return bytes * charMs + 10 * 3.5 * charMs + 5 * turnaroundMs;
+}
+
 inline void print(const char* what, int runs, const Stats& s)
 {
     std::printf("%-52s n=%5d  p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", what, runs, s.p50, s.p99, s.max);

@@ -20,14 +20,6 @@ namespace {
 
 using bench::percentile;
 
-// As in bench_link: 117 bytes of requests and replies, 10 inter-frame
-// silences of 3.5 characters and 5 instrument turnarounds.
-double wireBoundMs(int baud, int turnaroundMs)
-{
-    const double charMs = 10.0 * 1000.0 / baud;
-    return (5 * 8 + 3 * 21 + 2 * 7) * charMs + 10 * 3.5 * charMs + 5 * turnaroundMs;
-}
-
 void exportFullRing(const QString& path)
 {
     {
@@ -111,7 +103,7 @@ void statusAt9600(QTemporaryDir& dir)
         else
             ++failed;
     }
-    const double bound = wireBoundMs(9600, o.turnaroundMs);
+    const double bound = bench::pollCycleWireMs(9600, o.turnaroundMs);
     std::printf("status at 9600 8N1 with wire timing (%zu runs, %d failed; open + one cycle + close)\n", ms.size(),
                 failed);
     std::printf("  wire-time bound of a cycle %7.1f ms\n", bound);

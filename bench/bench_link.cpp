@@ -20,15 +20,6 @@ namespace {
 
 using bench::percentile;
 
-// Requests are 8 bytes each; replies: 3X_D8/4X_D8 21 bytes, bits 7 bytes.
-double wireBoundMs(int baud, int turnaroundMs)
-{
-    const double charMs = 10.0 * 1000.0 / baud; // 8N1: start + 8 + stop
-    const int bytes = 5 * 8 + 3 * 21 + 2 * 7;    // 117
-    const double silences = 10 * 3.5 * charMs;
-    return bytes * charMs + silences + 5 * turnaroundMs;
-}
-
 void pollCycleRatio(QTemporaryDir& dir)
 {
     SimOptions o;
@@ -66,7 +57,7 @@ void pollCycleRatio(QTemporaryDir& dir)
             ++failed;
     }
     link.shutdown();
-    const double bound = wireBoundMs(9600, o.turnaroundMs);
+    const double bound = bench::pollCycleWireMs(9600, o.turnaroundMs);
     std::printf("poll cycle at 9600 8N1 with wire timing (%zu cycles, %d failed)\n", cycles.size(), failed);
     std::printf("  wire-time bound            %7.1f ms (117 bytes, 10 x 3.5-char silences, 5 x %d ms turnaround)\n",
                 bound, o.turnaroundMs);

@@ -23,7 +23,7 @@ QString overview()
     text += QStringLiteral(
         "\n'px5800-cli COMMAND --help' describes a command and its options.\n"
         "Exit codes: 0 ok, 1 the instrument or the database failed, 2 bad usage or a refused value,\n"
-        "4 (tune) the fit is too poor to suggest settings.\n");
+        "3 (params) the instrument and the file differ, 4 (tune) the fit is too poor to suggest settings.\n");
     return text;
 }
 

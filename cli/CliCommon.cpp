@@ -1,5 +1,6 @@
 #include "CliCommon.h"
 
+#include <QCommandLineOption>
 #include <QRegularExpression>
 
 namespace {
@@ -14,6 +15,32 @@ bool intInRange(const QString& text, int low, int high, int* out)
     *out = v;
     return true;
 }
+
+// The instrument options on one parser.
+class InstrumentOptionSet {
+public:
+    void addTo(QCommandLineParser& parser) const;
+    // False with one line saying what is wrong.
+    bool read(const QCommandLineParser& parser, InstrumentOptions* options, QString* error) const;
+
+private:
+    QCommandLineOption port_{QStringLiteral("port"),
+                             QStringLiteral("Serial device behind port N (1-20); repeatable. "
+                                            "Default: port N is /dev/ttyUSB<N-1>."),
+                             QStringLiteral("N=DEVICE")};
+    QCommandLineOption portNumber_{QStringLiteral("port-number"), QStringLiteral("Port to use (1-20, default 1)."),
+                                   QStringLiteral("N")};
+    QCommandLineOption address_{QStringLiteral("address"), QStringLiteral("Instrument address (1-16, default 1)."),
+                                QStringLiteral("N")};
+    QCommandLineOption baud_{QStringLiteral("baud"), QStringLiteral("4800, 9600 or 19200 (default 9600)."),
+                             QStringLiteral("RATE")};
+    QCommandLineOption parity_{QStringLiteral("parity"), QStringLiteral("none, odd or even (default none)."),
+                               QStringLiteral("MODE")};
+    QCommandLineOption journal_{QStringLiteral("journal"),
+                                QStringLiteral("Event journal for the writes (default: beside the history)."),
+                                QStringLiteral("PATH")};
+};
+
 } // namespace
 
 int CliContext::fail(int code, const QString& message)
@@ -47,6 +74,29 @@ bool CliContext::parse(QCommandLineParser& parser, const QString& synopsis, cons
         return false;
     }
     return true;
+}
+
+bool CliContext::parseInstrument(QCommandLineParser& parser, const QString& synopsis, const QString& description,
+                                 InstrumentOptions* options, int* exitCode)
+{
+    const InstrumentOptionSet instrument;
+    instrument.addTo(parser);
+    if (!parse(parser, synopsis, description, exitCode))
+        return false;
+    QString error;
+    if (!instrument.read(parser, options, &error)) {
+        *exitCode = usage(error);
+        return false;
+    }
+    setJournalPath(options->journalPath);
+    return true;
+}
+
+int CliContext::refuseArguments(const QCommandLineParser& parser)
+{
+    const QStringList positional = parser.positionalArguments();
+    return positional.isEmpty() ? kExitOk
+                                : usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(positional.first())));
 }
 
 CliJournal& CliContext::journal()

@@ -2,7 +2,6 @@
 #include "CliJournal.h"
 #include "PortSettings.h"
 
-#include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QIODevice>
 #include <QStringList>
@@ -13,8 +12,18 @@ enum CliExit {
     kExitOk = 0,
     kExitFailed = 1,    // the instrument or the database failed
     kExitUsage = 2,     // bad usage, or a value the station's rules refuse
-    kExitDifferent = 3, // reserved: a comparison found differences
+    kExitDifferent = 3, // params: the instrument and the file differ
     kExitNoSuggestion = 4, // tune: a model was fitted but too poor to suggest settings
+};
+
+// The station's instrument options: --port N=DEVICE (repeatable),
+// --port-number, --address, --baud, --parity and --journal. Defaults are
+// the station panel's: port 1, address 1, 9600 bit/s, no parity.
+struct InstrumentOptions {
+    PortMap ports;
+    PortSettings settings{1, 1, 0, 1};
+    QString journalPath;
+    QString device() const { return ports.deviceFor(settings.port); }
 };
 
 // What a subcommand runs with: its arguments (after the command name), the
@@ -40,6 +49,16 @@ public:
     // Returns whether the command should run.
     // `synopsis` is the usage line after "px5800-cli COMMAND".
     bool parse(QCommandLineParser& parser, const QString& synopsis, const QString& description, int* exitCode);
+    // parse() for a command on the instrument: adds the instrument options
+    // (InstrumentOptions) after the command's own, reads them into `*options`
+    // and points the journal at their --journal. A bad option value is a
+    // bad command line.
+    bool parseInstrument(QCommandLineParser& parser, const QString& synopsis, const QString& description,
+                         InstrumentOptions* options, int* exitCode);
+
+    // For a command without positional arguments: the first one found, as a
+    // bad command line (returns 2); 0 when there is none.
+    int refuseArguments(const QCommandLineParser& parser);
 
     CliJournal& journal();
     void setJournalPath(const QString& path) { journalPath_ = path; }
@@ -51,40 +70,6 @@ private:
     QIODevice& err_;
     QString journalPath_;
     std::unique_ptr<CliJournal> journal_;
-};
-
-// The station's instrument options: --port N=DEVICE (repeatable),
-// --port-number, --address, --baud, --parity and --journal. Defaults are
-// the station panel's: port 1, address 1, 9600 bit/s, no parity.
-struct InstrumentOptions {
-    PortMap ports;
-    PortSettings settings{1, 1, 0, 1};
-    QString journalPath;
-    QString device() const { return ports.deviceFor(settings.port); }
-};
-
-class InstrumentOptionSet {
-public:
-    void addTo(QCommandLineParser& parser) const;
-    // False with one line saying what is wrong.
-    bool read(const QCommandLineParser& parser, InstrumentOptions* options, QString* error) const;
-
-private:
-    QCommandLineOption port_{QStringLiteral("port"),
-                             QStringLiteral("Serial device behind port N (1-20); repeatable. "
-                                            "Default: port N is /dev/ttyUSB<N-1>."),
-                             QStringLiteral("N=DEVICE")};
-    QCommandLineOption portNumber_{QStringLiteral("port-number"), QStringLiteral("Port to use (1-20, default 1)."),
-                                   QStringLiteral("N")};
-    QCommandLineOption address_{QStringLiteral("address"), QStringLiteral("Instrument address (1-16, default 1)."),
-                                QStringLiteral("N")};
-    QCommandLineOption baud_{QStringLiteral("baud"), QStringLiteral("4800, 9600 or 19200 (default 9600)."),
-                             QStringLiteral("RATE")};
-    QCommandLineOption parity_{QStringLiteral("parity"), QStringLiteral("none, odd or even (default none)."),
-                               QStringLiteral("MODE")};
-    QCommandLineOption journal_{QStringLiteral("journal"),
-                                QStringLiteral("Event journal for the writes (default: beside the history)."),
-                                QStringLiteral("PATH")};
 };
 
 // Numbers on the command line that begin with a minus sign ("-50") are

@@ -30,8 +30,8 @@ int runExport(CliContext& cx)
                                  "order. The database is only read, also while the station records into it."),
                   &code))
         return code;
-    if (!parser.positionalArguments().isEmpty())
-        return cx.usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(parser.positionalArguments().first())));
+    if (const int refused = cx.refuseArguments(parser))
+        return refused;
 
     ExportRequest request;
     request.databasePath = parser.value(database);

@@ -162,8 +162,6 @@ int restoreCommand(CliContext& cx, const File& file, const QString& onlyText, bo
 int runParams(CliContext& cx)
 {
     QCommandLineParser parser;
-    InstrumentOptionSet instrument;
-    instrument.addTo(parser);
     const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("dump: write the set to FILE instead of standard output."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
@@ -172,19 +170,15 @@ int runParams(CliContext& cx)
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("restore: write; without it the plan is printed and nothing is written."));
     parser.addOptions({out, only, yes});
     parser.addPositionalArgument(QStringLiteral("action"), QStringLiteral("dump, diff FILE or restore FILE."));
-    int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("dump [--out FILE] | diff FILE | restore FILE [--only REGISTER,...] [--yes]"),
-                  QStringLiteral("The instrument's whole parameter set (configuration, segments, PID groups, "
-                                 "grouping, alarm settings, SV) as a JSON file. diff exits 3 when the instrument "
-                                 "and the file differ. restore writes the registers that differ, in a safe order, "
-                                 "through the station's write path, then reads everything back."),
-                  &code))
-        return code;
     Setup s;
-    QString error;
-    if (!instrument.read(parser, &s.options, &error))
-        return cx.usage(error);
-    cx.setJournalPath(s.options.journalPath);
+    int code = kExitOk;
+    if (!cx.parseInstrument(parser, QStringLiteral("dump [--out FILE] | diff FILE | restore FILE [--only REGISTER,...] [--yes]"),
+                            QStringLiteral("The instrument's whole parameter set (configuration, segments, PID groups, "
+                                           "grouping, alarm settings, SV) as a JSON file. diff exits 3 when the instrument "
+                                           "and the file differ. restore writes the registers that differ, in a safe order, "
+                                           "through the station's write path, then reads everything back."),
+                            &s.options, &code))
+        return code;
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())
         return cx.usage(QStringLiteral("expects dump, diff FILE or restore FILE"));

@@ -15,14 +15,6 @@ using namespace MonitorTables;
 constexpr int kReadBackMs = 3000;
 constexpr int kReadBackPauseMs = 200;
 
-const EditRow* editRowForRegister(int reg)
-{
-    for (const EditRow& row : editRows())
-        if (row.reg == reg)
-            return &row;
-    return nullptr;
-}
-
 const ModeRow* modeRowForLabel(int label)
 {
     for (const ModeRow& row : modeRows())
@@ -40,6 +32,16 @@ std::optional<qint32> shownRaw(const EditRow& row, const LiveImage& image)
         return v.index < 4 ? image.InputRegs[std::size_t(v.index)] : image.HoldingRegs[std::size_t(v.index)];
     }
     return std::nullopt;
+}
+
+// Automatic mode, tested as the main window's mode label tests it: the
+// manual output is offered only while it is off.
+bool inAutomatic(const LiveImage& image)
+{
+    for (const StateRow& row : stateRows())
+        if (row.effect == StateEffect::ManualEntry)
+            return stateIsOn(row, image);
+    return false;
 }
 
 QString scaled(qint32 raw, int factor) { return doubleText(double(raw) / factor); }
@@ -66,8 +68,6 @@ struct Target {
 int runSet(CliContext& cx)
 {
     QCommandLineParser parser;
-    InstrumentOptionSet instrument;
-    instrument.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("sv, op, mode or tune."));
     const EditRow* sv = editRowForRegister(1);
     const EditRow* op = editRowForRegister(2);
@@ -78,21 +78,18 @@ int runSet(CliContext& cx)
                                           doubleText(EntryRule::effective(bounds(*sv)).upper),
                                           doubleText(EntryRule::effective(bounds(*op)).lower),
                                           doubleText(EntryRule::effective(bounds(*op)).upper)));
+    InstrumentOptions options;
     int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
-                  QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
-                                 "it and refused outside the bounds, without writing), then reads the instrument "
-                                 "until it shows the new value. Exit 0 only when it does."),
-                  &code))
+    if (!cx.parseInstrument(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
+                            QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
+                                           "it and refused outside the bounds, without writing), then reads the instrument "
+                                           "until it shows the new value. Exit 0 only when it does."),
+                            &options, &code))
         return code;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return cx.usage(QStringLiteral("expects what to set and the value, e.g. \"set sv 300\""));
-    InstrumentOptions options;
     QString error;
-    if (!instrument.read(parser, &options, &error))
-        return cx.usage(error);
-    cx.setJournalPath(options.journalPath);
 
     const QString what = positional[0].toLower();
     const QString text = unprotect(positional[1]);
@@ -140,7 +137,7 @@ int runSet(CliContext& cx)
     const QString oldText = before ? target.shownText(*before) : QString();
 
     // The manual output is the panel's only while the instrument is in manual mode.
-    if (target.edit && target.edit->reg == 2 && image.CoilBits[1] != 0) {
+    if (target.edit && target.edit->place == Place::ModePanel && inAutomatic(image)) {
         const QString reason = QStringLiteral("manual OP needs manual mode; the instrument is in automatic");
         cx.journal().recordWrite({target.source, oldText, target.valueText(), QStringLiteral("refused"), reason});
         return cx.fail(kExitUsage, QStringLiteral("refused, nothing written: ") + reason);

@@ -8,24 +8,20 @@
 int runStatus(CliContext& cx)
 {
     QCommandLineParser parser;
-    InstrumentOptionSet instrument;
-    instrument.addTo(parser);
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print one JSON object instead of text."));
     parser.addOption(json);
-    int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("[--json] [instrument options]"),
-                  QStringLiteral("Reads the instrument once, as one polling cycle of the station, and prints "
-                                 "PV, SV, OP, the auxiliary channel, the alarm settings and types, alarm and "
-                                 "sensor states, modes and the exchange counters."),
-                  &code))
-        return code;
-    if (!parser.positionalArguments().isEmpty())
-        return cx.usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(parser.positionalArguments().first())));
     InstrumentOptions options;
-    QString error;
-    if (!instrument.read(parser, &options, &error))
-        return cx.usage(error);
+    int code = kExitOk;
+    if (!cx.parseInstrument(parser, QStringLiteral("[--json] [instrument options]"),
+                            QStringLiteral("Reads the instrument once, as one polling cycle of the station, and prints "
+                                           "PV, SV, OP, the auxiliary channel, the alarm settings and types, alarm and "
+                                           "sensor states, modes and the exchange counters."),
+                            &options, &code))
+        return code;
+    if (const int refused = cx.refuseArguments(parser))
+        return refused;
 
+    QString error;
     InstrumentSession session(options);
     if (!session.open(&error))
         return cx.fail(kExitFailed, error);

@@ -24,8 +24,8 @@ int runTune(CliContext& cx)
                                  "read, 2 bad usage, 4 the fit is too poor (or the step too small) to suggest."),
                   &code))
         return code;
-    if (!parser.positionalArguments().isEmpty())
-        return cx.usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(parser.positionalArguments().first())));
+    if (const int refused = cx.refuseArguments(parser))
+        return refused;
 
     TuneCommand::Request request;
     request.databasePath = parser.value(database);

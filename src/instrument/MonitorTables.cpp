@@ -169,6 +169,14 @@ const EditRow* editRowForBox(int box)
     return nullptr;
 }
 
+const EditRow* editRowForRegister(int reg)
+{
+    for (const EditRow& row : kEdits)
+        if (row.reg == reg)
+            return &row;
+    return nullptr;
+}
+
 EntryRule::Bounds bounds(const EditRow& row) { return EntryRule::Bounds{row.lower, row.upper, row.factor}; }
 
 EntryRule::Verdict entryVerdict(QStringView text, const EditRow& row) { return EntryRule::read(text, bounds(row)); }

@@ -50,6 +50,7 @@ struct EditRow {
 };
 std::span<const EditRow> editRows();
 const EditRow* editRowForBox(int box);
+const EditRow* editRowForRegister(int reg); // the row that writes holding register `reg`
 
 // The register value an entry sends, or the reason it is refused, by the
 // station's entry rule (EntryRule.h) with the row's bounds and factor.

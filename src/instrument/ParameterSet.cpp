@@ -30,14 +30,6 @@ bool paramInTenths(int index)
     return e == ParamTable::Encoding::Tenths || e == ParamTable::Encoding::Filter;
 }
 
-const MonitorTables::EditRow* editRowForRegister(int reg)
-{
-    for (const MonitorTables::EditRow& r : MonitorTables::editRows())
-        if (r.reg == reg)
-            return &r;
-    return nullptr;
-}
-
 std::vector<Row> buildRows()
 {
     using namespace SegmentMap;
@@ -145,7 +137,7 @@ QString caption(const Row& row)
         return QString::fromUtf8(kSwitchCaption);
     case Section::AlarmSettings:
     case Section::Sv:
-        return QString::fromUtf8(editRowForRegister(row.reg)->caption);
+        return QString::fromUtf8(MonitorTables::editRowForRegister(row.reg)->caption);
     }
     return {};
 }
@@ -185,7 +177,7 @@ EntryRule::Verdict editorVerdict(const Row& row, qint32 raw)
         break;
     case Section::AlarmSettings:
     case Section::Sv:
-        verdict = MonitorTables::entryVerdict(typed, *editRowForRegister(row.reg));
+        verdict = MonitorTables::entryVerdict(typed, *MonitorTables::editRowForRegister(row.reg));
         break;
     }
     if (verdict.accepted() && *verdict.value != raw)

@@ -201,6 +201,8 @@ void TestCliInstrument::badInstrumentOptions_data()
     QTest::newRow("baud") << QStringList{"status", "--baud", "115200"};
     QTest::newRow("parity") << QStringList{"status", "--parity", "mark"};
     QTest::newRow("mapping") << QStringList{"status", "--port", "1:/dev/x"};
+    QTest::newRow("set, address") << QStringList{"set", "sv", "300", "--address", "17"};
+    QTest::newRow("params restore, baud") << QStringList{"params", "restore", "x.json", "--yes", "--baud", "1200"};
     QTest::newRow("command") << QStringList{"stauts"};
 }
 
