@@ -33,8 +33,7 @@ struct JournalEvent {
 };
 Q_DECLARE_METATYPE(JournalEvent)
 
-// "2026-12-08T14:03:07.123Z"
-QString journalTimeText(const QDateTime& utc);
+// Rows keep their time as utcTimeText() (StationClock.h) writes it; this reads it back.
 QDateTime journalTimeFromText(const QString& text);
 // The login name of whoever runs this process.
 QString currentOperator();
