@@ -19,6 +19,8 @@ class LinkClient;
 class TransitionWatcher final : public QObject {
     Q_OBJECT
 public:
+    static constexpr std::size_t kWatchedBits = 7; // alarm outputs, sensor faults, mode coils
+
     TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link, const LinkHealth& health,
                       QObject* parent = nullptr);
 
@@ -42,8 +44,7 @@ private:
     const LinkClient& link_;
     const LinkHealth& health_;
     bool haveReference_ = false;
-    std::array<qint32, 4> inputs_{};
-    std::array<qint32, 3> coils_{};
+    std::array<qint32, kWatchedBits> last_{};
     LinkHealth::State linkState_ = LinkHealth::State::Closed;
     PortState portState_ = PortState::Closed;
     bool deviceLost_ = false;
