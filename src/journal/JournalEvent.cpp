@@ -29,6 +29,11 @@ QDateTime journalTimeFromText(const QString& text)
     return t;
 }
 
+QString journalLocalTimeText(const QDateTime& utc)
+{
+    return utc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
 QString currentOperator()
 {
     // The password database first: $USER can be missing under a service

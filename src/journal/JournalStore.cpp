@@ -309,7 +309,7 @@ int JournalStore::exportCsv(const JournalFilter& filter, QIODevice& out)
         for (const JournalEvent& e : chunk) {
             const QStringList fields{
                 QString::number(e.id),
-                e.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                journalLocalTimeText(e.timeUtc),
                 utcTimeText(e.timeUtc),
                 JournalKind::label(e.kind),
                 e.source,
