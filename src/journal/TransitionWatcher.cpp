@@ -1,6 +1,7 @@
 #include "TransitionWatcher.h"
 #include "Journal.h"
 #include "LinkClient.h"
+#include "NumberText.h"
 
 namespace {
 // The polled bits the journal follows, with the words for their two states.
@@ -52,7 +53,7 @@ void TransitionWatcher::onCycle(bool allAnswered)
         if (changed) {
             QString message = QString::fromUtf8(now ? w.on : w.off);
             if (w.alarm)
-                message += QStringLiteral("（PV %1）").arg(double(image_.Values[0]));
+                message += QStringLiteral("（PV %1）").arg(singleText(image_.Values[0])); // as the window shows it
             append(QString::fromUtf16(w.alarm ? JournalKind::Alarm : JournalKind::State), QString::fromLatin1(w.source),
                    message);
         }
