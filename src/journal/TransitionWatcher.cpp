@@ -3,6 +3,8 @@
 #include "LinkClient.h"
 #include "NumberText.h"
 
+#include <iterator>
+
 namespace {
 // The polled bits the journal follows, with the words for their two states.
 // Alarm outputs and sensor faults (discrete inputs 1..4) carry the PV and
@@ -24,7 +26,18 @@ constexpr WatchedBit kWatched[TransitionWatcher::kWatchedBits] = {
     {false, 1, "coil 2", "手动", "自动"},
     {false, 2, "coil 3", "禁止手动", "允许手动"},
 };
+
+constexpr const char* kParityWords[] = {"无", "奇", "偶"}; // by PortSettings::parityIndex
 } // namespace
+
+QString journalPortText(const PortSettings& s)
+{
+    const bool known = s.parityIndex >= 0 && s.parityIndex < int(std::size(kParityWords));
+    return QStringLiteral("仪表地址 %1，波特率 %2，校验 %3")
+        .arg(s.address)
+        .arg(baudRateOf(s.baudIndex))
+        .arg(QString::fromUtf8(kParityWords[known ? s.parityIndex : 0]));
+}
 
 TransitionWatcher::TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link,
                                      const LinkHealth& health, QObject* parent)
@@ -100,13 +113,8 @@ void TransitionWatcher::onPortState(PortState state)
 void TransitionWatcher::portOpened()
 {
     haveReference_ = false; // a new line, maybe a new instrument
-    const PortSettings& s = link_.portSettings();
     append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("端口已打开（仪表地址 %1，波特率 %2，校验 %3）")
-               .arg(s.address)
-               .arg(baudRateOf(s.baudIndex))
-               .arg(s.parityIndex == 1 ? QStringLiteral("奇") : s.parityIndex == 2 ? QStringLiteral("偶")
-                                                                                   : QStringLiteral("无")));
+           QStringLiteral("端口已打开（%1）").arg(journalPortText(link_.portSettings())));
 }
 
 void TransitionWatcher::portClosed()

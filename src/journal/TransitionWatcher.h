@@ -2,12 +2,17 @@
 #include "LinkHealth.h"
 #include "LinkTypes.h"
 #include "LiveImage.h"
+#include "PortSettings.h"
 
 #include <QObject>
 #include <array>
 
 class Journal;
 class LinkClient;
+
+// The line's settings as journal messages state them:
+// "仪表地址 1，波特率 9600，校验 无" (parity as the port panel names it).
+QString journalPortText(const PortSettings& settings);
 
 // Turns what the station sees into journal events, once per change and
 // never once per poll: alarm outputs and sensor faults (with the PV at that
