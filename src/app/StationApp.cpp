@@ -270,11 +270,7 @@ void StationApp::shutdown()
     link_->shutdown();
     const PortSettings& s = link_->portSettings();
     journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
-                     link_->isOpen() ? QStringLiteral("操作站停止（端口 %1，仪表地址 %2，%3 %4）")
-                                           .arg(s.port)
-                                           .arg(s.address)
-                                           .arg(baudRateOf(s.baudIndex))
-                                           .arg(QLatin1Char(parityLetterOf(s.parityIndex)))
+                     link_->isOpen() ? QStringLiteral("操作站停止（端口 %1，%2）").arg(s.port).arg(journalPortText(s))
                                      : QStringLiteral("操作站停止"));
     journal_->stop();
     qCInfo(lcApp) << "station stopped";

@@ -44,6 +44,11 @@ QTime OleTime::toTime(double fraction)
 QString OleTime::dateText(double dayNumber) { return toDate(dayNumber).toString(QStringLiteral("yyyy-MM-dd")); }
 QString OleTime::timeText(double fraction) { return toTime(fraction).toString(QStringLiteral("HH:mm:ss")); }
 
+QString utcTimeText(const QDateTime& time)
+{
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+}
+
 QDateTime StationClock::now() { return source() ? source()() : QDateTime::currentDateTime(); }
 
 OleStamp StationClock::nowStamp() { return OleTime::fromDateTime(now()); }

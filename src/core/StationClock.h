@@ -21,6 +21,12 @@ QString dateText(double dayNumber); // "2026-12-08"
 QString timeText(double fraction);  // "14:03:59"
 } // namespace OleTime
 
+// The station's one machine-readable time stamp, wherever it leaves the
+// station (journal rows, published messages): ISO 8601 in UTC with
+// milliseconds, "2026-12-08T14:03:07.123Z". Fixed width, so that stamps sort
+// as text.
+QString utcTimeText(const QDateTime& time);
+
 // The wall clock the recorder and the trends read. Tests replace it to set
 // the time (or turn it back) without touching the system clock.
 class StationClock {

@@ -1,4 +1,5 @@
 #include "JournalEvent.h"
+#include "StationClock.h"
 
 #include <QProcessEnvironment>
 #include <QTimeZone>
@@ -21,16 +22,16 @@ QString JournalKind::label(const QString& kind)
     return labels.value(kind, kind);
 }
 
-QString journalTimeText(const QDateTime& utc)
-{
-    return utc.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-}
-
 QDateTime journalTimeFromText(const QString& text)
 {
     QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
     t.setTimeSpec(Qt::UTC);
     return t;
+}
+
+QString journalLocalTimeText(const QDateTime& utc)
+{
+    return utc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 QString currentOperator()
@@ -45,7 +46,7 @@ QString currentOperator()
 QJsonObject toJson(const JournalEvent& event)
 {
     QJsonObject o{
-        {QStringLiteral("time_utc"), journalTimeText(event.timeUtc)},
+        {QStringLiteral("time_utc"), utcTimeText(event.timeUtc)},
         {QStringLiteral("kind"), event.kind},
         {QStringLiteral("source"), event.source},
         {QStringLiteral("message"), event.message},

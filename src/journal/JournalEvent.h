@@ -33,9 +33,11 @@ struct JournalEvent {
 };
 Q_DECLARE_METATYPE(JournalEvent)
 
-// "2026-12-08T14:03:07.123Z"
-QString journalTimeText(const QDateTime& utc);
+// Rows keep their time as utcTimeText() (StationClock.h) writes it; this reads it back.
 QDateTime journalTimeFromText(const QString& text);
+// The event's time as the operator reads it, on this PC's clock:
+// "2026-12-08 22:03:07.123" (the window and the CSV export alike).
+QString journalLocalTimeText(const QDateTime& utc);
 // The login name of whoever runs this process.
 QString currentOperator();
 // The event as the publisher sends it (field names as the table's columns).

@@ -1,5 +1,6 @@
 #include "JournalStore.h"
 #include "JournalLog.h"
+#include "StationClock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -111,7 +112,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     insert.prepare(QStringLiteral("INSERT INTO events(time_utc, kind, source, message, old_value, new_value, result, "
                                   "operator) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const JournalEvent& e : events) {
-        insert.addBindValue(journalTimeText(e.timeUtc));
+        insert.addBindValue(utcTimeText(e.timeUtc));
         insert.addBindValue(e.kind);
         insert.addBindValue(e.source);
         insert.addBindValue(e.message);
@@ -179,7 +180,7 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
                              "SELECT id, ?, ? FROM events WHERE id = ? AND kind = 'alarm'"));
     int acknowledged = 0;
     for (const qint64 id : ids) {
-        q.addBindValue(journalTimeText(utc));
+        q.addBindValue(utcTimeText(utc));
         q.addBindValue(operatorName);
         q.addBindValue(id);
         if (!q.exec()) {
@@ -208,11 +209,11 @@ QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) co
     }
     if (filter.fromUtc.isValid()) {
         terms << QStringLiteral("e.time_utc >= ?");
-        *binds << journalTimeText(filter.fromUtc);
+        *binds << utcTimeText(filter.fromUtc);
     }
     if (filter.toUtc.isValid()) {
         terms << QStringLiteral("e.time_utc < ?");
-        *binds << journalTimeText(filter.toUtc);
+        *binds << utcTimeText(filter.toUtc);
     }
     if (filter.afterId > 0) {
         terms << QStringLiteral("e.id > ?");
@@ -308,8 +309,8 @@ int JournalStore::exportCsv(const JournalFilter& filter, QIODevice& out)
         for (const JournalEvent& e : chunk) {
             const QStringList fields{
                 QString::number(e.id),
-                e.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
-                journalTimeText(e.timeUtc),
+                journalLocalTimeText(e.timeUtc),
+                utcTimeText(e.timeUtc),
                 JournalKind::label(e.kind),
                 e.source,
                 e.message,

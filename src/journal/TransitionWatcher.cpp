@@ -1,33 +1,43 @@
 #include "TransitionWatcher.h"
 #include "Journal.h"
 #include "LinkClient.h"
+#include "NumberText.h"
+
+#include <iterator>
 
 namespace {
-// The alarm outputs and sensor faults, as discrete inputs 1..4 show them.
-struct AlarmBit {
+// The polled bits the journal follows, with the words for their two states.
+// Alarm outputs and sensor faults (discrete inputs 1..4) carry the PV and
+// count even when already on at the reference; the mode coils 1..3 (the
+// main window's words) only when they change.
+struct WatchedBit {
+    bool alarm;  // a discrete input; otherwise a mode coil
+    int bit;     // InputBits / CoilBits index
     const char* source;
-    const char* on;
     const char* off;
+    const char* on;
 };
-constexpr AlarmBit kAlarmBits[4] = {
-    {"alarm 1", "报警1", "报警1解除"},
-    {"alarm 2", "报警2", "报警2解除"},
-    {"sensor open", "传感器开路", "传感器开路解除"},
-    {"sensor short", "传感器短路", "传感器短路解除"},
+constexpr WatchedBit kWatched[TransitionWatcher::kWatchedBits] = {
+    {true, 0, "alarm 1", "报警1解除", "报警1"},
+    {true, 1, "alarm 2", "报警2解除", "报警2"},
+    {true, 2, "sensor open", "传感器开路解除", "传感器开路"},
+    {true, 3, "sensor short", "传感器短路解除", "传感器短路"},
+    {false, 0, "coil 1", "自整定关", "自整定开"},
+    {false, 1, "coil 2", "手动", "自动"},
+    {false, 2, "coil 3", "禁止手动", "允许手动"},
 };
 
-// The mode coils 1..3 and their two states (the main window's words).
-struct CoilState {
-    const char* source;
-    const char* off;
-    const char* on;
-};
-constexpr CoilState kCoils[3] = {
-    {"coil 1", "自整定关", "自整定开"},
-    {"coil 2", "手动", "自动"},
-    {"coil 3", "禁止手动", "允许手动"},
-};
+constexpr const char* kParityWords[] = {"无", "奇", "偶"}; // by PortSettings::parityIndex
 } // namespace
+
+QString journalPortText(const PortSettings& s)
+{
+    const bool known = s.parityIndex >= 0 && s.parityIndex < int(std::size(kParityWords));
+    return QStringLiteral("仪表地址 %1，波特率 %2，校验 %3")
+        .arg(s.address)
+        .arg(baudRateOf(s.baudIndex))
+        .arg(QString::fromUtf8(kParityWords[known ? s.parityIndex : 0]));
+}
 
 TransitionWatcher::TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link,
                                      const LinkHealth& health, QObject* parent)
@@ -48,21 +58,19 @@ void TransitionWatcher::onCycle(bool allAnswered)
     // the start, which are no news.
     if (!haveReference_ && !allAnswered)
         return;
-    const QString pv = QStringLiteral("（PV %1）").arg(double(image_.Values[0]));
-    for (int k = 0; k < 4; ++k) {
-        const qint32 now = image_.InputBits[k];
-        const bool changed = haveReference_ ? now != inputs_[k] : now != 0;
-        if (changed)
-            append(QString::fromUtf16(JournalKind::Alarm), QString::fromLatin1(kAlarmBits[k].source),
-                   QString::fromUtf8(now ? kAlarmBits[k].on : kAlarmBits[k].off) + pv);
-        inputs_[k] = now;
-    }
-    for (int k = 0; k < 3; ++k) {
-        const qint32 now = image_.CoilBits[k];
-        if (haveReference_ && now != coils_[k])
-            append(QString::fromUtf16(JournalKind::State), QString::fromLatin1(kCoils[k].source),
-                   QString::fromUtf8(now ? kCoils[k].on : kCoils[k].off));
-        coils_[k] = now;
+    for (std::size_t k = 0; k < last_.size(); ++k) {
+        const WatchedBit& w = kWatched[k];
+        const qint32 now = (w.alarm ? image_.InputBits : image_.CoilBits)[std::size_t(w.bit)];
+        // At the reference an alarm already on is news; a mode is not.
+        const bool changed = haveReference_ ? now != last_[k] : w.alarm && now != 0;
+        if (changed) {
+            QString message = QString::fromUtf8(now ? w.on : w.off);
+            if (w.alarm)
+                message += QStringLiteral("（PV %1）").arg(singleText(image_.Values[0])); // as the window shows it
+            append(QString::fromUtf16(w.alarm ? JournalKind::Alarm : JournalKind::State), QString::fromLatin1(w.source),
+                   message);
+        }
+        last_[k] = now;
     }
     haveReference_ = true;
 }
@@ -105,13 +113,8 @@ void TransitionWatcher::onPortState(PortState state)
 void TransitionWatcher::portOpened()
 {
     haveReference_ = false; // a new line, maybe a new instrument
-    const PortSettings& s = link_.portSettings();
     append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("端口已打开（仪表地址 %1，波特率 %2，校验 %3）")
-               .arg(s.address)
-               .arg(baudRateOf(s.baudIndex))
-               .arg(s.parityIndex == 1 ? QStringLiteral("奇") : s.parityIndex == 2 ? QStringLiteral("偶")
-                                                                                   : QStringLiteral("无")));
+           QStringLiteral("端口已打开（%1）").arg(journalPortText(link_.portSettings())));
 }
 
 void TransitionWatcher::portClosed()

@@ -2,12 +2,17 @@
 #include "LinkHealth.h"
 #include "LinkTypes.h"
 #include "LiveImage.h"
+#include "PortSettings.h"
 
 #include <QObject>
 #include <array>
 
 class Journal;
 class LinkClient;
+
+// The line's settings as journal messages state them:
+// "仪表地址 1，波特率 9600，校验 无" (parity as the port panel names it).
+QString journalPortText(const PortSettings& settings);
 
 // Turns what the station sees into journal events, once per change and
 // never once per poll: alarm outputs and sensor faults (with the PV at that
@@ -19,6 +24,8 @@ class LinkClient;
 class TransitionWatcher final : public QObject {
     Q_OBJECT
 public:
+    static constexpr std::size_t kWatchedBits = 7; // alarm outputs, sensor faults, mode coils
+
     TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link, const LinkHealth& health,
                       QObject* parent = nullptr);
 
@@ -42,8 +49,7 @@ private:
     const LinkClient& link_;
     const LinkHealth& health_;
     bool haveReference_ = false;
-    std::array<qint32, 4> inputs_{};
-    std::array<qint32, 3> coils_{};
+    std::array<qint32, kWatchedBits> last_{};
     LinkHealth::State linkState_ = LinkHealth::State::Closed;
     PortState portState_ = PortState::Closed;
     bool deviceLost_ = false;

@@ -55,7 +55,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
-    case Time: return e.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    case Time: return journalLocalTimeText(e.timeUtc);
     case Kind: return shownKind(e.kind);
     case Source: return e.source;
     case Message: return e.message;

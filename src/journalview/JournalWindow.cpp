@@ -2,6 +2,7 @@
 #include "Journal.h"
 #include "JournalModel.h"
 #include "JournalReader.h"
+#include "PopupKeys.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -116,9 +117,14 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     connect(ackButton_, &QPushButton::clicked, this, &JournalWindow::acknowledgeSelected);
     connect(exportButton_, &QPushButton::clicked, this, &JournalWindow::chooseExportFile);
     connect(returnButton_, &QPushButton::clicked, this, &JournalWindow::returnRequested);
+    // Esc with a filter's list or calendar open closes that alone.
+    PopupKeys::routeEscapeToPopups();
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, returnButton_, &QPushButton::click);
+    connect(escape, &QShortcut::activated, returnButton_, [this] {
+        if (!PopupKeys::closeOpenPopup())
+            returnButton_->click();
+    });
 
     connect(model_, &JournalModel::totalCountChanged, this, &JournalWindow::showCount);
     connect(&journal_, &Journal::eventStored, model_, &JournalModel::onEventStored);

@@ -1,5 +1,6 @@
 #include "MqttPublisher.h"
 #include "PublishLog.h"
+#include "StationClock.h"
 #include "TopicLayout.h"
 
 #include <QCoreApplication>
@@ -81,7 +82,7 @@ void MqttPublisher::onCycleCompleted(bool allAnswered)
         return;
     lastSettings_ = settings;
     QJsonObject message = settings;
-    message.insert(QStringLiteral("time"), TopicLayout::timeText(QDateTime::currentDateTimeUtc()));
+    message.insert(QStringLiteral("time"), utcTimeText(QDateTime::currentDateTimeUtc()));
     const QByteArray payload = TopicLayout::compact(message);
     QMetaObject::invokeMethod(connection_, [c = connection_, topic = TopicLayout::settingsTopic(station_), payload] {
         c->publishRetained(topic, payload);

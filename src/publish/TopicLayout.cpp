@@ -1,5 +1,6 @@
 #include "TopicLayout.h"
 #include "NumberText.h"
+#include "StationClock.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -53,14 +54,12 @@ QString linkText(LinkHealth::State state)
     return QStringLiteral("lost");
 }
 
-QString timeText(const QDateTime& time) { return time.toUTC().toString(Qt::ISODateWithMs); }
-
 QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ageMs, const QDateTime& now)
 {
     // Bit meanings as the main window shows them: coil 2 set is automatic
     // mode, the sensor faults count only when exactly 1.
     return {
-        {QStringLiteral("time"), timeText(now)},
+        {QStringLiteral("time"), utcTimeText(now)},
         {QStringLiteral("pv"), shown(image.Values[0])},
         {QStringLiteral("sv"), shown(image.Values[2])},
         {QStringLiteral("op"), shown(image.Values[1])},

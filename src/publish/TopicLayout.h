@@ -24,9 +24,6 @@ inline constexpr char kOffline[] = "offline";
 // cycle counts as lost: there are no good values yet.
 QString linkText(LinkHealth::State state);
 
-// ISO-8601 UTC with milliseconds, "2026-12-08T15:04:05.123Z".
-QString timeText(const QDateTime& time);
-
 // One live message. ageMs: milliseconds since the last good cycle, negative
 // when there was none (age_s is then null).
 QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ageMs, const QDateTime& now);

@@ -3,6 +3,7 @@
 #include "Rounding.h"
 #include "StationClock.h"
 
+#include <QTimeZone>
 #include <QtTest>
 
 class TestCore : public QObject {
@@ -17,6 +18,7 @@ private Q_SLOTS:
     void numberText_data();
     void numberText();
     void oleStamps();
+    void utcStamps();
 };
 
 void TestCore::numericPrefix_data()
@@ -146,6 +148,16 @@ void TestCore::oleStamps()
     QCOMPARE(OleTime::toDate(s.date), QDate(2026, 1, 2));
     QCOMPARE(OleTime::toTime(s.time), QTime(3, 4, 5));
     StationClock::setSource({});
+}
+
+void TestCore::utcStamps()
+{
+    // A local time becomes UTC, and whole seconds keep their milliseconds
+    // (the stamps are compared as text).
+    const QDateTime beijing(QDate(2026, 12, 8), QTime(22, 3, 7), QTimeZone(8 * 3600));
+    QCOMPARE(utcTimeText(beijing), QStringLiteral("2026-12-08T14:03:07.000Z"));
+    const QDateTime newYear(QDate(2027, 1, 1), QTime(0, 0, 0, 5), QTimeZone(-3600));
+    QCOMPARE(utcTimeText(newYear), QStringLiteral("2027-01-01T01:00:00.005Z"));
 }
 
 QTEST_APPLESS_MAIN(TestCore)

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void readBack();
     void transitionsAreRecordedOnce();
     void linkAndRecorderTransitions();
+    void portSettingsText();
 
 private:
     JournalEvent lastStored(int expectedRows);
@@ -248,6 +249,14 @@ void TestJournalAudit::linkAndRecorderTransitions()
                                "recorder:数据库恢复可写，暂存的样本已补写"}));
     const JournalEvent last = events.last().at(0).value<JournalEvent>();
     QVERIFY(last.message.endsWith(QStringLiteral("丢弃 2 条")));
+}
+
+void TestJournalAudit::portSettingsText()
+{
+    QCOMPARE(journalPortText(PortSettings{3, 1, 2, 7}), QStringLiteral("仪表地址 7，波特率 9600，校验 偶"));
+    // An index the line does not know opens it without parity: say that.
+    QCOMPARE(journalPortText(PortSettings{3, 2, 5, 1}), QStringLiteral("仪表地址 1，波特率 19200，校验 无"));
+    QCOMPARE(journalPortText(PortSettings{3, 0, -1, 1}), QStringLiteral("仪表地址 1，波特率 4800，校验 无"));
 }
 
 QTEST_GUILESS_MAIN(TestJournalAudit)

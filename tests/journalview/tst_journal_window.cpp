@@ -25,6 +25,7 @@ private Q_SLOTS:
     void filterControlsNarrowTheTable();
     void acknowledgeSelectedAlarms();
     void exportWritesWhatTheFilterShows();
+    void escapeClosesAnOpenListFirst();
 
 private:
     QTemporaryDir dir_;
@@ -161,6 +162,24 @@ void TestJournalWindow::exportWritesWhatTheFilterShows()
     window.exportTo(dir_.filePath(QStringLiteral("no/such/folder/x.csv")));
     QTRY_COMPARE(done.size(), 2);
     QCOMPARE(done.at(1).at(0).toInt(), -1);
+}
+
+void TestJournalWindow::escapeClosesAnOpenListFirst()
+{
+    JournalWindow window(*journal_);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QSignalSpy returns(&window, &JournalWindow::returnRequested);
+    auto* kind = window.findChild<QComboBox*>(QStringLiteral("JournalKind"));
+    kind->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(returns.count(), 0);
+    QTest::keyClick(kind, Qt::Key_Escape); // no list open: Esc returns
+    QCOMPARE(returns.count(), 1);
 }
 
 QTEST_MAIN(TestJournalWindow)
