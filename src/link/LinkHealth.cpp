@@ -53,10 +53,12 @@ void LinkHealth::onCycle(bool allAnswered)
 void LinkHealth::onPortState(PortState state)
 {
     const bool wasInUse = portInUse();
+    const State before = state_;
     portState_ = state;
     reevaluate();
-    if (portInUse() != wasInUse)
-        Q_EMIT stateChanged(state_); // same state, different reason
+    // Same state, different reason: say so once (reevaluate() already did when the state moved).
+    if (state_ == before && portInUse() != wasInUse)
+        Q_EMIT stateChanged(state_);
 }
 
 void LinkHealth::onPortOpened()

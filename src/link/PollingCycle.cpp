@@ -1,5 +1,7 @@
 #include "PollingCycle.h"
 
+#include <algorithm>
+
 PollingCycle::PollingCycle(LinkClient& link, LiveImage& image, QObject* parent)
     : QObject(parent), link_(link), image_(image)
 {
@@ -26,10 +28,8 @@ QVector<ReadRequest> PollingCycle::cycleRequests()
 
 QVector<ReadRequest> PollingCycle::nextRequests() const
 {
-    const QVector<ReadRequest> all = cycleRequests();
-    QVector<ReadRequest> order;
-    for (int i = 0; i < all.size(); ++i)
-        order.append(all.at((first_ + i) % all.size()));
+    QVector<ReadRequest> order = cycleRequests();
+    std::rotate(order.begin(), order.begin() + first_, order.end());
     return order;
 }
 

@@ -120,7 +120,7 @@ public:
     };
     // F5's time jump: the page on the paging grid that shows stored sample
     // `id` on every zoom level (the live view when it is among the newest
-    // 60), with the ruler switched on and put on it. Nothing happens for an
+    // 61), with the ruler switched on and put on it. Nothing happens for an
     // id outside the ring.
     std::optional<Jump> jumpToId(qint32 id);
 

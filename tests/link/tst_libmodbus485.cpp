@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <optional>
+
 class TestLibModbus485 : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -32,14 +34,28 @@ PortMap mapTo(const std::string& path)
     map.map(1, QString::fromStdString(path));
     return map;
 }
+
+// A pseudo-terminal slave with port 1 of a bus opened on it.
+struct SlaveAndBus {
+    explicit SlaveAndBus(int address) : slave(address) {}
+    // Starts the slave and opens the port (9600 baud, no parity by default).
+    bool start(int baudIndex = 1)
+    {
+        if (!slave.start())
+            return false;
+        bus.emplace(mapTo(slave.devicePath()));
+        return bus->OpenPort_Modbus(1, baudIndex, 0) == 0;
+    }
+    PtySlave slave;
+    std::optional<LibModbus485> bus;
+};
 } // namespace
 
 void TestLibModbus485::readsAndWritesAgainstARealSlave()
 {
-    PtySlave slave(7);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    SlaveAndBus rig(7);
+    QVERIFY(rig.start());
+    LibModbus485& bus = *rig.bus;
 
     std::array<qint32, 16> buf{};
     QCOMPARE(bus.Get_3X_D8(1, 7, 1, buf), 0);
@@ -57,7 +73,7 @@ void TestLibModbus485::readsAndWritesAgainstARealSlave()
     QCOMPARE(bus.Set_4X_D1(1, 7, 1, -25), 0);
     QCOMPARE(bus.Get_4X_D8(1, 7, 1, buf), 0);
     QCOMPARE(buf[0], -25); // registers are signed
-    QCOMPARE(slave.holding(1), -25);
+    QCOMPARE(rig.slave.holding(1), -25);
     QCOMPARE(bus.Rst_0X_Bit1(1, 7, 1), 0);
     QCOMPARE(bus.Set_0X_Bit1(1, 7, 2), 0);
     QCOMPARE(bus.Get_0X_B16(1, 7, 1, buf), 0);
@@ -73,13 +89,12 @@ void TestLibModbus485::readsAndWritesAgainstARealSlave()
 
 void TestLibModbus485::lateReplyNeverShiftsLaterReads()
 {
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start());
+    LibModbus485& bus = *rig.bus;
     std::array<qint32, 16> buf{};
     buf.fill(-7);
-    slave.delayNextReplyMs(700);
+    rig.slave.delayNextReplyMs(700);
     QElapsedTimer t;
     t.start();
     QVERIFY(bus.Get_4X_D8(1, 1, 257, buf) != 0);
@@ -105,13 +120,12 @@ void TestLibModbus485::replyLaterThanTheDrainIsNeverTaken_data()
 void TestLibModbus485::replyLaterThanTheDrainIsNeverTaken()
 {
     QFETCH(int, pauseMs);
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start());
+    LibModbus485& bus = *rig.bus;
     std::array<qint32, 16> buf{};
     const int late = LibModbus485::kResponseTimeoutMs + LibModbus485::kLateReplyWindowMs + 200;
-    slave.delayNextReplyMs(late);
+    rig.slave.delayNextReplyMs(late);
     QVERIFY(bus.Get_4X_D8(1, 1, 257, buf) != 0);
     QCOMPARE(bus.lastOutcome(), LinkOutcome::Timeout);
     QThread::msleep(pauseMs);
@@ -138,13 +152,12 @@ void TestLibModbus485::replyToAnotherRequestIsRefused_data()
 void TestLibModbus485::replyToAnotherRequestIsRefused()
 {
     QFETCH(int, fault);
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start());
+    LibModbus485& bus = *rig.bus;
     std::array<qint32, 16> buf{};
     buf.fill(-7);
-    slave.falsifyNextReply(PtySlave::Fault(fault));
+    rig.slave.falsifyNextReply(PtySlave::Fault(fault));
     QVERIFY(bus.Get_4X_D8(1, 1, 257, buf) != 0);
     QCOMPARE(buf[0], -7);
     QVERIFY2(bus.lastOutcome() == LinkOutcome::CrcError, outcomeName(bus.lastOutcome()));
@@ -154,13 +167,12 @@ void TestLibModbus485::replyToAnotherRequestIsRefused()
 
 void TestLibModbus485::secondOpenerIsRefusedAtOnce()
 {
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 first(mapTo(slave.devicePath()));
-    QCOMPARE(first.OpenPort_Modbus(1, 1, 0), 0);
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start());
+    LibModbus485& first = *rig.bus;
 
     // The station's own link, as a second program would run it.
-    LinkClient second(std::make_unique<LibModbus485>(mapTo(slave.devicePath())), LinkClient::Mode::Inline);
+    LinkClient second(std::make_unique<LibModbus485>(mapTo(rig.slave.devicePath())), LinkClient::Mode::Inline);
     LinkHealth health;
     connect(&second, &LinkClient::portStateChanged, &health, &LinkHealth::onPortState);
     health.onPortOpened();
@@ -172,7 +184,7 @@ void TestLibModbus485::secondOpenerIsRefusedAtOnce()
     QCOMPARE(second.busForTests().lastOutcome(), LinkOutcome::PortInUse);
     QCOMPARE(health.text(), QStringLiteral("端口正被其他程序占用"));
     DeviceLock probe;
-    QCOMPARE(probe.acquire(QString::fromStdString(slave.devicePath())), DeviceLock::Status::InUse);
+    QCOMPARE(probe.acquire(QString::fromStdString(rig.slave.devicePath())), DeviceLock::Status::InUse);
     QCOMPARE(probe.reason(), QStringLiteral("port in use by another program"));
 
     // The first keeps working, and the line is free once it lets go.
@@ -180,7 +192,7 @@ void TestLibModbus485::secondOpenerIsRefusedAtOnce()
     QCOMPARE(first.Get_3X_D8(1, 1, 1, buf), 0);
     QCOMPARE(buf[0], 2001);
     QCOMPARE(first.ClosePort_Modbus(1), 0);
-    QCOMPARE(probe.acquire(QString::fromStdString(slave.devicePath())), DeviceLock::Status::Held);
+    QCOMPARE(probe.acquire(QString::fromStdString(rig.slave.devicePath())), DeviceLock::Status::Held);
     probe.release();
     second.open(PortSettings{1, 1, 0, 1});
     QCOMPARE(second.portState(), PortState::Open);
@@ -189,10 +201,9 @@ void TestLibModbus485::secondOpenerIsRefusedAtOnce()
 
 void TestLibModbus485::otherSlaveAddressTimesOut()
 {
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 2, 0), 0);
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start(2));
+    LibModbus485& bus = *rig.bus;
     std::array<qint32, 16> buf{};
     QVERIFY(bus.Get_3X_D8(1, 2, 1, buf) != 0);
     QCOMPARE(bus.lastOutcome(), LinkOutcome::Timeout);
@@ -203,10 +214,9 @@ void TestLibModbus485::otherSlaveAddressTimesOut()
 
 void TestLibModbus485::smallBufferIsRefused()
 {
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start());
+    LibModbus485& bus = *rig.bus;
     std::array<qint32, 9> guard{};
     guard.fill(99);
     QVERIFY(bus.Get_4X_D16(1, 1, 1, std::span<qint32>(guard.data(), 8)) != 0);
@@ -232,11 +242,10 @@ void TestLibModbus485::notOpenAndMissingDevice()
 
 void TestLibModbus485::vanishedDeviceIsReported()
 {
-    PtySlave slave(1);
-    QVERIFY(slave.start());
-    LibModbus485 bus(mapTo(slave.devicePath()));
-    QCOMPARE(bus.OpenPort_Modbus(1, 1, 0), 0);
-    slave.closeMaster();
+    SlaveAndBus rig(1);
+    QVERIFY(rig.start());
+    LibModbus485& bus = *rig.bus;
+    rig.slave.closeMaster();
     std::array<qint32, 16> buf{};
     QVERIFY(bus.Get_3X_D8(1, 1, 1, buf) != 0);
     QVERIFY2(bus.lastOutcome() == LinkOutcome::DeviceGone, outcomeName(bus.lastOutcome()));

@@ -25,6 +25,7 @@ private Q_SLOTS:
     void deadLineCostsOneTimeoutPerCycle();
     void dByte();
     void healthStates();
+    void portInUseIsReportedOnce();
 
 private:
     FakeModbus485* fake_ = nullptr;
@@ -262,6 +263,21 @@ void TestPolling::healthStates()
     QCOMPARE(health.count(LinkOutcome::Timeout), 2);
     QVERIFY(health.countersText().contains(QStringLiteral("超时 2")));
     QCOMPARE(LinkHealth::stateText(LinkHealth::State::NoAnswer), QStringLiteral("通讯中断"));
+}
+
+void TestPolling::portInUseIsReportedOnce()
+{
+    LinkHealth health;
+    health.onPortOpened();
+    QSignalSpy changes(&health, &LinkHealth::stateChanged);
+    health.onPortState(PortState::InUse); // Waiting -> CannotOpen, held by another program
+    QCOMPARE(changes.size(), 1);
+    QVERIFY(health.portInUse());
+    health.onPortState(PortState::CannotOpen); // same state, the reason changes
+    QCOMPARE(changes.size(), 2);
+    QVERIFY(!health.portInUse());
+    health.onPortState(PortState::CannotOpen);
+    QCOMPARE(changes.size(), 2);
 }
 
 QTEST_MAIN(TestPolling)
