@@ -53,6 +53,8 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
         edit->setCalendarPopup(true);
         edit->setEnabled(false);
+        // The style's size hint leaves out the popup arrow: the minutes were cut off.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00")) + 48);
     }
     search_ = named(new QLineEdit(this), "JournalSearch");
     search_->setPlaceholderText(tr("搜索"));
