@@ -134,7 +134,10 @@ public:
 
     QString tableCountQuery() const override
     {
-        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1'").arg(l_.station);
+        // Only the history's own tables: the journal's share the schema.
+        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1' "
+                              "and tablename in ('pv_data', 'lpv_wdjl', 'sl_void')")
+            .arg(l_.station);
     }
     QStringList beginCreate() const override
     {
