@@ -101,6 +101,15 @@ public:
             *error = note;
             return false;
         }
+        // Nothing to create, nothing asked of the role's privileges (one
+        // that owns its schema need not be allowed to create schemas).
+        QSqlQuery q(db);
+        if (q.exec(QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1' "
+                                  "and tablename in ('events', 'acks')")
+                       .arg(l_.station))
+            && q.next() && q.value(0).toInt() == 2)
+            return true;
+        q.finish();
         // Serialised with every other creator in this schema (history,
         // other journal connections): "if not exists" alone races.
         QStringList steps{QStringLiteral("begin"),
