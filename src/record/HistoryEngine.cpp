@@ -129,6 +129,9 @@ public:
         if (!q.exec(QStringLiteral("set search_path to %1").arg(schemaName())))
             return QStringLiteral("search path not set on %1 %2").arg(displayName(), q.lastError().text());
         q.exec(QStringLiteral("set lock_timeout = %1").arg(HistoryStore::kLockTimeoutMs));
+        // "already exists, skipping" from the history and the journal
+        // creating the same schema is no news for the log.
+        q.exec(QStringLiteral("set client_min_messages = warning"));
         return {};
     }
 
