@@ -326,6 +326,10 @@ Last read: %1</translation>
         <translation>Journal OK</translation>
     </message>
     <message>
+        <source>事件记录服务器无法连接</source>
+        <translation>Journal server unreachable</translation>
+    </message>
+    <message>
         <source>事件记录不可写</source>
         <translation>Journal not writable</translation>
     </message>

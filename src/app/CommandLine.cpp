@@ -56,7 +56,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                       QStringLiteral("PATH|URL"));
     const QCommandLineOption journal({QStringLiteral("journal")},
                                      QStringLiteral("Event journal file (default: Journal.db in the history "
-                                                    "database's folder)."),
+                                                    "database's folder; with a server history, the events "
+                                                    "table in the station's schema there)."),
                                      QStringLiteral("PATH"));
     const QCommandLineOption connect({QStringLiteral("connect")},
                                      QStringLiteral("Press \"打开\" as soon as the main window is up."));

@@ -3,6 +3,7 @@
 #include "HistoryStore.h"
 #include "HistoryWindow.h"
 #include "Journal.h"
+#include "JournalStore.h"
 #include "JournalWindow.h"
 #include "TransitionWatcher.h"
 #include "WriteAudit.h"
@@ -67,9 +68,8 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
 
 QString StationApp::defaultJournalPath(const QString& databasePath)
 {
-    // A history on a server has no folder: the journal stays on this PC.
-    const QString beside = databasePath.startsWith(QStringLiteral("postgresql://")) ? defaultDatabasePath() : databasePath;
-    return QFileInfo(beside).absoluteDir().filePath(QStringLiteral("Journal.db"));
+    // A history on a server keeps the journal beside it, in the station's schema.
+    return journalLocationFor(QString(), databasePath);
 }
 
 StationApp::~StationApp()
@@ -110,7 +110,7 @@ void StationApp::handOver()
         port = QStringLiteral("端口 %1 (%2)").arg(options_.portNumber).arg(options_.ports.deviceFor(options_.portNumber));
     journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
                      QStringLiteral("操作站启动（版本 %1，历史数据库 %2，%3）")
-                         .arg(QStringLiteral(PX5800_VERSION), station_->databasePath, port));
+                         .arg(QStringLiteral(PX5800_VERSION), redactedLocation(station_->databasePath), port));
     if (options_.connect && main_) {
         main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
         main_->openPort();

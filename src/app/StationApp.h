@@ -42,7 +42,8 @@ public:
     MqttPublisher* publisher() const { return publisher_.get(); }
     Journal* journal() const { return journal_.get(); }
 
-    // Journal.db in the history database's folder.
+    // Journal.db in the history file's folder; for a server history, the
+    // station's schema there.
     static QString defaultJournalPath(const QString& databasePath);
 
     // Ends the station: no thread or timer left running afterwards.

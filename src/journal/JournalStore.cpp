@@ -1,4 +1,6 @@
 #include "JournalStore.h"
+#include "HistoryLocation.h"
+#include "JournalEngine.h"
 #include "JournalLog.h"
 #include "StationClock.h"
 
@@ -13,14 +15,6 @@
 Q_LOGGING_CATEGORY(lcJournal, "px.journal")
 
 namespace {
-const char* const kSchema[] = {
-    "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, "
-    "source TEXT NOT NULL, message TEXT NOT NULL, old_value TEXT, new_value TEXT, result TEXT, operator TEXT)",
-    "CREATE INDEX IF NOT EXISTS events_time_utc ON events(time_utc)",
-    "CREATE INDEX IF NOT EXISTS events_kind ON events(kind)",
-    "CREATE TABLE IF NOT EXISTS acks(event_id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, operator TEXT)",
-};
-
 const QString kColumns = QStringLiteral(
     "e.id, e.time_utc, e.kind, e.source, e.message, e.old_value, e.new_value, e.result, e.operator, "
     "a.event_id IS NOT NULL");
@@ -34,51 +28,59 @@ QString textOf(const QSqlQuery& q, int column)
 }
 } // namespace
 
+QString journalLocationFor(const QString& journalOption, const QString& historyLocation, int address)
+{
+    if (!journalOption.isEmpty())
+        return journalOption;
+    const auto history = HistoryLocation::parse(historyLocation);
+    if (history && history->server)
+        return withDefaultStation(historyLocation, address);
+    return QFileInfo(historyLocation).absoluteDir().filePath(QStringLiteral("Journal.db"));
+}
+
 JournalStore::JournalStore(QString connectionName) : connectionName_(std::move(connectionName)) {}
 
 JournalStore::~JournalStore() { close(); }
 
-bool JournalStore::isOpen() const { return db_.isValid() && db_.isOpen(); }
+bool JournalStore::isOpen() const { return !broken_ && db_.isValid() && db_.isOpen(); }
+
+bool JournalStore::isServer() const { return engine_ && engine_->isServer(); }
+
+bool JournalStore::stillThere() const { return !engine_ || engine_->stillThere(); }
+
+int JournalStore::retryIntervalMs() const { return engine_ ? engine_->retryIntervalMs() : 1000; }
 
 bool JournalStore::fail(const QString& what, const QString& error)
 {
-    error_ = QStringLiteral("%1: %2").arg(what, error);
+    error_ = QStringLiteral("%1: %2").arg(what, error.trimmed());
+    if (engine_ && engine_->reconnectAfterFailure())
+        broken_ = true;
     qCDebug(lcJournal) << connectionName_ << error_;
     return false;
 }
 
-bool JournalStore::exec(const QString& sql)
-{
-    QSqlQuery q(db_);
-    if (!q.exec(sql))
-        return fail(sql.left(40), q.lastError().text());
-    return true;
-}
-
-bool JournalStore::open(const QString& path)
+bool JournalStore::open(const QString& location)
 {
     close();
-    path_ = path;
-    const QFileInfo info(path);
-    if (!info.dir().exists() && !QDir().mkpath(info.absolutePath()))
-        return fail(QStringLiteral("open"), QStringLiteral("folder %1 cannot be made").arg(info.absolutePath()));
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
-    db_.setDatabaseName(path);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!db_.open()) {
-        const QString error = db_.lastError().text();
-        close();
+    path_ = location;
+    QString error;
+    const auto parsed = HistoryLocation::parse(location, &error);
+    if (!parsed) {
+        engine_.reset();
         return fail(QStringLiteral("open"), error);
     }
-    // WAL lets the window read while the writer writes.
-    bool ok = exec(QStringLiteral("PRAGMA journal_mode=WAL")) && exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    for (const char* sql : kSchema)
-        ok = ok && exec(QString::fromLatin1(sql));
-    if (!ok) {
-        const QString error = error_;
+    engine_ = JournalEngine::create(*parsed);
+    if (!engine_->prepare(&error))
+        return fail(QStringLiteral("open"), error);
+    db_ = QSqlDatabase::addDatabase(engine_->driverName(), connectionName_);
+    engine_->configure(db_);
+    if (!db_.open())
+        error = db_.lastError().text();
+    else
+        engine_->setUp(db_, &error);
+    if (!error.isEmpty()) {
         close();
-        error_ = error;
-        return false;
+        return fail(QStringLiteral("open %1").arg(engine_->displayName()), error);
     }
     // Counting all unacknowledged alarms is a scan; it is done once here and
     // the count is then carried along with every change.
@@ -93,6 +95,7 @@ bool JournalStore::open(const QString& path)
 
 void JournalStore::close()
 {
+    broken_ = false;
     if (!db_.isValid())
         return;
     db_.close();
@@ -110,7 +113,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     int alarms = 0;
     QSqlQuery insert(db_);
     insert.prepare(QStringLiteral("INSERT INTO events(time_utc, kind, source, message, old_value, new_value, result, "
-                                  "operator) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+                                  "operator) VALUES(?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
     for (const JournalEvent& e : events) {
         insert.addBindValue(utcTimeText(e.timeUtc));
         insert.addBindValue(e.kind);
@@ -120,15 +123,16 @@ bool JournalStore::append(QList<JournalEvent>& events)
         insert.addBindValue(nullable(e.newValue));
         insert.addBindValue(nullable(e.result));
         insert.addBindValue(nullable(e.operatorName));
-        if (!insert.exec()) {
+        if (!insert.exec() || !insert.next()) {
             const QString error = insert.lastError().text();
             db_.rollback();
             return fail(QStringLiteral("insert"), error);
         }
-        ids << insert.lastInsertId().toLongLong();
+        ids << insert.value(0).toLongLong();
         if (e.kind == QStringView(JournalKind::Alarm))
             ++alarms;
     }
+    insert.finish();
     // Ids only grow and the oldest rows are the only ones ever deleted, so
     // the newest `bound` rows are the ids above max - bound: no count needed.
     QSqlQuery trim(db_);
@@ -176,8 +180,9 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
     if (!isOpen() || !db_.transaction())
         return fail(QStringLiteral("acknowledge"), db_.lastError().text());
     QSqlQuery q(db_);
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO acks(event_id, time_utc, operator) "
-                             "SELECT id, ?, ? FROM events WHERE id = ? AND kind = 'alarm'"));
+    q.prepare(QStringLiteral("INSERT INTO acks(event_id, time_utc, operator) "
+                             "SELECT id, ?, ? FROM events WHERE id = ? AND kind = 'alarm' "
+                             "ON CONFLICT (event_id) DO NOTHING"));
     int acknowledged = 0;
     for (const qint64 id : ids) {
         q.addBindValue(utcTimeText(utc));
@@ -220,10 +225,11 @@ QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) co
         *binds << filter.afterId;
     }
     if (!filter.text.isEmpty()) {
-        // instr() rather than LIKE: no wildcard characters to escape.
+        // A position search rather than LIKE: no wildcard characters to
+        // escape, and case-sensitive on every engine.
         QStringList any;
         for (const char* column : {"e.source", "e.message", "e.old_value", "e.new_value", "e.result", "e.operator"}) {
-            any << QStringLiteral("instr(%1, ?) > 0").arg(QLatin1String(column));
+            any << engine_->containsTerm(QLatin1String(column));
             *binds << filter.text;
         }
         terms << QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
@@ -273,13 +279,17 @@ QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 befor
 
 int JournalStore::count(const JournalFilter& filter)
 {
+    if (!isOpen())
+        return -1;
     QVariantList binds;
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM events e") + where(filter, &binds));
     for (const QVariant& b : binds)
         q.addBindValue(b);
-    if (!isOpen() || !q.exec() || !q.next())
+    if (!q.exec() || !q.next()) {
+        fail(QStringLiteral("count"), q.lastError().text());
         return -1;
+    }
     return q.value(0).toInt();
 }
 

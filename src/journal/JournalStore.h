@@ -4,7 +4,9 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <memory>
 
+class JournalEngine;
 class QIODevice;
 
 // Which events a reader wants: all of them when every field is empty.
@@ -16,10 +18,17 @@ struct JournalFilter {
     qint64 afterId = 0; // only rows newer than this id (0 = no bound)
 };
 
-// One connection to the journal database and every SQL text the journal
-// uses. The events table is the published layout; acknowledgements live in
-// a table of their own so that layout never changes. Not thread-safe: each
-// thread opens its own store under its own connection name.
+// Where the journal lives: `journalOption` (--journal, a file) when given;
+// otherwise the station's schema on the history server when the history is
+// a server URL (without a station: the one at `address`), or Journal.db in
+// the history file's folder.
+QString journalLocationFor(const QString& journalOption, const QString& historyLocation, int address = 1);
+
+// One connection to the journal database (a SQLite file, or the station's
+// schema on the history server) and every SQL text the journal uses. The
+// events table is the published layout; acknowledgements live in a table of
+// their own so that layout never changes. Not thread-safe: each thread opens
+// its own store under its own connection name.
 class JournalStore {
 public:
     static constexpr int kDefaultBound = 200000;
@@ -30,12 +39,20 @@ public:
     JournalStore(const JournalStore&) = delete;
     JournalStore& operator=(const JournalStore&) = delete;
 
-    // Opens `path`, creating the file and its tables when missing (WAL).
-    bool open(const QString& path);
+    // Opens a file path (SQLite, WAL) or a server URL with its station (as
+    // --database takes it), creating the file, schema and tables when missing.
+    bool open(const QString& location);
     void close();
+    // False also after a failure on a server connection, which may be lost:
+    // the next open() makes a new one.
     bool isOpen() const;
     QString path() const { return path_; }
     QString lastError() const { return error_; }
+    bool isServer() const;
+    // False when writes no longer reach what readers see (a deleted file).
+    bool stillThere() const;
+    // How often a writer in trouble tries again.
+    int retryIntervalMs() const;
 
     // Newest `bound` events are kept; older ones go in the same transaction
     // as the insert that pushes them out.
@@ -62,12 +79,13 @@ public:
     static QString csvField(const QString& text);
 
 private:
-    bool exec(const QString& sql);
     bool fail(const QString& what, const QString& error);
     QString where(const JournalFilter& filter, QVariantList* binds) const;
 
     QString connectionName_;
     QString path_;
+    std::unique_ptr<JournalEngine> engine_;
+    bool broken_ = false;
     QSqlDatabase db_;
     QString error_;
     int bound_ = kDefaultBound;

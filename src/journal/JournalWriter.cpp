@@ -1,7 +1,6 @@
 #include "JournalWriter.h"
 #include "JournalLog.h"
 
-#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -63,13 +62,14 @@ bool JournalWriter::ensureOpen()
 {
     // A journal deleted under us would swallow every write into an unlinked
     // file; start a new one instead.
-    if (store_.isOpen() && !QFileInfo::exists(path_)) {
+    if (store_.isOpen() && !store_.stillThere()) {
         qCWarning(lcJournal) << "journal" << path_ << "was removed; creating it again";
         store_.close();
         unacked_ = -1;
     }
     if (store_.isOpen())
         return true;
+    // A server connection that failed is replaced: the server may be back.
     if (!store_.open(path_))
         return false;
     everOpened_ = true;
@@ -137,7 +137,7 @@ bool JournalWriter::flush()
 void JournalWriter::scheduleRetry()
 {
     if (!retry_->isActive())
-        retry_->start(retryMs_);
+        retry_->start(retryMs_ >= 0 ? retryMs_ : store_.retryIntervalMs());
 }
 
 void JournalWriter::report()
@@ -146,7 +146,9 @@ void JournalWriter::report()
     QString text = tr("事件记录正常");
     if (!healthy) {
         const int kept = int(queue_.size());
-        text = store_.isOpen() ? tr("事件记录不可写") : tr("事件记录无法打开");
+        text = store_.isServer() ? tr("事件记录服务器无法连接")
+               : store_.isOpen() ? tr("事件记录不可写")
+                                 : tr("事件记录无法打开");
         if (kept > 0)
             text += tr("，暂存 %1 条").arg(kept);
         if (droppedNow_ > 0)

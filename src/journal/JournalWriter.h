@@ -13,7 +13,8 @@ class QTimer;
 // (new events, result updates, acknowledgements) and is kept in memory, in
 // that order, until the database takes it: a locked, full or deleted file
 // costs nothing but memory, bounded by the capacity (the oldest work goes
-// first when it is exceeded). The file is retried about once a second.
+// first when it is exceeded). A file is retried about once a second, a
+// server (whose connection is then made anew) every 5 s.
 class JournalWriter final : public QObject {
     Q_OBJECT
 public:
@@ -29,7 +30,7 @@ public:
     void acknowledge(const QList<qint64>& ids, const QDateTime& utc, const QString& operatorName);
     void setBound(int bound) { store_.setBound(bound); }
     void setCapacity(int capacity) { capacity_ = qMax(1, capacity); }
-    void setRetryInterval(int ms) { retryMs_ = ms; }
+    void setRetryInterval(int ms) { retryMs_ = ms; } // below 0: the store's own
     // Tries to write everything now; true when nothing is left waiting.
     bool flush();
     void finish(); // last attempt, then the file is let go
@@ -59,7 +60,7 @@ private:
     std::deque<Op> queue_;
     int capacity_ = kDefaultCapacity;
     qint64 droppedNow_ = 0;
-    int retryMs_ = kRetryIntervalMs;
+    int retryMs_ = -1;
     QTimer* retry_ = nullptr;
     QElapsedTimer sinceFailure_;
     bool failed_ = false;

@@ -129,12 +129,18 @@ public:
         if (!q.exec(QStringLiteral("set search_path to %1").arg(schemaName())))
             return QStringLiteral("search path not set on %1 %2").arg(displayName(), q.lastError().text());
         q.exec(QStringLiteral("set lock_timeout = %1").arg(HistoryStore::kLockTimeoutMs));
+        // "already exists, skipping" from the history and the journal
+        // creating the same schema is no news for the log.
+        q.exec(QStringLiteral("set client_min_messages = warning"));
         return {};
     }
 
     QString tableCountQuery() const override
     {
-        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1'").arg(l_.station);
+        // Only the history's own tables: the journal's share the schema.
+        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1' "
+                              "and tablename in ('pv_data', 'lpv_wdjl', 'sl_void')")
+            .arg(l_.station);
     }
     QStringList beginCreate() const override
     {

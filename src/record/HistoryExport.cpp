@@ -4,7 +4,6 @@
 #include "NumberText.h"
 #include "RecordLog.h"
 
-#include <QFileInfo>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -45,9 +44,12 @@ QString rangeQuery(const RingColumns& c, const ExportRequest& r, const QString& 
         where += QStringLiteral(" and t >= %1").arg(*r.from);
     if (r.to)
         where += QStringLiteral(" and t <= %1").arg(*r.to);
-    return QStringLiteral("select %1 from (select cast(round((w_date + w_time) * 86400) as integer) as t, "
+    // One text for every engine: the derived table is named, the filter
+    // starts from "true", and the second is a 64-bit integer (seconds since
+    // 1899 pass 2^31).
+    return QStringLiteral("select %1 from (select cast(round((w_date + w_time) * 86400) as bigint) as t, "
                           "(%2 - :newest + %3) % %4 as ring_pos, w_pv, w_op, w_sv, w_aux from %5 "
-                          "where w_date is not null and w_time is not null) where 1%6%7")
+                          "where w_date is not null and w_time is not null) as ring where true%6%7")
         .arg(select, QLatin1String(c.id))
         .arg(kRingSize - 1)
         .arg(kRingSize)
@@ -169,14 +171,11 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
                                 const std::atomic_bool* cancel)
 {
     using S = ExportResult::Status;
-    // Files only for now; a server URL is named without its password.
-    if (!QFileInfo(request.databasePath).isFile())
-        return failed(S::DatabaseFailed, QStringLiteral("no database at %1").arg(redactedLocation(request.databasePath)));
-
     HistoryReadConnection connection(QStringLiteral("px-export"));
     QString error;
     if (!connection.open(request.databasePath, &error))
-        return failed(S::DatabaseFailed, QStringLiteral("cannot open %1: %2").arg(request.databasePath, error));
+        return failed(S::DatabaseFailed, error);
+    const QString shown = connection.displayName();
 
     const RingColumns c = columnsOf(request.ring);
     qint64 newest = 0;
@@ -195,7 +194,7 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
         if (!q.exec() || !q.next())
             return failed(S::DatabaseFailed,
                           QStringLiteral("cannot read %1 from %2: %3")
-                              .arg(QLatin1String(c.table), request.databasePath, errorText(q.lastError())));
+                              .arg(QLatin1String(c.table), shown, errorText(q.lastError())));
         total = q.value(0).toLongLong();
     }
 
@@ -206,7 +205,7 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     q.bindValue(QStringLiteral(":newest"), newest);
     if (!q.exec())
         return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
-                                             .arg(QLatin1String(c.table), request.databasePath, errorText(q.lastError())));
+                                             .arg(QLatin1String(c.table), shown, errorText(q.lastError())));
 
     CsvWriter csv(out);
     const QString writeError = QStringLiteral("cannot write the CSV: %1");

@@ -21,7 +21,7 @@ std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfD
 QString historySecondText(HistorySecond second); // "YYYY-MM-DD HH:MM:SS"
 
 struct ExportRequest {
-    QString databasePath;
+    QString databasePath; // a file or a server URL, as --database takes it
     HistoryRing ring = HistoryRing::Short;
     std::optional<HistorySecond> from; // inclusive; none: from the oldest sample
     std::optional<HistorySecond> to;   // inclusive; none: up to the newest
@@ -42,8 +42,8 @@ struct ExportResult {
 // midnight; samples of the same second keep the ring's order (oldest id
 // first, counted from the newest id in sl_void).
 //
-// The database is opened read-only (no journal-mode or schema change, no file
-// created), so a station writing it at the same time is not disturbed; rows
+// The history (a file or a station's schema on a server) is opened
+// read-only (no journal-mode or schema change, nothing created), so a station writing it at the same time is not disturbed; rows
 // are streamed from the query, never loaded as a whole. Safe to run on a
 // worker thread: it opens its own connection there.
 class HistoryExport {

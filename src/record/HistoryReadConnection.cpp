@@ -1,6 +1,10 @@
 #include "HistoryReadConnection.h"
+#include "HistoryEngine.h"
+#include "HistoryLocation.h"
 
+#include <QFileInfo>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <atomic>
 
 namespace {
@@ -21,15 +25,48 @@ HistoryReadConnection::~HistoryReadConnection()
     QSqlDatabase::removeDatabase(name_);
 }
 
-bool HistoryReadConnection::open(const QString& path, QString* error)
+bool HistoryReadConnection::fail(const QString& reason, QString* error)
 {
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-    added_ = true;
-    db_.setDatabaseName(path);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-    if (db_.open())
-        return true;
     if (error)
-        *error = db_.lastError().text().trimmed();
+        *error = reason;
     return false;
+}
+
+bool HistoryReadConnection::open(const QString& location, QString* error)
+{
+    QString reason;
+    const auto parsed = HistoryLocation::parse(withDefaultStation(location, 1), &reason);
+    displayName_ = parsed ? parsed->displayText() : redactedLocation(location);
+    if (!parsed)
+        return fail(reason, error);
+    // Opening a missing file would create it.
+    if (!parsed->server && !QFileInfo(parsed->path).isFile())
+        return fail(QStringLiteral("no database at %1").arg(displayName_), error);
+
+    const auto engine = HistoryEngine::create(*parsed);
+    db_ = QSqlDatabase::addDatabase(engine->driverName(), name_);
+    added_ = true;
+    if (!parsed->server) {
+        db_.setDatabaseName(parsed->path);
+        db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+        if (db_.open())
+            return true;
+        return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+    }
+
+    engine->configure(db_);
+    if (!db_.open())
+        return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+    const QString note = engine->setUp(db_);
+    if (!note.isEmpty())
+        return fail(note, error);
+    QSqlQuery q(db_);
+    // The session cannot write, whatever a later caller runs on it.
+    if (!q.exec(QStringLiteral("set default_transaction_read_only = on")))
+        return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, q.lastError().text().trimmed()), error);
+    if (!q.exec(engine->tableCountQuery()) || !q.next())
+        return fail(QStringLiteral("cannot read %1: %2").arg(displayName_, q.lastError().text().trimmed()), error);
+    if (q.value(0).toInt() < 3)
+        return fail(QStringLiteral("no history for station %1 at %2").arg(parsed->station, displayName_), error);
+    return true;
 }

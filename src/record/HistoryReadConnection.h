@@ -2,11 +2,12 @@
 #include <QSqlDatabase>
 #include <QString>
 
-// A read-only connection of its own to a history file, for readers that run
-// beside the recorder (CSV export, identification from a recorded period),
-// on any thread. Nothing is created or converted and the writer's journal
-// mode is left as it is; a writer mid-commit holds a statement up briefly
-// rather than fail it. The connection is removed when this object goes.
+// A read-only connection of its own to a history (a file or a station's
+// schema on a server), for readers that run beside the recorder (CSV export,
+// identification from a recorded period), on any thread. Nothing is created
+// or converted and the writer's journal mode is left as it is; a writer
+// mid-commit holds a statement up briefly rather than fail it. The
+// connection is removed when this object goes.
 class HistoryReadConnection {
 public:
     explicit HistoryReadConnection(const QString& namePrefix);
@@ -14,12 +15,19 @@ public:
     HistoryReadConnection(const HistoryReadConnection&) = delete;
     HistoryReadConnection& operator=(const HistoryReadConnection&) = delete;
 
-    // False with the driver's error text.
-    bool open(const QString& path, QString* error);
+    // `location` as --database takes it; a server URL without a station
+    // reads the station at address 1. False with a reason that names the
+    // location without its password.
+    bool open(const QString& location, QString* error);
     QSqlDatabase& db() { return db_; }
+    // The location for messages (no password).
+    QString displayName() const { return displayName_; }
 
 private:
+    bool fail(const QString& reason, QString* error);
+
     QString name_;
+    QString displayName_;
     QSqlDatabase db_;
     bool added_ = false;
 };

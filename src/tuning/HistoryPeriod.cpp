@@ -57,7 +57,7 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
         fail(QCoreApplication::translate("HistoryPeriod", "时间范围无效"), error);
         return std::nullopt;
     }
-    if (!QFileInfo(databasePath).isFile()) {
+    if (!databasePath.contains(QLatin1String("://")) && !QFileInfo(databasePath).isFile()) {
         fail(QCoreApplication::translate("HistoryPeriod", "数据库文件不存在: %1").arg(databasePath), error);
         return std::nullopt;
     }
