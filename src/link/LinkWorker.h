@@ -43,8 +43,8 @@ public Q_SLOTS:
     void enqueueReads(quint64 ticket, int port, int slave, QVector<ReadRequest> requests);
     void enqueueWrite(quint64 ticket, int port, int slave, WriteRequest request);
     // Stops timers and drops queued reads, but first runs the writes already
-    // queued (a step test's restore of mode and output must not be lost at
-    // exit), in order, for at most `writeBudgetMs`: writes not started by
+    // queued (a restore of mode and output asked for as the station closes
+    // must not be lost), in order, for at most `writeBudgetMs`: writes not started by
     // then are dropped and reported as Skipped. The port is left as it is.
     // Returns the result of every write that was queued.
     QVector<FinishedWrite> shutdown(int writeBudgetMs = kShutdownWriteBudgetMs);
