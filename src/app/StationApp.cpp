@@ -204,8 +204,11 @@ void StationApp::showConfig()
 
 void StationApp::showTuning()
 {
-    if (!tuning_)
-        tuning_ = new TuningWindow(*link_, station_->databasePath);
+    if (!tuning_) {
+        auto* window = new TuningWindow(*link_, station_->databasePath);
+        window->setAudit(audit_.get());
+        tuning_ = window;
+    }
     tuning_->show();
     tuning_->raise();
     tuning_->activateWindow();

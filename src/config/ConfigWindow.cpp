@@ -1,5 +1,6 @@
 #include "ConfigWindow.h"
 #include "WriteAudit.h"
+#include "WriteLabels.h"
 #include "ConfigLog.h"
 #include "ParamSetBar.h"
 
@@ -341,22 +342,18 @@ void ConfigWindow::modify(int index)
         break;
     }
     }
-    const auto labelOf = [](const ParamDef& p) {
-        const bool tenths = p.encoding == Encoding::Tenths || p.encoding == Encoding::Filter;
-        return WriteLabel{{}, QString::fromStdU16String(std::u16string(p.caption)), tenths ? 10 : 1};
-    };
     if (!value) {
         // The row stays open so the operator can correct the entry.
         qCDebug(lcConfig) << "entry for parameter" << index << "refused";
         const ParamDef& p = param(index);
-        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, kFirstRegister + index, 0}, labelOf(p),
+        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, kFirstRegister + index, 0}, WriteLabels::forParameter(index),
                      p.editor == Editor::NumberBox ? row.box->text() : QString(),
                      p.editor == Editor::NumberBox ? refusal : QStringLiteral("选项无效"));
         return;
     }
-    writeRegister(kFirstRegister + index, *value, labelOf(param(index)));
+    writeRegister(kFirstRegister + index, *value, WriteLabels::forParameter(index));
     if (const std::optional<LinkedWrite> linked = linkedWrite(index, *value))
-        writeRegister(linked->address, linked->value, labelOf(param(linked->address - kFirstRegister)));
+        writeRegister(linked->address, linked->value, WriteLabels::forParameter(linked->address - kFirstRegister));
     hideEditors();
 }
 

@@ -53,7 +53,9 @@ public:
     // repeated once on -8888; coil writes never.
     void write(QObject* requester, const WriteRequest& request, WriteCallback done = {});
 
-    // Stops the worker thread; queued work is dropped. Called at exit.
+    // Stops the worker thread. Queued reads are dropped; queued writes are
+    // still sent (bounded, see LinkWorker::shutdown) and their callbacks run
+    // here before this returns. Called at exit.
     void shutdown();
 
     // For tests in inline mode.

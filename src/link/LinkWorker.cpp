@@ -1,6 +1,8 @@
 #include "LinkWorker.h"
 #include "LinkLog.h"
 
+#include <QElapsedTimer>
+
 LinkWorker::LinkWorker(std::unique_ptr<Modbus485> bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus))
 {
@@ -41,12 +43,45 @@ void LinkWorker::enqueueWrite(quint64 ticket, int port, int slave, WriteRequest 
     schedule();
 }
 
-void LinkWorker::shutdown()
+QVector<LinkWorker::FinishedWrite> LinkWorker::shutdown(int writeBudgetMs)
 {
     stopped_ = true;
     reopenTimer_->stop();
-    priority_.clear();
     reads_.clear();
+    QVector<FinishedWrite> finished;
+    QElapsedTimer clock;
+    clock.start();
+    int dropped = 0;
+    // Closes keep their place between the writes; opening a port on the way
+    // out serves nothing.
+    while (!priority_.empty()) {
+        PriorityJob job = std::move(priority_.front());
+        priority_.pop_front();
+        auto* write = std::get_if<WriteJob>(&job);
+        if (!write) {
+            if (std::holds_alternative<CloseJob>(job))
+                runPriority(job);
+            continue;
+        }
+        WriteResult result;
+        if (clock.elapsed() < writeBudgetMs) {
+            result = performWrite(*bus_, write->port, write->slave, write->request);
+            noteOutcome(result.outcome);
+            settleOutcomes();
+        } else {
+            result.request = write->request;
+            result.outcome = LinkOutcome::Skipped;
+            ++dropped;
+            qCWarning(lcLink) << "exit: write" << int(write->request.fn) << write->request.address
+                              << write->request.value << "dropped, the line took too long";
+        }
+        Q_EMIT writeDone(write->ticket, result);
+        finished.push_back({write->ticket, result});
+    }
+    if (!finished.isEmpty())
+        qCInfo(lcLink) << "exit:" << finished.size() - dropped << "queued write(s) sent," << dropped << "dropped in"
+                       << clock.elapsed() << "ms";
+    return finished;
 }
 
 void LinkWorker::schedule()

@@ -28,13 +28,26 @@ public:
     Modbus485& bus() { return *bus_; }
 
     static constexpr int kReopenIntervalMs = 1000;
+    // A write takes at most two response timeouts (one repeat), so a dead
+    // line holds exit no longer than this plus one write.
+    static constexpr int kShutdownWriteBudgetMs = 3000;
+
+    struct FinishedWrite {
+        quint64 ticket = 0;
+        WriteResult result;
+    };
 
 public Q_SLOTS:
     void openPort(PortSettings settings);
     void closePort(int port);
     void enqueueReads(quint64 ticket, int port, int slave, QVector<ReadRequest> requests);
     void enqueueWrite(quint64 ticket, int port, int slave, WriteRequest request);
-    void shutdown(); // stops timers and drops queued work; the port is left as it is
+    // Stops timers and drops queued reads, but first runs the writes already
+    // queued (a restore of mode and output asked for as the station closes
+    // must not be lost), in order, for at most `writeBudgetMs`: writes not started by
+    // then are dropped and reported as Skipped. The port is left as it is.
+    // Returns the result of every write that was queued.
+    QVector<FinishedWrite> shutdown(int writeBudgetMs = kShutdownWriteBudgetMs);
 
 Q_SIGNALS:
     void readsDone(quint64 ticket, QVector<ReadResult> results);

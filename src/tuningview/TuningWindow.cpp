@@ -3,7 +3,6 @@
 
 #include "HistoryPeriod.h"
 #include "LinkClient.h"
-#include "ParamTable.h"
 #include "TuningLog.h"
 
 #include <QCloseEvent>
@@ -57,7 +56,8 @@ QString pidCell(const InstrumentPid& p, int which)
 } // namespace
 
 TuningWindow::TuningWindow(LinkClient& link, QString databasePath, QWidget* parent)
-    : QWidget(parent), link_(link), databasePath_(std::move(databasePath)), test_(*this), pollTimer_(this)
+    : QWidget(parent), link_(link), databasePath_(std::move(databasePath)), writes_(link, this), test_(writes_),
+      pollTimer_(this)
 {
     setObjectName(QStringLiteral("TuningWindow"));
     setWindowTitle(tr("PID整定助手"));
@@ -175,15 +175,6 @@ void TuningWindow::buildUi()
     outer->addLayout(left);
     outer->addLayout(right, 1);
     resize(1000, 640);
-}
-
-void TuningWindow::write(const WriteRequest& request, const QString& why)
-{
-    qCInfo(lcTuning) << "write" << int(request.fn) << request.address << request.value << why;
-    link_.write(this, request, [why](const WriteResult& result) {
-        if (result.outcome != LinkOutcome::Answered)
-            qCWarning(lcTuning) << "write failed:" << why << int(result.outcome);
-    });
 }
 
 void TuningWindow::poll()
@@ -346,21 +337,7 @@ void TuningWindow::writeSuggestion()
 {
     if (!suggestion_ || test_.running())
         return;
-    // Through the configuration table's entry rule, so the bounds are the
-    // same as for a value typed into the configuration window.
-    const InstrumentPid& p = *suggestion_;
-    const auto band = ParamTable::valueToWrite(InstrumentPid::kBandParam, QString::number(p.band));
-    const auto integral = ParamTable::valueToWrite(InstrumentPid::kIntegralParam, QString::number(p.integral));
-    const auto derivative = ParamTable::valueToWrite(InstrumentPid::kDerivativeParam, QString::number(p.derivativeTenths / 10.0, 'f', 1));
-    if (!band || !integral || !derivative) {
-        writeState_->setText(tr("建议值超出参数范围, 未写入"));
-        return;
-    }
-    write({WriteFn::Set_4X_D1, ParamTable::param(InstrumentPid::kBandParam).address, *band}, QStringLiteral("整定建议: 比例带"));
-    write({WriteFn::Set_4X_D1, ParamTable::param(InstrumentPid::kIntegralParam).address, *integral}, QStringLiteral("整定建议: 积分时间"));
-    write({WriteFn::Set_4X_D1, ParamTable::param(InstrumentPid::kDerivativeParam).address, *derivative},
-          QStringLiteral("整定建议: 微分时间"));
-    writeState_->setText(tr("已写入"));
+    writeState_->setText(writes_.writePid(*suggestion_) ? tr("已写入") : tr("建议值超出参数范围, 未写入"));
 }
 
 void TuningWindow::updateButtons()

@@ -2,6 +2,7 @@
 #include "FopdtFit.h"
 #include "PidRules.h"
 #include "StepTest.h"
+#include "TuningWrites.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -12,6 +13,7 @@
 
 class LinkClient;
 class TuningChart;
+class WriteAudit;
 class QComboBox;
 class QDateTimeEdit;
 class QDoubleSpinBox;
@@ -23,7 +25,7 @@ struct ReadResult;
 // process model, and SIMC suggestions beside the instrument's present PID
 // settings, written on "写入". Polls its own few registers twice a second;
 // identification and history reads run off the GUI thread.
-class TuningWindow : public QWidget, private InstrumentWriter {
+class TuningWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kPollIntervalMs = 500;
@@ -31,6 +33,9 @@ public:
 
     TuningWindow(LinkClient& link, QString databasePath, QWidget* parent = nullptr);
     ~TuningWindow() override;
+
+    // The station's audited write path; without it writes go straight to the link.
+    void setAudit(WriteAudit* audit) { writes_.setAudit(audit); }
 
     const FopdtFit& fit() const { return fit_; }
     const StepTest& stepTest() const { return test_; }
@@ -44,10 +49,6 @@ private:
         FopdtFit fit;
         QString error;
     };
-
-    // Every write of the window goes through here: the one place where the
-    // instrument is changed, so an audit journal hooks in at this point.
-    void write(const WriteRequest& request, const QString& why) override;
 
     void buildUi();
     void poll();
@@ -64,6 +65,7 @@ private:
 
     LinkClient& link_;
     QString databasePath_;
+    TuningWrites writes_; // every write of the window, the step test's too
     StepTest test_;
     QElapsedTimer clock_;
     QTimer pollTimer_;

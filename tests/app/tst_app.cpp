@@ -42,6 +42,7 @@ private Q_SLOTS:
     void parameterWindowsHideAndRestoreTheSameMainWindow();
     void statusLineShowsBrokerAway();
     void mainWindowWritesAreJournalledAndVerified();
+    void runningStepTestIsRestoredWhenTheStationExits();
 
 private:
     std::unique_ptr<StationApp> makeApp(FakeModbus485** fake, StationOptions options = {});
@@ -390,6 +391,56 @@ void TestApp::mainWindowWritesAreJournalledAndVerified()
     JournalFilter system;
     system.kind = QStringLiteral("system");
     QVERIFY(store.page(system, 0, 1).value(0).message.startsWith(QStringLiteral("操作站启动")));
+}
+
+// The station exits while the tuning assistant's step test holds the
+// instrument in manual: on the real (threaded) link the restore of output and
+// mode still reaches the instrument, and the journal has its rows.
+void TestApp::runningStepTestIsRestoredWhenTheStationExits()
+{
+    auto* fake = new FakeModbus485;
+    fake->setInputRegister(1, 100);
+    fake->setInputRegister(2, 153); // 15.3 %
+    fake->setCoilWord(0b110);       // automatic
+    StationOptions options;
+    options.connect = true;
+    options.databasePath = dir_.filePath(QStringLiteral("exit.db"));
+    options.journalPath = dir_.filePath(QStringLiteral("exit-journal.db"));
+    StationApp app(options, std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Threaded);
+    app.handOver();
+    QTest::mouseClick(app.mainWindow()->findChild<QPushButton*>("Command21"), Qt::LeftButton);
+    app.activeWindow()->findChild<QPushButton*>(QStringLiteral("TuningButton"))->click();
+    QWidget* tuning = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("TuningWindow"))
+            tuning = w;
+    QVERIFY(tuning);
+    QTRY_VERIFY(!tuning->findChild<QLabel*>(QStringLiteral("PresentBand"))->text().isEmpty());
+    fake->setCallTime(30); // a slow line: the writes are still queued at exit
+    fake->clearCalls();
+    tuning->findChild<QPushButton*>(QStringLiteral("StartButton"))->click();
+    app.shutdown();
+
+    const PortSettings& p = app.station().link.portSettings();
+    const QString at = QStringLiteral("(%1,%2,").arg(p.port).arg(p.address);
+    QStringList writes;
+    for (const QString& c : fake->calls())
+        if (c.startsWith(QLatin1String("Set_")) || c.startsWith(QLatin1String("Rst_")))
+            writes << c;
+    QCOMPARE(writes, (QStringList{"Rst_0X_Bit1" + at + "2)", "Set_4X_D1" + at + "2,153)", // manual, hold
+                                  "Set_4X_D1" + at + "2,153)", "Set_0X_Bit1" + at + "2)"})); // restore
+
+    JournalStore store(QStringLiteral("exit"));
+    QVERIFY(store.open(options.journalPath));
+    JournalFilter filter;
+    filter.kind = QStringLiteral("write");
+    const QList<JournalEvent> rows = store.page(filter, 0, 10); // newest first
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows[0].source, QStringLiteral("coil 2"));
+    QCOMPARE(rows[0].newValue, QStringLiteral("1"));
+    QCOMPARE(rows[0].result, QStringLiteral("ok"));
+    QCOMPARE(rows[1].source, QStringLiteral("OP"));
+    QCOMPARE(rows[1].result, QStringLiteral("ok"));
 }
 
 QTEST_MAIN(TestApp)

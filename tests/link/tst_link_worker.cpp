@@ -21,6 +21,8 @@ private Q_SLOTS:
     void threadedClientDeliversOnGuiThread();
     void vanishedDeviceIsReopenedAboutOnceASecond();
     void failedOpenKeepsRetryingUntilClose();
+    void shutdownSendsQueuedWritesButNotReads();
+    void deadLineHoldsShutdownNoLongerThanTheBudget();
 };
 
 void TestLinkWorker::openUsesPanelValuesAndEveryCallUsesStoredPortAndAddress()
@@ -243,6 +245,49 @@ void TestLinkWorker::failedOpenKeepsRetryingUntilClose()
     const int opens = fake->openCount();
     QTest::qWait(1300);
     QCOMPARE(fake->openCount(), opens);
+}
+
+// A step test's restore is queued as the station closes: the writes go out,
+// in order, and the polls behind them do not.
+void TestLinkWorker::shutdownSendsQueuedWritesButNotReads()
+{
+    auto* fake = new FakeModbus485;
+    LinkWorker worker{std::unique_ptr<Modbus485>(fake)};
+    QSignalSpy reads(&worker, &LinkWorker::readsDone);
+    worker.enqueueReads(1, 1, 1, {{ReadFn::Get_3X_D8, 1}});
+    worker.enqueueWrite(2, 1, 1, {WriteFn::Set_4X_D1, 2, 153});
+    worker.closePort(1);
+    worker.enqueueWrite(3, 1, 1, {WriteFn::Set_0X_Bit1, 2, 0});
+    const QVector<LinkWorker::FinishedWrite> done = worker.shutdown(); // before any event loop turn
+    QCOMPARE(fake->calls(), QStringList({"Set_4X_D1(1,1,2,153)", "ClosePort_Modbus(1)", "Set_0X_Bit1(1,1,2)"}));
+    QCOMPARE(done.size(), 2);
+    QCOMPARE(done[1].ticket, 3u);
+    QCoreApplication::processEvents();
+    QCOMPARE(fake->calls().size(), 3);
+    QCOMPARE(reads.count(), 0);
+}
+
+void TestLinkWorker::deadLineHoldsShutdownNoLongerThanTheBudget()
+{
+    auto* fake = new FakeModbus485;
+    fake->setCallTime(100);
+    fake->failNext(QStringLiteral("*"), LinkOutcome::Timeout, 100);
+    LinkWorker worker{std::unique_ptr<Modbus485>(fake)};
+    for (int i = 0; i < 10; ++i)
+        worker.enqueueWrite(quint64(i + 1), 1, 1, {WriteFn::Set_4X_D1, 2, i});
+    const QVector<LinkWorker::FinishedWrite> done = worker.shutdown(250);
+    QCOMPARE(done.size(), 10); // every write is answered for, sent or not
+    // A failed register write is repeated once, so each takes 200 ms: no
+    // write starts after 250 ms.
+    const auto sent = std::count_if(done.begin(), done.end(), [](const LinkWorker::FinishedWrite& w) {
+        return w.result.outcome != LinkOutcome::Skipped;
+    });
+    QVERIFY2(sent >= 1 && sent <= 2, qPrintable(fake->calls().join(' ')));
+    QCOMPARE(fake->calls().size(), 2 * int(sent));
+    for (int i = 0; i < 10; ++i) {
+        QCOMPARE(done[i].result.request.value, i);
+        QCOMPARE(done[i].result.outcome, i < sent ? LinkOutcome::Timeout : LinkOutcome::Skipped);
+    }
 }
 
 QTEST_MAIN(TestLinkWorker)

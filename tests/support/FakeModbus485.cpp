@@ -1,5 +1,7 @@
 #include "FakeModbus485.h"
 
+#include <QThread>
+
 void FakeModbus485::record(const QString& fn, const QList<int>& args)
 {
     QStringList parts;
@@ -57,6 +59,7 @@ int FakeModbus485::ClosePort_Modbus(int port)
 int FakeModbus485::read(const QString& fn, int port, int slave, int first, int count,
                         const QHash<int, qint32>& table, std::span<qint32> buffer)
 {
+    takeTime();
     QMutexLocker lock(&mutex_);
     record(fn, {port, slave, first});
     LinkOutcome failure;
@@ -76,6 +79,7 @@ int FakeModbus485::read(const QString& fn, int port, int slave, int first, int c
 
 int FakeModbus485::readWord(const QString& fn, int port, int slave, int first, qint32 word, std::span<qint32> buffer)
 {
+    takeTime();
     QMutexLocker lock(&mutex_);
     record(fn, {port, slave, first});
     LinkOutcome failure;
@@ -119,6 +123,7 @@ int FakeModbus485::Get_4X_D16(int port, int slave, int firstRegister, std::span<
 
 int FakeModbus485::Set_4X_D1(int port, int slave, int holdingRegister, int value)
 {
+    takeTime();
     QMutexLocker lock(&mutex_);
     record(QStringLiteral("Set_4X_D1"), {port, slave, holdingRegister, value});
     LinkOutcome failure;
@@ -141,6 +146,7 @@ int FakeModbus485::Set_4X_D1(int port, int slave, int holdingRegister, int value
 
 int FakeModbus485::Set_0X_Bit1(int port, int slave, int coil)
 {
+    takeTime();
     QMutexLocker lock(&mutex_);
     record(QStringLiteral("Set_0X_Bit1"), {port, slave, coil});
     LinkOutcome failure;
@@ -155,6 +161,7 @@ int FakeModbus485::Set_0X_Bit1(int port, int slave, int coil)
 
 int FakeModbus485::Rst_0X_Bit1(int port, int slave, int coil)
 {
+    takeTime();
     QMutexLocker lock(&mutex_);
     record(QStringLiteral("Rst_0X_Bit1"), {port, slave, coil});
     LinkOutcome failure;
@@ -209,3 +216,11 @@ QStringList FakeModbus485::callsOf(const QString& fn) const
 
 void FakeModbus485::clearCalls() { QMutexLocker l(&mutex_); calls_.clear(); }
 int FakeModbus485::openCount() const { QMutexLocker l(&mutex_); return opens_; }
+
+void FakeModbus485::setCallTime(int ms) { callTimeMs_.store(ms); }
+
+void FakeModbus485::takeTime() const
+{
+    if (const int ms = callTimeMs_.load())
+        QThread::msleep(ulong(ms));
+}

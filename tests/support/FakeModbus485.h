@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <deque>
 
 // A recording stand-in for the Modbus library. It behaves like a small
@@ -44,6 +45,9 @@ public:
     void setOpenFails(bool fails);
     // Reads and writes on a port that is not open fail with NotOpen.
     void setRequireOpen(bool on);
+    // Every read and write takes this long before it answers (a slow or dead
+    // line: combine with failNext(.., Timeout)); outside the lock.
+    void setCallTime(int ms);
 
     QStringList calls() const;
     QStringList callsOf(const QString& fn) const; // only the calls of one function
@@ -57,6 +61,7 @@ private:
     int readWord(const QString& fn, int port, int slave, int first, qint32 word, std::span<qint32> buffer);
     void record(const QString& fn, const QList<int>& args);
     bool portUsable(int port, LinkOutcome* outcome) const;
+    void takeTime() const;
 
     mutable QMutex mutex_;
     QStringList calls_;
@@ -70,5 +75,6 @@ private:
     bool openFails_ = false;
     bool requireOpen_ = false;
     int opens_ = 0;
+    std::atomic<int> callTimeMs_{0};
     LinkOutcome last_ = LinkOutcome::Answered;
 };

@@ -4,10 +4,14 @@
 
 #include "ConfigWindow.h"
 #include "FakeModbus485.h"
+#include "Journal.h"
+#include "JournalStore.h"
 #include "LinkClient.h"
 #include "PidRules.h"
 #include "StationClock.h"
 #include "TuningWindow.h"
+#include "TuningWrites.h"
+#include "WriteAudit.h"
 
 #include <QLabel>
 #include <QDateTimeEdit>
@@ -74,6 +78,7 @@ private slots:
     void stopRestoresAfterStepping();
     void historyPeriodSuggestsAndWrites();
     void configPidPageOpensTheAssistant();
+    void writesAreJournaled();
 };
 
 void TestTuningView::stopRestoresAfterStepping_data()
@@ -201,6 +206,60 @@ void TestTuningView::configPidPageOpensTheAssistant()
     QSignalSpy asked(&config, &ConfigWindow::tuningRequested);
     button->click();
     QCOMPARE(asked.count(), 1);
+}
+
+namespace {
+// The journal's write rows, oldest first, as "source|old|new|result".
+QStringList writeRows(Journal& journal)
+{
+    QStringList rows;
+    if (!journal.sync())
+        return {QStringLiteral("journal not synced")};
+    JournalStore store(QStringLiteral("check"));
+    if (!store.open(journal.path()))
+        return {QStringLiteral("journal not opened")};
+    JournalFilter writes;
+    writes.kind = QStringLiteral("write");
+    for (const JournalEvent& e : store.page(writes, 0, 50))
+        rows.prepend(QStringList{e.source, e.oldValue, e.newValue, e.result}.join(u'|'));
+    return rows;
+}
+} // namespace
+
+// The step test's coil and output writes, and the suggested settings, land
+// in the journal like any operator write: old and new value, result,
+// read-back; a suggestion out of bounds is a refusal with nothing sent.
+void TestTuningView::writesAreJournaled()
+{
+    QTemporaryDir dir;
+    Rig rig;
+    Journal journal(dir.filePath(QStringLiteral("j.db")));
+    WriteAudit audit(rig.link, journal);
+    rig.window->setAudit(&audit);
+    rig.poll();
+    rig.get<QPushButton>("StartButton")->click();
+    rig.fake->setCoilWord(0b100); // now in manual
+    rig.poll();
+    rig.fake->failNext(QStringLiteral("Set_0X_Bit1"), LinkOutcome::Timeout); // the mode restore is lost
+    rig.get<QPushButton>("StopButton")->click();
+    QCOMPARE(writeRows(journal), (QStringList{"coil 2|1|0|verified", "OP|15.3|15.3|verified", "OP|15.3|15.3|ok",
+                                              "coil 2|0|1|failed"}));
+
+    const QString band = QString::number(InstrumentPid::kBandRegister);
+    const QString derivative = QString::number(InstrumentPid::kDerivativeRegister);
+    QObject requester;
+    TuningWrites writes(rig.link, &requester);
+    writes.setAudit(&audit);
+    rig.fake->clearCalls();
+    QVERIFY(!writes.writePid({30, 120, 10000})); // 1000.0 s: past the derivative time's bound
+    QCOMPARE(rig.writes(), QStringList());
+    QCOMPARE(writeRows(journal).size(), 5);
+    QCOMPARE(writeRows(journal).last(), derivative + QStringLiteral("|10.0|1000.0|refused: 超出范围 0 ~ 999.9"));
+
+    QVERIFY(writes.writePid({45, 200, 125}));
+    QCOMPARE(rig.writes().size(), 3);
+    QCOMPARE(writeRows(journal).mid(5), (QStringList{band + "|30|45|ok", QString::number(InstrumentPid::kIntegralRegister) + "|120|200|ok",
+                                                     derivative + "|10.0|12.5|ok"}));
 }
 
 QTEST_MAIN(TestTuningView)
