@@ -1,11 +1,14 @@
 // The history on a PostgreSQL server: one sample's commit, a 321-row page
-// from a full ring, and the catch-up after an outage (the recorder's kept
+// from a full ring (read directly, and through the trend's threaded reader
+// from request to rows in the trend buffer), and the catch-up after an outage (the recorder's kept
 // samples written in one transaction).
 //   bench_historian [postgresql://...URL]
 // Without a URL it starts a throw-away local server (the tests' script) and
 // stops it at the end.
 #include "BenchStats.h"
+#include "HistoryReader.h"
 #include "HistoryStore.h"
+#include "TrendModel.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -90,6 +93,21 @@ int main(int argc, char** argv)
             print("321-row page from a full ring (goal <= 10)", pages, measure(pages, [&](int i) {
                       const qint32 end = i % 2 ? 100 + (i * 131) % (kRingSize - 100) : (i * 7) % 320 + 1; // half wrap
                       store.loadPage(HistoryRing::Short, end, 321);
+                  }));
+
+            HistoryReader reader(QStringLiteral("bench"));
+            reader.open(withStation(url, bench));
+            TrendModel model(HistoryRing::Short, TrendHistory::through(&reader));
+            model.viewForTest().newestId = 1000;
+            model.viewForTest().pageSize = 321;
+            auto waitForPage = [&] {
+                while (model.waiting())
+                    app.processEvents(QEventLoop::WaitForMoreEvents);
+            };
+            print("321-row page, threaded reader, request to buffer", pages, measure(pages, [&](int i) {
+                      model.viewForTest().pageEndId = i % 2 ? 100 + (i * 131) % (kRingSize - 100) : (i * 7) % 320 + 1;
+                      model.loadTrendPage();
+                      waitForPage();
                   }));
 
             // Catch-up: an hour kept in memory, written over a full ring.

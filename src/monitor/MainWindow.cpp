@@ -1,7 +1,9 @@
 #include "MainWindow.h"
 #include "AlarmSettingsPanel.h"
 #include "DisplayTick.h"
+#include "HistoryReader.h"
 #include "HistoryStore.h"
+#include "TrendHistory.h"
 #include "LiveTrend.h"
 #include "ModePanel.h"
 #include "MonitorLog.h"
@@ -56,11 +58,18 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
 
     // The window's own database connection, which the trend reads its pages
     // through. Without it the window still comes up; the trend lies flat.
-    store_ = std::make_unique<HistoryStore>(QStringLiteral("ssqx"));
-    QString error;
-    // The trend's live page reads the newest sample id itself when it loads.
-    if (!station_.databasePath.isEmpty() && !store_->open(station_.databasePath, &error))
-        qCWarning(lcMonitor) << "main window: history database unavailable:" << error;
+    // A server is opened and read off this thread: the window never waits
+    // on the network.
+    if (HistoryReader::wanted(station_.databasePath)) {
+        reader_ = std::make_unique<HistoryReader>(QStringLiteral("ssqx"));
+        reader_->open(station_.databasePath);
+    } else {
+        store_ = std::make_unique<HistoryStore>(QStringLiteral("ssqx"));
+        QString error;
+        // The trend's live page reads the newest sample id itself when it loads.
+        if (!station_.databasePath.isEmpty() && !store_->open(station_.databasePath, &error))
+            qCWarning(lcMonitor) << "main window: history database unavailable:" << error;
+    }
 
     auto* central = new QWidget(this);
     auto* rows = new QVBoxLayout(central);
@@ -78,7 +87,9 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
 
     // Right: the alarm settings over the trend, which takes the extra space.
     alarmPanel_ = new AlarmSettingsPanel(central);
-    trendView_ = new TrendView(TrendStyle::realTime(), store_.get(), station_.scale, central);
+    trendView_ = reader_ ? new TrendView(TrendStyle::realTime(), TrendHistory::through(reader_.get()), station_.scale,
+                                         central)
+                         : new TrendView(TrendStyle::realTime(), store_.get(), station_.scale, central);
     auto* right = new QVBoxLayout;
     right->setSpacing(6);
     right->addWidget(alarmPanel_);
@@ -233,6 +244,8 @@ void MainWindow::releaseDatabase()
 {
     if (store_)
         store_->close();
+    if (reader_)
+        reader_->close();
 }
 
 void MainWindow::exitStation()

@@ -6,6 +6,7 @@
 
 class AlarmSettingsPanel;
 class DisplayTick;
+class HistoryReader;
 class HistoryStore;
 class LiveTrend;
 class ModePanel;
@@ -78,7 +79,8 @@ private:
     void releaseDatabase();
 
     Station& station_;
-    std::unique_ptr<HistoryStore> store_; // the trend's own connection
+    std::unique_ptr<HistoryStore> store_;   // the trend's own connection to a file
+    std::unique_ptr<HistoryReader> reader_; // or to a server, on a thread of its own
     bool keepOpen_ = false;
     bool unloaded_ = false;
     bool leavingForHistory_ = false;

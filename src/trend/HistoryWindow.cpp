@@ -1,7 +1,9 @@
 #include "HistoryWindow.h"
 
 #include "BackgroundColour.h"
+#include "HistoryReader.h"
 #include "HistoryStore.h"
+#include "TrendHistory.h"
 #include "LinkHealth.h"
 #include "LiveImage.h"
 #include "NumberText.h"
@@ -107,15 +109,21 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
 
     // Load: announce the trend link, then the window's own connection.
     flags_.trendLinkEnabled = true;
-    store_ = std::make_unique<HistoryStore>(QStringLiteral("lsqx"));
     QString error = QStringLiteral("no database path");
-    const bool opened = !databasePath.isEmpty() && store_->open(databasePath, &error);
-    if (!opened)
-        qCWarning(lcTrend) << "history window: history database unavailable:" << error;
-
-    // Without a connection the curves lie flat at 0; the live values and the
-    // appended samples still show.
-    trend_ = new TrendView(TrendStyle::history(), opened ? store_.get() : nullptr, scale_, this);
+    bool opened = false;
+    if (HistoryReader::wanted(databasePath)) {
+        reader_ = std::make_unique<HistoryReader>(QStringLiteral("lsqx"));
+        reader_->open(databasePath);
+        trend_ = new TrendView(TrendStyle::history(), TrendHistory::through(reader_.get()), scale_, this);
+    } else {
+        store_ = std::make_unique<HistoryStore>(QStringLiteral("lsqx"));
+        opened = !databasePath.isEmpty() && store_->open(databasePath, &error);
+        if (!opened)
+            qCWarning(lcTrend) << "history window: history database unavailable:" << error;
+        // Without a connection the curves lie flat at 0; the live values and
+        // the appended samples still show.
+        trend_ = new TrendView(TrendStyle::history(), opened ? store_.get() : nullptr, scale_, this);
+    }
     returnButton_ = new QPushButton(tr("返回"), this);
     returnButton_->setObjectName(QStringLiteral("Command1"));
     returnButton_->setAutoDefault(false);
@@ -127,7 +135,13 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
     columns->setSpacing(6);
     columns->addWidget(trend_, 1);
     columns->addWidget(buildSidePanel());
-    if (!opened) {
+    if (reader_) {
+        // Shown while the server cannot be reached, gone when it can.
+        connect(reader_.get(), &HistoryReader::openChanged, this, [this](bool open, const QString& why) {
+            databaseNote_->setToolTip(why);
+            databaseNote_->setVisible(!open && loaded_);
+        });
+    } else if (!opened) {
         databaseNote_->setToolTip(error);
         databaseNote_->show();
     }
@@ -172,6 +186,7 @@ HistoryWindow::~HistoryWindow()
         unload();
     // The view reads from the store: let it go before the store does.
     delete trend_;
+    trend_ = nullptr;
 }
 
 QWidget* HistoryWindow::buildSidePanel()
@@ -260,7 +275,10 @@ bool HistoryWindow::handleKey(int key)
     return trend_->handleKey(key);
 }
 
-bool HistoryWindow::databaseOpen() const { return store_ && store_->isOpen(); }
+bool HistoryWindow::databaseOpen() const
+{
+    return reader_ ? reader_->isOpen() : store_ && store_->isOpen();
+}
 
 void HistoryWindow::setLinkHealth(const LinkHealth* health)
 {
@@ -340,7 +358,6 @@ void HistoryWindow::returnToMain()
 {
     if (!loaded_)
         return;
-    store_->close();
     closeRefused_ = false;
     unload();
     close();
@@ -349,7 +366,10 @@ void HistoryWindow::returnToMain()
 
 void HistoryWindow::unload()
 {
-    store_->close();
+    if (store_)
+        store_->close();
+    if (reader_)
+        reader_->close();
     flags_.trendLinkEnabled = false;
     tick_->stop();
     loaded_ = false;

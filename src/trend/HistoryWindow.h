@@ -6,6 +6,7 @@
 #include <array>
 #include <memory>
 
+class HistoryReader;
 class HistoryStore;
 class LinkHealth;
 class QLabel;
@@ -29,7 +30,8 @@ struct SampleFlags;
 //
 // The constructor is the window load: it announces the trend link, opens the
 // window's own database connection ("lsqx"), loads the live page and starts
-// the display tick ("Timer1"). "返回" or Esc unloads the window and emits
+// the display tick ("Timer1"). A history on a server is opened and read on a
+// thread of its own, so the window comes up at once whatever the network does. "返回" or Esc unloads the window and emits
 // returnRequested(); the owner then deletes it and shows a fresh main window.
 // The close box is refused and changes nothing: the window keeps its
 // connection and keeps receiving samples.
@@ -86,7 +88,8 @@ private:
     SampleFlags& flags_;
     TrendScale& scale_;
     const LinkHealth* health_ = nullptr;
-    std::unique_ptr<HistoryStore> store_;
+    std::unique_ptr<HistoryStore> store_;   // a file: read on this thread
+    std::unique_ptr<HistoryReader> reader_; // a server: read on a thread of its own
     bool closeRefused_ = false;
     bool loaded_ = false;
     bool stale_ = false;

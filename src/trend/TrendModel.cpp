@@ -16,9 +16,11 @@ const QColor kRulerOffColour(0, 255, 0);
 constexpr qint32 kRulerMarkHeight = 330; // the short mark left by switching the ruler on or off
 } // namespace
 
-TrendModel::TrendModel(HistoryRing ring, HistorySource* source)
+TrendModel::TrendModel(HistoryRing ring, HistorySource* source) : TrendModel(ring, TrendHistory::at(source)) {}
+
+TrendModel::TrendModel(HistoryRing ring, std::unique_ptr<TrendHistory> history)
     : ring_(ring)
-    , source_(source)
+    , history_(std::move(history))
 {
     applyZoomLevel();
 }
@@ -32,6 +34,7 @@ void TrendModel::load()
     nav_ = TrendNavState{};
     enabling_ = TrendEnabling{};
     rulerLine_ = RulerLine{};
+    deferredOlder_ = 0;
     startLivePage();
 }
 
@@ -48,11 +51,6 @@ void TrendModel::clearTrendPage()
 
 bool TrendModel::loadTrendPage()
 {
-    clearTrendPage();
-    for (int s = 0; s < kTrendSlots - 1; ++s)
-        buffer_.gapMark[s] = 0;
-    oldestSlot_ = 0;
-
     const int slotCount = std::clamp<int>(view_.pageSize, 0, kTrendSlots - 2);
     // A page never reaches round past the ring's oldest sample into its
     // newest ones: sorted by time they would land after the page's own.
@@ -60,12 +58,41 @@ bool TrendModel::loadTrendPage()
     if (distance < 0)
         distance += kRingSize;
     const qint32 wanted = std::min<qint32>(slotCount, kRingSize - distance);
+    const qint32 pageEndId = view_.pageEndId;
+    history_->loadPage(ring_, pageEndId, wanted, [this, slotCount, wanted, pageEndId](auto rows) {
+        if (!rows)
+            qCDebug(lcTrend) << "page ending at" << pageEndId << "not readable";
+        pageArrived(std::move(rows), slotCount, wanted);
+    });
+    return history_->answersLater() || lastPageReadable_;
+}
 
-    std::optional<QVector<HistoryRow>> rows;
-    if (source_)
-        rows = source_->loadPage(ring_, view_.pageEndId, wanted);
-    if (!rows)
-        qCDebug(lcTrend) << "page ending at" << view_.pageEndId << "not readable; curves stay at 0";
+void TrendModel::pageArrived(std::optional<QVector<HistoryRow>> rows, int slotCount, qint32 wanted)
+{
+    const bool late = history_->answersLater();
+    lastPageReadable_ = rows.has_value();
+    if (!rows && late) {
+        // The old page stays rather than flat curves while a server is away.
+        finishLate(false);
+        return;
+    }
+    // Live samples the display tick appended while the page was on its way
+    // come after it.
+    struct Kept {
+        double date, time;
+        float pv, op, sv;
+    };
+    QVector<Kept> appended;
+    if (late && view_.liveView()) {
+        for (int s = kLivePageSize + 1; s <= std::min<int>(view_.sampleCursor, kTrendSlots - 2); ++s)
+            appended.append({buffer_.sampleDate[s], buffer_.sampleTime[s], buffer_.channelValue[TrendBuffer::PV][s],
+                             buffer_.channelValue[TrendBuffer::OP][s], buffer_.channelValue[TrendBuffer::SV][s]});
+    }
+
+    clearTrendPage();
+    for (int s = 0; s < kTrendSlots - 1; ++s)
+        buffer_.gapMark[s] = 0;
+    oldestSlot_ = 0;
 
     // The page's newest row takes its last slot, so a page that holds fewer
     // samples (a young history, the oldest end of the ring) shows them where
@@ -91,7 +118,35 @@ bool TrendModel::loadTrendPage()
     // no holes in a ring).
     if (rows && filled < slotCount)
         oldestSlot_ = qint16(first);
-    return rows.has_value();
+
+    for (int n = 0; n < appended.size(); ++n) {
+        const int s = kLivePageSize + 1 + n;
+        const Kept& k = appended[n];
+        buffer_.sampleDate[s] = k.date;
+        buffer_.sampleTime[s] = k.time;
+        buffer_.channelValue[TrendBuffer::PV][s] = k.pv;
+        buffer_.channelValue[TrendBuffer::OP][s] = k.op;
+        buffer_.channelValue[TrendBuffer::SV][s] = k.sv;
+    }
+    if (late)
+        finishLate(true);
+}
+
+void TrendModel::finishLate(bool pageLoaded)
+{
+    TrendCommandResult result;
+    result.pageLoaded = pageLoaded;
+    if (deferredOlder_ > 0) {
+        // Now the shown page tells whether there is room for an older one.
+        const int more = deferredOlder_ - 1;
+        deferredOlder_ = 0;
+        const TrendCommandResult older = olderPage();
+        if (history_->waiting())
+            deferredOlder_ = more; // the rest wait for that page in turn
+        result.tick = older.tick;
+    }
+    if (lateResult_)
+        lateResult_(result);
 }
 
 void TrendModel::applyZoomLevel()
@@ -105,23 +160,19 @@ void TrendModel::applyZoomLevel()
     }
 }
 
-void TrendModel::refreshNewestId()
-{
-    if (!source_)
-        return;
-    if (const auto id = source_->newestId(ring_))
-        view_.newestId = *id;
-    else
-        qCDebug(lcTrend) << "newest id not readable; keeping" << view_.newestId;
-}
-
 void TrendModel::startLivePage()
 {
-    refreshNewestId();
     view_.pageEndId = view_.newestId;
     view_.pageSize = kLivePageSize;
     view_.sampleCursor = kLivePageSize;
-    loadTrendPage();
+    history_->newestId(ring_, [this](std::optional<qint32> id) {
+        if (id)
+            view_.newestId = *id;
+        else
+            qCDebug(lcTrend) << "newest id not readable; keeping" << view_.newestId;
+        view_.pageEndId = view_.newestId;
+        loadTrendPage();
+    });
 }
 
 bool TrendModel::zoomIn()
@@ -184,6 +235,13 @@ void TrendModel::loadPageBack(qint32 distance)
 TrendCommandResult TrendModel::olderPage()
 {
     TrendCommandResult result;
+    if (history_->waiting()) {
+        // Whether there is room for it depends on the page on its way.
+        ++deferredOlder_;
+        result.tick = TickRequest::Stop;
+        enabling_.newer = true;
+        return result;
+    }
     ++nav_.pagesBack;
     view_.pageSize = kPagedPageSize;
     if (nav_.pagesBack >= 1) {
@@ -205,6 +263,7 @@ TrendCommandResult TrendModel::olderPage()
 void TrendModel::enterLiveView()
 {
     nav_.pagesBack = 0;
+    deferredOlder_ = 0;
     enabling_.newer = false;
     // Back in the present there is room for older pages again, whatever
     // blocked them before.
@@ -216,6 +275,15 @@ void TrendModel::enterLiveView()
 TrendCommandResult TrendModel::newerPage()
 {
     TrendCommandResult result;
+    if (deferredOlder_ > 0) {
+        // Takes back an older page that was still waiting.
+        --deferredOlder_;
+        if (deferredOlder_ == 0 && nav_.pagesBack == 0) {
+            enabling_.newer = false;
+            result.tick = nav_.rulerOn ? TickRequest::None : TickRequest::Restart;
+        }
+        return result;
+    }
     if (nav_.pagesBack <= 0)
         return result;
     --nav_.pagesBack;
@@ -260,18 +328,37 @@ TrendModel::RulerMove TrendModel::moveRuler(qint32 position)
     RulerMove move;
     if (position == TrendGeometry::kRulerMin && !nav_.olderBlocked)
         move.command = olderPage();
-    if (position == TrendGeometry::kRulerMax && nav_.pagesBack > 0)
+    if (position == TrendGeometry::kRulerMax && newerAllowed())
         move.command = newerPage();
     rulerLine_ = {true, kRulerMovedColour, position, 0, TrendGeometry::kScaleHeight};
     move.slot = TrendGeometry::rulerSlot(position, view_.sampleStep, view_.firstSlot);
     return move;
 }
 
-std::optional<TrendModel::Jump> TrendModel::jumpToId(qint32 id)
+bool TrendModel::jumpToId(qint32 id, std::function<void(const Jump&)> done)
 {
     if (id < 1 || id > kRingSize)
-        return std::nullopt;
-    refreshNewestId();
+        return false;
+    deferredOlder_ = 0;
+    history_->newestId(ring_, [this, id, done = std::move(done)](std::optional<qint32> newest) {
+        if (newest)
+            view_.newestId = *newest;
+        else
+            qCDebug(lcTrend) << "newest id not readable; keeping" << view_.newestId;
+        done(decideJump(id));
+    });
+    return true;
+}
+
+std::optional<TrendModel::Jump> TrendModel::jumpToId(qint32 id)
+{
+    auto out = std::make_shared<std::optional<Jump>>();
+    jumpToId(id, [out](const Jump& jump) { *out = jump; });
+    return *out;
+}
+
+TrendModel::Jump TrendModel::decideJump(qint32 id)
+{
     qint32 distance = view_.newestId - id;
     if (distance < 0)
         distance += kRingSize;
@@ -310,7 +397,7 @@ bool TrendModel::appendLiveSample(float pv, float op, float sv, const OleStamp& 
     // ">=" rather than "==": zooming in while the run-on area is fuller than
     // the new level allows must start a new page, not run off the buffer.
     if (view_.sampleCursor >= kLivePageSize + 20 * view_.zoomLevel) {
-        clearTrendPage();
+        // The page load clears the buffer when the page is there.
         startLivePage();
         newPage = true;
     }

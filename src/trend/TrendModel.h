@@ -2,9 +2,12 @@
 #include "HistoryTypes.h"
 #include "StationClock.h"
 #include "TrendBuffer.h"
+#include "TrendHistory.h"
 
 #include <QColor>
 #include <array>
+#include <functional>
+#include <memory>
 #include <optional>
 
 // Which page a trend window shows and how it lays it out.
@@ -70,12 +73,30 @@ struct TrendCommandResult {
 
 // Buffer, view and navigation state of one trend window and the commands that
 // change them. No widgets: the view applies the results.
+//
+// A command decides the view and navigation state at once. Its page reaches
+// the buffer when the history answers: before the command returns with a
+// HistorySource, later with a history that answers later (a server); the
+// buffer then keeps the old page meanwhile, a newer command supersedes the
+// page on its way, and the late page is announced through the late-result
+// handler. An older page asked for while a page is on its way waits for it:
+// whether there is room for it depends on that page.
 class TrendModel {
 public:
     TrendModel(HistoryRing ring, HistorySource* source);
+    TrendModel(HistoryRing ring, std::unique_ptr<TrendHistory> history);
 
     HistoryRing ring() const { return ring_; }
-    HistorySource* source() const { return source_; }
+    HistorySource* source() const { return history_->source(); }
+    TrendHistory& history() const { return *history_; }
+    // A page (or the newest id it needs) is on its way.
+    bool waiting() const { return history_->waiting(); }
+    // Called when a page (or a waiting older-page command) lands after its
+    // command returned.
+    void setLateResultHandler(std::function<void(const TrendCommandResult&)> handler)
+    {
+        lateResult_ = std::move(handler);
+    }
 
     const TrendBuffer& buffer() const { return buffer_; }
     const TrendViewState& view() const { return view_; }
@@ -91,7 +112,8 @@ public:
     void clearTrendPage();
     // LoadTrendPage: PageSize rows ending at PageEndId into slots 1..PageSize
     // with their gap marks. False when the history could not be read (the
-    // buffer then stays cleared and the curves lie at 0).
+    // buffer then stays cleared and the curves lie at 0). A history that
+    // answers later keeps the old page when it cannot be read.
     bool loadTrendPage();
     // ApplyZoomLevel: SampleStep and FirstSlot from the zoom table.
     void applyZoomLevel();
@@ -105,6 +127,8 @@ public:
     // One page older (F7, Command8) and newer (F6, Command7).
     TrendCommandResult olderPage();
     TrendCommandResult newerPage();
+    // Whether F6 has something to do: a page back, or an older page waiting.
+    bool newerAllowed() const { return nav_.pagesBack > 0 || deferredOlder_ > 0; }
     // F4, Command5.
     TrendCommandResult setRuler(bool on);
     struct RulerMove {
@@ -121,7 +145,10 @@ public:
     // F5's time jump: the page on the paging grid that shows stored sample
     // `id` on every zoom level (the live view when it is among the newest
     // 61), with the ruler switched on and put on it. Nothing happens for an
-    // id outside the ring.
+    // id outside the ring. The jump is decided once the newest id is known:
+    // `done` gets it then (false: id outside the ring, `done` never runs).
+    bool jumpToId(qint32 id, std::function<void(const Jump&)> done);
+    // The same for a history that answers at once (nothing when it does not).
     std::optional<Jump> jumpToId(qint32 id);
 
     // Slot of the oldest stored sample when the loaded page holds it, else 0.
@@ -135,7 +162,9 @@ public:
     TrendViewState& viewForTest() { return view_; }
 
 private:
-    void refreshNewestId();
+    void pageArrived(std::optional<QVector<HistoryRow>> rows, int slotCount, qint32 wanted);
+    void finishLate(bool pageLoaded);
+    Jump decideJump(qint32 id);
     void enterLiveView();
     void loadPageBack(qint32 distance);
     bool oldestOnScreen() const;
@@ -143,7 +172,10 @@ private:
     static qint32 pageDistance(qint32 pagesBack);
 
     HistoryRing ring_;
-    HistorySource* source_;
+    std::unique_ptr<TrendHistory> history_;
+    std::function<void(const TrendCommandResult&)> lateResult_;
+    int deferredOlder_ = 0;         // older-page commands waiting for the page on its way
+    bool lastPageReadable_ = false;
     TrendBuffer buffer_;
     TrendViewState view_;
     TrendNavState nav_;

@@ -46,11 +46,21 @@ QPushButton* makeButton(const QString& name, const QString& text, QWidget* paren
 } // namespace
 
 TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale& scale, QWidget* parent)
+    : TrendView(style, TrendHistory::at(source), scale, parent)
+{
+}
+
+TrendView::TrendView(const TrendStyle& style, std::unique_ptr<TrendHistory> history, TrendScale& scale,
+                     QWidget* parent)
     : QWidget(parent)
     , style_(style)
-    , model_(style.ring, source)
+    , model_(style.ring, std::move(history))
     , scale_(scale)
 {
+    model_.setLateResultHandler([this](const TrendCommandResult& result) {
+        apply(result);
+        redrawTrend();
+    });
     setObjectName(QStringLiteral("trendView"));
 
     auto* top = new QHBoxLayout;
@@ -91,8 +101,7 @@ TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale&
     connect(dialogs_, &TrendDialogs::timeChosen, this, &TrendView::jumpToTime);
     csvExport_ = new TrendCsvExport(this, style_.ring);
     connect(dialogs_, &TrendDialogs::csvExportRequested, this, [this] {
-        HistorySource* source = model_.source();
-        csvExport_->openChoice(source ? source->databasePath() : QString(),
+        csvExport_->openChoice(model_.history().databasePath(),
                                TrendCsvExport::pageSpan(model_.buffer(), model_.view()));
     });
 
@@ -263,6 +272,7 @@ bool TrendView::eventFilter(QObject* watched, QEvent* event)
 void TrendView::load()
 {
     model_.load();
+    rulerControlsShown_ = false;
     {
         const QSignalBlocker blocker(slider_);
         slider_->setValue(0);
@@ -376,7 +386,7 @@ bool TrendView::handleKey(int key)
             zoomOutClicked();
         return true;
     case Qt::Key_F6:
-        if (model_.nav().pagesBack > 0)
+        if (model_.newerAllowed())
             newerClicked();
         return true;
     case Qt::Key_F7:
@@ -447,6 +457,7 @@ void TrendView::rulerClicked()
 
 void TrendView::showRulerControls(bool on)
 {
+    rulerControlsShown_ = on;
     if (on) {
         // The slider takes the focus but never becomes a tab stop.
         slider_->setFocusPolicy(Qt::ClickFocus);
@@ -498,28 +509,33 @@ void TrendView::selectClicked() { dialogs_->openSelect(); }
 
 bool TrendView::jumpToTime(const QDateTime& when)
 {
-    HistorySource* source = model_.source();
-    if (!source || !when.isValid())
+    TrendHistory& history = model_.history();
+    if (!history.available() || !when.isValid())
         return false;
     const OleStamp stamp = OleTime::fromDateTime(when);
-    const auto id = source->idNearest(style_.ring, stamp.date, stamp.time);
-    if (!id) {
-        qCDebug(lcTrend) << "no stored sample near" << when;
-        return false;
-    }
-    const bool wasOn = model_.nav().rulerOn;
-    const auto jump = model_.jumpToId(*id);
-    if (!jump)
-        return false;
+    auto jumped = std::make_shared<bool>(false);
+    history.idNearest(style_.ring, stamp.date, stamp.time, [this, when, jumped](std::optional<qint32> id) {
+        if (!id) {
+            qCDebug(lcTrend) << "no stored sample near" << when;
+            return;
+        }
+        // The sample's page is decided once the newest id is known.
+        *jumped = model_.jumpToId(*id, [this](const TrendModel::Jump& jump) { showJump(jump); });
+    });
+    return history.answersLater() || *jumped;
+}
+
+void TrendView::showJump(const TrendModel::Jump& jump)
+{
+    const bool wasOn = rulerControlsShown_;
     {
         const QSignalBlocker blocker(slider_);
-        slider_->setValue(jump->rulerPosition);
+        slider_->setValue(jump.rulerPosition);
     }
     if (!wasOn)
         showRulerControls(true);
-    apply(jump->command);
+    apply(jump.command);
     if (!wasOn)
         emit rulerActiveChanged(true);
     redrawTrend();
-    return true;
 }

@@ -43,6 +43,10 @@ public:
     // `source` may be null (no database): the curves then lie flat at 0.
     // `scale` is the program-wide Y scale and must outlive the view.
     TrendView(const TrendStyle& style, HistorySource* source, TrendScale& scale, QWidget* parent = nullptr);
+    // With a history that may answer later (a reader on its own thread): the
+    // chart keeps its page until the next one is there.
+    TrendView(const TrendStyle& style, std::unique_ptr<TrendHistory> history, TrendScale& scale,
+              QWidget* parent = nullptr);
     ~TrendView() override;
 
     // The window-load sequence: zoom 1, enabling, live page, labels, timers.
@@ -73,7 +77,7 @@ public:
 
     // F5's target: the stored sample nearest `when`, shown on a page that
     // has it on screen at every zoom, with the ruler on it. False when there
-    // is no history to search.
+    // is no history to search (or, answered at once, no sample in it).
     bool jumpToTime(const QDateTime& when);
 
     const TrendModel& model() const { return model_; }
@@ -109,6 +113,7 @@ private:
     void rulerClicked();
     void rulerMoved(int position);
     void showRulerControls(bool on);
+    void showJump(const TrendModel::Jump& jump);
     // The ruler's readout of `slot`: clock labels and the host's PV/OP/SV.
     void showReadout(qint16 slot);
     void printClicked();
@@ -146,4 +151,5 @@ private:
 
     QTimer* redrawTimer_ = nullptr;  // Timer2
     QTimer* clockTimer_ = nullptr;   // Timer3
+    bool rulerControlsShown_ = false;
 };
