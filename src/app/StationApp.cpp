@@ -65,12 +65,7 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
                 [p = publisher_.get()](const JournalEvent& event) { p->publishEvent(toJson(event)); });
 }
 
-QString StationApp::defaultJournalPath(const QString& databasePath)
-{
-    // A history on a server has no folder: the journal stays on this PC.
-    const QString beside = databasePath.startsWith(QStringLiteral("postgresql://")) ? defaultDatabasePath() : databasePath;
-    return QFileInfo(beside).absoluteDir().filePath(QStringLiteral("Journal.db"));
-}
+QString StationApp::defaultJournalPath(const QString& databasePath) { return journalPathBeside(databasePath); }
 
 StationApp::~StationApp()
 {

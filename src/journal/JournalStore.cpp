@@ -64,7 +64,7 @@ bool JournalStore::open(const QString& path)
         return fail(QStringLiteral("open"), QStringLiteral("folder %1 cannot be made").arg(info.absolutePath()));
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
     db_.setDatabaseName(path);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs_));
     if (!db_.open()) {
         const QString error = db_.lastError().text();
         close();

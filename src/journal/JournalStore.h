@@ -30,6 +30,10 @@ public:
     JournalStore(const JournalStore&) = delete;
     JournalStore& operator=(const JournalStore&) = delete;
 
+    // How long a statement waits for another connection's write to end;
+    // takes effect at the next open().
+    void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
+
     // Opens `path`, creating the file and its tables when missing (WAL).
     bool open(const QString& path);
     void close();
@@ -71,5 +75,6 @@ private:
     QSqlDatabase db_;
     QString error_;
     int bound_ = kDefaultBound;
+    int busyTimeoutMs_ = kBusyTimeoutMs;
     int unacked_ = -1;
 };

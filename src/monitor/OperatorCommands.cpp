@@ -58,8 +58,7 @@ bool OperatorCommands::send(const EditRow& row)
     if (it == entryOf_.cend())
         return false;
     const EntryRule::Verdict verdict = entryVerdict(it->box->text(), row);
-    const WriteLabel label{row.reg == 1 ? QStringLiteral("SV") : row.reg == 2 ? QStringLiteral("OP") : QString(),
-                           row.caption ? QString::fromUtf8(row.caption) : QStringLiteral("手动输出"), row.factor};
+    const WriteLabel label = WriteEntry::panelLabel(row);
     if (!verdict.accepted()) {
         qCInfo(lcMonitor) << "entry" << it->box->objectName() << "refused:" << it->box->text();
         RefusedEntry::mark(it->box, verdict.refusal);
@@ -85,9 +84,7 @@ void OperatorCommands::toggle(const ModeRow& row)
     // between polls write the same direction twice.
     const bool set = image_.CoilBits[std::size_t(row.coil - 1)] == 0;
     auditedWrite(audit_, link_, this, WriteRequest{set ? WriteFn::Set_0X_Bit1 : WriteFn::Rst_0X_Bit1, row.coil, 0},
-                 WriteLabel{{}, row.coil == 1 ? QStringLiteral("自整定") : row.coil == 2 ? QStringLiteral("手动/自动")
-                                                                                      : QStringLiteral("手动允许"),
-                            1});
+                 WriteEntry::coilLabel(row.coil));
     qCInfo(lcMonitor) << "coil" << row.coil << (set ? "set" : "reset");
     PanelWidgets::hideWithoutPassingFocus(it->button);
 }

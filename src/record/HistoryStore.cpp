@@ -2,6 +2,8 @@
 #include "HistoryEngine.h"
 #include "RecordLog.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -340,4 +342,11 @@ std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, dou
 QString defaultDatabasePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/Rdatabj.db");
+}
+
+QString journalPathBeside(const QString& databasePath)
+{
+    // A history on a server has no folder: the journal stays on this PC.
+    const QString beside = databasePath.startsWith(QStringLiteral("postgresql://")) ? defaultDatabasePath() : databasePath;
+    return QFileInfo(beside).absoluteDir().filePath(QStringLiteral("Journal.db"));
 }

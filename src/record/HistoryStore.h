@@ -92,3 +92,6 @@ private:
 
 // Rdatabj.db in the user's application data folder.
 QString defaultDatabasePath();
+// The event journal's file beside a history database: Journal.db in its
+// folder, or in the default history's folder for a history on a server.
+QString journalPathBeside(const QString& databasePath);
