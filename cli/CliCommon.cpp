@@ -102,7 +102,9 @@ int CliContext::refuseArguments(const QCommandLineParser& parser)
 CliJournal& CliContext::journal()
 {
     if (!journal_)
-        journal_ = openCliJournal(journalPath_);
+        journal_ = openCliJournal(journalPath_, [this](const QString& line) {
+            err_.write(QStringLiteral("px5800-cli %1: %2\n").arg(command_, line).toUtf8());
+        });
     return *journal_;
 }
 

@@ -9,8 +9,10 @@ using namespace ParameterSet;
 
 namespace {
 
-// Writes through the session (the station's write path) and tells the
-// journal about each one; reads the set on the same line.
+// Writes through the session (the station's write path) and journals each
+// write as the configuration window does: the register as the source, its
+// caption in the message. The closing read-back settles each register's
+// last write as "verified" or "mismatch".
 class SessionTarget final : public Target {
 public:
     SessionTarget(InstrumentSession& session, CliJournal& journal, const Values& before)
@@ -19,24 +21,47 @@ public:
     }
     void write(int reg, qint32 value, WriteDone done) override
     {
+        const WriteRequest request{WriteFn::Set_4X_D1, reg, value};
         const WriteResult r = session_.writeRegister(reg, value);
-        const Row& row = *rowFor(reg);
-        journal_.recordWrite({caption(row) + QStringLiteral(" (%1)").arg(reg),
-                              before_.contains(reg) ? text(row, before_.value(reg)) : QString(), text(row, value),
-                              r.outcome == LinkOutcome::Answered ? QStringLiteral("ok") : QStringLiteral("failed"),
-                              r.outcome == LinkOutcome::Answered ? QString() : outcomeText(r.outcome)});
+        const WriteLabel label = labelOf(reg);
+        const auto old = before_.contains(reg) ? std::optional<qint32>(before_.value(reg)) : std::nullopt;
+        if (const qint64 row = journal_.sent(request, label, old, r))
+            written_.insert(reg, row);
+        else
+            written_.remove(reg); // a failed write supersedes an earlier one
         before_.insert(reg, value);
         done(r);
     }
     void readAll(ReadDone done) override
     {
-        BusTarget(session_.bus(), session_.options().settings).readAll(std::move(done));
+        BusTarget(session_.bus(), session_.options().settings)
+            .readAll([this, done = std::move(done)](const QVector<ReadResult>& results) {
+                settle(results);
+                done(results);
+            });
     }
 
 private:
+    static WriteLabel labelOf(int reg)
+    {
+        const Row& row = *rowFor(reg);
+        return WriteLabel{{}, caption(row), row.scaled ? 10 : 1};
+    }
+    void settle(const QVector<ReadResult>& results)
+    {
+        const std::optional<Values> shown = valuesFromReads(results, nullptr);
+        for (auto it = written_.cbegin(); it != written_.cend(); ++it) {
+            const int reg = it.key();
+            journal_.readBack(it.value(), {WriteFn::Set_4X_D1, reg, before_.value(reg)}, labelOf(reg),
+                              shown && shown->contains(reg) ? std::optional<qint32>(shown->value(reg)) : std::nullopt);
+        }
+        written_.clear();
+    }
+
     InstrumentSession& session_;
     CliJournal& journal_;
     Values before_;
+    QMap<int, qint64> written_; // register -> journal row of its last answered write
 };
 
 QString tableLine(const QString& reg, const QString& caption, const QString& a, const QString& b)

@@ -3,6 +3,8 @@
 #include "MonitorTables.h"
 #include "NumberText.h"
 #include "NumericPrefix.h"
+#include "WriteEntry.h"
+#include "WriteLabels.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -48,7 +50,7 @@ QString scaled(qint32 raw, int factor) { return doubleText(double(raw) / factor)
 
 // What a register write or a coil switch targets, and how to see it.
 struct Target {
-    QString source;  // for messages and the journal: "SV", "manual OP", "coil 2"
+    QString source;  // for messages: "SV", "manual OP", "coil 2"
     const EditRow* edit = nullptr;
     const ModeRow* mode = nullptr;
     qint32 value = 0; // register value, or 0/1 for a coil
@@ -61,6 +63,14 @@ struct Target {
         return image.CoilBits[std::size_t(mode->coil - 1)] != 0 ? 1 : 0;
     }
     QString shownText(qint32 raw) const { return edit ? scaled(raw, edit->factor) : raw ? onWord : offWord; }
+    // The write as the station's panel makes it, for the journal.
+    WriteRequest request() const
+    {
+        if (edit)
+            return {WriteFn::Set_4X_D1, edit->reg, value};
+        return {value ? WriteFn::Set_0X_Bit1 : WriteFn::Rst_0X_Bit1, mode->coil, 0};
+    }
+    WriteLabel label() const { return edit ? WriteLabels::forEditRow(*edit) : WriteLabels::forCoil(mode->coil); }
 };
 
 } // namespace
@@ -105,7 +115,8 @@ int runSet(CliContext& cx)
                                        .arg(target.source, text,
                                             n.representable ? doubleText(n.value) : QStringLiteral("no number"),
                                             verdict.refusal);
-            cx.journal().recordWrite({target.source, QString(), text, QStringLiteral("refused"), reason});
+            cx.journal().refused({WriteFn::Set_4X_D1, target.edit->reg, 0}, target.label(), std::nullopt, text,
+                                 verdict.refusal);
             return cx.fail(kExitUsage, QStringLiteral("refused, nothing written: ") + reason);
         }
         const auto value = verdict.value;
@@ -139,14 +150,14 @@ int runSet(CliContext& cx)
     // The manual output is the panel's only while the instrument is in manual mode.
     if (target.edit && target.edit->place == Place::ModePanel && inAutomatic(image)) {
         const QString reason = QStringLiteral("manual OP needs manual mode; the instrument is in automatic");
-        cx.journal().recordWrite({target.source, oldText, target.valueText(), QStringLiteral("refused"), reason});
+        cx.journal().refused(target.request(), target.label(), before, text, QStringLiteral("自动状态下不能修改手动输出"));
         return cx.fail(kExitUsage, QStringLiteral("refused, nothing written: ") + reason);
     }
 
     const WriteResult written = target.edit ? session.writeRegister(target.edit->reg, target.value)
                                             : session.writeCoil(target.mode->coil, target.value != 0);
+    const qint64 row = cx.journal().sent(target.request(), target.label(), before, written);
     if (written.outcome != LinkOutcome::Answered) {
-        cx.journal().recordWrite({target.source, oldText, target.valueText(), QStringLiteral("failed"), QString()});
         return cx.fail(kExitFailed, QStringLiteral("writing %1 failed%2: %3")
                                         .arg(target.source,
                                              written.calls > 1 ? QStringLiteral(" (also when repeated)") : QString(),
@@ -167,15 +178,12 @@ int runSet(CliContext& cx)
             break;
         QThread::msleep(kReadBackPauseMs);
     }
+    cx.journal().readBack(row, target.request(), target.label(), shown);
     if (shown != target.value) {
-        const QString result = shown ? QStringLiteral("mismatch: 仪表显示 %1").arg(target.shownText(*shown))
-                                     : QStringLiteral("ok");
-        cx.journal().recordWrite({target.source, oldText, target.valueText(), result, QString()});
         return cx.fail(kExitFailed, shown ? QStringLiteral("written, but the instrument shows %1 %2, not %3")
                                                 .arg(target.source, target.shownText(*shown), target.valueText())
                                           : QStringLiteral("written, but the read-back failed: %1").arg(error));
     }
-    cx.journal().recordWrite({target.source, oldText, target.valueText(), QStringLiteral("verified"), QString()});
     cx.print(QStringLiteral("%1 %2 -> %3 (verified)\n").arg(target.source, oldText, target.valueText()));
     return kExitOk;
 }

@@ -3,6 +3,7 @@
 #include "LibModbus485.h"
 #include "SimServer.h"
 #include "StationApp.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QFont>
@@ -73,6 +74,11 @@ int main(int argc, char* argv[])
     StationApp station(options, std::make_unique<LibModbus485>(options.ports), LinkClient::Mode::Threaded);
     QObject::connect(&station, &StationApp::finished, &app, &QApplication::quit, Qt::QueuedConnection);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Ended from outside (service manager, logout, Ctrl-C): the same way
+    // out as the operator's 退出, through the shutdown below. exit(), not
+    // quit(): quit() is cancelled by a window that refuses to close.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
     station.start();
     const int rc = app.exec();
     station.shutdown(); // the link lets go of the line before the simulator stops

@@ -53,10 +53,10 @@ public:
         return false;
     }
 
-    void configure(QSqlDatabase& db) const override
+    void configure(QSqlDatabase& db, int busyTimeoutMs) const override
     {
         db.setDatabaseName(path_);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(JournalStore::kBusyTimeoutMs));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
     }
 
     bool setUp(QSqlDatabase& db, QString* error) override
@@ -91,7 +91,11 @@ public:
     QString driverName() const override { return history_->driverName(); }
     QString displayName() const override { return history_->displayName(); }
     bool prepare(QString* error) override { return history_->prepare(error); }
-    void configure(QSqlDatabase& db) const override { history_->configure(db); }
+    void configure(QSqlDatabase& db, int busyTimeoutMs) const override
+    {
+        Q_UNUSED(busyTimeoutMs); // the server session's lock timeout is the history's
+        history_->configure(db);
+    }
 
     bool setUp(QSqlDatabase& db, QString* error) override
     {

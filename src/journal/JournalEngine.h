@@ -26,7 +26,7 @@ public:
     virtual QString displayName() const = 0;
     // Before the connection opens; false with a reason.
     virtual bool prepare(QString* error) = 0;
-    virtual void configure(QSqlDatabase& db) const = 0;
+    virtual void configure(QSqlDatabase& db, int busyTimeoutMs) const = 0;
     // After the connection opened: session settings, then the tables when
     // missing. False with a reason.
     virtual bool setUp(QSqlDatabase& db, QString* error) = 0;

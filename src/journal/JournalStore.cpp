@@ -73,7 +73,7 @@ bool JournalStore::open(const QString& location)
     if (!engine_->prepare(&error))
         return fail(QStringLiteral("open"), error);
     db_ = QSqlDatabase::addDatabase(engine_->driverName(), connectionName_);
-    engine_->configure(db_);
+    engine_->configure(db_, busyTimeoutMs_);
     if (!db_.open())
         error = db_.lastError().text();
     else

@@ -39,6 +39,10 @@ public:
     JournalStore(const JournalStore&) = delete;
     JournalStore& operator=(const JournalStore&) = delete;
 
+    // How long a statement waits for another connection's write to end
+    // (a file journal); takes effect at the next open().
+    void setBusyTimeout(int ms) { busyTimeoutMs_ = ms; }
+
     // Opens a file path (SQLite, WAL) or a server URL with its station (as
     // --database takes it), creating the file, schema and tables when missing.
     bool open(const QString& location);
@@ -89,5 +93,6 @@ private:
     QSqlDatabase db_;
     QString error_;
     int bound_ = kDefaultBound;
+    int busyTimeoutMs_ = kBusyTimeoutMs;
     int unacked_ = -1;
 };

@@ -24,16 +24,6 @@ InstrumentPoint pointOf(const WriteRequest& request)
         return {Space::HoldingRegister, request.address};
     return {Space::Coil, request.address};
 }
-
-qint32 valueOf(const WriteRequest& request)
-{
-    switch (request.fn) {
-    case WriteFn::Set_4X_D1: return request.value;
-    case WriteFn::Set_0X_Bit1: return 1;
-    case WriteFn::Rst_0X_Bit1: return 0;
-    }
-    return 0;
-}
 } // namespace
 
 WriteAudit::WriteAudit(LinkClient& link, Journal& journal, QObject* parent)
@@ -61,23 +51,6 @@ std::optional<qint32> WriteAudit::lastRead(const InstrumentPoint& point) const
     return it == last_.cend() ? std::nullopt : std::optional<qint32>(*it);
 }
 
-QString WriteAudit::valueText(std::optional<qint32> value, int divisor)
-{
-    if (!value)
-        return QString();
-    if (divisor == 10)
-        return QString::number(*value / 10.0, 'f', 1);
-    return QString::number(*value);
-}
-
-QString WriteAudit::sourceOf(const WriteRequest& request, const WriteLabel& label)
-{
-    if (!label.source.isEmpty())
-        return label.source;
-    return request.fn == WriteFn::Set_4X_D1 ? QString::number(request.address)
-                                            : QStringLiteral("coil %1").arg(request.address);
-}
-
 void WriteAudit::write(QObject* requester, const WriteRequest& request, const WriteLabel& label,
                        LinkClient::WriteCallback done)
 {
@@ -86,20 +59,10 @@ void WriteAudit::write(QObject* requester, const WriteRequest& request, const Wr
     // the window that asked has gone.
     link_.write(this, request, [this, request, label, old, who = QPointer<QObject>(requester),
                                 done = std::move(done)](const WriteResult& result) {
-        const QString source = sourceOf(request, label);
-        const QString name = label.name.isEmpty() ? source : label.name;
         const bool ok = result.outcome == LinkOutcome::Answered;
-        QString message = QStringLiteral("修改%1").arg(name);
-        if (!ok)
-            message += QStringLiteral("（%1，%2）")
-                           .arg(result.calls > 1 ? QStringLiteral("重发一次后仍失败") : QStringLiteral("写入失败"),
-                                QString::fromLatin1(outcomeName(result.outcome)));
-        const quint64 seq = journal_.append(QString::fromUtf16(JournalKind::Write), source, message,
-                                            valueText(old, label.divisor),
-                                            valueText(valueOf(request), label.divisor),
-                                            ok ? QStringLiteral("ok") : QStringLiteral("failed"));
+        const quint64 seq = journal_.append(WriteEntry::sent(request, label, old, result));
         if (ok) {
-            pending_.append(ReadBack{seq, readBackPoint(request), valueOf(request), label.divisor, std::nullopt,
+            pending_.append(ReadBack{seq, readBackPoint(request), WriteEntry::valueOf(request), label.divisor, std::nullopt,
                                      clock_.elapsed() + windowMs_});
             expiry_.start();
         }
@@ -111,11 +74,7 @@ void WriteAudit::write(QObject* requester, const WriteRequest& request, const Wr
 void WriteAudit::refused(const WriteRequest& request, const WriteLabel& label, const QString& enteredText,
                          const QString& reason)
 {
-    const QString source = sourceOf(request, label);
-    const QString name = label.name.isEmpty() ? source : label.name;
-    journal_.append(QString::fromUtf16(JournalKind::Write), source, QStringLiteral("修改%1：输入被拒绝").arg(name),
-                    valueText(lastRead(readBackPoint(request)), label.divisor), enteredText,
-                    QStringLiteral("refused: %1").arg(reason));
+    journal_.append(WriteEntry::refused(request, label, lastRead(readBackPoint(request)), enteredText, reason));
 }
 
 void WriteAudit::onReads(const QVector<ReadResult>& results)
@@ -158,7 +117,7 @@ void WriteAudit::onReads(const QVector<ReadResult>& results)
         }
         const qint32 shown = last_.value(it->point);
         if (shown == it->expected) {
-            journal_.updateResult(it->seq, QStringLiteral("verified"));
+            journal_.updateResult(it->seq, WriteEntry::verified());
             it = pending_.erase(it);
         } else {
             it->seen = shown;
@@ -177,7 +136,7 @@ void WriteAudit::expire()
             continue;
         }
         if (it->seen)
-            journal_.updateResult(it->seq, QStringLiteral("mismatch: 仪表显示 %1").arg(valueText(it->seen, it->divisor)));
+            journal_.updateResult(it->seq, WriteEntry::mismatch(*it->seen, it->divisor));
         it = pending_.erase(it);
     }
     if (pending_.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 #include "LinkClient.h"
+#include "WriteEntry.h"
 
 #include <QHash>
 #include <QObject>
@@ -17,13 +18,6 @@ struct InstrumentPoint {
     friend bool operator==(const InstrumentPoint&, const InstrumentPoint&) = default;
 };
 size_t qHash(const InstrumentPoint& p, size_t seed = 0);
-
-// How a written value is named and shown in the journal.
-struct WriteLabel {
-    QString source;   // "SV", "4126", "coil 2"; empty: the register or coil number
-    QString name;     // what the operator calls it ("报警1值", "比例带"); empty: the source
-    int divisor = 1;  // 10 for values the instrument holds in tenths
-};
 
 // Every operator write through one place: the journal gets a "write" row
 // with the value last read, the value sent and the result ("ok", "failed"
@@ -68,8 +62,6 @@ private:
         qint64 deadlineMs = 0;
     };
     void expire();
-    static QString valueText(std::optional<qint32> value, int divisor);
-    static QString sourceOf(const WriteRequest& request, const WriteLabel& label);
 
     LinkClient& link_;
     Journal& journal_;

@@ -2,6 +2,8 @@
 #include "HistoryEngine.h"
 #include "RecordLog.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>

@@ -18,6 +18,7 @@
 class TestCliInstrument : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
     void statusShowsOnePollCycle();
@@ -36,6 +37,9 @@ private:
     QString line_;
     std::unique_ptr<SimServer> sim_;
 };
+
+// The writes go to the default journal: keep it out of the real home.
+void TestCliInstrument::initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
 void TestCliInstrument::init()
 {

@@ -10,6 +10,7 @@
 class TestCliParams : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
     void dumpDiffRestore();
@@ -23,6 +24,9 @@ private:
     QTemporaryDir dir_;
     std::unique_ptr<SimServer> sim_;
 };
+
+// The writes go to the default journal: keep it out of the real home.
+void TestCliParams::initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
 void TestCliParams::init()
 {
