@@ -15,6 +15,7 @@ QString SimServer::commandHelp()
         "silent SECONDS                 neither answer nor act for SECONDS of wall time (0 ends it)\n"
         "late MS [COUNT]                delay replies by MS; COUNT replies only, else until 'late 0'\n"
         "garbage [COUNT]                send the next COUNT replies (default 1) with a bad CRC\n"
+        "deaf-writes [COUNT]            lose the next COUNT write requests (default 1): no answer, no change\n"
         "setpoint-step [DELTA]          move SV by DELTA (default 50), back down near the range top\n"
         "disturbance [PERCENT [SECONDS]] extra heat loss worth PERCENT output (default 20) for SECONDS (120)\n"
         "set hr|coil NUMBER VALUE       write as the master would (numbers from 1)\n"
@@ -121,6 +122,12 @@ QString SimServer::Private::commandLocked(const QStringList& w)
         if (w.size() > 1 && (!number(1, &a) || a < 0.0))
             return usage + QStringLiteral("garbage [COUNT]");
         garbageCount = w.size() > 1 ? int(a) : 1;
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("deaf-writes")) {
+        if (w.size() > 1 && (!number(1, &a) || a < 0.0))
+            return usage + QStringLiteral("deaf-writes [COUNT]");
+        deafWrites = w.size() > 1 ? int(a) : 1;
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("setpoint-step")) {

@@ -335,6 +335,13 @@ void SimServer::Private::handle(const SimRtuFramer::Frame& frame, Clock::time_po
             ++dropped;
             return; // a silent instrument neither answers nor acts
         }
+        const quint8 function = frame.bytes[1];
+        const bool write = function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
+        if (write && deafWrites > 0) {
+            --deafWrites;
+            ++dropped;
+            return;
+        }
         advanceLocked(receivedAt);
         const auto request = frame.view().subspan(1, std::size_t(frame.length - 3));
         pduLength = simHandleRequest(model, request, broadcast, pdu);

@@ -36,6 +36,7 @@ struct SimServer::Private {
     int lateMs = 0;
     int lateCount = -1; // replies still to delay; -1: every reply until "late 0"
     int garbageCount = 0;
+    int deafWrites = 0; // write requests still to lose, unanswered and not acted on
     quint64 requests = 0;
     quint64 replies = 0;
     quint64 ignored = 0;
