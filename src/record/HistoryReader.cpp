@@ -38,7 +38,7 @@ public:
 
     // `query` fills the reply and returns false when the store failed (not
     // when it merely found nothing).
-    void answer(HistoryReply reply, const std::function<bool(HistoryStore&, HistoryReply&)>& query)
+    void answer(HistoryReply reply, const HistoryReader::Query& query)
     {
         // A newer request is queued behind this one: nobody waits for this answer.
         if (reply.request < latest_->load())
@@ -193,66 +193,47 @@ quint64 HistoryReader::nextRequest()
     return ++counter;
 }
 
-quint64 HistoryReader::requestNewestId(HistoryRing ring)
+quint64 HistoryReader::post(HistoryReply::Kind kind, Query query)
 {
     HistoryReply reply;
     reply.request = nextRequest();
-    reply.kind = HistoryReply::Kind::NewestId;
+    reply.kind = kind;
     latest_->store(reply.request);
     QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, reply, ring] {
-            w->answer(reply, [ring](HistoryStore& store, HistoryReply& r) {
-                const auto id = store.newestId(ring);
-                r.ok = id.has_value();
-                r.id = id.value_or(0);
-                return r.ok;
-            });
-        },
-        Qt::QueuedConnection);
+        worker_, [w = worker_, reply, query = std::move(query)] { w->answer(reply, query); }, Qt::QueuedConnection);
     return reply.request;
+}
+
+quint64 HistoryReader::requestNewestId(HistoryRing ring)
+{
+    return post(HistoryReply::Kind::NewestId, [ring](HistoryStore& store, HistoryReply& r) {
+        const auto id = store.newestId(ring);
+        r.ok = id.has_value();
+        r.id = id.value_or(0);
+        return r.ok;
+    });
 }
 
 quint64 HistoryReader::requestPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
 {
-    HistoryReply reply;
-    reply.request = nextRequest();
-    reply.kind = HistoryReply::Kind::Page;
-    latest_->store(reply.request);
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, reply, ring, pageEndId, pageSize] {
-            w->answer(reply, [=](HistoryStore& store, HistoryReply& r) {
-                auto rows = store.loadPage(ring, pageEndId, pageSize);
-                r.ok = rows.has_value();
-                if (rows)
-                    r.rows = std::move(*rows);
-                return r.ok;
-            });
-        },
-        Qt::QueuedConnection);
-    return reply.request;
+    return post(HistoryReply::Kind::Page, [=](HistoryStore& store, HistoryReply& r) {
+        auto rows = store.loadPage(ring, pageEndId, pageSize);
+        r.ok = rows.has_value();
+        if (rows)
+            r.rows = std::move(*rows);
+        return r.ok;
+    });
 }
 
 quint64 HistoryReader::requestIdNearest(HistoryRing ring, double date, double time)
 {
-    HistoryReply reply;
-    reply.request = nextRequest();
-    reply.kind = HistoryReply::Kind::IdNearest;
-    latest_->store(reply.request);
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, reply, ring, date, time] {
-            w->answer(reply, [=](HistoryStore& store, HistoryReply& r) {
-                const auto id = store.idNearest(ring, date, time);
-                r.ok = id.has_value();
-                r.id = id.value_or(0);
-                // Nothing found is an answer too: an empty ring.
-                return true;
-            });
-        },
-        Qt::QueuedConnection);
-    return reply.request;
+    return post(HistoryReply::Kind::IdNearest, [=](HistoryStore& store, HistoryReply& r) {
+        const auto id = store.idNearest(ring, date, time);
+        r.ok = id.has_value();
+        r.id = id.value_or(0);
+        // Nothing found is an answer too: an empty ring.
+        return true;
+    });
 }
 
 #include "HistoryReader.moc"

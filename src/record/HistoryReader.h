@@ -6,7 +6,10 @@
 #include <QString>
 #include <QVector>
 #include <atomic>
+#include <functional>
 #include <memory>
+
+class HistoryStore;
 
 // One answer of a HistoryReader, tagged with the number its request got.
 struct HistoryReply {
@@ -52,6 +55,10 @@ public:
     quint64 requestPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize);
     quint64 requestIdNearest(HistoryRing ring, double date, double time);
 
+    // What the worker runs for one request: fills the reply, false when the
+    // store failed (the worker then reopens it before the next request).
+    using Query = std::function<bool(HistoryStore&, HistoryReply&)>;
+
 signals:
     void replied(const HistoryReply& reply);
     // The store opened, or failed to (again): `error` says why.
@@ -59,6 +66,7 @@ signals:
 
 private:
     quint64 nextRequest();
+    quint64 post(HistoryReply::Kind kind, Query query);
 
     HistoryReaderWorker* worker_ = nullptr;
     QThread* thread_ = nullptr;
