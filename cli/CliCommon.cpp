@@ -45,8 +45,14 @@ private:
 
 int CliContext::fail(int code, const QString& message)
 {
-    err_.write(QStringLiteral("px5800-cli %1: %2\n").arg(command_, message).toUtf8());
+    errorLine(message);
     return code;
+}
+
+void CliContext::errorLine(const QString& message)
+{
+    // Driver texts (libpq's above all) span lines; a script reads one line per error.
+    err_.write(QStringLiteral("px5800-cli %1: %2\n").arg(command_, message.simplified()).toUtf8());
 }
 
 int CliContext::usage(const QString& message)
@@ -102,9 +108,7 @@ int CliContext::refuseArguments(const QCommandLineParser& parser)
 CliJournal& CliContext::journal()
 {
     if (!journal_)
-        journal_ = openCliJournal(journalPath_, [this](const QString& line) {
-            err_.write(QStringLiteral("px5800-cli %1: %2\n").arg(command_, line).toUtf8());
-        });
+        journal_ = openCliJournal(journalPath_, [this](const QString& line) { errorLine(line); });
     return *journal_;
 }
 

@@ -41,6 +41,8 @@ public:
     void print(const QString& text) { out_.write(text.toUtf8()); }
     // One line on stderr, "px5800-cli COMMAND: message"; returns `code`.
     int fail(int code, const QString& message);
+    // The same line without an exit code (warnings).
+    void errorLine(const QString& message);
     // A bad command line: the message and where to find help; returns 2.
     int usage(const QString& message);
 
