@@ -178,6 +178,14 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     const QString shown = connection.displayName();
 
     const RingColumns c = columnsOf(request.ring);
+    {
+        // A prepared statement on a missing table fails with a binding
+        // complaint; name the table instead.
+        QSqlQuery probe(connection.db());
+        if (!probe.exec(QStringLiteral("select 1 from %1 where 1 = 0").arg(QLatin1String(c.table))))
+            return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
+                                                 .arg(QLatin1String(c.table), shown, errorText(probe.lastError())));
+    }
     qint64 newest = 0;
     {
         // Without a readable counter the ties fall back to plain id order.

@@ -49,24 +49,31 @@ bool HistoryReadConnection::open(const QString& location, QString* error)
     if (!parsed->server) {
         db_.setDatabaseName(parsed->path);
         db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-        if (db_.open())
-            return true;
-        return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+        if (!db_.open())
+            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+    } else {
+        engine->configure(db_);
+        if (!db_.open())
+            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+        const QString note = engine->setUp(db_);
+        if (!note.isEmpty())
+            return fail(note, error);
+        QSqlQuery q(db_);
+        // The session cannot write, whatever a later caller runs on it.
+        if (!q.exec(QStringLiteral("set default_transaction_read_only = on")))
+            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, q.lastError().text().trimmed()), error);
     }
-
-    engine->configure(db_);
-    if (!db_.open())
-        return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
-    const QString note = engine->setUp(db_);
-    if (!note.isEmpty())
-        return fail(note, error);
+    // A file that is no database, or one without any table, is named as
+    // such here rather than by the first query that trips on it. A file may
+    // hold only the ring a reader needs (built by hand): the reader's own
+    // query says which table is missing.
     QSqlQuery q(db_);
-    // The session cannot write, whatever a later caller runs on it.
-    if (!q.exec(QStringLiteral("set default_transaction_read_only = on")))
-        return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, q.lastError().text().trimmed()), error);
     if (!q.exec(engine->tableCountQuery()) || !q.next())
         return fail(QStringLiteral("cannot read %1: %2").arg(displayName_, q.lastError().text().trimmed()), error);
-    if (q.value(0).toInt() < 3)
+    const int tables = q.value(0).toInt();
+    if (parsed->server && tables < 3)
         return fail(QStringLiteral("no history for station %1 at %2").arg(parsed->station, displayName_), error);
+    if (tables == 0)
+        return fail(QStringLiteral("no history tables in %1").arg(displayName_), error);
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -26,6 +27,8 @@ private Q_SLOTS:
     void refusedCommandLines_data();
     void refusedCommandLines();
     void missingDatabaseFailsWithoutCreatingIt();
+    void unreadableDatabaseIsNamedInOneLine_data();
+    void unreadableDatabaseIsNamedInOneLine();
     void readsWhileTheStationWritesAndChangesNothing();
     void failedOutputLeavesNoFile();
     void cancelStopsAtTheNextRow();
@@ -223,6 +226,42 @@ void TestCliExport::tuneExitCodes()
     QCOMPARE(err.count('\n'), 1);
     QVERIFY2(err.startsWith("px5800-cli tune: "), err.constData());
     QCOMPARE(QFile::exists(db_), history);
+}
+
+// Files built by hand and servers that are away: one line that says what
+// is wrong, never a driver's multi-line text or a query's later complaint.
+void TestCliExport::unreadableDatabaseIsNamedInOneLine_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("not a database") << "garbage" << "file is not a database";
+    QTest::newRow("no tables") << "empty" << "no history tables in";
+    QTest::newRow("no pv_data") << "foreign" << "no such table: pv_data";
+    QTest::newRow("server away") << "server" << "cannot open postgresql://";
+}
+
+void TestCliExport::unreadableDatabaseIsNamedInOneLine()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+    QString database = db_;
+    if (kind == u"garbage") {
+        QFile f(db_);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, '\x5a'));
+    } else if (kind == u"empty") {
+        QVERIFY(QProcess::execute(QStringLiteral("sqlite3"), {db_, QStringLiteral("pragma user_version = 1")}) == 0);
+    } else if (kind == u"foreign") {
+        QVERIFY(QProcess::execute(QStringLiteral("sqlite3"), {db_, QStringLiteral("create table notes(x)")}) == 0);
+    } else {
+        // No server listens on a socket in an empty folder.
+        database = QStringLiteral("postgresql://px@/plant?host=%1&port=1").arg(dir_.path());
+    }
+    QByteArray out, err;
+    QCOMPARE(run({"export", "--ring", "1s", "--database", database, "--out", dir_.filePath("x.csv")}, &out, &err), 1);
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.contains(expected.toUtf8()), err.constData());
+    QVERIFY(!QFile::exists(dir_.filePath("x.csv")));
 }
 
 void TestCliExport::missingDatabaseFailsWithoutCreatingIt()
