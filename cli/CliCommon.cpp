@@ -6,16 +6,6 @@
 namespace {
 const QChar kMark(0x1);
 
-bool intInRange(const QString& text, int low, int high, int* out)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok || v < low || v > high)
-        return false;
-    *out = v;
-    return true;
-}
-
 // The instrument options on one parser.
 class InstrumentOptionSet {
 public:
@@ -122,29 +112,23 @@ bool InstrumentOptionSet::read(const QCommandLineParser& parser, InstrumentOptio
     for (const QString& mapping : parser.values(port_))
         if (!o->ports.parseMapping(mapping, error))
             return false;
-    if (parser.isSet(portNumber_) && !intInRange(parser.value(portNumber_), 1, 20, &o->settings.port)) {
-        *error = QStringLiteral("--port-number expects 1 to 20");
-        return false;
-    }
-    if (parser.isSet(address_) && !intInRange(parser.value(address_), 1, 16, &o->settings.address)) {
-        *error = QStringLiteral("--address expects 1 to 16");
-        return false;
-    }
-    if (parser.isSet(baud_)) {
-        const QString b = parser.value(baud_);
-        o->settings.baudIndex = b == u"4800" ? 0 : b == u"9600" ? 1 : b == u"19200" ? 2 : -1;
-        if (o->settings.baudIndex < 0) {
-            *error = QStringLiteral("--baud expects 4800, 9600 or 19200");
+    struct LineOptionAt {
+        const QCommandLineOption& option;
+        LineOption rule;
+        int* out;
+    };
+    const LineOptionAt lineOptions[] = {
+        {portNumber_, LineOption::PortNumber, &o->settings.port},
+        {address_, LineOption::Address, &o->settings.address},
+        {baud_, LineOption::Baud, &o->settings.baudIndex},
+        {parity_, LineOption::Parity, &o->settings.parityIndex},
+    };
+    for (const LineOptionAt& l : lineOptions) {
+        if (!parser.isSet(l.option))
+            continue;
+        *error = parseLineOption(l.rule, parser.value(l.option), l.out);
+        if (!error->isEmpty())
             return false;
-        }
-    }
-    if (parser.isSet(parity_)) {
-        const QString p = parser.value(parity_).toLower();
-        o->settings.parityIndex = p == u"none" ? 0 : p == u"odd" ? 1 : p == u"even" ? 2 : -1;
-        if (o->settings.parityIndex < 0) {
-            *error = QStringLiteral("--parity expects none, odd or even");
-            return false;
-        }
     }
     o->journalPath = parser.value(journal_);
     return true;

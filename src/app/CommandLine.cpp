@@ -2,6 +2,7 @@
 #include "HistoryLocation.h"
 #include "HistoryStore.h"
 #include "Language.h"
+#include "PortSettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,16 +16,6 @@ CommandLineResult failure(const QString& message)
     r.exitCode = 2;
     r.output = QStringLiteral("px5800: %1 (see --help)").arg(message);
     return r;
-}
-
-bool intInRange(const QString& text, int low, int high, int* out)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok || v < low || v > high)
-        return false;
-    *out = v;
-    return true;
 }
 } // namespace
 
@@ -134,22 +125,21 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     if (QString why; parser.isSet(database) && !HistoryLocation::parse(o.databasePath, &why))
         return failure(QStringLiteral("--database: %1").arg(why));
     o.connect = parser.isSet(connect);
-    if (parser.isSet(portNumber) && !intInRange(parser.value(portNumber), 1, 20, &o.portNumber))
-        return failure(QStringLiteral("--port-number expects 1 to 20"));
-    if (parser.isSet(address) && !intInRange(parser.value(address), 1, 16, &o.address))
-        return failure(QStringLiteral("--address expects 1 to 16"));
-    if (parser.isSet(baud)) {
-        const QString b = parser.value(baud);
-        o.baudIndex = b == u"4800" ? 0 : b == u"9600" ? 1 : b == u"19200" ? 2 : -2;
-        if (o.baudIndex < 0)
-            return failure(QStringLiteral("--baud expects 4800, 9600 or 19200"));
-    }
-    if (parser.isSet(parity)) {
-        const QString p = parser.value(parity).toLower();
-        o.parityIndex = p == u"none" ? 0 : p == u"odd" ? 1 : p == u"even" ? 2 : -2;
-        if (o.parityIndex < 0)
-            return failure(QStringLiteral("--parity expects none, odd or even"));
-    }
+    struct LineOptionAt {
+        const QCommandLineOption& option;
+        LineOption rule;
+        int* out;
+    };
+    const LineOptionAt lineOptions[] = {
+        {portNumber, LineOption::PortNumber, &o.portNumber},
+        {address, LineOption::Address, &o.address},
+        {baud, LineOption::Baud, &o.baudIndex},
+        {parity, LineOption::Parity, &o.parityIndex},
+    };
+    for (const LineOptionAt& l : lineOptions)
+        if (parser.isSet(l.option))
+            if (const QString why = parseLineOption(l.rule, parser.value(l.option), l.out); !why.isEmpty())
+                return failure(why);
     o.demo = parser.isSet(demo);
     if (parser.isSet(speed)) {
         bool ok = false;

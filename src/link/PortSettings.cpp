@@ -18,6 +18,36 @@ char parityLetterOf(int parityIndex)
     }
 }
 
+QString parseLineOption(LineOption option, const QString& text, int* out)
+{
+    struct Rule {
+        const char* expects;
+        int low, high;          // a number in this range ...
+        const char* words[3];   // ... or one of these words, read as its index
+    };
+    static constexpr Rule kRules[] = {
+        {"--port-number expects 1 to 20", 1, 20, {}},
+        {"--address expects 1 to 16", 1, 16, {}},
+        {"--baud expects 4800, 9600 or 19200", 0, 0, {"4800", "9600", "19200"}},
+        {"--parity expects none, odd or even", 0, 0, {"none", "odd", "even"}},
+    };
+    const Rule& rule = kRules[int(option)];
+    if (rule.words[0]) {
+        for (int i = 0; i < 3; ++i)
+            if (text.compare(QLatin1String(rule.words[i]), Qt::CaseInsensitive) == 0) {
+                *out = i;
+                return QString();
+            }
+        return QString::fromLatin1(rule.expects);
+    }
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < rule.low || v > rule.high)
+        return QString::fromLatin1(rule.expects);
+    *out = v;
+    return QString();
+}
+
 QString PortMap::deviceFor(int port) const
 {
     const auto it = overrides_.constFind(port);

@@ -14,6 +14,14 @@ struct PortSettings {
 int baudRateOf(int baudIndex);     // 4800, 9600, 19200; 9600 for an unknown index
 char parityLetterOf(int parityIndex); // 'N', 'O', 'E'; 'N' for an unknown index
 
+// The line options of the station's and px5800-cli's command lines, one
+// rule for both: --port-number 1..20, --address 1..16, --baud
+// 4800|9600|19200 and --parity none|odd|even (any case) as their indexes.
+enum class LineOption { PortNumber, Address, Baud, Parity };
+// Sets `*out` and returns an empty text, or returns what the option expects
+// ("--baud expects 4800, 9600 or 19200") and leaves `*out` alone.
+QString parseLineOption(LineOption option, const QString& text, int* out);
+
 // Port number -> serial device. Port n opens /dev/ttyUSB<n-1> unless the
 // command line mapped it to another path (a /dev/serial/by-id link, a
 // pseudo-terminal, ...).
