@@ -21,7 +21,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -84,14 +83,7 @@ void ConfigWindow::buildUi()
     returnButton_->setObjectName(QStringLiteral("Command11"));
     returnButton_->setAutoDefault(false);
     connect(returnButton_, &QPushButton::clicked, this, &ConfigWindow::returnRequested);
-    // Esc is the return button's key wherever the focus is in the window.
-    PopupKeys::routeEscapeToPopups();
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, returnButton_, [this] {
-        if (!PopupKeys::closeOpenPopup())
-            returnButton_->click();
-    });
+    PopupKeys::escapeClicks(this, returnButton_);
 
     auto* bottom = new QHBoxLayout;
     paramSetBar_ = new ParamSetBar(link_, this);

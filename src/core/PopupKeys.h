@@ -1,8 +1,10 @@
 #pragma once
+#include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QShortcut>
 #include <QWidget>
 
 // Esc pressed while a popup (a dropped choice list, a calendar) is open is
@@ -47,6 +49,20 @@ inline bool closeOpenPopup()
         return false;
     popup->close();
     return true;
+}
+
+// A window's Esc: closes an open popup, or else clicks `button` (the
+// window's return or exit button), wherever the focus is in the window.
+inline QShortcut* escapeClicks(QWidget* window, QAbstractButton* button)
+{
+    routeEscapeToPopups();
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setContext(Qt::WindowShortcut);
+    QObject::connect(escape, &QShortcut::activated, button, [button] {
+        if (!closeOpenPopup())
+            button->click();
+    });
+    return escape;
 }
 
 } // namespace PopupKeys

@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
@@ -120,13 +119,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     connect(exportButton_, &QPushButton::clicked, this, &JournalWindow::chooseExportFile);
     connect(returnButton_, &QPushButton::clicked, this, &JournalWindow::returnRequested);
     // Esc with a filter's list or calendar open closes that alone.
-    PopupKeys::routeEscapeToPopups();
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, returnButton_, [this] {
-        if (!PopupKeys::closeOpenPopup())
-            returnButton_->click();
-    });
+    PopupKeys::escapeClicks(this, returnButton_);
 
     connect(model_, &JournalModel::totalCountChanged, this, &JournalWindow::showCount);
     connect(&journal_, &Journal::eventStored, model_, &JournalModel::onEventStored);

@@ -157,13 +157,7 @@ void MainWindow::installKeys()
         shortcut->setObjectName(QStringLiteral("key_F%1").arg(key - Qt::Key_F1 + 1));
         connect(shortcut, &QShortcut::activated, trendView_, [this, key] { trendView_->handleKey(key); });
     }
-    PopupKeys::routeEscapeToPopups();
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setObjectName(QStringLiteral("key_Esc"));
-    connect(escape, &QShortcut::activated, exitButton_, [this] {
-        if (!PopupKeys::closeOpenPopup())
-            exitButton_->click();
-    });
+    PopupKeys::escapeClicks(this, exitButton_)->setObjectName(QStringLiteral("key_Esc"));
 }
 
 QWidget* MainWindow::buildNavigation()
