@@ -92,22 +92,17 @@ void LinkClient::shutdown()
 {
     if (!worker_)
         return;
-    QVector<LinkWorker::FinishedWrite> writes;
     if (thread_ && thread_->isRunning()) {
-        QMetaObject::invokeMethod(worker_, [w = worker_, &writes] { writes = w->shutdown(); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(worker_, [w = worker_] { w->shutdown(); }, Qt::BlockingQueuedConnection);
         thread_->quit();
         thread_->wait();
     } else {
-        writes = worker_->shutdown();
+        worker_->shutdown();
     }
-    // Results the worker reported but the event loop has not delivered yet
-    // would be lost with it (a write done and never journaled): deliver
-    // them now, in order. The returned writes are a second chance only; a
-    // result is handed over once.
+    // The worker reported every queued write it sent at exit; results the
+    // event loop has not delivered yet would be lost with it (a write done
+    // and never journaled): deliver them now, in order.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    for (const LinkWorker::FinishedWrite& w : writes)
-        onWriteDone(w.ticket, w.result);
     pendingReads_.clear();
     pendingWrites_.clear();
     batchOf_.clear();

@@ -46,7 +46,8 @@ public Q_SLOTS:
     // queued (a restore of mode and output asked for as the station closes
     // must not be lost), in order, for at most `writeBudgetMs`: writes not started by
     // then are dropped and reported as Skipped. The port is left as it is.
-    // Returns the result of every write that was queued.
+    // Every result goes out as writeDone, as during the run; the same
+    // results are returned for a caller that drives the worker itself.
     QVector<FinishedWrite> shutdown(int writeBudgetMs = kShutdownWriteBudgetMs);
 
 Q_SIGNALS:
