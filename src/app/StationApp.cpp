@@ -1,4 +1,5 @@
 #include "StationApp.h"
+#include "AppLog.h"
 #include "HistoryLocation.h"
 #include "HistoryStore.h"
 #include "HistoryWindow.h"

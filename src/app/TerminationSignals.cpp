@@ -1,13 +1,11 @@
 #include "TerminationSignals.h"
+#include "AppLog.h"
 
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace {
 constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
