@@ -1,6 +1,7 @@
 #include "CliApp.h"
 #include "InstrumentSession.h"
 #include "ParameterRestore.h"
+#include "WriteLabels.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -42,11 +43,7 @@ public:
     }
 
 private:
-    static WriteLabel labelOf(int reg)
-    {
-        const Row& row = *rowFor(reg);
-        return WriteLabel{{}, caption(row), row.scaled ? 10 : 1};
-    }
+    static WriteLabel labelOf(int reg) { return WriteLabels::forSetRow(*rowFor(reg)); }
     void settle(const QVector<ReadResult>& results)
     {
         const std::optional<Values> shown = valuesFromReads(results, nullptr);

@@ -1241,6 +1241,148 @@ Last read: %1</translation>
     </message>
 </context>
 <context>
+    <name>ParameterRestore</name>
+    <message>
+        <source>已写入</source>
+        <translation>Written</translation>
+    </message>
+    <message>
+        <source>仪表拒收</source>
+        <translation>Refused by the instrument</translation>
+    </message>
+    <message>
+        <source>无应答，未确认</source>
+        <translation>No answer, not confirmed</translation>
+    </message>
+    <message>
+        <source>未写入</source>
+        <translation>Not written</translation>
+    </message>
+    <message>
+        <source>已写入 %1 项，仪表拒收 %2 项，未写入 %3 项。</source>
+        <translation>%1 written, %2 refused by the instrument, %3 not written.</translation>
+    </message>
+    <message>
+        <source>恢复已取消。</source>
+        <translation>Restore cancelled.</translation>
+    </message>
+    <message>
+        <source>仪表无应答，恢复已中止。</source>
+        <translation>The instrument does not answer; restore stopped.</translation>
+    </message>
+    <message>
+        <source>  %1 %2 → %3：%4</source>
+        <translation>  %1 %2 → %3: %4</translation>
+    </message>
+    <message>
+        <source>  %1 %2 → %3：未写入，%4</source>
+        <translation>  %1 %2 → %3: not written, %4</translation>
+    </message>
+    <message>
+        <source>  %1 %2：仪表 %3，文件 %4</source>
+        <translation>  %1 %2: instrument %3, file %4</translation>
+    </message>
+    <message>
+        <source>读回失败：%1</source>
+        <translation>Read-back failed: %1</translation>
+    </message>
+    <message>
+        <source>读回后与文件一致。</source>
+        <translation>Read back: the instrument matches the file.</translation>
+    </message>
+    <message>
+        <source>读回后选中的项与文件一致。</source>
+        <translation>Read back: the chosen rows match the file.</translation>
+    </message>
+    <message>
+        <source>读回后仍与文件不同：</source>
+        <translation>Read back: still different from the file:</translation>
+    </message>
+    <message>
+        <source>未选中、仍与文件不同：</source>
+        <translation>Not chosen, still different from the file:</translation>
+    </message>
+</context>
+<context>
+    <name>ParameterSet</name>
+    <message>
+        <source>参数集文件有误：%1</source>
+        <translation>Parameter set file is faulty: %1</translation>
+    </message>
+    <message>
+        <source>编辑器无法写入 %1</source>
+        <translation>The editor cannot write %1</translation>
+    </message>
+    <message>
+        <source>读取寄存器 %1 起的数据失败（%2）</source>
+        <translation>Reading from register %1 failed (%2)</translation>
+    </message>
+    <message>
+        <source>读取的数据不完整</source>
+        <translation>The data read are incomplete</translation>
+    </message>
+    <message>
+        <source>不是完整的 JSON（第 %1 字节：%2）</source>
+        <translation>not complete JSON (byte %1: %2)</translation>
+    </message>
+    <message>
+        <source>名称“%1”在同一层中出现两次</source>
+        <translation>the name “%1” appears twice in one object</translation>
+    </message>
+    <message>
+        <source>不是参数集</source>
+        <translation>not a parameter set</translation>
+    </message>
+    <message>
+        <source>不是参数集（没有 format）</source>
+        <translation>not a parameter set (no format)</translation>
+    </message>
+    <message>
+        <source>格式 %1 不受支持（可读格式 %2）</source>
+        <translation>format %1 not supported (readable format %2)</translation>
+    </message>
+    <message>
+        <source>%1 不是列表</source>
+        <translation>%1 is not a list</translation>
+    </message>
+    <message>
+        <source>%1 中有一项缺少 register 或 raw</source>
+        <translation>an entry of %1 lacks register or raw</translation>
+    </message>
+    <message>
+        <source>%1 中的寄存器 %2 未知</source>
+        <translation>register %2 in %1 is unknown</translation>
+    </message>
+    <message>
+        <source>寄存器 %1 的值 %2 不是 16 位整数</source>
+        <translation>value %2 of register %1 is not a 16-bit integer</translation>
+    </message>
+    <message>
+        <source>寄存器 %1 出现两次</source>
+        <translation>register %1 appears twice</translation>
+    </message>
+    <message>
+        <source>没有任何参数</source>
+        <translation>no parameters at all</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>文件过大</source>
+        <translation>file too large</translation>
+    </message>
+    <message>
+        <source>无法保存 %1：%2</source>
+        <translation>Cannot save %1: %2</translation>
+    </message>
+    <message>
+        <source>通讯设置，仅在明确选择时写入</source>
+        <translation>link setting, written only when chosen</translation>
+    </message>
+</context>
+<context>
     <name>PortPanel</name>
     <message>
         <source>通讯端口选择</source>
@@ -1316,6 +1458,13 @@ Last read: %1</translation>
     <message>
         <source>%1，暂存 %2 条</source>
         <translation>%1, %2 samples kept</translation>
+    </message>
+</context>
+<context>
+    <name>RefusedEntry</name>
+    <message>
+        <source>输入被拒绝：%1</source>
+        <translation>Entry refused: %1</translation>
     </message>
 </context>
 <context>
@@ -1615,6 +1764,37 @@ Last complete read: %1</translation>
         <source>导出CSV</source>
         <translation>Export CSV</translation>
     </message>
+    <message>
+        <source>打印失败：无法开始打印</source>
+        <translation>Printing failed: the print job could not start</translation>
+    </message>
+    <message>
+        <source>打印失败：无法写入 %1</source>
+        <translation>Printing failed: cannot write %1</translation>
+    </message>
+    <message>
+        <source>保存失败：%1</source>
+        <translation>Saving failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TrendOutput</name>
+    <message>
+        <source>无法写入 %1: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>没有画面</source>
+        <translation>no picture</translation>
+    </message>
+    <message>
+        <source>没有文件名</source>
+        <translation>no file name</translation>
+    </message>
+    <message>
+        <source>图像未能写出</source>
+        <translation>the picture could not be written</translation>
+    </message>
 </context>
 <context>
     <name>TrendView</name>
@@ -1804,6 +1984,14 @@ Last complete read: %1</translation>
     <message>
         <source>已写入</source>
         <translation>Written</translation>
+    </message>
+    <message>
+        <source>正在写入…</source>
+        <translation>Writing…</translation>
+    </message>
+    <message>
+        <source>写入失败：%1</source>
+        <translation>Write failed: %1</translation>
     </message>
 </context>
 <context>

@@ -88,6 +88,7 @@ void ConfigWindow::buildUi()
     auto* bottom = new QHBoxLayout;
     paramSetBar_ = new ParamSetBar(link_, this);
     bottom->addWidget(paramSetBar_); // below the tabs: no row moves
+    bottom->addWidget(RefusedEntry::makeLine(this), 1);
     bottom->addStretch(1);
     bottom->addWidget(returnButton_);
 

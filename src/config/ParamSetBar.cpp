@@ -1,5 +1,6 @@
 #include "ParamSetBar.h"
 #include "WriteAudit.h"
+#include "WriteLabels.h"
 #include "ConfigLog.h"
 #include "ParamDiffDialog.h"
 
@@ -19,7 +20,8 @@
 namespace {
 
 // Reads through the link as before; writes through the journal's audited
-// path, so a restore leaves the same trail as editing by hand.
+// path, named and scaled as editing by hand names them, so a restore leaves
+// the same trail.
 class AuditedTarget final : public ParameterSet::Target {
 public:
     AuditedTarget(LinkClient& link, WriteAudit* audit, QObject* requester)
@@ -29,7 +31,7 @@ public:
     void write(int reg, qint32 value, WriteDone done) override
     {
         auditedWrite(audit_, client_, requester_, WriteRequest{WriteFn::Set_4X_D1, reg, value},
-                     WriteLabel{QString::number(reg), QStringLiteral("参数恢复 %1").arg(reg), 1}, std::move(done));
+                     WriteLabels::forSetRow(*ParameterSet::rowFor(reg)), std::move(done));
     }
     void readAll(ReadDone done) override { link_.readAll(std::move(done)); }
 

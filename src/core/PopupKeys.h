@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QShortcut>
+#include <QToolTip>
 #include <QWidget>
 
 // Esc pressed while a popup (a dropped choice list, a calendar) is open is
@@ -40,15 +41,21 @@ inline void routeEscapeToPopups()
     qApp->installEventFilter(filter);
 }
 
-// For a window's Esc handler: true when it closed an open popup, and the
-// handler must then do nothing else.
+// For a window's Esc handler: true when it closed an open popup or a tip
+// on screen (a refused entry's reason), and the handler must then do
+// nothing else. A tip is no popup: without this, Esc pressed to dismiss it
+// would close the window, or end the station.
 inline bool closeOpenPopup()
 {
-    QWidget* popup = QApplication::activePopupWidget();
-    if (!popup)
-        return false;
-    popup->close();
-    return true;
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        return true;
+    }
+    if (QToolTip::isVisible()) {
+        QToolTip::hideText();
+        return true;
+    }
+    return false;
 }
 
 // A window's Esc: closes an open popup, or else clicks `button` (the

@@ -3,6 +3,7 @@
 #include "LinkClient.h"
 #include "Modbus485.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -66,13 +67,13 @@ QString stateText(StepState state)
 {
     switch (state) {
     case StepState::Written:
-        return QStringLiteral("已写入");
+        return QCoreApplication::translate("ParameterRestore", "已写入");
     case StepState::RefusedByInstrument:
-        return QStringLiteral("仪表拒收");
+        return QCoreApplication::translate("ParameterRestore", "仪表拒收");
     case StepState::Failed:
-        return QStringLiteral("无应答，未确认");
+        return QCoreApplication::translate("ParameterRestore", "无应答，未确认");
     case StepState::NotWritten:
-        return QStringLiteral("未写入");
+        return QCoreApplication::translate("ParameterRestore", "未写入");
     }
     return {};
 }
@@ -80,36 +81,47 @@ QString stateText(StepState state)
 QStringList reportLines(const Report& r)
 {
     QStringList out;
-    out << QStringLiteral("已写入 %1 项，仪表拒收 %2 项，未写入 %3 项。")
+    out << QCoreApplication::translate("ParameterRestore", "已写入 %1 项，仪表拒收 %2 项，未写入 %3 项。")
                .arg(r.count(StepState::Written))
                .arg(r.count(StepState::RefusedByInstrument))
                .arg(r.count(StepState::Failed) + r.count(StepState::NotWritten));
     if (r.cancelled)
-        out << QStringLiteral("恢复已取消。");
+        out << QCoreApplication::translate("ParameterRestore", "恢复已取消。");
     if (r.stopped)
-        out << QStringLiteral("仪表无应答，恢复已中止。");
+        out << QCoreApplication::translate("ParameterRestore", "仪表无应答，恢复已中止。");
     for (const StepReport& s : r.steps)
         if (s.state != StepState::Written)
-            out << QStringLiteral("  %1 %2 → %3：%4")
+            out << QCoreApplication::translate("ParameterRestore", "  %1 %2 → %3：%4")
                        .arg(caption(*s.step.row))
                        .arg(s.step.row->reg)
                        .arg(text(*s.step.row, s.step.value), stateText(s.state));
     for (const Refusal& f : r.refused)
-        out << QStringLiteral("  %1 %2 → %3：未写入，%4")
+        out << QCoreApplication::translate("ParameterRestore", "  %1 %2 → %3：未写入，%4")
                    .arg(caption(*f.row))
                    .arg(f.row->reg)
                    .arg(text(*f.row, f.value), f.reason);
-    if (!r.readBack) {
-        out << QStringLiteral("读回失败：") + r.readBackError;
-    } else if (r.stillDiffering.isEmpty()) {
-        out << QStringLiteral("读回后与文件一致。");
-    } else {
-        out << QStringLiteral("读回后仍与文件不同：");
-        for (const Difference& d : r.stillDiffering)
-            out << QStringLiteral("  %1 %2：仪表 %3，文件 %4")
+    const auto differences = [&out](const QVector<Difference>& rows) {
+        for (const Difference& d : rows)
+            out << QCoreApplication::translate("ParameterRestore", "  %1 %2：仪表 %3，文件 %4")
                        .arg(caption(*d.row))
                        .arg(d.row->reg)
                        .arg(text(*d.row, d.instrument), text(*d.row, d.file));
+    };
+    if (!r.readBack) {
+        out << QCoreApplication::translate("ParameterRestore", "读回失败：%1").arg(r.readBackError);
+    } else if (r.stillDiffering.isEmpty() && r.unchosenDiffering.isEmpty()) {
+        out << QCoreApplication::translate("ParameterRestore", "读回后与文件一致。");
+    } else {
+        if (r.stillDiffering.isEmpty()) {
+            out << QCoreApplication::translate("ParameterRestore", "读回后选中的项与文件一致。");
+        } else {
+            out << QCoreApplication::translate("ParameterRestore", "读回后仍与文件不同：");
+            differences(r.stillDiffering);
+        }
+        if (!r.unchosenDiffering.isEmpty()) {
+            out << QCoreApplication::translate("ParameterRestore", "未选中、仍与文件不同：");
+            differences(r.unchosenDiffering);
+        }
     }
     return out;
 }
@@ -189,6 +201,9 @@ void RestoreRunner::onReadBack(const QVector<ReadResult>& results)
             chosen.removeIf([&written](const auto& it) { return !written.contains(it.key()); });
         }
         report_.stillDiffering = diff(*now, chosen);
+        Values unchosen = file_;
+        unchosen.removeIf([&chosen](const auto& it) { return chosen.contains(it.key()); });
+        report_.unchosenDiffering = diff(*now, unchosen);
     }
     running_ = false;
     Q_EMIT finished(report_);

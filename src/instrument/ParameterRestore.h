@@ -73,6 +73,7 @@ struct Report {
     bool readBack = false;
     QString readBackError;
     QVector<Difference> stillDiffering; // chosen rows that still differ after the read-back
+    QVector<Difference> unchosenDiffering; // rows left unchosen that differ from the file after the read-back
     int count(StepState state) const;
 };
 
@@ -115,7 +116,8 @@ private:
 
 QString stateText(StepState state);
 // The report as lines for a person: counts, where it stopped, what was not
-// written or refused, and what still differs after the read-back.
+// written or refused, and what still differs after the read-back, chosen or
+// not: "consistent with the file" only when every row is.
 QStringList reportLines(const Report& report);
 
 } // namespace ParameterSet

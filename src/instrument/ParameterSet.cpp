@@ -5,6 +5,7 @@
 #include "ParamTable.h"
 #include "SegmentFields.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -83,7 +84,89 @@ const std::vector<Row>& rowsOfSection(Section section)
 // The value as the operator would type it into the row's editor.
 QString typedText(const Row& row, qint32 raw) { return row.scaled ? doubleText(raw / 10.0) : QString::number(raw); }
 
-QString fileError(const QString& what) { return QStringLiteral("参数集文件有误：") + what; }
+QString fileError(const QString& what) { return QCoreApplication::translate("ParameterSet", "参数集文件有误：%1").arg(what); }
+
+// A JSON string starting at the quote json[at]; returns the index of its
+// closing quote, the text decoded into `out` so that "a" and "\u0061" are
+// one name. The document already parsed, so the string is well formed.
+qsizetype readString(const QByteArray& json, qsizetype at, QString* out)
+{
+    QByteArray plain; // UTF-8 between escapes
+    const auto flush = [&] {
+        *out += QString::fromUtf8(plain);
+        plain.clear();
+    };
+    qsizetype i = at + 1;
+    for (; i < json.size() && json[i] != '"'; ++i) {
+        if (json[i] != '\\') {
+            plain += json[i];
+            continue;
+        }
+        if (++i >= json.size())
+            break;
+        switch (json[i]) {
+        case 'b': plain += '\b'; break;
+        case 'f': plain += '\f'; break;
+        case 'n': plain += '\n'; break;
+        case 'r': plain += '\r'; break;
+        case 't': plain += '\t'; break;
+        case 'u': {
+            flush();
+            bool ok = false;
+            const ushort unit = json.mid(i + 1, 4).toUShort(&ok, 16);
+            if (ok)
+                *out += QChar(unit); // surrogate halves pair up by themselves
+            i += 4;
+            break;
+        }
+        default: plain += json[i]; break; // \" \\ \/
+        }
+    }
+    flush();
+    return i;
+}
+
+// The first name that one object of the document holds twice, at any depth.
+// The JSON reader keeps the last of them without a word, so a second
+// "parameters" list would silently replace the first.
+std::optional<QString> duplicateName(const QByteArray& json)
+{
+    struct Level {
+        bool object;
+        bool nameNext;
+        QSet<QString> names;
+    };
+    std::vector<Level> open;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{': open.push_back({true, true, {}}); break;
+        case '[': open.push_back({false, false, {}}); break;
+        case '}':
+        case ']':
+            if (!open.empty())
+                open.pop_back();
+            break;
+        case ',':
+            if (!open.empty() && open.back().object)
+                open.back().nameNext = true;
+            break;
+        case '"': {
+            QString text;
+            i = readString(json, i, &text);
+            if (open.empty() || !open.back().nameNext)
+                break; // a value
+            Level& level = open.back();
+            level.nameNext = false;
+            if (level.names.contains(text))
+                return text;
+            level.names.insert(text);
+            break;
+        }
+        default: break;
+        }
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -173,7 +256,7 @@ EntryRule::Verdict editorVerdict(const Row& row, qint32 raw)
         break;
     case Section::Grouping:
         // The switch's list offers 0 and 1.
-        verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(QStringLiteral("超出范围 0 ~ 1"));
+        verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(0).arg(1));
         break;
     case Section::AlarmSettings:
     case Section::Sv:
@@ -181,7 +264,7 @@ EntryRule::Verdict editorVerdict(const Row& row, qint32 raw)
         break;
     }
     if (verdict.accepted() && *verdict.value != raw)
-        return EntryRule::refused(QStringLiteral("编辑器无法写入 %1").arg(raw));
+        return EntryRule::refused(QCoreApplication::translate("ParameterSet", "编辑器无法写入 %1").arg(raw));
     return verdict;
 }
 
@@ -208,7 +291,7 @@ std::optional<Values> valuesFromReads(const QVector<ReadResult>& results, QStrin
     for (const ReadResult& r : results) {
         if (!r.ok()) {
             if (error)
-                *error = QStringLiteral("读取寄存器 %1 起的数据失败（%2）").arg(r.request.first).arg(outcomeName(r.outcome));
+                *error = QCoreApplication::translate("ParameterSet", "读取寄存器 %1 起的数据失败（%2）").arg(r.request.first).arg(outcomeName(r.outcome));
             return std::nullopt;
         }
         if (r.request.fn == ReadFn::Get_3X_D8) {
@@ -223,7 +306,7 @@ std::optional<Values> valuesFromReads(const QVector<ReadResult>& results, QStrin
     }
     if (values.size() != qsizetype(allRows().size())) {
         if (error)
-            *error = QStringLiteral("读取的数据不完整");
+            *error = QCoreApplication::translate("ParameterSet", "读取的数据不完整");
         return std::nullopt;
     }
     return values;
@@ -262,17 +345,19 @@ LoadResult fromJson(const QByteArray& bytes)
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return {std::nullopt, fileError(QStringLiteral("不是完整的 JSON（第 %1 字节：%2）")
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "不是完整的 JSON（第 %1 字节：%2）")
                                             .arg(parseError.offset)
                                             .arg(parseError.errorString()))};
+    if (const std::optional<QString> name = duplicateName(bytes))
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "名称“%1”在同一层中出现两次").arg(*name))};
     if (!doc.isObject())
-        return {std::nullopt, fileError(QStringLiteral("不是参数集"))};
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "不是参数集"))};
     const QJsonObject root = doc.object();
     const QJsonValue format = root.value(QStringLiteral("format"));
     if (!format.isDouble())
-        return {std::nullopt, fileError(QStringLiteral("不是参数集（没有 format）"))};
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "不是参数集（没有 format）"))};
     if (format.toDouble() != kFormat)
-        return {std::nullopt, fileError(QStringLiteral("格式 %1 不受支持（可读格式 %2）").arg(format.toDouble()).arg(kFormat))};
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "格式 %1 不受支持（可读格式 %2）").arg(format.toDouble()).arg(kFormat))};
 
     File file;
     file.savedLocal = root.value(QStringLiteral("saved_local")).toString();
@@ -288,26 +373,26 @@ LoadResult fromJson(const QByteArray& bytes)
         if (list.isUndefined())
             continue;
         if (!list.isArray())
-            return {std::nullopt, fileError(QStringLiteral("%1 不是列表").arg(sectionKey(section)))};
+            return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 不是列表").arg(sectionKey(section)))};
         for (const QJsonValue& item : list.toArray()) {
             const QJsonValue reg = item.toObject().value(QStringLiteral("register"));
             const QJsonValue raw = item.toObject().value(QStringLiteral("raw"));
             if (!reg.isDouble() || !raw.isDouble())
-                return {std::nullopt, fileError(QStringLiteral("%1 中有一项缺少 register 或 raw").arg(sectionKey(section)))};
+                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 中有一项缺少 register 或 raw").arg(sectionKey(section)))};
             const double r = reg.toDouble();
             const Row* row = r == std::floor(r) && std::fabs(r) < 1e6 ? rowFor(int(r)) : nullptr;
             if (!row || row->section != section)
-                return {std::nullopt, fileError(QStringLiteral("%1 中的寄存器 %2 未知").arg(sectionKey(section)).arg(r))};
+                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 中的寄存器 %2 未知").arg(sectionKey(section)).arg(r))};
             const double v = raw.toDouble();
             if (v != std::floor(v) || v < EntryRule::kRegisterMin || v > EntryRule::kRegisterMax)
-                return {std::nullopt, fileError(QStringLiteral("寄存器 %1 的值 %2 不是 16 位整数").arg(row->reg).arg(v))};
+                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "寄存器 %1 的值 %2 不是 16 位整数").arg(row->reg).arg(v))};
             if (file.values.contains(row->reg))
-                return {std::nullopt, fileError(QStringLiteral("寄存器 %1 出现两次").arg(row->reg))};
+                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "寄存器 %1 出现两次").arg(row->reg))};
             file.values.insert(row->reg, qint32(v));
         }
     }
     if (file.values.isEmpty())
-        return {std::nullopt, fileError(QStringLiteral("没有任何参数"))};
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "没有任何参数"))};
     return {std::move(file), QString()};
 }
 
@@ -316,9 +401,9 @@ LoadResult load(const QString& path)
     constexpr qint64 kLargest = 4 * 1024 * 1024; // a set is about 20 kB
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return {std::nullopt, QStringLiteral("无法打开 %1：%2").arg(path, f.errorString())};
+        return {std::nullopt, QCoreApplication::translate("ParameterSet", "无法打开 %1：%2").arg(path, f.errorString())};
     if (f.size() > kLargest)
-        return {std::nullopt, fileError(QStringLiteral("文件过大"))};
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "文件过大"))};
     return fromJson(f.readAll());
 }
 
@@ -328,7 +413,7 @@ bool save(const QString& path, const QByteArray& bytes, QString* error)
     if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit())
         return true;
     if (error)
-        *error = QStringLiteral("无法保存 %1：%2").arg(path, f.errorString());
+        *error = QCoreApplication::translate("ParameterSet", "无法保存 %1：%2").arg(path, f.errorString());
     return false;
 }
 
@@ -363,7 +448,7 @@ Plan plan(const Values& instrument, const Values& file, const QSet<int>& only)
         if (expected.contains(row.reg) && expected.value(row.reg) == *want)
             continue;
         if (only.isEmpty() && row.linkSetting) {
-            out.refused.append(Refusal{&row, *want, QStringLiteral("通讯设置，仅在明确选择时写入")});
+            out.refused.append(Refusal{&row, *want, QCoreApplication::translate("ParameterSet", "通讯设置，仅在明确选择时写入")});
             continue;
         }
         const EntryRule::Verdict verdict = editorVerdict(row, *want);

@@ -2,6 +2,7 @@
 
 #include "MonitorTables.h"
 #include "ParamTable.h"
+#include "ParameterSet.h"
 
 namespace WriteLabels {
 
@@ -36,6 +37,25 @@ WriteLabel forCoil(int coil)
         if (c.coil == coil)
             return WriteLabel{{}, QString::fromUtf8(c.name), 1};
     return {};
+}
+
+WriteLabel forSetRow(const ParameterSet::Row& row)
+{
+    using ParameterSet::Section;
+    switch (row.section) {
+    case Section::Parameters:
+        return forParameter(row.index);
+    case Section::AlarmSettings:
+    case Section::Sv:
+        if (const MonitorTables::EditRow* edit = MonitorTables::editRowForRegister(row.reg))
+            return forEditRow(*edit);
+        break;
+    case Section::Segments:
+    case Section::PidGroups:
+    case Section::Grouping:
+        break;
+    }
+    return WriteLabel{{}, ParameterSet::caption(row), row.scaled ? 10 : 1};
 }
 
 WriteLabel forRequest(const WriteRequest& request)

@@ -1,5 +1,6 @@
 #include "StatusLine.h"
 #include "BackgroundColour.h"
+#include "RefusedEntry.h"
 #include "StateColours.h"
 
 #include <QHBoxLayout>
@@ -56,6 +57,12 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     alarms_->hide();
     layout->addWidget(journal_);
     layout->addWidget(alarms_);
+    // The main window's refused entries say why here too (see RefusedEntry).
+    auto* refusal = RefusedEntry::makeLine(this);
+    refusal->setFrameShape(QFrame::Panel);
+    refusal->setFrameShadow(QFrame::Sunken);
+    refusal->setMargin(2);
+    layout->addWidget(refusal);
     timer_ = new QTimer(this);
     // The age is shown in whole seconds; state changes come at once.
     timer_->setInterval(1000);

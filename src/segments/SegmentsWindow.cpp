@@ -91,6 +91,7 @@ SegmentsWindow::SegmentsWindow(LinkClient& link, QWidget* parent)
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(note, 1);
+    bottom->addWidget(RefusedEntry::makeLine(this), 1);
     bottom->addWidget(returnButton_);
 
     auto* layout = new QVBoxLayout(this);

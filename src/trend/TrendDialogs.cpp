@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -65,7 +66,13 @@ void TrendDialogs::openPrint(const QImage& image)
             printer_ = TrendOutput::makePrinter();
         auto* printDialog = new QPrintDialog(printer_.get(), owner_);
         printDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connect(printDialog, &QDialog::accepted, this, [this] { TrendOutput::print(printImage_, *printer_); });
+        connect(printDialog, &QDialog::accepted, this, [this] {
+            if (TrendOutput::print(printImage_, *printer_))
+                return;
+            const QString file = printer_->outputFileName();
+            tellFailure(tr("打印"), file.isEmpty() ? tr("打印失败：无法开始打印")
+                                                     : tr("打印失败：无法写入 %1").arg(file));
+        });
         printerDialog_ = printDialog;
         printDialog->open();
     });
@@ -91,9 +98,21 @@ void TrendDialogs::saveAs(const QString& filter, const QString& suffix)
     files->setAttribute(Qt::WA_DeleteOnClose);
     files->setAcceptMode(QFileDialog::AcceptSave);
     files->setDefaultSuffix(suffix);
-    connect(files, &QFileDialog::fileSelected, this,
-            [this](const QString& path) { TrendOutput::writeFile(printImage_, path); });
+    files->setObjectName(QStringLiteral("printSaveDialog"));
+    connect(files, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        QString error;
+        if (!TrendOutput::writeFile(printImage_, path, &error))
+            tellFailure(tr("保存"), tr("保存失败：%1").arg(error));
+    });
     files->open();
+}
+
+void TrendDialogs::tellFailure(const QString& title, const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, owner_);
+    box->setObjectName(QStringLiteral("printError"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void TrendDialogs::openSelect()

@@ -29,6 +29,8 @@ signals:
 
 private:
     void saveAs(const QString& filter, const QString& suffix);
+    // A print or save that failed, said as the CSV export says it.
+    void tellFailure(const QString& title, const QString& text);
 
     QWidget* owner_;
     QPointer<QDialog> printDialog_;

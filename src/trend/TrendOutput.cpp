@@ -2,10 +2,13 @@
 
 #include "TrendLog.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
+#include <QSaveFile>
 #include <QWidget>
 
 namespace TrendOutput {
@@ -42,20 +45,50 @@ bool print(const QImage& image, QPrinter& printer)
     return painter.end();
 }
 
-bool writeFile(const QImage& image, const QString& path)
+namespace {
+// One landscape A4 page, the image as large as fits.
+bool paintPdf(const QImage& image, QIODevice& device)
 {
-    if (image.isNull() || path.isEmpty())
+    QPdfWriter pdf(&device);
+    pdf.setPageSize(QPageSize(QPageSize::A4));
+    pdf.setPageOrientation(QPageLayout::Landscape);
+    QPainter painter;
+    if (!painter.begin(&pdf))
         return false;
-    if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0) {
-        const auto printer = makePrinter();
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(path);
-        return print(image, *printer);
+    const QRect page = painter.viewport();
+    QSize target = image.size();
+    target.scale(page.size(), Qt::KeepAspectRatio);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(page.topLeft(), target), image);
+    return painter.end();
+}
+} // namespace
+
+bool writeFile(const QImage& image, const QString& path, QString* error)
+{
+    const auto fail = [&](const QString& why) {
+        qCWarning(lcTrend) << "cannot write" << path << why;
+        if (error)
+            *error = QCoreApplication::translate("TrendOutput", "无法写入 %1: %2").arg(path, why);
+        return false;
+    };
+    if (image.isNull())
+        return fail(QCoreApplication::translate("TrendOutput", "没有画面"));
+    if (path.isEmpty())
+        return fail(QCoreApplication::translate("TrendOutput", "没有文件名"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    const bool pdf = QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+    const bool drawn = pdf ? paintPdf(image, file) : image.save(&file, "PNG");
+    if (!drawn || file.error() != QFileDevice::NoError) {
+        const QString why = file.error() != QFileDevice::NoError ? file.errorString() : QString();
+        file.cancelWriting();
+        return fail(why.isEmpty() ? QCoreApplication::translate("TrendOutput", "图像未能写出") : why);
     }
-    const bool ok = image.save(path, "PNG");
-    if (!ok)
-        qCWarning(lcTrend) << "cannot write" << path;
-    return ok;
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }
 
 } // namespace TrendOutput

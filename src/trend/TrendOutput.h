@@ -17,6 +17,7 @@ std::unique_ptr<QPrinter> makePrinter();
 // Draws the image as large as fits on the printer's page.
 bool print(const QImage& image, QPrinter& printer);
 // By the path's suffix: ".pdf" gives a one-page landscape A4 PDF, anything
-// else a PNG.
-bool writeFile(const QImage& image, const QString& path);
+// else a PNG. The file appears only when complete: a failed write leaves
+// whatever was at the path as it was, and `error` says why.
+bool writeFile(const QImage& image, const QString& path, QString* error = nullptr);
 } // namespace TrendOutput

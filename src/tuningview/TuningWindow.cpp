@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
@@ -337,7 +338,15 @@ void TuningWindow::writeSuggestion()
 {
     if (!suggestion_ || test_.running())
         return;
-    writeState_->setText(writes_.writePid(*suggestion_) ? tr("已写入") : tr("建议值超出参数范围, 未写入"));
+    // Said from the answers: a write only queued on a dead line is not written.
+    writeState_->setText(tr("正在写入…"));
+    const int round = ++writeRound_; // a later click's answers speak, not an earlier one's
+    const bool sent = writes_.writePid(*suggestion_, [this, round, guard = QPointer(this)](const QString& failure) {
+        if (guard && round == writeRound_)
+            writeState_->setText(failure.isEmpty() ? tr("已写入") : tr("写入失败：%1").arg(failure));
+    });
+    if (!sent)
+        writeState_->setText(tr("建议值超出参数范围, 未写入"));
 }
 
 void TuningWindow::updateButtons()

@@ -97,5 +97,6 @@ private:
     QLabel* suggestedLabels_[3] = {};
     QPushButton* writeButton_ = nullptr;
     QLabel* writeState_ = nullptr;
+    int writeRound_ = 0;
     TuningChart* chart_ = nullptr;
 };

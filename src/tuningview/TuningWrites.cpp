@@ -7,6 +7,8 @@
 #include "WriteAudit.h"
 #include "WriteLabels.h"
 
+#include <memory>
+
 void TuningWrites::write(const WriteRequest& request, const QString& why)
 {
     qCInfo(lcTuning) << "write" << int(request.fn) << request.address << request.value << why;
@@ -16,7 +18,7 @@ void TuningWrites::write(const WriteRequest& request, const QString& why)
     });
 }
 
-bool TuningWrites::writePid(const InstrumentPid& pid)
+bool TuningWrites::writePid(const InstrumentPid& pid, PidDone done)
 {
     // As text through the entry rule, so the bounds are exactly those of a
     // value typed into the configuration window.
@@ -43,7 +45,25 @@ bool TuningWrites::writePid(const InstrumentPid& pid)
     }
     if (!allAccepted)
         return false;
-    for (const WriteRequest& request : requests)
-        write(request, QStringLiteral("整定建议"));
+    struct Tally {
+        int pending = 3;
+        QStringList failures;
+    };
+    auto tally = std::make_shared<Tally>();
+    for (int i = 0; i < 3; ++i) {
+        const WriteRequest& request = requests[i];
+        const QString caption = ParamTable::shown(ParamTable::param(entries[i].param).caption);
+        qCInfo(lcTuning) << "write" << request.address << request.value << "suggested setting";
+        auditedWrite(audit_, link_, requester_, request, WriteLabels::forRequest(request),
+                     [tally, caption, done](const WriteResult& result) {
+                         if (result.outcome != LinkOutcome::Answered) {
+                             qCWarning(lcTuning) << "suggested setting not written:" << caption
+                                                 << outcomeName(result.outcome);
+                             tally->failures << QStringLiteral("%1 %2").arg(caption, QString::fromLatin1(outcomeName(result.outcome)));
+                         }
+                         if (--tally->pending == 0 && done)
+                             done(tally->failures.join(QStringLiteral(", ")));
+                     });
+    }
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include "StepTest.h"
 
+#include <functional>
+
 class LinkClient;
 class QObject;
 class WriteAudit;
@@ -18,10 +20,15 @@ public:
     // A step test's write; `why` goes to the log.
     void write(const WriteRequest& request, const QString& why) override;
 
+    // Once every write of writePid() is answered or given up: empty when all
+    // three were taken, otherwise which failed and why.
+    using PidDone = std::function<void(const QString& failure)>;
+
     // The three PID registers, each checked by the configuration table's
     // entry rule. When any is out of bounds nothing is sent and each refusal
-    // is journaled; returns whether the writes were sent.
-    bool writePid(const InstrumentPid& pid);
+    // is journaled; returns whether the writes were sent (`done` follows
+    // with their results).
+    bool writePid(const InstrumentPid& pid, PidDone done = {});
 
 private:
     LinkClient& link_;

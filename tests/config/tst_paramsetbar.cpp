@@ -1,6 +1,9 @@
 #include "FakeModbus485.h"
+#include "Journal.h"
+#include "JournalStore.h"
 #include "LinkClient.h"
 #include "ParamSetBar.h"
+#include "WriteAudit.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -18,6 +21,7 @@ private Q_SLOTS:
     void cleanup();
     void backupThenRestoreAnotherInstrument();
     void brokenFileWritesNothing();
+    void uncheckedRowStillDiffersAndIsSaid();
 
 private:
     bool run(void (ParamSetBar::*action)());
@@ -31,6 +35,7 @@ private:
     bool answer_ = true;
     QString told_;
     QVector<Difference> shown_;
+    std::optional<QSet<int>> checked_; // what the dialog returns; nothing: every row
 };
 
 void ParamSetBarTest::init()
@@ -50,6 +55,8 @@ void ParamSetBarTest::init()
     };
     bar_->showDifferences = [this](bool, const QVector<Difference>& d, const QString&) {
         shown_ = d;
+        if (checked_)
+            return checked_;
         QSet<int> all;
         for (const Difference& x : d)
             all.insert(x.row->reg);
@@ -59,6 +66,7 @@ void ParamSetBarTest::init()
     questions_.clear();
     told_.clear();
     shown_.clear();
+    checked_.reset();
 }
 
 void ParamSetBarTest::cleanup()
@@ -113,6 +121,42 @@ void ParamSetBarTest::brokenFileWritesNothing()
     QVERIFY2(told_.contains(QStringLiteral("JSON")), qPrintable(told_));
     QVERIFY(fake_->callsOf(QStringLiteral("Set_4X_D1")).isEmpty());
     QVERIFY(shown_.isEmpty());
+}
+
+// Only the filter is ticked: the report names the unticked band as still
+// different, and the journal names the write as the editor does, in tenths.
+void ParamSetBarTest::uncheckedRowStillDiffersAndIsSaid()
+{
+    chosen_ = dir_.filePath(QStringLiteral("two.json"));
+    QVERIFY(run(&ParamSetBar::backup));
+    LoadResult saved = load(chosen_);
+    QVERIFY(saved.file);
+    saved.file->values[4101] = 8;
+    saved.file->values[4126] = 50;
+    QVERIFY(save(chosen_, toJson(saved.file->values, PortSettings{1, 1, 0, 1}, QDateTime::currentDateTime()), nullptr));
+
+    Journal journal(dir_.filePath(QStringLiteral("j.db")));
+    WriteAudit audit(*link_, journal);
+    bar_->setAudit(&audit);
+    checked_ = QSet<int>{4101};
+    fake_->clearCalls();
+    QVERIFY(run(&ParamSetBar::restore));
+    QCOMPARE(shown_.size(), 2);
+    QCOMPARE(fake_->callsOf(QStringLiteral("Set_4X_D1")), QStringList{"Set_4X_D1(1,1,4101,8)"});
+    QVERIFY2(!told_.contains(QStringLiteral("读回后与文件一致")), qPrintable(told_));
+    const QStringList lines = told_.split(u'\n');
+    const qsizetype unticked = lines.indexOf(QStringLiteral("未选中、仍与文件不同："));
+    QVERIFY2(unticked > 0 && lines.value(unticked + 1).contains(QStringLiteral("4126")), qPrintable(told_));
+
+    QVERIFY(journal.sync());
+    JournalStore store(QStringLiteral("check"));
+    QVERIFY(store.open(journal.path()));
+    JournalFilter writes;
+    writes.kind = QStringLiteral("write");
+    const QList<JournalEvent> rows = store.page(writes, 0, 10);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(QStringList({rows[0].source, rows[0].oldValue, rows[0].newValue}), (QStringList{"4101", "0.5", "0.8"}));
+    QVERIFY2(!rows[0].message.contains(QStringLiteral("4101")), qPrintable(rows[0].message));
 }
 
 QTEST_MAIN(ParamSetBarTest)

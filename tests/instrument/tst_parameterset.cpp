@@ -52,6 +52,7 @@ private Q_SLOTS:
     void roundTripKeepsValuesAndShowsTexts();
     void refusedFiles_data();
     void refusedFiles();
+    void equalNamesInOtherObjectsOrInTextsAreFine();
     void planOrderAndLinkedCycleTime_data();
     void planOrderAndLinkedCycleTime();
     void planReportsWhatTheEditorRefuses();
@@ -117,6 +118,14 @@ void ParameterSetTest::refusedFiles_data()
     QTest::newRow("nothing in it") << QByteArray("{\"format\":1}") << QStringLiteral("没有");
     const QByteArray twice = "{\"format\":1,\"sv\":[{\"register\":1,\"raw\":5},{\"register\":1,\"raw\":6}]}";
     QTest::newRow("register twice") << twice << QStringLiteral("两次");
+    // The JSON reader keeps the last of two equal names: the first would be lost unseen.
+    QTest::newRow("section twice") << QByteArray(R"({"format":1,"parameters":[{"register":4128,"raw":0}],)"
+                                                 R"("parameters":[{"register":4128,"raw":1}]})")
+                                   << QStringLiteral("“parameters”");
+    QTest::newRow("name twice in an entry") << QByteArray(R"({"format":1,"sv":[{"register":1,"raw":5,"raw":6}]})")
+                                            << QStringLiteral("“raw”");
+    QTest::newRow("same name escaped") << QByteArray(R"({"format":1,"sv":[{"register":1,"raw":5}],"\u0073v":[]})")
+                                       << QStringLiteral("“sv”");
 }
 
 void ParameterSetTest::refusedFiles()
@@ -126,6 +135,16 @@ void ParameterSetTest::refusedFiles()
     const LoadResult r = fromJson(bytes);
     QVERIFY(!r.file);
     QVERIFY2(r.error.contains(says), qPrintable(r.error));
+}
+
+void ParameterSetTest::equalNamesInOtherObjectsOrInTextsAreFine()
+{
+    // Names repeat across entries; a text may hold quotes, commas and names.
+    const QByteArray json = R"({"format":1,"sv":[{"register":1,"raw":5,"text":"x\",\"raw\":\"{"}],)"
+                            R"("alarm_settings":[{"register":257,"raw":7,"text":"raw"}]})";
+    const LoadResult r = fromJson(json);
+    QVERIFY2(r.file, qPrintable(r.error));
+    QCOMPARE(r.file->values, (Values{{1, 5}, {257, 7}}));
 }
 
 void ParameterSetTest::planOrderAndLinkedCycleTime_data()

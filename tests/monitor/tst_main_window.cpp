@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 namespace {
@@ -90,6 +91,7 @@ private Q_SLOTS:
     void parameterWindowsHideAndKeepUpdating();
     void escapeExits();
     void escapeClosesPopupOnly();
+    void escapeClosesRefusalTipOnly();
     void portOpenAndClose();
     void portDefaults();
     void twentiethSampleStartsNewLivePage();
@@ -386,10 +388,15 @@ void TestMainWindow::refusalShowsWhy()
     QCOMPARE(RefusedEntry::reason(b), reason);
     QCOMPARE(b->toolTip(), reason);
     QVERIFY(RefusedEntry::isMarked(b));
+    // The tip closes with the pointer or the focus: the status line keeps the reason.
+    QLabel* line = rig.label(QStringLiteral("RefusalReason"));
+    QVERIFY(line && line->isVisible());
+    QVERIFY2(line->text().endsWith(reason), qPrintable(line->text()));
 
     rig.type(b, largest);
     QCOMPARE(b->toolTip(), usualTip);
     QVERIFY(!RefusedEntry::isMarked(b));
+    QVERIFY(line->isHidden());
     QTest::mouseClick(send, Qt::LeftButton);
     QCOMPARE(rig.writes(), QStringList{call});
 }
@@ -617,6 +624,27 @@ void TestMainWindow::escapeClosesPopupOnly()
     QVERIFY(rig.window->isVisible());
     // With the list closed Esc is the exit key again.
     QTest::keyClick(ports, Qt::Key_Escape);
+    QCOMPARE(exit.count(), 1);
+}
+
+// Esc pressed to dismiss a refusal's tip closes the tip, not the station.
+void TestMainWindow::escapeClosesRefusalTipOnly()
+{
+    OpenRig rig;
+    QVERIFY(rig.ready);
+    QSignalSpy exit(rig.window.get(), &MainWindow::exitRequested);
+    QLineEdit* sv = rig.box(0);
+    rig.type(sv, QStringLiteral("10000"));
+    QTest::mouseClick(rig.button(QStringLiteral("Command11")), Qt::LeftButton);
+    QVERIFY(RefusedEntry::isMarked(sv));
+    QTRY_VERIFY(QToolTip::isVisible());
+    QTest::keyClick(sv, Qt::Key_Escape);
+    QCOMPARE(exit.count(), 0);
+    QVERIFY(rig.window->isVisible());
+    QTRY_VERIFY(!QToolTip::isVisible());
+    QVERIFY(RefusedEntry::isMarked(sv)); // the reason stays on the box and the status line
+    QVERIFY(rig.label(QStringLiteral("RefusalReason"))->isVisible());
+    QTest::keyClick(sv, Qt::Key_Escape);
     QCOMPARE(exit.count(), 1);
 }
 

@@ -3,6 +3,7 @@
 #include "MonitorTables.h"
 #include "PollingCycle.h"
 #include "ParamTable.h"
+#include "ParameterRestore.h"
 #include "SegmentFields.h"
 #include "Splash.h"
 #include "StationApp.h"
@@ -301,6 +302,14 @@ void TestTranslations::tableTextsFollowTheTranslator_data()
                                 << "报警2上限报警" << "Alarm 2 high";
     QTest::newRow("group caption") << std::function<QString()>([] { return SegmentMap::groupCaption(10); }) << "第十组"
                                    << "Group 10";
+    QTest::newRow("parameter set file error") << std::function<QString()>([] { return ParameterSet::fromJson("[1,2]").error; })
+                                              << "参数集文件有误：不是参数集" << "Parameter set file is faulty: not a parameter set";
+    QTest::newRow("restore report") << std::function<QString()>([] {
+        ParameterSet::Report report;
+        report.readBack = true;
+        return ParameterSet::reportLines(report).join(u'\n');
+    }) << "已写入 0 项，仪表拒收 0 项，未写入 0 项。\n读回后与文件一致。"
+       << "0 written, 0 refused by the instrument, 0 not written.\nRead back: the instrument matches the file.";
     QTest::newRow("entry refusal") << std::function<QString()>([] { return ParamTable::entryVerdict(19, u"300").refusal; })
                                    << "超出范围 1 ~ 255" << "Out of range 1 ~ 255";
 }

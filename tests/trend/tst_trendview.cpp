@@ -6,6 +6,8 @@
 
 #include <QDateTimeEdit>
 #include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -103,6 +105,8 @@ private Q_SLOTS:
     void clockTimer();
     void export_();
     void printAndSelectDialogs();
+    void failedSaveIsSaid_data();
+    void failedSaveIsSaid();
     void hostButtons();
     void noDatabase();
 };
@@ -425,6 +429,35 @@ void TestTrendView::printAndSelectDialogs()
     QVERIFY(s.find<QPushButton>("Command7")->isEnabled());
     QVERIFY(s.view->handleKey(Qt::Key_F6));
     QCOMPARE(s.view->model().view().pageEndId, 880);
+}
+
+void TestTrendView::failedSaveIsSaid_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("PNG") << "printToPng" << "trend.png";
+    QTest::newRow("PDF") << "printToPdf" << "trend.pdf";
+}
+
+// A folder that cannot be written: the operator is told, and no file appears.
+void TestTrendView::failedSaveIsSaid()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, file);
+    Station s;
+    s.open();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("missing/") + file);
+    QVERIFY(s.view->handleKey(Qt::Key_F3));
+    s.find<QPushButton>(button)->click();
+    auto* files = s.find<QFileDialog>("printSaveDialog");
+    QVERIFY(files);
+    emit files->fileSelected(path);
+    auto* box = s.find<QMessageBox>("printError");
+    QVERIFY(box && box->isVisible());
+    QVERIFY2(box->text().contains(path), qPrintable(box->text()));
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
 void TestTrendView::hostButtons()

@@ -171,6 +171,12 @@ void TestTuningView::historyPeriodSuggestsAndWrites()
     QCOMPARE(rig.writes(), (QStringList{QStringLiteral("Set_4X_D1(3,7,4126,%1)").arg(p.band),
                                         QStringLiteral("Set_4X_D1(3,7,4128,%1)").arg(p.integral),
                                         QStringLiteral("Set_4X_D1(3,7,4129,%1)").arg(p.derivativeTenths)}));
+    QCOMPARE(rig.get("WriteState")->text(), QStringLiteral("已写入"));
+    // A dead line: the writes are queued, none is answered.
+    rig.fake->failNext(QStringLiteral("Set_4X_D1"), LinkOutcome::Timeout, 6);
+    rig.get<QPushButton>("WriteButton")->click();
+    QVERIFY2(rig.get("WriteState")->text().startsWith(QStringLiteral("写入失败：")), qPrintable(rig.get("WriteState")->text()));
+    QVERIFY(rig.get("WriteState")->text().contains(QStringLiteral("timeout")));
 
     // A period outside the record: the reason is shown, nothing to write.
     rig.get<QDateTimeEdit>("PeriodFrom")->setDateTime(t0.addDays(1));
