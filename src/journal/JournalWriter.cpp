@@ -235,12 +235,13 @@ void JournalWriter::loadSpool()
         qCInfo(lcJournal) << entries.size() << "journal entries spooled by an earlier run are written first";
 }
 
-// What an earlier run spooled is in the file already, at the front.
-void JournalWriter::spoolRest()
+// What is spooled already (an earlier run's, or by spoolQueued() before)
+// sits at the front of the queue and in the file alike.
+bool JournalWriter::spoolQueued()
 {
     QList<JournalSpool::Entry> entries;
-    int unknown = 0;
-    for (const Op& op : queue_) {
+    std::vector<Op*> ops;
+    for (Op& op : queue_) {
         if (op.spoolKey > 0)
             continue;
         JournalSpool::Entry e;
@@ -251,24 +252,42 @@ void JournalWriter::spoolRest()
             e.type = JournalSpool::Entry::Update;
             e.targetId = op.targetId != 0 ? op.targetId : idOfSeq_.value(op.event.seq, 0);
             e.result = op.result;
-            if (e.targetId == 0) {
-                ++unknown; // its row was dropped: nothing to update
-                continue;
-            }
+            if (e.targetId == 0)
+                continue; // its row was dropped: nothing to update
         } else {
             e.type = JournalSpool::Entry::Ack;
             e.ids = op.ids;
         }
         entries << e;
+        ops.push_back(&op);
     }
-    const int kept = int(queue_.size()) - int(entries.size()) - unknown;
-    if (entries.isEmpty() || (openSpool() && spool_->append(entries))) {
-        qCInfo(lcJournal) << int(entries.size()) + kept << "journal entries not written before exit wait in"
+    if (entries.isEmpty())
+        return true;
+    if (!openSpool() || !spool_->append(entries)) {
+        qCWarning(lcJournal) << entries.size() << "journal entries cannot be spooled to" << journalSpoolPathFor(path_)
+                             << (spool_ ? spool_->lastError() : QString());
+        return false;
+    }
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        ops[i]->spoolKey = entries[qsizetype(i)].key;
+        ops[i]->targetId = entries[qsizetype(i)].targetId;
+    }
+    return true;
+}
+
+void JournalWriter::spoolHeld()
+{
+    if (!queue_.empty())
+        spoolQueued();
+}
+
+void JournalWriter::spoolRest()
+{
+    if (spoolQueued())
+        qCInfo(lcJournal) << queue_.size() << "journal entries not written before exit wait in"
                           << journalSpoolPathFor(path_) << "for the next start";
-    } else {
-        qCWarning(lcJournal) << entries.size() << "journal entries lost at exit: written neither to" << path_
-                             << "nor to" << journalSpoolPathFor(path_) << (spool_ ? spool_->lastError() : QString());
-    }
+    else
+        qCWarning(lcJournal) << "journal entries lost at exit: written neither to" << path_ << "nor to its spool";
     queue_.clear();
 }
 

@@ -39,6 +39,9 @@ public:
     // Tries to write everything now; true when nothing is left waiting.
     bool flush();
     void finish(); // last attempt, the rest spooled, then the file is let go
+    // Copies what waits to the spool now (a session ending: the process may
+    // not get to finish()); it is still written, and taken from the spool, as usual.
+    void spoolHeld();
     int pending() const { return int(queue_.size()); }
 
 Q_SIGNALS:
@@ -60,6 +63,7 @@ private:
     // Once, before the first write: the earlier run's spooled work goes first.
     void loadSpool();
     bool openSpool();
+    bool spoolQueued();
     void spoolRest();
     void dropSpooled(qint64 key);
     bool ensureOpen();

@@ -79,6 +79,9 @@ public:
     // those still held when the recorder goes: the store's spool path by
     // default ("<name>-spool.db" beside a file). Empty: drop them.
     void setSpoolPath(const QString& path);
+    // A session ending: what is held goes to the spool now, in case the
+    // process ends before the recorder does.
+    void spoolHeld();
 
 signals:
     // reasonText is for the operator: "记录正常", "数据库不可写，暂存 N 条", ...

@@ -23,19 +23,10 @@ void RecorderWriter::finish()
 {
     if (pending_[0].isEmpty() && pending_[1].isEmpty())
         return;
-    spoolFailed_ = false; // worth one more try now
-    if (spillOldest(HistoryRing::Short, false)) {
-        for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long}) {
-            QList<HistoryRow>& queue = pending_[index(ring)];
-            if (spool_->append(ring, queue)) {
-                qCInfo(lcRecord) << "recorder ends with" << queue.size() << "samples spooled to" << spoolPath_
-                                 << "for the next start";
-                queue.clear();
-            } else {
-                qCWarning(lcRecord) << "cannot spool samples to" << spoolPath_ << spool_->lastError();
-            }
-        }
-    }
+    const int held = int(pending_[0].size() + pending_[1].size());
+    spoolHeld();
+    if (pending_[0].isEmpty() && pending_[1].isEmpty())
+        qCInfo(lcRecord) << "recorder ends with" << held << "samples spooled to" << spoolPath_ << "for the next start";
     const int lost = int(pending_[0].size() + pending_[1].size());
     if (lost > 0)
         qCWarning(lcRecord) << "recorder ends with" << lost << "samples lost: written neither to"
@@ -66,6 +57,24 @@ void RecorderWriter::setBacklogCapacity(int shortSamples, int longSamples)
 {
     capacity_[0] = qMax(1, shortSamples);
     capacity_[1] = qMax(1, longSamples);
+}
+
+// The spool precedes memory, so this keeps the order whether the recorder
+// goes on or not.
+void RecorderWriter::spoolHeld()
+{
+    if (pending_[0].isEmpty() && pending_[1].isEmpty())
+        return;
+    spoolFailed_ = false; // worth one more try now
+    if (!spillOldest(HistoryRing::Short, false))
+        return;
+    for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long}) {
+        QList<HistoryRow>& queue = pending_[index(ring)];
+        if (spool_->append(ring, queue))
+            queue.clear();
+        else
+            qCWarning(lcRecord) << "cannot spool samples to" << spoolPath_ << spool_->lastError();
+    }
 }
 
 void RecorderWriter::setSpoolPath(const QString& path)

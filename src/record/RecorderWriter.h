@@ -66,7 +66,10 @@ public:
     void setRetryInterval(int ms);
     void setBacklogCapacity(int shortSamples, int longSamples);
     void setSpoolPath(const QString& path);
-    // Moves every sample held in memory to the spool; nothing is kept after.
+    // Moves every sample held in memory to the spool (what it cannot take
+    // stays in memory).
+    void spoolHeld();
+    // spoolHeld(), and what is left is lost; at the end.
     void finish();
 
 signals:
