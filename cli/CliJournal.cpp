@@ -5,7 +5,8 @@ CliJournal::CliJournal(const QString& path, Warn warn)
     : path_(path), warn_(std::move(warn)), store_(QStringLiteral("px5800-cli journal")), operator_(currentOperator())
 {
     store_.setBusyTimeout(kBusyTimeoutMs);
-    if (!store_.open(path_))
+    opened_ = store_.open(path_);
+    if (!opened_)
         warnOnce(QStringLiteral("%1: %2").arg(path_, store_.lastError()));
 }
 
@@ -22,7 +23,8 @@ void CliJournal::warnOnce(const QString& why)
 
 qint64 CliJournal::append(JournalEvent event)
 {
-    if (!store_.isOpen())
+    // A failed statement leaves its connection to be made anew.
+    if (!store_.isOpen() && (!opened_ || !store_.open(path_)))
         return 0;
     event.timeUtc = QDateTime::currentDateTimeUtc();
     event.operatorName = operator_;

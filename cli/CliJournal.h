@@ -41,6 +41,7 @@ private:
     JournalStore store_;
     QString operator_;
     bool warned_ = false;
+    bool opened_ = false; // at the start
 };
 
 // Journal.db beside the default history database.

@@ -19,6 +19,7 @@
 #include "Splash.h"
 
 #include <QApplication>
+#include <QSessionManager>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -104,6 +105,12 @@ void StationApp::handOver()
                                   recorder_->droppedSamples());
     });
     recorder_->start();
+    // Logging out: the session may end the process without a close (its
+    // display gone); what waits for the history and the journal is on disk first.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        recorder_->spoolHeld();
+        journal_->spoolHeld();
+    });
     if (publisher_)
         publisher_->start(); // the status line was wired with the main window
     QString port = QStringLiteral("端口待选择");

@@ -87,6 +87,11 @@ void Journal::stop()
     thread_->wait();
 }
 
+void Journal::spoolHeld()
+{
+    toWriter([w = writer_] { w->spoolHeld(); });
+}
+
 bool Journal::sync()
 {
     bool empty = false;

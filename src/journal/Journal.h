@@ -37,6 +37,9 @@ public:
     // Writes what is waiting and lets go of the file (at exit); the only
     // call that waits for the disk.
     void stop();
+    // A session ending: what waits goes to the spool now, in case the
+    // process ends before stop() (the disk work runs on the writer's thread).
+    void spoolHeld();
     // Tests: waits until the writer has tried everything queued so far;
     // true when nothing is left waiting.
     bool sync();

@@ -1,6 +1,7 @@
 #include "JournalEngine.h"
 #include "HistoryEngine.h"
 #include "JournalStore.h"
+#include "SqliteWalIndex.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,6 +48,10 @@ public:
     bool prepare(QString* error) override
     {
         const QFileInfo info(path_);
+        if (!SqliteWalIndex::writable(path_)) {
+            *error = SqliteWalIndex::notWritableText(path_);
+            return false;
+        }
         if (info.dir().exists() || QDir().mkpath(info.absolutePath()))
             return true;
         *error = QStringLiteral("folder %1 cannot be made").arg(info.absolutePath());
@@ -77,6 +82,11 @@ public:
         return QStringLiteral("instr(%1, ?) > 0").arg(column);
     }
     bool stillThere() const override { return QFileInfo::exists(path_); }
+    QString unsafeReason() const override
+    {
+        return SqliteWalIndex::writable(path_) ? QString() : SqliteWalIndex::notWritableText(path_);
+    }
+    void closeConnection(QSqlDatabase& db) const override { SqliteWalIndex::close(db, path_); }
 
 private:
     QString path_;
@@ -133,7 +143,6 @@ public:
     {
         return QStringLiteral("strpos(%1, ?) > 0").arg(column);
     }
-    bool reconnectAfterFailure() const override { return true; }
     // Like the recorder's: a server that is away is not asked more often.
     int retryIntervalMs() const override { return history_->retryIntervalMs(); }
 

@@ -35,7 +35,13 @@ public:
     // False when the connection may still work but writes no longer reach
     // what readers see (a deleted file).
     virtual bool stillThere() const { return true; }
-    // A failed statement may mean a lost connection: open a new one next time.
-    virtual bool reconnectAfterFailure() const { return false; }
+    // Why no statement may run on an open connection now (empty: any may);
+    // such a connection is closed with closeConnection() and opened again.
+    virtual QString unsafeReason() const { return {}; }
+    virtual void closeConnection(QSqlDatabase& db) const { db.close(); }
+    // A failed statement may mean a connection that cannot recover (a lost
+    // server; a file opened while it was read-only stays read-only for that
+    // connection): open a new one next time.
+    virtual bool reconnectAfterFailure() const { return true; }
     virtual int retryIntervalMs() const { return 1000; }
 };

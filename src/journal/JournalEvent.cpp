@@ -22,6 +22,11 @@ QString JournalKind::label(const QString& kind)
     return labels.value(kind, kind);
 }
 
+bool isRaisedAlarm(const JournalEvent& event)
+{
+    return event.kind == QStringView(JournalKind::Alarm) && !event.message.contains(QStringView(JournalKind::ClearedWord));
+}
+
 QDateTime journalTimeFromText(const QString& text)
 {
     QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);

@@ -15,6 +15,10 @@ inline constexpr char16_t Link[] = u"link";
 inline constexpr char16_t Recorder[] = u"recorder";
 inline constexpr char16_t System[] = u"system";
 QStringList all();
+// The word an alarm event's message carries when the alarm went off
+// ("报警1解除（PV 380）"); the other alarm events are alarms raised, the
+// only ones an operator acknowledges.
+inline constexpr char16_t ClearedWord[] = u"解除";
 // The operator's word for a kind ("报警", "写入", ...); the kind itself if unknown.
 QString label(const QString& kind);
 } // namespace JournalKind
@@ -32,6 +36,9 @@ struct JournalEvent {
     QString operatorName;
 };
 Q_DECLARE_METATYPE(JournalEvent)
+
+// An alarm that came on (not one that cleared): what waits for 确认.
+bool isRaisedAlarm(const JournalEvent& event);
 
 // Rows keep their time as utcTimeText() (StationClock.h) writes it; this reads it back.
 QDateTime journalTimeFromText(const QString& text);

@@ -2,6 +2,8 @@
 #include "JournalStore.h"
 
 #include <QObject>
+#include <atomic>
+#include <memory>
 
 // Reads the journal for a window on a thread of its own, so paging through
 // 200 000 events or exporting them never stalls the GUI. Requests are
@@ -9,7 +11,12 @@
 class JournalReader final : public QObject {
     Q_OBJECT
 public:
+    // How long closing waits for a request under way before leaving it to
+    // finish on its own thread.
+    static constexpr int kCloseWaitMs = 200;
+
     explicit JournalReader(const QString& path, QObject* parent = nullptr);
+    // Unanswered requests are dropped; never waits longer than kCloseWaitMs.
     ~JournalReader() override;
 
     // Each returns the request number its answer will carry.
@@ -26,5 +33,6 @@ private:
     class Worker;
     QThread* thread_ = nullptr;
     Worker* worker_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> closing_;
     int next_ = 1;
 };

@@ -19,6 +19,10 @@ const QString kColumns = QStringLiteral(
     "e.id, e.time_utc, e.kind, e.source, e.message, e.old_value, e.new_value, e.result, e.operator, "
     "a.event_id IS NOT NULL");
 
+// isRaisedAlarm() in SQL (one text for every engine), for the events table as `e`.
+const QString kRaisedAlarm = QStringLiteral("e.kind = 'alarm' AND e.message NOT LIKE '%%1%'")
+                                 .arg(QString::fromUtf16(JournalKind::ClearedWord));
+
 QVariant nullable(const QString& text) { return text.isNull() ? QVariant(QMetaType(QMetaType::QString)) : text; }
 
 QString textOf(const QSqlQuery& q, int column)
@@ -55,7 +59,9 @@ bool JournalStore::fail(const QString& what, const QString& error)
     error_ = QStringLiteral("%1: %2").arg(what, error.trimmed());
     if (engine_ && engine_->reconnectAfterFailure())
         broken_ = true;
-    qCDebug(lcJournal) << connectionName_ << error_;
+    // A writer retries every second or five: a full disk is not a line each time.
+    if (failureLog_.shouldLog(error_))
+        qCDebug(lcJournal) << connectionName_ << error_ << "attempt" << failureLog_.attempts();
     return false;
 }
 
@@ -85,12 +91,23 @@ bool JournalStore::open(const QString& location)
     // Counting all unacknowledged alarms is a scan; it is done once here and
     // the count is then carried along with every change.
     QSqlQuery q(db_);
-    unacked_ = q.exec(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.kind = 'alarm' AND NOT EXISTS "
-                                     "(SELECT 1 FROM acks a WHERE a.event_id = e.id)")) && q.next()
+    unacked_ = q.exec(QStringLiteral("SELECT COUNT(*) FROM events e WHERE %1 AND NOT EXISTS "
+                                     "(SELECT 1 FROM acks a WHERE a.event_id = e.id)").arg(kRaisedAlarm)) && q.next()
                    ? q.value(0).toInt()
                    : -1;
     error_.clear();
     return true;
+}
+
+bool JournalStore::usable(const QString& what)
+{
+    if (!isOpen())
+        return fail(what, QStringLiteral("not open"));
+    const QString reason = engine_->unsafeReason();
+    if (reason.isEmpty())
+        return true;
+    close();
+    return fail(what, reason);
 }
 
 void JournalStore::close()
@@ -98,6 +115,8 @@ void JournalStore::close()
     broken_ = false;
     if (!db_.isValid())
         return;
+    if (engine_)
+        engine_->closeConnection(db_);
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName_);
@@ -105,8 +124,8 @@ void JournalStore::close()
 
 bool JournalStore::append(QList<JournalEvent>& events)
 {
-    if (!isOpen())
-        return fail(QStringLiteral("append"), QStringLiteral("not open"));
+    if (!usable(QStringLiteral("append")))
+        return false;
     if (!db_.transaction())
         return fail(QStringLiteral("begin"), db_.lastError().text());
     QList<qint64> ids;
@@ -129,7 +148,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
             return fail(QStringLiteral("insert"), error);
         }
         ids << insert.value(0).toLongLong();
-        if (e.kind == QStringView(JournalKind::Alarm))
+        if (isRaisedAlarm(e))
             ++alarms;
     }
     insert.finish();
@@ -140,7 +159,8 @@ bool JournalStore::append(QList<JournalEvent>& events)
     trim.addBindValue(bound_);
     QSqlQuery leaving(db_);
     leaving.prepare(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.id <= (SELECT MAX(id) FROM events) - ? "
-                                   "AND e.kind = 'alarm' AND NOT EXISTS (SELECT 1 FROM acks a WHERE a.event_id = e.id)"));
+                                   "AND %1 AND NOT EXISTS (SELECT 1 FROM acks a WHERE a.event_id = e.id)")
+                        .arg(kRaisedAlarm));
     leaving.addBindValue(bound_);
     if (!leaving.exec() || !leaving.next()) {
         const QString error = leaving.lastError().text();
@@ -159,6 +179,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     }
     for (int i = 0; i < events.size(); ++i)
         events[i].id = ids.at(i);
+    failureLog_.reset();
     if (unacked_ >= 0)
         unacked_ += alarms - unackedLeaving;
     return true;
@@ -166,23 +187,27 @@ bool JournalStore::append(QList<JournalEvent>& events)
 
 bool JournalStore::updateResult(qint64 id, const QString& result)
 {
+    if (!usable(QStringLiteral("update")))
+        return false;
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("UPDATE events SET result = ? WHERE id = ?"));
     q.addBindValue(result);
     q.addBindValue(id);
-    if (!isOpen() || !q.exec())
+    if (!q.exec())
         return fail(QStringLiteral("update"), q.lastError().text());
     return true;
 }
 
 bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, const QString& operatorName)
 {
-    if (!isOpen() || !db_.transaction())
+    if (!usable(QStringLiteral("acknowledge")))
+        return false;
+    if (!db_.transaction())
         return fail(QStringLiteral("acknowledge"), db_.lastError().text());
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("INSERT INTO acks(event_id, time_utc, operator) "
-                             "SELECT id, ?, ? FROM events WHERE id = ? AND kind = 'alarm' "
-                             "ON CONFLICT (event_id) DO NOTHING"));
+                             "SELECT e.id, ?, ? FROM events e WHERE e.id = ? AND %1 "
+                             "ON CONFLICT (event_id) DO NOTHING").arg(kRaisedAlarm));
     int acknowledged = 0;
     for (const qint64 id : ids) {
         q.addBindValue(utcTimeText(utc));
@@ -201,6 +226,7 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
     }
     if (unacked_ >= 0)
         unacked_ -= acknowledged;
+    failureLog_.reset();
     return true;
 }
 
@@ -240,7 +266,7 @@ QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) co
 QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged)
 {
     QList<JournalEvent> rows;
-    if (!isOpen())
+    if (!usable(QStringLiteral("page")))
         return rows;
     QVariantList binds;
     QString sql = QStringLiteral("SELECT %1 FROM events e LEFT JOIN acks a ON a.event_id = e.id").arg(kColumns)
@@ -279,7 +305,7 @@ QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 befor
 
 int JournalStore::count(const JournalFilter& filter)
 {
-    if (!isOpen())
+    if (!usable(QStringLiteral("count")))
         return -1;
     QVariantList binds;
     QSqlQuery q(db_);

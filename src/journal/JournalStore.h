@@ -1,5 +1,6 @@
 #pragma once
 #include "JournalEvent.h"
+#include "RecordLog.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -84,6 +85,8 @@ public:
 
 private:
     bool fail(const QString& what, const QString& error);
+    // Open and safe to run a statement on; otherwise closed, with the reason.
+    bool usable(const QString& what);
     QString where(const JournalFilter& filter, QVariantList* binds) const;
 
     QString connectionName_;
@@ -95,4 +98,5 @@ private:
     int bound_ = kDefaultBound;
     int busyTimeoutMs_ = kBusyTimeoutMs;
     int unacked_ = -1;
+    RepeatedFailureLog failureLog_;
 };

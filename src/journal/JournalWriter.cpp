@@ -1,6 +1,7 @@
 #include "JournalWriter.h"
 #include "JournalLog.h"
 
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -48,6 +49,8 @@ void JournalWriter::push(Op op)
 {
     queue_.push_back(std::move(op));
     while (int(queue_.size()) > capacity_) {
+        if (queue_.front().spoolKey > 0)
+            dropSpooled(queue_.front().spoolKey);
         queue_.pop_front();
         ++droppedNow_;
     }
@@ -69,8 +72,10 @@ bool JournalWriter::ensureOpen()
     }
     if (store_.isOpen())
         return true;
-    // A server connection that failed is replaced: the server may be back.
-    if (!store_.open(path_))
+    // A connection that failed is replaced: the server may be back, the
+    // file writable again.
+    openFailed_ = !store_.open(path_);
+    if (openFailed_)
         return false;
     everOpened_ = true;
     return true;
@@ -83,7 +88,9 @@ bool JournalWriter::flush()
         retry_->setSingleShot(true);
         connect(retry_, &QTimer::timeout, this, &JournalWriter::flush);
     }
+    loadSpool();
     bool ok = ensureOpen();
+    qint64 spooledWritten = 0; // the last spool key written
     while (ok && !queue_.empty()) {
         Op& front = queue_.front();
         if (front.type == Op::Append) {
@@ -95,15 +102,17 @@ bool JournalWriter::flush()
             if (!ok)
                 break;
             for (const JournalEvent& e : batch) {
+                spooledWritten = qMax(spooledWritten, queue_.front().spoolKey);
                 queue_.pop_front();
-                if (e.kind == QStringView(JournalKind::Write))
+                // An earlier run's event (seq 0) gets no read-back of this run.
+                if (e.kind == QStringView(JournalKind::Write) && e.seq != 0)
                     rememberId(e.seq, e.id);
                 Q_EMIT stored(e);
             }
             continue;
         }
         if (front.type == Op::Update) {
-            const qint64 id = idOfSeq_.value(front.event.seq, 0);
+            const qint64 id = front.targetId != 0 ? front.targetId : idOfSeq_.value(front.event.seq, 0);
             // Unknown: its row was dropped while the journal was unusable.
             ok = id == 0 || store_.updateResult(id, front.result);
             if (ok && id != 0)
@@ -111,9 +120,13 @@ bool JournalWriter::flush()
         } else {
             ok = store_.acknowledge(front.ids, front.event.timeUtc, front.event.operatorName);
         }
-        if (ok)
+        if (ok) {
+            spooledWritten = qMax(spooledWritten, front.spoolKey);
             queue_.pop_front();
+        }
     }
+    if (spooledWritten > 0)
+        dropSpooled(spooledWritten);
     if (!ok) {
         if (!failed_)
             qCWarning(lcJournal) << "journal cannot be written:" << store_.lastError();
@@ -147,7 +160,7 @@ void JournalWriter::report()
     if (!healthy) {
         const int kept = int(queue_.size());
         text = store_.isServer() ? tr("事件记录服务器无法连接")
-               : store_.isOpen() ? tr("事件记录不可写")
+               : !openFailed_   ? tr("事件记录不可写")
                                  : tr("事件记录无法打开");
         if (kept > 0)
             text += tr("，暂存 %1 条").arg(kept);
@@ -179,6 +192,108 @@ void JournalWriter::finish()
     if (retry_)
         retry_->stop();
     if (!queue_.empty())
-        qCWarning(lcJournal) << queue_.size() << "journal entries could not be written before exit";
+        spoolRest();
     store_.close();
+    spool_.reset();
+}
+
+bool JournalWriter::openSpool()
+{
+    if (spool_)
+        return true;
+    static std::atomic<int> next{0};
+    spool_ = std::make_unique<JournalSpool>(QStringLiteral("journal-spool-%1").arg(next++));
+    if (spool_->open(journalSpoolPathFor(path_)))
+        return true;
+    qCWarning(lcJournal) << "journal spool" << journalSpoolPathFor(path_) << "cannot be opened:" << spool_->lastError();
+    spool_.reset();
+    return false;
+}
+
+void JournalWriter::loadSpool()
+{
+    if (spoolLoaded_)
+        return;
+    spoolLoaded_ = true;
+    if (!QFileInfo::exists(journalSpoolPathFor(path_)) || !openSpool())
+        return;
+    const QList<JournalSpool::Entry> entries = spool_->all();
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        Op op;
+        op.type = it->type == JournalSpool::Entry::Append ? Op::Append
+                  : it->type == JournalSpool::Entry::Update ? Op::Update
+                                                            : Op::Ack;
+        op.event = it->event;
+        op.event.seq = 0; // this run's numbers start again
+        op.result = it->result;
+        op.targetId = it->targetId;
+        op.ids = it->ids;
+        op.spoolKey = it->key;
+        queue_.push_front(std::move(op));
+    }
+    if (!entries.isEmpty())
+        qCInfo(lcJournal) << entries.size() << "journal entries spooled by an earlier run are written first";
+}
+
+// What is spooled already (an earlier run's, or by spoolQueued() before)
+// sits at the front of the queue and in the file alike.
+bool JournalWriter::spoolQueued()
+{
+    QList<JournalSpool::Entry> entries;
+    std::vector<Op*> ops;
+    for (Op& op : queue_) {
+        if (op.spoolKey > 0)
+            continue;
+        JournalSpool::Entry e;
+        e.event = op.event;
+        if (op.type == Op::Append) {
+            e.type = JournalSpool::Entry::Append;
+        } else if (op.type == Op::Update) {
+            e.type = JournalSpool::Entry::Update;
+            e.targetId = op.targetId != 0 ? op.targetId : idOfSeq_.value(op.event.seq, 0);
+            e.result = op.result;
+            if (e.targetId == 0)
+                continue; // its row was dropped: nothing to update
+        } else {
+            e.type = JournalSpool::Entry::Ack;
+            e.ids = op.ids;
+        }
+        entries << e;
+        ops.push_back(&op);
+    }
+    if (entries.isEmpty())
+        return true;
+    if (!openSpool() || !spool_->append(entries)) {
+        qCWarning(lcJournal) << entries.size() << "journal entries cannot be spooled to" << journalSpoolPathFor(path_)
+                             << (spool_ ? spool_->lastError() : QString());
+        return false;
+    }
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        ops[i]->spoolKey = entries[qsizetype(i)].key;
+        ops[i]->targetId = entries[qsizetype(i)].targetId;
+    }
+    return true;
+}
+
+void JournalWriter::spoolHeld()
+{
+    if (!queue_.empty())
+        spoolQueued();
+}
+
+void JournalWriter::spoolRest()
+{
+    if (spoolQueued())
+        qCInfo(lcJournal) << queue_.size() << "journal entries not written before exit wait in"
+                          << journalSpoolPathFor(path_) << "for the next start";
+    else
+        qCWarning(lcJournal) << "journal entries lost at exit: written neither to" << path_ << "nor to its spool";
+    queue_.clear();
+}
+
+void JournalWriter::dropSpooled(qint64 key)
+{
+    if (spool_ && !spool_->dropThrough(key))
+        qCWarning(lcJournal) << "journal spool: written entries not removed, the next start writes them again:"
+                             << spool_->lastError();
 }

@@ -1,11 +1,13 @@
 #pragma once
 #include "JournalEvent.h"
+#include "JournalSpool.h"
 #include "JournalStore.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <deque>
+#include <memory>
 
 class QTimer;
 
@@ -13,8 +15,11 @@ class QTimer;
 // (new events, result updates, acknowledgements) and is kept in memory, in
 // that order, until the database takes it: a locked, full or deleted file
 // costs nothing but memory, bounded by the capacity (the oldest work goes
-// first when it is exceeded). A file is retried about once a second, a
-// server (whose connection is then made anew) every 5 s.
+// first when it is exceeded). The connection is made anew for each retry
+// (a file that was read-only when opened stays so for its connection):
+// about once a second for a file, every 5 s for a server. What is still
+// waiting at finish() goes to the journal's spool file, and the next writer
+// on the same journal writes it before anything new.
 class JournalWriter final : public QObject {
     Q_OBJECT
 public:
@@ -33,7 +38,10 @@ public:
     void setRetryInterval(int ms) { retryMs_ = ms; } // below 0: the store's own
     // Tries to write everything now; true when nothing is left waiting.
     bool flush();
-    void finish(); // last attempt, then the file is let go
+    void finish(); // last attempt, the rest spooled, then the file is let go
+    // Copies what waits to the spool now (a session ending: the process may
+    // not get to finish()); it is still written, and taken from the spool, as usual.
+    void spoolHeld();
     int pending() const { return int(queue_.size()); }
 
 Q_SIGNALS:
@@ -48,8 +56,16 @@ private:
         JournalEvent event;  // Append
         QString result;      // Update (event.seq says which)
         QList<qint64> ids;   // Ack
+        qint64 targetId = 0; // Update of a row stored by an earlier run
+        qint64 spoolKey = 0; // still in the spool file (from an earlier run)
     };
     void push(Op op);
+    // Once, before the first write: the earlier run's spooled work goes first.
+    void loadSpool();
+    bool openSpool();
+    bool spoolQueued();
+    void spoolRest();
+    void dropSpooled(qint64 key);
     bool ensureOpen();
     void scheduleRetry();
     void report();
@@ -65,10 +81,13 @@ private:
     QElapsedTimer sinceFailure_;
     bool failed_ = false;
     bool everOpened_ = false;
+    bool openFailed_ = false; // the last attempt could not open (not: could not write)
     // Row ids of recent write events, for their read-back update.
     QHash<quint64, qint64> idOfSeq_;
     std::deque<quint64> seqOrder_;
     int unacked_ = -1;
     bool healthyShown_ = true;
     QString textShown_;
+    std::unique_ptr<JournalSpool> spool_;
+    bool spoolLoaded_ = false;
 };

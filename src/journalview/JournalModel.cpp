@@ -27,13 +27,13 @@ void JournalModel::setFilter(const JournalFilter& filter)
 
 bool JournalModel::needsAcknowledgement(int row) const
 {
-    return rows_.at(row).kind == QStringView(JournalKind::Alarm) && !acked_.at(row);
+    return isRaisedAlarm(rows_.at(row)) && !acked_.at(row);
 }
 
 void JournalModel::markAcknowledged(const QList<qint64>& ids)
 {
     for (int row = 0; row < rows_.size(); ++row)
-        if (!acked_[row] && ids.contains(rows_[row].id) && rows_[row].kind == QStringView(JournalKind::Alarm)) {
+        if (!acked_[row] && ids.contains(rows_[row].id) && isRaisedAlarm(rows_[row])) {
             acked_[row] = true;
             Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
         }

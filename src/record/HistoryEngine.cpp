@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include "HistoryStore.h"
 #include "RecordLog.h"
+#include "SqliteWalIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,8 +44,12 @@ public:
     bool prepare(QString* error) override
     {
         const QFileInfo info(path_);
-        if (info.exists())
-            return true;
+        if (info.exists()) {
+            if (SqliteWalIndex::writable(path_))
+                return true;
+            *error = SqliteWalIndex::notWritableText(path_);
+            return false;
+        }
         if (!QDir().mkpath(info.absolutePath())) {
             *error = QStringLiteral("cannot create folder %1").arg(info.absolutePath());
             return false;
@@ -88,6 +93,17 @@ public:
     // A file deleted under an open connection still takes writes on some
     // systems, into a file nobody will see again.
     bool stillThere() const override { return QFileInfo::exists(path_); }
+    QString unsafeReason() const override
+    {
+        return SqliteWalIndex::writable(path_) ? QString() : SqliteWalIndex::notWritableText(path_);
+    }
+    void closeConnection(QSqlDatabase& db) const override { SqliteWalIndex::close(db, path_); }
+    // Beside the file: "Rdatabj-spool.db" for "Rdatabj.db".
+    QString spoolPath() const override
+    {
+        const QFileInfo info(path_);
+        return info.dir().filePath(info.completeBaseName() + QStringLiteral("-spool.db"));
+    }
 
 private:
     QString path_;

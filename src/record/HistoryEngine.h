@@ -38,11 +38,15 @@ public:
     // False when the connection may still work but writes no longer reach
     // what readers see (a deleted file).
     virtual bool stillThere() const { return true; }
+    // Why no statement may run on an open connection now (empty: any may);
+    // such a connection is closed with closeConnection() and opened again.
+    virtual QString unsafeReason() const { return {}; }
+    virtual void closeConnection(QSqlDatabase& db) const { db.close(); }
     // How often a recorder in trouble tries again, and what the status line
     // says while it cannot reach the store (empty: the recorder's own texts).
     virtual int retryIntervalMs() const { return 1000; }
     virtual QString unreachableText() const { return {}; }
     // Where a recorder spills samples beyond its in-memory hour while the
-    // store is away (empty: it drops the oldest instead).
-    virtual QString spoolPath() const { return {}; }
+    // store is away, and what it holds when it stops (empty: none).
+    virtual QString spoolPath() const = 0;
 };

@@ -1,6 +1,7 @@
 #include "HistoryReadConnection.h"
 #include "HistoryEngine.h"
 #include "HistoryLocation.h"
+#include "SqliteWalIndex.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -20,6 +21,8 @@ HistoryReadConnection::~HistoryReadConnection()
 {
     if (!added_)
         return;
+    if (!path_.isEmpty())
+        SqliteWalIndex::close(db_, path_);
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(name_);
@@ -42,11 +45,14 @@ bool HistoryReadConnection::open(const QString& location, QString* error)
     // Opening a missing file would create it.
     if (!parsed->server && !QFileInfo(parsed->path).isFile())
         return fail(QStringLiteral("no database at %1").arg(displayName_), error);
+    if (!parsed->server && !SqliteWalIndex::writable(parsed->path))
+        return fail(SqliteWalIndex::notWritableText(parsed->path), error);
 
     const auto engine = HistoryEngine::create(*parsed);
     db_ = QSqlDatabase::addDatabase(engine->driverName(), name_);
     added_ = true;
     if (!parsed->server) {
+        path_ = parsed->path;
         db_.setDatabaseName(parsed->path);
         db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
         if (!db_.open())

@@ -28,6 +28,7 @@ private:
 
     QString name_;
     QString displayName_;
+    QString path_; // a file's; empty for a server
     QSqlDatabase db_;
     bool added_ = false;
 };

@@ -3,6 +3,7 @@
 #include "HistoryEngine.h"
 #include "HistoryLocation.h"
 #include "HistoryStore.h"
+#include "LeftThreads.h"
 #include "RecordLog.h"
 
 #include <QCoreApplication>
@@ -101,23 +102,6 @@ private:
     QString reportedError_;
 };
 
-namespace {
-// Readers' threads left to finish a request when their reader went. The
-// program waits for them as it ends (at most a connect timeout), so no
-// connection is torn down under a running thread.
-QList<QPointer<QThread>>& leftThreads()
-{
-    static QList<QPointer<QThread>> threads;
-    return threads;
-}
-
-void waitForLeftThreads()
-{
-    for (const QPointer<QThread>& thread : leftThreads())
-        if (thread)
-            thread->wait();
-}
-} // namespace
 
 HistoryReader::HistoryReader(const QString& connectionName, QObject* parent)
     : QObject(parent)
@@ -152,14 +136,7 @@ HistoryReader::~HistoryReader()
     }
     // Still waiting on a connect: let it finish and clean up after itself.
     qCDebug(lcRecord) << "history reader left to finish its request";
-    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-    static const bool waitAtExit = [] {
-        qAddPostRoutine(waitForLeftThreads);
-        return true;
-    }();
-    Q_UNUSED(waitAtExit);
-    leftThreads().removeAll(nullptr);
-    leftThreads().append(thread_);
+    leaveThreadToFinish(thread_);
 }
 
 bool HistoryReader::wanted(const QString& location)

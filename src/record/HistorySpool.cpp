@@ -61,6 +61,31 @@ qint64 HistorySpool::count(HistoryRing ring)
     return q.exec(QStringLiteral("select count(*) from %1").arg(table(ring))) && q.next() ? q.value(0).toLongLong() : 0;
 }
 
+bool HistorySpool::append(HistoryRing ring, const QList<HistoryRow>& rows)
+{
+    if (rows.isEmpty())
+        return true;
+    if (!db_.transaction()) {
+        lastError_ = db_.lastError().text();
+        return false;
+    }
+    const qint64 before = size(ring);
+    for (const HistoryRow& r : rows) {
+        if (!append(ring, r)) {
+            db_.rollback();
+            size_[slot(ring)] = before;
+            return false;
+        }
+    }
+    if (!db_.commit()) {
+        lastError_ = db_.lastError().text();
+        db_.rollback();
+        size_[slot(ring)] = before;
+        return false;
+    }
+    return true;
+}
+
 bool HistorySpool::append(HistoryRing ring, const HistoryRow& r)
 {
     QSqlQuery q(db_);
@@ -103,15 +128,16 @@ bool HistorySpool::dropFront(HistoryRing ring, int count)
     return true;
 }
 
-qint32 HistorySpool::renumberFrom(HistoryRing ring, qint32 counter)
+std::optional<qint32> HistorySpool::renumberFrom(HistoryRing ring, qint32 counter)
 {
     const qint64 n = size(ring);
     if (n == 0)
         return counter;
     const qint32 start = (counter >= kRingSize || counter < 0) ? 0 : counter;
-    exec(QStringLiteral("update %1 set id = ((%2 + seq - (select min(seq) from %1)) % %3) + 1")
-             .arg(table(ring))
-             .arg(start)
-             .arg(kRingSize));
+    if (!exec(QStringLiteral("update %1 set id = ((%2 + seq - (select min(seq) from %1)) % %3) + 1")
+                  .arg(table(ring))
+                  .arg(start)
+                  .arg(kRingSize)))
+        return std::nullopt;
     return qint32((start + n - 1) % kRingSize) + 1;
 }

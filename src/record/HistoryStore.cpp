@@ -159,6 +159,8 @@ void HistoryStore::close()
 {
     if (!added_)
         return;
+    if (engine_)
+        engine_->closeConnection(db_);
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName_);
@@ -167,9 +169,22 @@ void HistoryStore::close()
 
 bool HistoryStore::isOpen() const { return added_ && db_.isOpen(); }
 
-std::optional<HistoryCounters> HistoryStore::readCounters()
+bool HistoryStore::usable()
 {
     if (!isOpen())
+        return false;
+    const QString reason = engine_->unsafeReason();
+    if (reason.isEmpty())
+        return true;
+    qCWarning(lcRecord).noquote() << "closing" << displayName() << "before it faults:" << reason;
+    close();
+    lastError_ = reason;
+    return false;
+}
+
+std::optional<HistoryCounters> HistoryStore::readCounters()
+{
+    if (!usable())
         return std::nullopt;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
@@ -215,6 +230,8 @@ bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows,
         return true;
     if (!isOpen())
         return fail(QStringLiteral("database not open"), error);
+    if (!usable())
+        return fail(lastError_, error);
     const RingTable& t = tableOf(ring);
 
     QSqlQuery tx(db_);
@@ -303,7 +320,7 @@ QString HistoryStore::pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageS
 
 std::optional<QVector<HistoryRow>> HistoryStore::loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
 {
-    if (!isOpen())
+    if (!usable())
         return std::nullopt;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
@@ -320,7 +337,7 @@ std::optional<QVector<HistoryRow>> HistoryStore::loadPage(HistoryRing ring, qint
 
 std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, double time)
 {
-    if (!isOpen())
+    if (!usable())
         return std::nullopt;
     const RingTable& t = tableOf(ring);
     QSqlQuery q(db_);

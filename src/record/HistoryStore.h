@@ -78,6 +78,8 @@ public:
 
 private:
     bool fail(const QString& message, QString* error);
+    // Open and safe to run a statement on; otherwise closed, with the reason.
+    bool usable();
     bool createSchema(QString* error);
 
     QString connectionName_;

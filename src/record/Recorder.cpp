@@ -83,6 +83,11 @@ void Recorder::setSpoolPath(const QString& path)
     toWriter([path](RecorderWriter& w) { w.setSpoolPath(path); });
 }
 
+void Recorder::spoolHeld()
+{
+    toWriter([](RecorderWriter& w) { w.spoolHeld(); });
+}
+
 qint64 Recorder::elapsedSeconds(const OleStamp& now, const OleStamp& last)
 {
     const double days = (now.date - last.date) + (now.time - last.time);

@@ -25,7 +25,8 @@ class QTimer;
 // never waits for a disk or a server; only ticks with a sample due reach it).
 // When the database cannot be written the samples are kept, in order, with
 // the ids they would have had, and are written with their own times once it
-// can be written again.
+// can be written again; those still kept when the recorder goes wait in the
+// spool file and the next recorder on the same history writes them first.
 //
 // The flags are raised when a sample is taken, whether or not it reached
 // the database yet: the trend windows append the live values anyway and
@@ -74,9 +75,13 @@ public:
     // For tests and special set-ups; defaults as above.
     void setRetryInterval(int ms);
     void setBacklogCapacity(int shortSamples, int longSamples);
-    // Where samples beyond the capacity go instead of being dropped; the
-    // store's spool path by default (none for a file). Empty: drop them.
+    // Where samples beyond the capacity go instead of being dropped, and
+    // those still held when the recorder goes: the store's spool path by
+    // default ("<name>-spool.db" beside a file). Empty: drop them.
     void setSpoolPath(const QString& path);
+    // A session ending: what is held goes to the spool now, in case the
+    // process ends before the recorder does.
+    void spoolHeld();
 
 signals:
     // reasonText is for the operator: "记录正常", "数据库不可写，暂存 N 条", ...

@@ -4,6 +4,7 @@
 #include "RecordLog.h"
 
 #include <QFileInfo>
+#include <atomic>
 
 
 RecorderWriter::RecorderWriter(const QString& location, QObject* parent)
@@ -14,11 +15,24 @@ RecorderWriter::RecorderWriter(const QString& location, QObject* parent)
     qRegisterMetaType<RecorderStatus>();
 }
 
-RecorderWriter::~RecorderWriter()
+RecorderWriter::~RecorderWriter() { finish(); }
+
+// Whatever memory still holds goes behind the spool's rows, for the next
+// start to write first; only what the spool cannot take is lost.
+void RecorderWriter::finish()
 {
-    const int kept = backlogSize();
-    if (kept > 0)
-        qCWarning(lcRecord) << "recorder ends with" << kept << "samples not written to" << store_.displayName();
+    if (pending_[0].isEmpty() && pending_[1].isEmpty())
+        return;
+    const int held = int(pending_[0].size() + pending_[1].size());
+    spoolHeld();
+    if (pending_[0].isEmpty() && pending_[1].isEmpty())
+        qCInfo(lcRecord) << "recorder ends with" << held << "samples spooled to" << spoolPath_ << "for the next start";
+    const int lost = int(pending_[0].size() + pending_[1].size());
+    if (lost > 0)
+        qCWarning(lcRecord) << "recorder ends with" << lost << "samples lost: written neither to"
+                            << store_.displayName() << "nor to a spool";
+    pending_[0].clear();
+    pending_[1].clear();
 }
 
 void RecorderWriter::open()
@@ -45,9 +59,28 @@ void RecorderWriter::setBacklogCapacity(int shortSamples, int longSamples)
     capacity_[1] = qMax(1, longSamples);
 }
 
+// The spool precedes memory, so this keeps the order whether the recorder
+// goes on or not.
+void RecorderWriter::spoolHeld()
+{
+    if (pending_[0].isEmpty() && pending_[1].isEmpty())
+        return;
+    spoolFailed_ = false; // worth one more try now
+    if (!spillOldest(HistoryRing::Short, false))
+        return;
+    for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long}) {
+        QList<HistoryRow>& queue = pending_[index(ring)];
+        if (spool_->append(ring, queue))
+            queue.clear();
+        else
+            qCWarning(lcRecord) << "cannot spool samples to" << spoolPath_ << spool_->lastError();
+    }
+}
+
 void RecorderWriter::setSpoolPath(const QString& path)
 {
     spoolPath_ = path;
+    spoolFailed_ = false;
     spool_.reset();
     // Samples an earlier run could not write are written first, numbered on
     // from the store's counter like any kept before the ids were read.
@@ -129,15 +162,17 @@ void RecorderWriter::takeSample(HistoryRing ring, qint32 id, const OleStamp& now
 // The oldest kept sample moves to the spool file, which precedes the memory.
 bool RecorderWriter::spillOldest(HistoryRing ring, bool move)
 {
-    if (spoolPath_.isEmpty())
+    if (spoolPath_.isEmpty() || spoolFailed_)
         return false;
     if (!spool_) {
-        spool_ = std::make_unique<HistorySpool>(QStringLiteral("mscom-spool"));
+        static std::atomic<int> spools{0};
+        spool_ = std::make_unique<HistorySpool>(QStringLiteral("mscom-spool-%1").arg(++spools));
         QString error;
         if (!spool_->open(spoolPath_, &error)) {
             qCWarning(lcRecord) << "cannot spool samples to" << spoolPath_ << error;
             spool_.reset();
-            spoolPath_.clear();
+            // Not again for every sample; a stop tries once more.
+            spoolFailed_ = true;
             return false;
         }
         qCInfo(lcRecord) << "spooling samples to" << spoolPath_;
@@ -159,8 +194,12 @@ bool RecorderWriter::writeSpool(HistoryRing ring)
 {
     while (spool_ && spool_->size(ring) > 0) {
         const QList<HistoryRow> rows = spool_->front(ring, kShortBacklogCapacity);
-        if (rows.isEmpty() || !store_.writeSamples(ring, rows) || !spool_->dropFront(ring, int(rows.size()))) {
+        if (rows.isEmpty() || !store_.writeSamples(ring, rows)) {
             problem_ = rows.isEmpty() ? spool_->lastError() : store_.lastError();
+            return false;
+        }
+        if (!spool_->dropFront(ring, int(rows.size()))) {
+            problem_ = QStringLiteral("spool %1: %2").arg(spoolPath_, spool_->lastError());
             return false;
         }
     }
@@ -205,8 +244,18 @@ void RecorderWriter::recover()
             qint32* ids[2] = {&status_.shortId, &status_.longId};
             for (int i = 0; i < 2; ++i) {
                 qint32 id = counters[i];
-                if (spool_)
-                    id = spool_->renumberFrom(i == 0 ? HistoryRing::Short : HistoryRing::Long, id);
+                if (spool_) {
+                    const auto last = spool_->renumberFrom(i == 0 ? HistoryRing::Short : HistoryRing::Long, id);
+                    // Rows under the ids they were taken with would land
+                    // among the stored ones: write nothing until they can be.
+                    if (!last) {
+                        problem_ = QStringLiteral("spooled samples in %1 cannot be renumbered: %2")
+                                       .arg(spoolPath_, spool_->lastError());
+                        noteFailedRetry(QStringLiteral("written"));
+                        return;
+                    }
+                    id = *last;
+                }
                 for (HistoryRow& r : pending_[i])
                     r.id = id = ringStart(id) + 1;
                 *ids[i] = id;
@@ -240,24 +289,18 @@ void RecorderWriter::recover()
         return;
     }
     troubled_ = false;
-    failedRetries_ = 0;
-    loggedProblem_.clear();
+    retryLog_.reset();
     if (written > 0 || droppedNow_ > 0)
         qCInfo(lcRecord) << "history database usable again; wrote" << written << "kept samples," << droppedNow_
                          << "dropped";
     droppedNow_ = 0;
 }
 
-// A full disk may last for days: say it again only when the reason changes,
-// after 10 attempts and then every 600 (about ten minutes).
 void RecorderWriter::noteFailedRetry(const QString& what)
 {
-    ++failedRetries_;
-    if (problem_ == loggedProblem_ && failedRetries_ != 10 && failedRetries_ % 600 != 0)
-        return;
-    loggedProblem_ = problem_;
-    qCInfo(lcRecord).noquote() << "database still cannot be" << what << "after" << failedRetries_
-                               << "attempts:" << problem_;
+    if (retryLog_.shouldLog(problem_))
+        qCInfo(lcRecord).noquote() << "database still cannot be" << what << "after" << retryLog_.attempts()
+                                   << "attempts:" << problem_;
 }
 
 void RecorderWriter::updateState()

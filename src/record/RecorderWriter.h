@@ -2,6 +2,7 @@
 #include "HistorySpool.h"
 #include "HistoryStore.h"
 #include "HistoryTypes.h"
+#include "RecordLog.h"
 #include "StationClock.h"
 
 #include <QElapsedTimer>
@@ -32,8 +33,9 @@ Q_DECLARE_METATYPE(RecorderStatus)
 // The recorder's half that touches the database: owns the connection
 // ("mscom"), numbers the samples from sl_void, writes them, and keeps them in
 // order when the database or server cannot take them (an hour in memory, then
-// the spool file when the store has one, else the oldest are dropped),
-// trying again every retry interval. Lives on whichever thread calls open()
+// the spool file, else the oldest are dropped), trying again every retry
+// interval. What it still holds when it goes is spooled, and written first
+// by the next writer on the same store. Lives on whichever thread calls open()
 // and tick(): the GUI thread in tests, a worker thread in the station.
 //
 // Ids taken while the database was never readable are renumbered from the
@@ -48,6 +50,7 @@ public:
     static constexpr int kLongBacklogCapacity = 360;
 
     explicit RecorderWriter(const QString& location, QObject* parent = nullptr);
+    // Spools what is not written yet (finish()).
     ~RecorderWriter() override;
 
     // Opens the store (creating the file or tables when missing).
@@ -63,6 +66,11 @@ public:
     void setRetryInterval(int ms);
     void setBacklogCapacity(int shortSamples, int longSamples);
     void setSpoolPath(const QString& path);
+    // Moves every sample held in memory to the spool (what it cannot take
+    // stays in memory).
+    void spoolHeld();
+    // spoolHeld(), and what is left is lost; at the end.
+    void finish();
 
 signals:
     void statusChanged(const RecorderStatus& status);
@@ -94,12 +102,12 @@ private:
     QElapsedTimer retryClock_;
     qint64 nextRetryMs_ = 0;
     int retryIntervalMs_ = kRetryIntervalMs;
-    int failedRetries_ = 0;
-    QString loggedProblem_;
+    RepeatedFailureLog retryLog_;
 
     QList<HistoryRow> pending_[2];
     QString spoolPath_;
     std::unique_ptr<HistorySpool> spool_; // opened when first needed
+    bool spoolFailed_ = false; // could not be opened: not tried for each sample
     int capacity_[2] = {kShortBacklogCapacity, kLongBacklogCapacity};
     qint64 droppedNow_ = 0; // in the current spell of trouble
 };

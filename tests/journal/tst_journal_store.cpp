@@ -10,7 +10,51 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include "JournalReader.h"
+#include "JournalEvent.h"
+
 #include <numeric>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// The sqlite3 shell, as someone inspecting the file would see it.
+QString shell(const QString& file, const QString& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {file, sql});
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// A file no process may write, root included, while this lives.
+struct Immutable {
+    explicit Immutable(const QString& path) : path_(path)
+    {
+        ok = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path_}) == 0;
+    }
+    ~Immutable() { undo(); }
+    void undo()
+    {
+        if (ok)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path_});
+        ok = false;
+    }
+    QString path_;
+    bool ok = false;
+};
+
+QStringList journalLog;
+void collectJournalLog(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    if (context.category && QByteArray(context.category) == "px.journal")
+        journalLog << message;
+}
+} // namespace
 
 // The journal's database and its writer thread: the bound, trouble with the
 // file, and what a reader gets back.
@@ -27,6 +71,12 @@ private Q_SLOTS:
     void filters_data();
     void filters();
     void csvHoldsWhatTheFilterShows();
+    void stopWhileLockedKeepsEverything();
+    void readOnlyAtStartRecovers();
+    void unwritableIndexNeverFaults();
+    void clearedAlarmsNeedNoAcknowledgement();
+    void lastingTroubleIsLoggedNowAndThen();
+    void closingLeavesAStuckRequestBehind();
 
 private:
     QString freshPath() { return dir_.filePath(QStringLiteral("j%1.db").arg(++n_)); }
@@ -303,6 +353,161 @@ void TestJournalStore::csvHoldsWhatTheFilterShows()
     QCOMPARE(all.size(), 2502);
     QCOMPARE(all[1][5], tricky.message); // newest first
     QCOMPARE(all.last()[5], QStringLiteral("手动 0"));
+}
+
+void TestJournalStore::stopWhileLockedKeepsEverything()
+{
+    const QString path = freshPath();
+    const QString spool = path.chopped(3) + QStringLiteral("-spool.db");
+    qint64 alarm = 0;
+    {
+        Journal journal(path);
+        journal.setRetryInterval(50);
+        journal.append(QStringLiteral("alarm"), QStringLiteral("alarm 1"), QStringLiteral("报警1（PV 1）"));
+        QVERIFY(journal.sync());
+        JournalStore store(QStringLiteral("before-stop"));
+        QVERIFY(store.open(path));
+        alarm = store.page({}, 0, 1).value(0).id;
+
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("stop-locker"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery lock(db);
+        QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+        journal.acknowledge({alarm});
+        journal.append(QStringLiteral("link"), QStringLiteral("port 1"), QStringLiteral("held 1"));
+        journal.append(QStringLiteral("link"), QStringLiteral("port 1"), QStringLiteral("held 2"));
+        QVERIFY(!journal.sync());
+        journal.stop();
+        lock.exec("ROLLBACK");
+        lock.finish();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("stop-locker"));
+    }
+    QCOMPARE(shell(spool, QStringLiteral("select count(*) from spool_journal")), QStringLiteral("4"));
+
+    Journal again(path);
+    QVERIFY(again.sync());
+    again.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("next start"));
+    QVERIFY(again.sync());
+    JournalStore store(QStringLiteral("after-stop"));
+    QVERIFY(store.open(path));
+    QCOMPARE(messages(store), (QStringList{"next start", "held 2", "held 1",
+                                           QStringLiteral("确认报警 1 条（编号 %1）").arg(alarm), "报警1（PV 1）"}));
+    QTRY_COMPARE(again.unacknowledgedAlarms(), 0);
+    QCOMPARE(shell(spool, QStringLiteral("select count(*) from spool_journal")), QStringLiteral("0"));
+}
+
+void TestJournalStore::readOnlyAtStartRecovers()
+{
+    const QString path = freshPath();
+    {
+        JournalStore store(QStringLiteral("made"));
+        QVERIFY(store.open(path));
+    }
+    Immutable file(path);
+    if (!file.ok)
+        QSKIP("cannot make a file immutable here");
+    Journal journal(path);
+    journal.setRetryInterval(50);
+    journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("while read-only"));
+    QTRY_VERIFY(!journal.healthy());
+    file.undo();
+    QTRY_VERIFY(journal.healthy());
+    JournalStore store(QStringLiteral("check-read-only"));
+    QVERIFY(store.open(path));
+    QCOMPARE(messages(store), QStringList{"while read-only"});
+}
+
+void TestJournalStore::unwritableIndexNeverFaults()
+{
+    const QString path = freshPath();
+    Journal journal(path);
+    journal.setRetryInterval(50);
+    JournalReader reader(path); // the window reads the same file
+    QSignalSpy counts(&reader, &JournalReader::countReady);
+    journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("before"));
+    QVERIFY(journal.sync());
+    reader.requestCount({});
+    QTRY_COMPARE(counts.size(), 1);
+
+    Immutable index(path + QStringLiteral("-shm"));
+    if (!index.ok)
+        QSKIP("cannot make a file immutable here");
+    ::sync(); // written back: the next write to the mapped index faults
+    journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("while immutable"));
+    QVERIFY(!journal.sync());
+    QTRY_VERIFY(!journal.healthy());
+    reader.requestCount({});
+    QTRY_COMPARE(counts.size(), 2);
+    QCOMPARE(counts.last().at(1).toInt(), -1);
+
+    index.undo();
+    QTRY_VERIFY(journal.healthy());
+    reader.requestCount({});
+    QTRY_COMPARE(counts.size(), 3);
+    QCOMPARE(counts.last().at(1).toInt(), 2);
+}
+
+void TestJournalStore::clearedAlarmsNeedNoAcknowledgement()
+{
+    JournalStore store(QStringLiteral("cleared"));
+    QVERIFY(store.open(freshPath()));
+    QList<JournalEvent> batch{event("alarm", "alarm 1", "报警1（PV 412）"), event("alarm", "alarm 1", "报警1解除（PV 380）"),
+                              event("alarm", "sensor open", "传感器开路解除（PV 20）")};
+    QVERIFY(store.append(batch));
+    QCOMPARE(store.unacknowledgedAlarms(), 1);
+    QVERIFY(!isRaisedAlarm(batch[1]));
+    // Acknowledging a clearing changes nothing; the raised one counts down.
+    QVERIFY(store.acknowledge({batch[1].id}, QDateTime::currentDateTimeUtc(), QStringLiteral("op")));
+    QCOMPARE(store.unacknowledgedAlarms(), 1);
+    JournalStore again(QStringLiteral("cleared-again"));
+    QVERIFY(again.open(store.path()));
+    QCOMPARE(again.unacknowledgedAlarms(), 1); // a fresh count agrees
+    QVERIFY(store.acknowledge({batch[0].id}, QDateTime::currentDateTimeUtc(), QStringLiteral("op")));
+    QCOMPARE(store.unacknowledgedAlarms(), 0);
+}
+
+void TestJournalStore::lastingTroubleIsLoggedNowAndThen()
+{
+    const QString path = freshPath();
+    QVERIFY(QDir().mkpath(path)); // never opens
+    journalLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectJournalLog);
+    {
+        Journal journal(path);
+        journal.setRetryInterval(1);
+        journal.append(QStringLiteral("system"), QStringLiteral("station"), QStringLiteral("waits"));
+        QTest::qWait(400); // a few hundred retries
+    }
+    qInstallMessageHandler(previous);
+    QVERIFY2(journalLog.size() <= 6, qPrintable(journalLog.join('\n')));
+}
+
+void TestJournalStore::closingLeavesAStuckRequestBehind()
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        QSKIP("no PostgreSQL driver");
+    // A server that takes the connection (the kernel does) and never answers.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd, 4) == 0
+            && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    auto reader = std::make_unique<JournalReader>(
+        QStringLiteral("postgresql://px@127.0.0.1:%1/plant?station=s&connect_timeout=4").arg(ntohs(address.sin_port)));
+    reader->requestCount({});
+    QTest::qWait(100); // the reader is connecting
+    QElapsedTimer closing;
+    closing.start();
+    reader.reset();
+    const qint64 waited = closing.elapsed();
+    QVERIFY2(waited < 2000, qPrintable(QString::number(waited)));
+    ::close(fd); // the connection is refused now: the left request ends
+    QTest::qWait(300); // and logs inside this test, not while the test log closes
 }
 
 QTEST_GUILESS_MAIN(TestJournalStore)

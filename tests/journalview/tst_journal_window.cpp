@@ -24,6 +24,7 @@ private Q_SLOTS:
     void rangeFilters();
     void filterControlsNarrowTheTable();
     void acknowledgeSelectedAlarms();
+    void clearedAlarmIsNotRed();
     void exportWritesWhatTheFilterShows();
     void escapeClosesAnOpenListFirst();
 
@@ -136,6 +137,22 @@ void TestJournalWindow::acknowledgeSelectedAlarms()
     QCOMPARE(again.model()->event(1).source, QStringLiteral("sensor open"));
     QVERIFY(again.model()->acknowledged(1));
     QVERIFY(!again.model()->acknowledged(3)); // alarm 1 still waits
+}
+
+void TestJournalWindow::clearedAlarmIsNotRed()
+{
+    journal_->append(QStringLiteral("alarm"), QStringLiteral("alarm 1"), QStringLiteral("报警1解除（PV 380）"));
+    QVERIFY(journal_->sync());
+    JournalWindow window(*journal_);
+    JournalModel* model = window.model();
+    QTRY_VERIFY(model->rowCount() > 3);
+    QCOMPARE(model->event(0).message, QStringLiteral("报警1解除（PV 380）"));
+    // Red rows and the count agree: the two raised alarms only.
+    QVERIFY(!model->index(0, 0).data(Qt::BackgroundRole).isValid());
+    QVERIFY(model->index(1, 0).data(Qt::BackgroundRole).isValid());
+    QTRY_COMPARE(journal_->unacknowledgedAlarms(), 2);
+    window.findChild<QTableView*>(QStringLiteral("JournalTable"))->selectRow(0);
+    QCOMPARE(window.acknowledgeSelected(), 0);
 }
 
 void TestJournalWindow::exportWritesWhatTheFilterShows()

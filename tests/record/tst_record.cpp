@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -188,6 +189,9 @@ private Q_SLOTS:
     void missingDatabaseComesBack();
     void lastingTroubleIsLoggedNowAndThen();
     void killedWhileRecording();
+    void stopDuringOutageKeepsEverySample();
+    void spoolThatCannotBeRenumberedIsNotWritten();
+    void unwritableIndexNeverFaults();
 
 private:
     QString freshPath() { return dir_->filePath(QStringLiteral("sub/Rdatabj.db")); }
@@ -521,6 +525,7 @@ void TestRecord::lockedDatabaseKeepsSamples()
     const QString path = freshPath();
     Recorder recorder(image, flags, path);
     QSignalSpy spy(&recorder, &Recorder::stateChanged);
+    recorder.setSpoolPath(QString()); // memory only: the oldest go
     recorder.setBacklogCapacity(8, 5);
     recorder.setRetryInterval(60000);
     recorder.tick(); // ids 1 and 1 at second 0
@@ -743,6 +748,125 @@ void TestRecord::killedWhileRecording()
                      newest);
         }
     }
+}
+
+void TestRecord::stopDuringOutageKeepsEverySample()
+{
+    const QString path = freshPath();
+    const QString spool = dir_->filePath(QStringLiteral("sub/Rdatabj-spool.db"));
+    FakeClock clock;
+    LiveImage image;
+    SampleFlags flags;
+    int s = 0;
+    auto tickTo = [&](Recorder& recorder, int last) {
+        for (; s <= last; ++s) {
+            clock.set(kStart, s);
+            image.Values[0] = float(s);
+            recorder.tick();
+        }
+    };
+    {
+        Recorder recorder(image, flags, path);
+        recorder.setRetryInterval(0);
+        tickTo(recorder, 2); // ids 1..3 written
+        Peek locker(path, QStringLiteral("locker"));
+        QVERIFY(locker.exec(QStringLiteral("begin exclusive")));
+        tickTo(recorder, 25); // 23 one-second samples and 2 ten-second ones held
+        QCOMPARE(recorder.backlogSize(), 25);
+        QVERIFY(locker.exec(QStringLiteral("rollback")));
+    } // stopped while they were held
+    QCOMPARE(shell(spool, QStringLiteral("select count(*) from spool_pv_data")), QStringLiteral("23"));
+    QCOMPARE(shell(path, QStringLiteral("select max(w_id) from pv_data")), QStringLiteral("3"));
+
+    Recorder again(image, flags, path);
+    tickTo(again, 27);
+    QCOMPARE(again.state(), RecorderState::Recording);
+    QCOMPARE(again.backlogSize(), 0);
+    // Every second once, in order, under ids that follow on; the spool is empty.
+    QStringList expected;
+    for (int i = 0; i <= 27; ++i)
+        expected << QStringLiteral("%1|%2").arg(i + 1).arg(i);
+    QCOMPARE(shell(path, QStringLiteral("select w_id || '|' || cast(w_pv as int) from pv_data order by w_date, w_time"))
+                 .split(QLatin1Char('\n')),
+             expected);
+    QCOMPARE(Peek(path).counters(), (QList<int>{28, 28, 4, 4})); // a new recorder starts with a long sample
+    QCOMPARE(shell(spool, QStringLiteral("select count(*) from spool_pv_data")), QStringLiteral("0"));
+}
+
+void TestRecord::spoolThatCannotBeRenumberedIsNotWritten()
+{
+    // Ids never read (no database yet): the spooled rows must be numbered on
+    // from the counter before any is written.
+    const QString folder = dir_->filePath(QStringLiteral("data"));
+    const QString path = folder + QStringLiteral("/Rdatabj.db");
+    const QString spool = dir_->filePath(QStringLiteral("spool.db"));
+    {
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    FakeClock clock;
+    LiveImage image;
+    SampleFlags flags;
+    Recorder recorder(image, flags, path);
+    recorder.setRetryInterval(0);
+    recorder.setBacklogCapacity(1, 1);
+    recorder.setSpoolPath(spool);
+    for (int s = 0; s < 4; ++s) {
+        clock.set(kStart, s);
+        recorder.tick();
+    }
+    QCOMPARE(shell(spool, QStringLiteral("create trigger no before update on spool_pv_data "
+                                         "begin select raise(fail, 'refused'); end; select count(*) from spool_pv_data")),
+             QStringLiteral("3"));
+    QVERIFY(QFile::remove(folder));
+    {
+        HistoryStore store(QStringLiteral("t"));
+        QVERIFY(store.open(path));
+    }
+    Peek(path).exec(QStringLiteral("update sl_void set w_last=500, w_last2=500"));
+    clock.set(kStart, 4);
+    recorder.tick();
+    QVERIFY(recorder.state() != RecorderState::Recording);
+    QCOMPARE(Peek(path).ids(QStringLiteral("pv_data")), QList<int>{});
+
+    shell(spool, QStringLiteral("drop trigger no"));
+    clock.set(kStart, 5);
+    recorder.tick();
+    QCOMPARE(recorder.state(), RecorderState::Recording);
+    QCOMPARE(Peek(path).ids(QStringLiteral("pv_data")), (QList<int>{501, 502, 503, 504, 505, 506}));
+}
+
+void TestRecord::unwritableIndexNeverFaults()
+{
+    const QString path = freshPath();
+    FakeClock clock;
+    LiveImage image;
+    SampleFlags flags;
+    Recorder recorder(image, flags, path);
+    recorder.setRetryInterval(0);
+    HistoryStore trend(QStringLiteral("ssqx")); // a trend window reads the same file
+    QVERIFY(trend.open(path));
+    int s = 0;
+    auto tickTo = [&](int last) {
+        for (; s <= last; ++s) {
+            clock.set(kStart, s);
+            recorder.tick();
+        }
+    };
+    tickTo(2);
+    ReadOnly index(path + QStringLiteral("-shm"));
+    if (!index.ok())
+        QSKIP("cannot make a file read-only here");
+    ::sync(); // written back: the next write to the mapped index faults
+    tickTo(5);
+    QVERIFY(recorder.state() != RecorderState::Recording);
+    QVERIFY(!trend.newestId(HistoryRing::Short));
+    trend.close();
+
+    index.undo();
+    tickTo(6);
+    QCOMPARE(recorder.state(), RecorderState::Recording);
+    QCOMPARE(Peek(path).ids(QStringLiteral("pv_data")), (QList<int>{1, 2, 3, 4, 5, 6, 7}));
 }
 
 int main(int argc, char** argv)
