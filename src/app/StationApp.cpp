@@ -45,8 +45,8 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         publisher_ = std::make_unique<MqttPublisher>(options_.broker, options_.station, image_, *health_);
         connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
     }
-    // A server URL without a station names the instrument's own schema.
-    const QString path = withDefaultStation(databasePathFor(options_), options_.address);
+    // A server URL without a station takes the station's name as its schema.
+    const QString path = withDefaultStation(databasePathFor(options_), options_.station, options_.address);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 
     // The demo keeps its journal apart from the plant's, as it does its history.
