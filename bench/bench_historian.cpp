@@ -1,4 +1,5 @@
-// The history on a PostgreSQL server: one sample's commit, a 321-row page
+// The history on a PostgreSQL server: one sample's commit (beside the same
+// statements from psql on the same server), a 321-row page
 // from a full ring (read directly, and through the trend's threaded reader
 // from request to rows in the trend buffer), and the catch-up after an outage (the recorder's kept
 // samples written in one transaction).
@@ -16,7 +17,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QLocale>
 #include <QUrlQuery>
+
+#include <algorithm>
 
 #include <cstdio>
 
@@ -39,6 +43,49 @@ QList<HistoryRow> rowsFrom(qint32 firstId, int count, double startDay)
 QString withStation(const QString& url, const QString& station)
 {
     return url + (url.contains(QLatin1Char('?')) ? QStringLiteral("&station=") : QStringLiteral("?station=")) + station;
+}
+
+// One sample's statements as the store sends them, through psql with its
+// own per-statement timing; a sample's figure is the sum of its statements.
+bench::Stats psqlCommits(const QString& url, const QString& schema, int n, int firstId)
+{
+    QString script = QStringLiteral("set search_path to %1;\n\\timing on\n").arg(schema);
+    for (int i = 0; i < n; ++i) {
+        const int id = firstId + i;
+        script += QStringLiteral("begin;\nselect * from  pv_data where w_id=%1;\n"
+                                 "insert into pv_data (w_id, w_date, w_time, w_pv, w_op, w_sv, w_aux) "
+                                 "values (%1, 46001, %2, 300, 45, 300, 0);\n"
+                                 "update sl_void set w_last=%1, w_last2=%1;\ncommit;\n")
+                      .arg(id)
+                      .arg(QString::number(double(i) / 86400.0, 'g', 17));
+    }
+    QProcess psql;
+    psql.start(QStringLiteral("psql"), {QStringLiteral("-qAtX"), QStringLiteral("-d"), url, QStringLiteral("-f"), QStringLiteral("-")});
+    if (!psql.waitForStarted(5000))
+        return {};
+    psql.write(script.toUtf8());
+    psql.closeWriteChannel();
+    if (!psql.waitForFinished(120000))
+        return {};
+    std::vector<double> perStatement;
+    for (const QByteArray& line : psql.readAllStandardOutput().split('\n'))
+        if (line.startsWith("Time: "))
+            perStatement.push_back(QLocale::c().toDouble(QString::fromLatin1(line.mid(6).split(' ').value(0))));
+    constexpr int kStatements = 5;
+    std::vector<double> perSample;
+    for (std::size_t i = 0; i + kStatements <= perStatement.size(); i += kStatements) {
+        double sum = 0;
+        for (int k = 0; k < kStatements; ++k)
+            sum += perStatement[i + std::size_t(k)];
+        perSample.push_back(sum);
+    }
+    if (perSample.empty())
+        return {};
+    bench::Stats s;
+    s.p50 = bench::percentile(perSample, 0.5);
+    s.p99 = bench::percentile(perSample, 0.99);
+    s.max = *std::max_element(perSample.begin(), perSample.end());
+    return s;
 }
 
 } // namespace
@@ -73,9 +120,19 @@ int main(int argc, char** argv)
         } else {
             const int n = 2000;
             const std::array<float, 4> values{300.0f, 45.0f, 300.0f, 0.0f};
-            print("commit one sample, growing ring (goal p99 <= 10)", n, measure(n, [&](int i) {
-                      store.writeSample(HistoryRing::Short, i + 1, OleStamp{46001.0, double(i) / 86400.0}, values);
-                  }));
+            const bench::Stats station = measure(n, [&](int i) {
+                store.writeSample(HistoryRing::Short, i + 1, OleStamp{46001.0, double(i) / 86400.0}, values);
+            });
+            print("commit one sample, growing ring (goal p99 <= 10)", n, station);
+            // The same statements from psql on the same server, one
+            // transaction per sample: what the round trips themselves cost.
+            if (const auto psql = psqlCommits(url, bench, n, n + 1); psql.p99 > 0) {
+                print("same commit from psql (statement times summed)", n, psql);
+                std::printf("%-52s %.2f x psql at p50, %.2f x at p99 (goal <= 1.5)\n", "station / psql", station.p50 / psql.p50,
+                            station.p99 / psql.p99);
+            } else {
+                std::printf("psql not found or failed: no comparison\n");
+            }
 
             // Fill the ring on the server side; the recorder would take 18 hours.
             {

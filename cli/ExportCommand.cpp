@@ -1,3 +1,4 @@
+#include "HistoryLocation.h"
 #include "CliApp.h"
 #include "HistoryExport.h"
 
@@ -37,6 +38,9 @@ int runExport(CliContext& cx)
     request.databasePath = parser.value(database);
     if (request.databasePath.isEmpty())
         return cx.usage(QStringLiteral("--database DB is required"));
+    // A URL that cannot be a location is bad usage, as on the station's command line.
+    if (QString why; !HistoryLocation::parse(request.databasePath, &why))
+        return cx.usage(QStringLiteral("--database: %1").arg(why));
     const QString ringText = parser.value(ring);
     if (ringText == u"1s")
         request.ring = HistoryRing::Short;

@@ -1,3 +1,4 @@
+#include "HistoryLocation.h"
 #include "CliApp.h"
 #include "TuneCommand.h"
 
@@ -32,6 +33,9 @@ int runTune(CliContext& cx)
     request.json = parser.isSet(json);
     if (request.databasePath.isEmpty())
         return cx.usage(QStringLiteral("--database DB is required"));
+    // A URL that cannot be a location is bad usage, as on the station's command line.
+    if (QString why; !HistoryLocation::parse(request.databasePath, &why))
+        return cx.usage(QStringLiteral("--database: %1").arg(why));
     for (const auto& [option, bound] : {std::pair{&from, &request.from}, std::pair{&to, &request.to}}) {
         const QString text = unprotect(parser.value(*option));
         if (text.isEmpty())

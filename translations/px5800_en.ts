@@ -330,6 +330,18 @@ Last read: %1</translation>
         <translation>Journal server unreachable</translation>
     </message>
     <message>
+        <source>事件记录服务器拒绝密码</source>
+        <translation>Journal server refused the password</translation>
+    </message>
+    <message>
+        <source>事件记录服务器无权写入</source>
+        <translation>Journal server: no right to write</translation>
+    </message>
+    <message>
+        <source>事件记录服务器表结构不符</source>
+        <translation>Journal server: tables of another layout</translation>
+    </message>
+    <message>
         <source>事件记录不可写</source>
         <translation>Journal not writable</translation>
     </message>
@@ -1454,6 +1466,18 @@ Last read: %1</translation>
     <message>
         <source>历史服务器无法连接</source>
         <translation>History server unreachable</translation>
+    </message>
+    <message>
+        <source>历史服务器拒绝密码</source>
+        <translation>History server refused the password</translation>
+    </message>
+    <message>
+        <source>历史服务器无权写入</source>
+        <translation>History server: no right to write</translation>
+    </message>
+    <message>
+        <source>历史服务器表结构不符</source>
+        <translation>History server: tables of another layout</translation>
     </message>
     <message>
         <source>%1，暂存 %2 条</source>

@@ -72,7 +72,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                                  "PX5800_LANG decides."),
                                   QStringLiteral("LANG"));
     const QCommandLineOption station({QStringLiteral("station")},
-                                     QStringLiteral("Station name in published topics (default px5800_<address>)."),
+                                     QStringLiteral("Station name in published topics and, unless the database URL names one, the "
+                                                                    "server schema (default px5800_<address>)."),
                                      QStringLiteral("NAME"));
     const QCommandLineOption mqtt({QStringLiteral("mqtt")},
                                   QStringLiteral("Publish values and events to this MQTT broker: "
@@ -152,9 +153,20 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         if (!Language::isKnown(o.language))
             return failure(QStringLiteral("--lang expects zh or en"));
     }
-    o.station = parser.isSet(station) ? parser.value(station) : defaultStationName(o.address > 0 ? o.address : 1);
-    if (!isValidStationName(o.station))
-        return failure(QStringLiteral("--station expects 1 to 64 letters, digits, '_', '-' or '.'"));
+    // One name for the topics and the schema: --station, else the URL's
+    // station, else the address's default. The URL's station still names the
+    // schema when both are given.
+    const auto location = parser.isSet(database) ? HistoryLocation::parse(o.databasePath) : std::nullopt;
+    if (parser.isSet(station))
+        o.station = parser.value(station);
+    else if (location && location->server && !location->station.isEmpty())
+        o.station = location->station;
+    else
+        o.station = defaultStationName(o.address > 0 ? o.address : 1);
+    if (!isValidHistoryStation(o.station) || !isValidStationName(o.station))
+        return failure(QStringLiteral("--station \"%1\" cannot name the station's topics and schema: lower-case letters, "
+                                      "digits and _, not starting with a digit, at most 63")
+                           .arg(o.station));
     if ((parser.isSet(mqttCa) || parser.isSet(mqttPassword)) && !parser.isSet(mqtt))
         return failure(QStringLiteral("--mqtt-ca and --mqtt-password-file need --mqtt"));
     if (parser.isSet(mqtt)) {

@@ -17,6 +17,7 @@
 #include "SegmentsWindow.h"
 #include "StatusLine.h"
 #include "Splash.h"
+#include "ServerWatchdog.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -45,8 +46,8 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
         publisher_ = std::make_unique<MqttPublisher>(options_.broker, options_.station, image_, *health_);
         connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
     }
-    // A server URL without a station names the instrument's own schema.
-    const QString path = withDefaultStation(databasePathFor(options_), options_.address);
+    // A server URL without a station takes the station's name as its schema.
+    const QString path = withDefaultStation(databasePathFor(options_), options_.station, options_.address);
     station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
 
     // The demo keeps its journal apart from the plant's, as it does its history.
@@ -270,19 +271,25 @@ void StationApp::shutdown()
     if (shutDown_)
         return;
     shutDown_ = true;
+    // From here a server round trip that hangs is cut within a second and no
+    // new server connection is tried: the recorder's and the journal's
+    // threads return, so the waits on them below and at destruction end.
+    ServerWatchdog::beginStop();
     if (recorder_)
         recorder_->stop();
     polling_->stop();
     health_->onPortClosed();
     // A step test still running puts mode and output back before the link stops.
     delete tuning_.data();
-    if (publisher_)
-        publisher_->shutdown();
     link_->shutdown();
     const PortSettings& s = link_->portSettings();
     journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
                      link_->isOpen() ? QStringLiteral("操作站停止（端口 %1，%2）").arg(s.port).arg(journalPortText(s))
                                      : QStringLiteral("操作站停止"));
+    // After the stop event, so that it is published too (queued ahead of the
+    // publisher's own "offline" and disconnect).
+    if (publisher_)
+        publisher_->shutdown();
     journal_->stop();
     qCInfo(lcApp) << "station stopped";
 }

@@ -80,10 +80,12 @@ bool JournalStore::open(const QString& location)
         return fail(QStringLiteral("open"), error);
     db_ = QSqlDatabase::addDatabase(engine_->driverName(), connectionName_);
     engine_->configure(db_, busyTimeoutMs_);
-    if (!db_.open())
+    if (!db_.open()) {
         error = db_.lastError().text();
-    else
+    } else {
+        watch_ = ServerWatchdog::watch(db_);
         engine_->setUp(db_, &error);
+    }
     if (!error.isEmpty()) {
         close();
         return fail(QStringLiteral("open %1").arg(engine_->displayName()), error);
@@ -113,6 +115,7 @@ bool JournalStore::usable(const QString& what)
 void JournalStore::close()
 {
     broken_ = false;
+    watch_.reset();
     if (!db_.isValid())
         return;
     if (engine_)

@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <memory>
+#include "ServerWatchdog.h"
 
 class JournalEngine;
 class QIODevice;
@@ -94,6 +95,7 @@ private:
     std::unique_ptr<JournalEngine> engine_;
     bool broken_ = false;
     QSqlDatabase db_;
+    std::unique_ptr<ServerWatchdog::Watch> watch_; // a server connection's silence bound; reset before db_ closes
     QString error_;
     int bound_ = kDefaultBound;
     int busyTimeoutMs_ = kBusyTimeoutMs;

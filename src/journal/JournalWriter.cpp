@@ -1,4 +1,5 @@
 #include "JournalWriter.h"
+#include "HistoryEngine.h"
 #include "JournalLog.h"
 
 #include <QFileInfo>
@@ -153,13 +154,25 @@ void JournalWriter::scheduleRetry()
         retry_->start(retryMs_ >= 0 ? retryMs_ : store_.retryIntervalMs());
 }
 
+// Why the server cannot be used, as far as its answer tells.
+QString JournalWriter::serverText(const QString& problem)
+{
+    switch (serverTroubleOf(problem)) {
+    case ServerTrouble::PasswordRefused: return tr("事件记录服务器拒绝密码");
+    case ServerTrouble::NoRight: return tr("事件记录服务器无权写入");
+    case ServerTrouble::ForeignLayout: return tr("事件记录服务器表结构不符");
+    case ServerTrouble::Unreachable: break;
+    }
+    return tr("事件记录服务器无法连接");
+}
+
 void JournalWriter::report()
 {
     const bool healthy = !failed_;
     QString text = tr("事件记录正常");
     if (!healthy) {
         const int kept = int(queue_.size());
-        text = store_.isServer() ? tr("事件记录服务器无法连接")
+        text = store_.isServer() ? serverText(store_.lastError())
                : !openFailed_   ? tr("事件记录不可写")
                                  : tr("事件记录无法打开");
         if (kept > 0)

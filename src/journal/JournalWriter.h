@@ -51,6 +51,7 @@ Q_SIGNALS:
     void resultStored(qint64 id, const QString& result);
 
 private:
+    static QString serverText(const QString& problem);
     struct Op {
         enum Type { Append, Update, Ack } type = Append;
         JournalEvent event;  // Append

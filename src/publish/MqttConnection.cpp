@@ -1,4 +1,6 @@
 #include "MqttConnection.h"
+
+#include <QElapsedTimer>
 #include "PublishLog.h"
 #include "TopicLayout.h"
 
@@ -129,6 +131,8 @@ void MqttConnection::connectCallback(mosquitto*, void* self, int rc) { static_ca
 void MqttConnection::publishCallback(mosquitto*, void* self, int mid)
 {
     auto* c = static_cast<MqttConnection*>(self);
+    if (mid == c->goodbyeMid_)
+        c->goodbyeMid_ = 0;
     const auto it = c->inFlight_.constFind(mid);
     if (it == c->inFlight_.cend())
         return; // a retained status or settings message
@@ -273,7 +277,18 @@ void MqttConnection::stop()
     stopped_ = true;
     retry_->stop();
     if (client_ && connected_) {
-        publish(statusTopic_, QByteArray(TopicLayout::kOffline), 1, true);
+        int mid = 0;
+        if (publish(statusTopic_, QByteArray(TopicLayout::kOffline), 1, true, &mid))
+            goodbyeMid_ = mid;
+        // Wait (bounded) for the broker to take "offline": that also reads
+        // every acknowledgement it sent before. A socket closed with unread
+        // data goes down with a reset, which takes the goodbye with it, and
+        // the broker then publishes the will as a second "offline".
+        QElapsedTimer waited;
+        waited.start();
+        while (client_ && goodbyeMid_ != 0 && waited.elapsed() < kGoodbyeWaitMs)
+            if (mosquitto_loop(client_, 50, 1) != MOSQ_ERR_SUCCESS)
+                break;
         mosquitto_disconnect(client_);
         // Let the last packets leave; bounded, the program is ending.
         for (int i = 0; i < 20 && client_ && mosquitto_want_write(client_); ++i)

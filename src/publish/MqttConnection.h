@@ -87,6 +87,8 @@ private:
     EventQueue events_;
     QHash<int, quint64> inFlight_; // message id -> event sequence number
     int acknowledged_ = 0;
+    static constexpr int kGoodbyeWaitMs = 1000;
+    int goodbyeMid_ = 0; // the "offline" of stop() until the broker has it
 };
 
 Q_DECLARE_METATYPE(MqttState)

@@ -74,7 +74,9 @@ void MqttPublisher::onConnectionState(MqttState state, const QString& detail)
 
 void MqttPublisher::onCycleCompleted(bool allAnswered)
 {
-    publishLive();
+    // Until a cycle has answered there are no values to speak of.
+    if (health_.ageOfLastGoodMs() >= 0)
+        publishLive();
     if (!allAnswered || !connection_)
         return;
     const QJsonObject settings = TopicLayout::settingsObject(image_);

@@ -58,7 +58,7 @@ QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ag
 {
     // Bit meanings as the main window shows them: coil 2 set is automatic
     // mode, the sensor faults count only when exactly 1.
-    return {
+    QJsonObject o{
         {QStringLiteral("time"), utcTimeText(now)},
         {QStringLiteral("pv"), shown(image.Values[0])},
         {QStringLiteral("sv"), shown(image.Values[2])},
@@ -73,6 +73,13 @@ QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ag
         {QStringLiteral("link"), linkText(link)},
         {QStringLiteral("age_s"), ageMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(ageMs) / 1000)},
     };
+    // Before the first good cycle the image holds zeros nobody read: the
+    // values are unknown, only the link state is news.
+    if (ageMs < 0)
+        for (auto it = o.begin(); it != o.end(); ++it)
+            if (it.key() != QLatin1String("time") && it.key() != QLatin1String("link"))
+                it.value() = QJsonValue(QJsonValue::Null);
+    return o;
 }
 
 QJsonObject settingsObject(const LiveImage& image)

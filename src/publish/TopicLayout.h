@@ -25,7 +25,7 @@ inline constexpr char kOffline[] = "offline";
 QString linkText(LinkHealth::State state);
 
 // One live message. ageMs: milliseconds since the last good cycle, negative
-// when there was none (age_s is then null).
+// when there was none (age_s and every value are then null).
 QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ageMs, const QDateTime& now);
 
 // Alarm and break settings with the two alarm types, without a time stamp so

@@ -4,6 +4,7 @@
 #include "HistoryStore.h"
 #include "RecordLog.h"
 #include "SqliteWalIndex.h"
+#include "ServerWatchdog.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
@@ -119,6 +122,11 @@ public:
     QString displayName() const override { return l_.displayText(); }
     bool prepare(QString* error) override
     {
+        if (ServerWatchdog::stopping()) {
+            // A connection attempt may take the whole connect timeout.
+            *error = QStringLiteral("station stopping: no new connection to %1").arg(displayName());
+            return false;
+        }
         if (isValidHistoryStation(l_.station))
             return true;
         *error = QStringLiteral("%1 names no usable station").arg(displayName());
@@ -134,7 +142,7 @@ public:
         db.setUserName(l_.user);
         // Empty: the client library looks in ~/.pgpass or PGPASSFILE.
         db.setPassword(l_.password);
-        db.setConnectOptions(l_.options);
+        db.setConnectOptions(withNetworkBounds(l_.options));
     }
 
     QString setUp(QSqlDatabase& db) override
@@ -145,6 +153,8 @@ public:
         if (!q.exec(QStringLiteral("set search_path to %1").arg(schemaName())))
             return QStringLiteral("search path not set on %1 %2").arg(displayName(), q.lastError().text());
         q.exec(QStringLiteral("set lock_timeout = %1").arg(HistoryStore::kLockTimeoutMs));
+        // A slow statement ends here, cleanly, before the watchdog cuts the line.
+        q.exec(QStringLiteral("set statement_timeout = %1").arg(ServerWatchdog::kStatementTimeoutMs));
         // "already exists, skipping" from the history and the journal
         // creating the same schema is no news for the log.
         q.exec(QStringLiteral("set client_min_messages = warning"));
@@ -162,7 +172,12 @@ public:
     {
         return {QStringLiteral("begin"),
                 QStringLiteral("select pg_advisory_xact_lock(hashtext('px5800 schema %1'))").arg(l_.station),
-                QStringLiteral("create schema if not exists %1").arg(schemaName())};
+                // Looked up first: a role that owns its schema but may not
+                // create schemas in the database is refused even "if not
+                // exists" before the schema is seen.
+                QStringLiteral("do $$ begin if not exists (select 1 from pg_catalog.pg_namespace where nspname = '%1') "
+                               "then create schema %2; end if; end $$")
+                    .arg(l_.station, schemaName())};
     }
     QStringList schema() const override
     {
@@ -170,7 +185,37 @@ public:
     }
     QString beginWrite() const override { return QStringLiteral("begin"); }
     int retryIntervalMs() const override { return 5000; }
-    QString unreachableText() const override { return QCoreApplication::translate("Recorder", "历史服务器无法连接"); }
+    QString unreachableText(const QString& problem) const override
+    {
+        switch (serverTroubleOf(problem)) {
+        case ServerTrouble::PasswordRefused: return QCoreApplication::translate("Recorder", "历史服务器拒绝密码");
+        case ServerTrouble::NoRight: return QCoreApplication::translate("Recorder", "历史服务器无权写入");
+        case ServerTrouble::ForeignLayout: return QCoreApplication::translate("Recorder", "历史服务器表结构不符");
+        case ServerTrouble::Unreachable: break;
+        }
+        return QCoreApplication::translate("Recorder", "历史服务器无法连接");
+    }
+    QString layoutProblem(QSqlDatabase& db) const override
+    {
+        static const QStringList expected{
+            QStringLiteral("lpv_wdjl(lw_id,w_date,w_time,w_pv,w_op,w_sv,w_aux)"),
+            QStringLiteral("pv_data(w_id,w_date,w_time,w_pv,w_op,w_sv,w_aux)"),
+            QStringLiteral("sl_void(w_last,w_last2,lw_last,lw_last2)"),
+        };
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select table_name || '(' || string_agg(column_name, ',' order by ordinal_position) "
+                                   "|| ')' from information_schema.columns where table_schema = '%1' and table_name in "
+                                   "('pv_data', 'lpv_wdjl', 'sl_void') group by table_name order by table_name")
+                        .arg(l_.station)))
+            return {}; // the first write says what is wrong
+        QStringList found;
+        while (q.next())
+            found << q.value(0).toString();
+        if (found == expected)
+            return {};
+        return QStringLiteral("%1 in schema %2 of %3: %4").arg(QLatin1String(kForeignLayoutMark), l_.station, displayName(),
+                                                             found.join(QLatin1Char(' ')));
+    }
     // On this PC, so a day without the server loses nothing.
     QString spoolPath() const override
     {
@@ -179,6 +224,26 @@ public:
     }
 
 private:
+    // The client library waits on a silent network for as long as the
+    // kernel does (a quarter of an hour): probe an idle connection, give up
+    // on unacknowledged data, as the URL does not say otherwise. Unix
+    // sockets ignore these.
+    static QString withNetworkBounds(const QString& options)
+    {
+        QStringList out = options.isEmpty() ? QStringList() : options.split(QLatin1Char(';'));
+        const auto add = [&out](const char* key, int value) {
+            const QString k = QLatin1String(key) + QLatin1Char('=');
+            if (std::none_of(out.begin(), out.end(), [&k](const QString& o) { return o.startsWith(k); }))
+                out << k + QString::number(value);
+        };
+        add("keepalives", 1);
+        add("keepalives_idle", 5);
+        add("keepalives_interval", 1);
+        add("keepalives_count", 3);
+        add("tcp_user_timeout", ServerWatchdog::kSilenceLimitMs);
+        return out.join(QLatin1Char(';'));
+    }
+
     // Validated as lower-case letters, digits and _; quoted all the same.
     QString schemaName() const { return QLatin1Char('"') + l_.station + QLatin1Char('"'); }
 
@@ -186,6 +251,26 @@ private:
 };
 
 } // namespace
+
+ServerTrouble serverTroubleOf(const QString& text)
+{
+    // The driver puts a statement's SQL state in parentheses, the store
+    // adds it in brackets.
+    const auto state = [&text](const char* code) {
+        const QString c = QLatin1String(code);
+        return text.contains(QLatin1Char('(') + c + QLatin1Char(')')) || text.contains(QLatin1Char('[') + c + QLatin1Char(']'));
+    };
+    if (text.contains(QLatin1String(kForeignLayoutMark)) || state("42703") || state("42P01") || state("42804"))
+        return ServerTrouble::ForeignLayout;
+    // A refused login carries no SQL state, only the server's words.
+    if (state("28P01") || text.contains(QLatin1String("password authentication failed"))
+        || text.contains(QLatin1String("no password supplied")))
+        return ServerTrouble::PasswordRefused;
+    if (state("42501") || state("28000") || text.contains(QLatin1String("permission denied"))
+        || text.contains(QLatin1String("not permitted to log in")))
+        return ServerTrouble::NoRight;
+    return ServerTrouble::Unreachable;
+}
 
 std::unique_ptr<HistoryEngine> HistoryEngine::create(const HistoryLocation& location)
 {

@@ -6,6 +6,13 @@
 #include <QStringList>
 #include <memory>
 
+// Why a server cannot be used, from an error text of the store or the journal
+// (SQL states in brackets, the client library's own words otherwise).
+enum class ServerTrouble { Unreachable, PasswordRefused, NoRight, ForeignLayout };
+ServerTrouble serverTroubleOf(const QString& errorText);
+// Marks a layout problem so that serverTroubleOf() recognises it.
+inline constexpr char kForeignLayoutMark[] = "foreign table layout";
+
 // What differs between the databases a HistoryStore can sit on: how a
 // connection is made and set up, how the station's tables are found and
 // created, how a write transaction starts. The queries themselves are one
@@ -45,7 +52,20 @@ public:
     // How often a recorder in trouble tries again, and what the status line
     // says while it cannot reach the store (empty: the recorder's own texts).
     virtual int retryIntervalMs() const { return 1000; }
-    virtual QString unreachableText() const { return {}; }
+    // `problem` is the store's last error: the text names why a server
+    // cannot be used when that is known (password, rights, table layout).
+    virtual QString unreachableText(const QString& problem) const
+    {
+        Q_UNUSED(problem);
+        return {};
+    }
+    // After opening an existing station: why its tables are not the ones the
+    // station writes (empty: they are, or the engine does not check).
+    virtual QString layoutProblem(QSqlDatabase& db) const
+    {
+        Q_UNUSED(db);
+        return {};
+    }
     // Where a recorder spills samples beyond its in-memory hour while the
     // store is away, and what it holds when it stops (empty: none).
     virtual QString spoolPath() const = 0;

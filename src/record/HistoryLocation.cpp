@@ -140,7 +140,9 @@ QString redactedLocation(const QString& text)
     return text.left(colon + 1) + QStringLiteral("xxxxx") + text.mid(at);
 }
 
-QString withDefaultStation(const QString& text, int address)
+QString withDefaultStation(const QString& text, int address) { return withDefaultStation(text, QString(), address); }
+
+QString withDefaultStation(const QString& text, const QString& station, int address)
 {
     if (!isServerUrl(text))
         return text;
@@ -148,7 +150,8 @@ QString withDefaultStation(const QString& text, int address)
     QUrlQuery q(url);
     if (!url.isValid() || q.hasQueryItem(QStringLiteral("station")))
         return text;
-    q.addQueryItem(QStringLiteral("station"), QStringLiteral("px5800_%1").arg(address > 0 ? address : 1));
+    q.addQueryItem(QStringLiteral("station"),
+                   station.isEmpty() ? QStringLiteral("px5800_%1").arg(address > 0 ? address : 1) : station);
     url.setQuery(q);
     return url.toString(QUrl::FullyEncoded);
 }

@@ -34,6 +34,8 @@ QString redactedLocation(const QString& text);
 // A server URL without a station gets "px5800_<address>" (address 1 when the
 // command line did not give one); a file path comes back unchanged.
 QString withDefaultStation(const QString& text, int address);
+// The same with the station's own name (empty: the address's default).
+QString withDefaultStation(const QString& text, const QString& station, int address);
 
 // Whether `name` can be a station's schema name: a lower-case letter or "_",
 // then letters, digits or "_", at most 63 characters.

@@ -21,6 +21,7 @@ HistoryReadConnection::~HistoryReadConnection()
 {
     if (!added_)
         return;
+    watch_.reset();
     if (!path_.isEmpty())
         SqliteWalIndex::close(db_, path_);
     db_.close();
@@ -61,6 +62,7 @@ bool HistoryReadConnection::open(const QString& location, QString* error)
         engine->configure(db_);
         if (!db_.open())
             return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+        watch_ = ServerWatchdog::watch(db_);
         const QString note = engine->setUp(db_);
         if (!note.isEmpty())
             return fail(note, error);

@@ -1,6 +1,8 @@
 #pragma once
 #include <QSqlDatabase>
 #include <QString>
+#include <memory>
+#include "ServerWatchdog.h"
 
 // A read-only connection of its own to a history (a file or a station's
 // schema on a server), for readers that run beside the recorder (CSV export,
@@ -30,5 +32,6 @@ private:
     QString displayName_;
     QString path_; // a file's; empty for a server
     QSqlDatabase db_;
+    std::unique_ptr<ServerWatchdog::Watch> watch_; // reset before db_ closes
     bool added_ = false;
 };

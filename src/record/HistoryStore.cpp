@@ -87,6 +87,8 @@ bool HistoryStore::open(const QString& location, QString* error)
         close();
         return fail(message, error);
     }
+    // From here on no round trip waits on a silent network without bound.
+    watch_ = ServerWatchdog::watch(db_);
     // The recorder reopens a troubled store every retry: tell each problem once.
     const QString note = engine_->setUp(db_);
     if (!note.isEmpty() && note != pragmaNote_)
@@ -108,6 +110,10 @@ bool HistoryStore::open(const QString& location, QString* error)
     if (tables == 0 && !createSchema(error)) {
         close();
         return false;
+    }
+    if (const QString problem = engine_->layoutProblem(db_); !problem.isEmpty()) {
+        close();
+        return fail(problem, error);
     }
     lastError_.clear();
     return true;
@@ -153,12 +159,15 @@ int HistoryStore::retryIntervalMs() const { return engine_ ? engine_->retryInter
 
 QString HistoryStore::spoolPath() const { return engine_ ? engine_->spoolPath() : QString(); }
 
-QString HistoryStore::unreachableText() const { return engine_ ? engine_->unreachableText() : QString(); }
+QString HistoryStore::unreachableText() const { return engine_ ? engine_->unreachableText(lastError_) : QString(); }
 
 void HistoryStore::close()
 {
     if (!added_)
         return;
+    statements_[0].reset();
+    statements_[1].reset();
+    watch_.reset();
     if (engine_)
         engine_->closeConnection(db_);
     db_.close();
@@ -224,6 +233,38 @@ bool HistoryStore::writeSample(HistoryRing ring, qint32 id, const OleStamp& stam
     return writeSamples(ring, {HistoryRow::sample(id, stamp, values)}, error);
 }
 
+HistoryStore::WriteStatements* HistoryStore::writeStatements(HistoryRing ring, QString* message)
+{
+    auto& slot = statements_[ring == HistoryRing::Short ? 0 : 1];
+    if (slot)
+        return slot.get();
+    const RingTable& t = tableOf(ring);
+    auto s = std::make_unique<WriteStatements>(db_);
+    s->find.setForwardOnly(true);
+    const QString table = QLatin1String(t.table), id = QLatin1String(t.idColumn);
+    // The recorder's row lookup (sampleQuery()) with the id bound.
+    const QString find = sampleQuery(ring, 0);
+    QSqlQuery* failed = nullptr;
+    if (!s->find.prepare(find.left(find.size() - 1) + QLatin1Char('?')))
+        failed = &s->find;
+    else if (!s->update.prepare(QStringLiteral("update %1 set w_date=?, w_time=?, w_pv=?, w_op=?, w_sv=?, w_aux=? where %2=?")
+                                    .arg(table, id)))
+        failed = &s->update;
+    else if (!s->insert.prepare(QStringLiteral("insert into %1 (%2, w_date, w_time, w_pv, w_op, w_sv, w_aux) "
+                                               "values (?, ?, ?, ?, ?, ?, ?)")
+                                    .arg(table, id)))
+        failed = &s->insert;
+    else if (!s->counter.prepare(QStringLiteral("update sl_void set %1=?, %2=?")
+                                     .arg(QLatin1String(t.counter), QLatin1String(t.counter2))))
+        failed = &s->counter;
+    if (failed) {
+        *message = errorText(failed->lastError());
+        return nullptr;
+    }
+    slot = std::move(s);
+    return slot.get();
+}
+
 bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows, QString* error)
 {
     if (rows.isEmpty())
@@ -232,65 +273,58 @@ bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows,
         return fail(QStringLiteral("database not open"), error);
     if (!usable())
         return fail(lastError_, error);
-    const RingTable& t = tableOf(ring);
 
     QSqlQuery tx(db_);
     if (!tx.exec(engine_->beginWrite()))
         return fail(errorText(tx.lastError()), error);
 
     QString message;
-    {
-        QSqlQuery find(db_);
-        find.setForwardOnly(true);
-        QSqlQuery update(db_);
-        QSqlQuery insert(db_);
-        QSqlQuery counter(db_);
-        bool ok = update.prepare(QStringLiteral("update %1 set w_date=?, w_time=?, w_pv=?, w_op=?, w_sv=?, w_aux=? "
-                                                "where %2=?")
-                                     .arg(QLatin1String(t.table), QLatin1String(t.idColumn)))
-            && insert.prepare(QStringLiteral("insert into %1 (%2, w_date, w_time, w_pv, w_op, w_sv, w_aux) "
-                                             "values (?, ?, ?, ?, ?, ?, ?)")
-                                  .arg(QLatin1String(t.table), QLatin1String(t.idColumn)));
+    WriteStatements* s = writeStatements(ring, &message);
+    bool ok = s != nullptr;
+    for (const HistoryRow& r : rows) {
         if (!ok)
-            message = errorText((update.lastError().isValid() ? update : insert).lastError());
-
-        for (const HistoryRow& r : rows) {
-            if (!ok)
-                break;
-            if (!find.exec(sampleQuery(ring, r.id))) {
-                message = errorText(find.lastError());
-                ok = false;
-                break;
-            }
-            const bool found = find.next() && !find.value(0).isNull();
-            find.finish();
-            QSqlQuery& q = found ? update : insert;
-            const QVariantList values{r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)};
-            int i = 0;
-            if (!found)
-                q.bindValue(i++, r.id);
-            for (const QVariant& v : values)
-                q.bindValue(i++, v);
-            if (found)
-                q.bindValue(i++, r.id);
-            if (!q.exec()) {
-                message = errorText(q.lastError());
-                ok = false;
-            }
+            break;
+        s->find.bindValue(0, r.id);
+        if (!s->find.exec()) {
+            message = errorText(s->find.lastError());
+            ok = false;
+            break;
         }
+        const bool found = s->find.next() && !s->find.value(0).isNull();
+        s->find.finish();
+        QSqlQuery& q = found ? s->update : s->insert;
+        const QVariantList values{r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)};
+        int i = 0;
+        if (!found)
+            q.bindValue(i++, r.id);
+        for (const QVariant& v : values)
+            q.bindValue(i++, v);
+        if (found)
+            q.bindValue(i++, r.id);
+        if (!q.exec()) {
+            message = errorText(q.lastError());
+            ok = false;
+        }
+        q.finish();
+    }
 
-        const qint32 last = rows.last().id;
-        if (ok) {
-            ok = counter.exec(QStringLiteral("update sl_void set %1=%3, %2=%3")
-                                  .arg(QLatin1String(t.counter), QLatin1String(t.counter2), QString::number(last)));
-            // The counter table must hold one row; put it back if someone emptied it.
-            if (ok && counter.numRowsAffected() == 0) {
-                const QString shortId = ring == HistoryRing::Short ? QString::number(last) : QStringLiteral("0");
-                const QString longId = ring == HistoryRing::Long ? QString::number(last) : QStringLiteral("0");
-                ok = counter.exec(QStringLiteral("insert into sl_void (w_last, w_last2, lw_last, lw_last2) "
-                                                 "values (%1, %1, %2, %2)")
-                                      .arg(shortId, longId));
-            }
+    const qint32 last = rows.last().id;
+    if (ok) {
+        s->counter.bindValue(0, last);
+        s->counter.bindValue(1, last);
+        ok = s->counter.exec();
+        const int affected = ok ? s->counter.numRowsAffected() : -1;
+        if (!ok)
+            message = errorText(s->counter.lastError());
+        s->counter.finish();
+        // The counter table must hold one row; put it back if someone emptied it.
+        if (ok && affected == 0) {
+            const QString shortId = ring == HistoryRing::Short ? QString::number(last) : QStringLiteral("0");
+            const QString longId = ring == HistoryRing::Long ? QString::number(last) : QStringLiteral("0");
+            QSqlQuery counter(db_);
+            ok = counter.exec(QStringLiteral("insert into sl_void (w_last, w_last2, lw_last, lw_last2) "
+                                             "values (%1, %1, %2, %2)")
+                                  .arg(shortId, longId));
             if (!ok)
                 message = errorText(counter.lastError());
         }

@@ -3,10 +3,12 @@
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <memory>
 
 class HistoryEngine;
+#include "ServerWatchdog.h"
 
 // One connection to the station's history: a SQLite file or a schema on a
 // PostgreSQL server (HistoryEngine), chosen by open() from the location. The
@@ -81,6 +83,13 @@ private:
     // Open and safe to run a statement on; otherwise closed, with the reason.
     bool usable();
     bool createSchema(QString* error);
+    // The write statements of a ring, prepared once per connection: a
+    // server otherwise spends a round trip on each prepare and release.
+    struct WriteStatements {
+        explicit WriteStatements(const QSqlDatabase& db) : find(db), update(db), insert(db), counter(db) {}
+        QSqlQuery find, update, insert, counter;
+    };
+    WriteStatements* writeStatements(HistoryRing ring, QString* message);
 
     QString connectionName_;
     QString path_;
@@ -88,6 +97,8 @@ private:
     std::unique_ptr<HistoryEngine> engine_; // from the last open(), kept when it failed
     QString pragmaNote_; // last set-up problem told, so a retried open does not repeat it
     QSqlDatabase db_; // reset before the connection is removed
+    std::unique_ptr<WriteStatements> statements_[2]; // short, long; gone before the connection closes
+    std::unique_ptr<ServerWatchdog::Watch> watch_;   // a server connection's silence bound
     bool added_ = false;
     bool createdSchema_ = false;
 };

@@ -173,6 +173,8 @@ void TestCliExport::refusedCommandLines_data()
     QTest::newRow("no ring") << QStringList{} << 2;
     QTest::newRow("stray argument") << QStringList{"--ring", "1s", "extra"} << 2;
     QTest::newRow("unknown option") << QStringList{"--ring", "1s", "--form", "x"} << 2;
+    QTest::newRow("malformed database URL")
+        << QStringList{"--ring", "1s", "--database", "postgresql://px@/plant?station=Oven-7"} << 2;
 }
 
 void TestCliExport::refusedCommandLines()

@@ -2,6 +2,8 @@
 // folder is PX_PG_DIR, the control script PX_PG_CTL).
 #include "HistoryStore.h"
 #include "PgServer.h"
+#include "ServerWatchdog.h"
+#include "TcpProxy.h"
 #include "LiveImage.h"
 #include "Recorder.h"
 #include "SampleFlags.h"
@@ -54,6 +56,11 @@ private slots:
     void serverRestartedMidRecording();
     void refusedPasswordKeepsSamples();
     void threadedRecorderNeverWaits();
+    void ownedSchemaWithoutCreateRight();
+    void unusableServerSaysWhy_data();
+    void unusableServerSaysWhy();
+    // Last: it begins the stop, after which no server connection opens.
+    void silentNetworkIsCutAndStopIsBounded();
 };
 
 void TestHistorian::initTestCase()
@@ -222,7 +229,7 @@ void TestHistorian::refusedPasswordKeepsSamples()
         recorder.tick();
     }
     QCOMPARE(recorder.state(), RecorderState::NoDatabase);
-    QCOMPARE(recorder.stateText(), QStringLiteral("历史服务器无法连接，暂存 4 条"));
+    QCOMPARE(recorder.stateText(), QStringLiteral("历史服务器拒绝密码，暂存 4 条"));
 
     writePass("right");
     clock.at(3);
@@ -277,6 +284,83 @@ void TestHistorian::threadedRecorderNeverWaits()
     for (int i = 0; i < pv.size(); ++i)
         QCOMPARE(pv[i][1].toInt(), pv[i][0].toInt() - 1);
     QTRY_COMPARE(recorder.stateText(), QStringLiteral("记录正常"));
+}
+
+// The least-privilege set-up: a role that owns its schema and may not create
+// schemas in the database.
+void TestHistorian::ownedSchemaWithoutCreateRight()
+{
+    query(QStringLiteral("create role keeper login"));
+    query(QStringLiteral("create schema kept authorization keeper"));
+    HistoryStore store(QStringLiteral("keeper"));
+    QString error;
+    QVERIFY2(store.open(url(QStringLiteral("kept"), QStringLiteral("keeper")), &error), qPrintable(error));
+    QVERIFY(store.createdSchema());
+    QVERIFY2(store.writeSamples(HistoryRing::Short, {row(1, 0)}, &error), qPrintable(error));
+    QCOMPARE(ids(QStringLiteral("kept")), (QList<int>{1}));
+}
+
+void TestHistorian::unusableServerSaysWhy_data()
+{
+    QTest::addColumn<QString>("setUp");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no right to create the schema")
+        << "create role lacker login" << "lacker" << "lacking" << "历史服务器无权写入";
+    QTest::newRow("tables of another layout")
+        << "create schema alien; create table alien.pv_data (id integer, value text)" << "px5800" << "alien"
+        << "历史服务器表结构不符";
+}
+
+void TestHistorian::unusableServerSaysWhy()
+{
+    QFETCH(QString, setUp);
+    QFETCH(QString, user);
+    QFETCH(QString, station);
+    QFETCH(QString, text);
+    for (const QString& sql : setUp.split(QStringLiteral("; ")))
+        query(sql);
+    HistoryStore store(QStringLiteral("why"));
+    QVERIFY(!store.open(url(station, user)));
+    QCOMPARE(store.unreachableText(), text);
+    // Nothing created, nothing altered.
+    QCOMPARE(query(QStringLiteral("select count(*) from pg_tables where schemaname = '%1'").arg(station)).value(0).value(0).toInt(),
+             station == QLatin1String("alien") ? 1 : 0);
+}
+
+void TestHistorian::silentNetworkIsCutAndStopIsBounded()
+{
+    ServerWatchdog::setSilenceLimitMs(1000);
+    TcpProxy proxy(quint16(port().toInt()));
+    FakeClock clock;
+    LiveImage image;
+    SampleFlags flags;
+    auto recorder = std::make_unique<Recorder>(
+        image, flags, QStringLiteral("postgresql://px5800@127.0.0.1:%1/plant?station=frozen").arg(proxy.port()),
+        Recorder::Mode::Threaded);
+    clock.at(0);
+    recorder->tick();
+    QTRY_COMPARE(ids(QStringLiteral("frozen")), (QList<int>{1}));
+    QCOMPARE(recorder->stateText(), QStringLiteral("记录正常"));
+
+    proxy.freeze();
+    QElapsedTimer t;
+    t.start();
+    clock.at(1);
+    recorder->tick();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->stateText().startsWith(QStringLiteral("历史服务器无法连接")), 5000);
+    QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+
+    // A retry under way when the stop begins: the writer returns and the
+    // recorder ends within the stop's bound.
+    recorder->setRetryInterval(0);
+    clock.at(2);
+    recorder->tick();
+    ServerWatchdog::beginStop();
+    t.restart();
+    recorder.reset();
+    QVERIFY2(t.elapsed() < 2 * ServerWatchdog::kStopLimitMs + 1000, qPrintable(QString::number(t.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestHistorian)

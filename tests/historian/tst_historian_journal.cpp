@@ -71,6 +71,7 @@ private slots:
     void csvIdenticalOnBothEngines_data();
     void csvIdenticalOnBothEngines();
     void exportNeverShowsThePassword();
+    void leastPrivilegeRoleAndWhyNot();
 
 private:
     QTemporaryDir dir_;
@@ -285,6 +286,26 @@ void TestHistorianJournal::exportNeverShowsThePassword()
     // Reading created nothing.
     QVERIFY(column(QStringLiteral("select 1 from pg_namespace where nspname = 'jnohistory'")).isEmpty());
     QVERIFY(csv.isEmpty());
+}
+
+// A role owning its schema writes its journal there; one that may create
+// nothing is told as such, not as a server away.
+void TestHistorianJournal::leastPrivilegeRoleAndWhyNot()
+{
+    query(QStringLiteral("create role jkeeper login"));
+    query(QStringLiteral("create schema jkept authorization jkeeper"));
+    {
+        Journal owned(url(QStringLiteral("jkept"), QStringLiteral("jkeeper")));
+        owned.append(QStringLiteral("system"), QStringLiteral("test"), QStringLiteral("owned"));
+        QTRY_VERIFY(owned.sync());
+        QVERIFY(owned.healthy());
+    }
+    QCOMPARE(column(QStringLiteral("select message from jkept.events")), QStringList{QStringLiteral("owned")});
+
+    Journal refused(url(QStringLiteral("jnowhere"), QStringLiteral("jkeeper")));
+    refused.setRetryInterval(100);
+    refused.append(QStringLiteral("system"), QStringLiteral("test"), QStringLiteral("kept"));
+    QTRY_COMPARE(refused.stateText(), QStringLiteral("事件记录服务器无权写入，暂存 1 条"));
 }
 
 QTEST_GUILESS_MAIN(TestHistorianJournal)

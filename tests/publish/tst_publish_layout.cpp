@@ -134,6 +134,10 @@ void TestPublishLayout::liveNumbersAsShownAndBitMeanings()
     QCOMPARE(auto_.value("manual").toBool(), false);
     QCOMPARE(auto_.value("tuning").toBool(), false);
     QVERIFY(auto_.value("age_s").isNull()); // never a good cycle: no made-up age
+    // Nor made-up values: the image holds nothing the instrument said.
+    for (const char* key : {"pv", "sv", "op", "aux", "alarm1", "sensor_open", "manual", "tuning"})
+        QVERIFY2(auto_.value(QLatin1String(key)).isNull(), key);
+    QCOMPARE(auto_.value("link").toString(), QStringLiteral("closed"));
 }
 
 void TestPublishLayout::linkStates_data()
