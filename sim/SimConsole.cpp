@@ -1,6 +1,7 @@
 #include "SimServerPrivate.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 
@@ -24,7 +25,94 @@ QString SimServer::commandHelp()
         "speed K                        simulated seconds per second\n"
         "writes [clear]                 accepted register writes so far, oldest first (REG=VALUE ...)\n"
         "status                         one line of state\n"
-        "help                           this text");
+        "help                           this text\n"
+        "With several instruments on the line, put @N before a command for the one at address N\n"
+        "('@3 fault open', '@5 silent 10'). Without it a command is for all of them; get and writes\n"
+        "need @N, status gives one line per instrument (each begins '@N '), speed is the line's.");
+}
+
+namespace {
+
+// A whole-word integer, from the C locale whatever the environment.
+std::optional<int> wholeNumber(QStringView text)
+{
+    const QByteArray bytes = text.toLatin1();
+    int value = 0;
+    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
+    if (ec != std::errc() || end != bytes.constData() + bytes.size() || bytes.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> decimalNumber(QStringView text)
+{
+    const QByteArray bytes = text.toLatin1();
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), value);
+    if (ec != std::errc() || end != bytes.constData() + bytes.size() || bytes.isEmpty() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::vector<int> simParseAddressList(const QString& text, QString* error)
+{
+    std::vector<int> addresses;
+    auto fault = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return std::vector<int>{};
+    };
+    const QStringList parts = text.split(QLatin1Char(','));
+    for (const QString& part : parts) {
+        const qsizetype dash = part.indexOf(QLatin1Char('-'));
+        const auto low = wholeNumber(QStringView(part).left(dash < 0 ? part.size() : dash).trimmed());
+        const auto high = dash < 0 ? low : wholeNumber(QStringView(part).mid(dash + 1).trimmed());
+        if (!low || !high || *low > *high)
+            return fault(QStringLiteral("'%1' is neither an address nor a range LOW-HIGH").arg(part));
+        if (*low < 1 || *high > 16)
+            return fault(QStringLiteral("'%1' lies outside addresses 1..16").arg(part));
+        for (int a = *low; a <= *high; ++a) {
+            if (std::find(addresses.begin(), addresses.end(), a) != addresses.end())
+                return fault(QStringLiteral("address %1 is given twice").arg(a));
+            addresses.push_back(a);
+        }
+    }
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
+bool simParsePlantOverride(const QString& text, std::map<int, SimPlantOverride>& overrides, QString* error)
+{
+    auto fault = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("--plant %1: %2").arg(text, why);
+        return false;
+    };
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    const auto address = wholeNumber(QStringView(text).left(equals < 0 ? 0 : equals).trimmed());
+    if (!address || *address < 1 || *address > 247)
+        return fault(QStringLiteral("wants ADDRESS=gain:K,tau:S,dead:S"));
+    SimPlantOverride plant = overrides[*address];
+    const QStringList items = text.mid(equals + 1).split(QLatin1Char(','));
+    for (const QString& item : items) {
+        const qsizetype colon = item.indexOf(QLatin1Char(':'));
+        const QString key = item.left(colon).trimmed().toLower();
+        const auto value = colon < 0 ? std::nullopt : decimalNumber(QStringView(item).mid(colon + 1).trimmed());
+        if (!value)
+            return fault(QStringLiteral("'%1' wants NAME:NUMBER").arg(item));
+        if (key == QLatin1String("gain") && std::abs(*value) <= 1000.0)
+            plant.gain = *value;
+        else if (key == QLatin1String("tau") && *value >= 1.0 && *value <= 1e6)
+            plant.timeConstant = *value;
+        else if (key == QLatin1String("dead") && *value >= 0.0 && *value <= 3600.0)
+            plant.deadTime = *value;
+        else
+            return fault(QStringLiteral("'%1': gain -1000..1000, tau 1..1000000 s, dead 0..3600 s").arg(item));
+    }
+    overrides[*address] = plant;
+    return true;
 }
 
 QString SimServer::command(const QString& line)
@@ -34,11 +122,20 @@ QString SimServer::command(const QString& line)
         return QString();
     std::lock_guard lock(d->mutex);
     d->advanceLocked(Clock::now());
-    return d->commandLocked(words);
+    if (!words[0].startsWith(QLatin1Char('@')))
+        return d->commandLocked(d->several() ? nullptr : d->units.front().get(), words);
+    const auto address = wholeNumber(QStringView(words[0]).mid(1));
+    if (!address || words.size() < 2)
+        return QStringLiteral("error: usage: @ADDRESS COMMAND");
+    SimUnit* unit = d->unitAt(*address);
+    if (!unit)
+        return QStringLiteral("error: address %1 is not served").arg(*address);
+    return d->commandLocked(unit, words.mid(1));
 }
 
-QString SimServer::Private::statusLocked() const
+QString SimServer::Private::statusLocked(const SimUnit& unit) const
 {
+    const SimInstrument& model = unit.model;
     const char* fault = "none";
     switch (model.sensorFault()) {
     case SimInstrument::SensorFault::Open:
@@ -52,7 +149,7 @@ QString SimServer::Private::statusLocked() const
         break;
     }
     const auto now = Clock::now();
-    const double silentLeft = now < silentUntil ? std::chrono::duration<double>(silentUntil - now).count() : 0.0;
+    const double silentLeft = now < unit.silentUntil ? std::chrono::duration<double>(unit.silentUntil - now).count() : 0.0;
     return QStringLiteral("time=%1 pv=%2 sv=%3 op=%4 aux=%5 mode=%6 tune=%7 alarm1=%8 alarm2=%9 fault=%10 "
                           "speed=%11 late=%12 silent=%13 requests=%14 replies=%15 ignored=%16 dropped=%17")
         .arg(model.simulatedTime(), 0, 'f', 1)
@@ -66,16 +163,50 @@ QString SimServer::Private::statusLocked() const
         .arg(int(model.discreteInput(SimReg::Alarm2Output)))
         .arg(QLatin1String(fault))
         .arg(speed)
-        .arg(lateMs)
+        .arg(unit.lateMs)
         .arg(silentLeft, 0, 'f', 1)
-        .arg(requests)
-        .arg(replies)
+        .arg(unit.requests)
+        .arg(unit.replies)
         .arg(ignored)
-        .arg(dropped);
+        .arg(unit.dropped)
+        + QStringLiteral(" plant=%1/%2/%3").arg(model.plant().gain).arg(model.plant().timeConstant).arg(model.plant().deadTime);
 }
 
-QString SimServer::Private::commandLocked(const QStringList& w)
+QString SimServer::Private::commandLocked(SimUnit* unit, const QStringList& w)
 {
+    const QString verb = w[0].toLower();
+    if (verb == QLatin1String("help"))
+        return commandHelp();
+    if (verb == QLatin1String("speed")) {
+        const auto a = decimalNumber(w.value(1));
+        if (!a || !(*a > 0.0) || *a > 100000.0)
+            return QStringLiteral("error: usage: speed K");
+        speed = *a;
+        return QStringLiteral("ok");
+    }
+    if (unit)
+        return unitCommandLocked(*unit, w);
+    if (verb == QLatin1String("status")) {
+        QStringList lines;
+        for (const auto& each : units)
+            lines.append(QStringLiteral("@%1 ").arg(each->address) + statusLocked(*each));
+        return lines.join(QLatin1Char('\n'));
+    }
+    if (verb == QLatin1String("get") || (verb == QLatin1String("writes") && w.value(1).toLower() != QLatin1String("clear")))
+        return QStringLiteral("error: %1 is for one instrument: @ADDRESS %1 ...").arg(verb);
+    // Every instrument, or none: a command wrong for one is wrong for all.
+    QString answer;
+    for (const auto& each : units) {
+        answer = unitCommandLocked(*each, w);
+        if (answer.startsWith(QLatin1String("error")))
+            return answer;
+    }
+    return answer.startsWith(QLatin1String("ok")) ? QStringLiteral("ok") : answer;
+}
+
+QString SimServer::Private::unitCommandLocked(SimUnit& unit, const QStringList& w)
+{
+    SimInstrument& model = unit.model;
     const QString verb = w[0].toLower();
     const QString arg1 = w.size() > 1 ? w[1].toLower() : QString();
     auto number = [&](int i, double* out) {
@@ -108,26 +239,26 @@ QString SimServer::Private::commandLocked(const QStringList& w)
     if (verb == QLatin1String("silent")) {
         if (!number(1, &a) || a < 0.0)
             return usage + QStringLiteral("silent SECONDS");
-        silentUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(a));
+        unit.silentUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(a));
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("late")) {
         if (!number(1, &a) || a < 0.0 || a > 600000.0 || (w.size() > 2 && (!number(2, &b) || b < 1.0)))
             return usage + QStringLiteral("late MS [COUNT]");
-        lateMs = int(a);
-        lateCount = w.size() > 2 ? int(b) : -1;
+        unit.lateMs = int(a);
+        unit.lateCount = w.size() > 2 ? int(b) : -1;
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("garbage")) {
         if (w.size() > 1 && (!number(1, &a) || a < 0.0))
             return usage + QStringLiteral("garbage [COUNT]");
-        garbageCount = w.size() > 1 ? int(a) : 1;
+        unit.garbageCount = w.size() > 1 ? int(a) : 1;
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("deaf-writes")) {
         if (w.size() > 1 && (!number(1, &a) || a < 0.0))
             return usage + QStringLiteral("deaf-writes [COUNT]");
-        deafWrites = w.size() > 1 ? int(a) : 1;
+        unit.deafWrites = w.size() > 1 ? int(a) : 1;
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("setpoint-step")) {
@@ -187,12 +318,6 @@ QString SimServer::Private::commandLocked(const QStringList& w)
         model.pinTemperature(a);
         return QStringLiteral("ok");
     }
-    if (verb == QLatin1String("speed")) {
-        if (!number(1, &a) || a <= 0.0 || a > 100000.0)
-            return usage + QStringLiteral("speed K");
-        speed = a;
-        return QStringLiteral("ok");
-    }
     if (verb == QLatin1String("writes")) {
         if (arg1 == QLatin1String("clear")) {
             model.clearWriteLog();
@@ -204,8 +329,6 @@ QString SimServer::Private::commandLocked(const QStringList& w)
         return log.join(QLatin1Char(' '));
     }
     if (verb == QLatin1String("status"))
-        return statusLocked();
-    if (verb == QLatin1String("help"))
-        return commandHelp();
+        return statusLocked(unit);
     return QStringLiteral("error: unknown command '%1' (try help)").arg(w[0]);
 }

@@ -65,10 +65,52 @@ QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); 
 
 } // namespace
 
+SimPlant SimServer::plantFor(const SimPlant& base, int address)
+{
+    const int k = std::max(address, 1) - 1;
+    SimPlant plant = base;
+    plant.gain *= 1.0 + 0.1 * (k % 5);
+    plant.timeConstant *= 1.0 + 0.25 * (k % 4);
+    plant.deadTime *= 1.0 + 0.5 * (k % 3);
+    return plant;
+}
+
+SimServer::Private::Private(SimOptions o) : options(std::move(o))
+{
+    const bool single = options.addresses.empty();
+    std::vector<int> addresses = single ? std::vector<int>{options.slave} : options.addresses;
+    std::sort(addresses.begin(), addresses.end());
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+    for (const int address : addresses) {
+        SimPlant plant = single ? options.plant : SimServer::plantFor(options.plant, address);
+        if (const auto it = options.plantOverrides.find(address); it != options.plantOverrides.end()) {
+            plant.gain = it->second.gain.value_or(plant.gain);
+            plant.timeConstant = it->second.timeConstant.value_or(plant.timeConstant);
+            plant.deadTime = it->second.deadTime.value_or(plant.deadTime);
+        }
+        const quint32 seed = single ? options.seed : options.seed + quint32(address - 1);
+        auto unit = std::make_unique<SimUnit>(address, seed, plant);
+        unit->model.setCommSettings(address, baudIndexOf(options.baud), parityIndexOf(options.parity));
+        if (!single) {
+            const qint16 sv = qint16(100 + 10 * (address - 1));
+            unit->model.writeRegisters(SimReg::Sv, std::span(&sv, 1));
+            unit->model.clearWriteLog();
+        }
+        units.push_back(std::move(unit));
+    }
+}
+
+SimUnit* SimServer::Private::unitAt(int address) const
+{
+    for (const auto& unit : units)
+        if (unit->address == address)
+            return unit.get();
+    return nullptr;
+}
+
 SimServer::SimServer(SimOptions options) : d(std::make_unique<Private>(std::move(options)))
 {
     d->speed = d->options.speed > 0.0 ? d->options.speed : 1.0;
-    d->model.setCommSettings(d->options.slave, baudIndexOf(d->options.baud), parityIndexOf(d->options.parity));
 }
 
 SimServer::~SimServer() { stop(); }
@@ -87,11 +129,15 @@ bool SimServer::start(QString* error)
     if (d->running)
         return true;
     QString message;
-    if (d->options.slave < 1 || d->options.slave > 247)
-        message = QStringLiteral("slave address %1 is outside 1..247").arg(d->options.slave);
-    else if (d->options.baud <= 0)
+    for (const auto& unit : d->units)
+        if (message.isEmpty() && (unit->address < 1 || unit->address > 247))
+            message = QStringLiteral("slave address %1 is outside 1..247").arg(unit->address);
+    for (const auto& [address, plant] : d->options.plantOverrides)
+        if (message.isEmpty() && !d->unitAt(address))
+            message = QStringLiteral("a plant is given for address %1, which is not served").arg(address);
+    if (message.isEmpty() && d->options.baud <= 0)
         message = QStringLiteral("baud rate %1 is not positive").arg(d->options.baud);
-    else if (d->options.parity != 'N' && d->options.parity != 'O' && d->options.parity != 'E')
+    if (message.isEmpty() && d->options.parity != 'N' && d->options.parity != 'O' && d->options.parity != 'E')
         message = QStringLiteral("parity must be N, O or E");
     if (message.isEmpty()) {
         const bool opened = d->options.device.isEmpty() ? d->openPty(&message) : d->openDevice(&message);
@@ -108,10 +154,14 @@ bool SimServer::start(QString* error)
     }
     d->stopping = false;
     d->lastAdvance = Clock::now();
-    d->silentUntil = d->lastAdvance;
+    for (const auto& unit : d->units)
+        unit->silentUntil = d->lastAdvance;
     d->worker = std::thread([p = d.get()] { p->run(); });
     d->running = true;
-    qCInfo(lcSim) << "instrument" << d->options.slave << "on" << devicePath();
+    QStringList served;
+    for (const auto& unit : d->units)
+        served.append(QString::number(unit->address));
+    qCInfo(lcSim) << "instrument" << served.join(QLatin1Char(',')) << "on" << devicePath();
     return true;
 }
 
@@ -264,7 +314,8 @@ void SimServer::Private::advanceLocked(Clock::time_point now)
         return;
     const double wall = std::chrono::duration<double>(now - lastAdvance).count();
     lastAdvance = now;
-    model.advance(std::min(wall * speed, kMaxCatchUp));
+    for (const auto& unit : units)
+        unit->model.advance(std::min(wall * speed, kMaxCatchUp));
 }
 
 void SimServer::Private::run()
@@ -314,48 +365,62 @@ void SimServer::Private::run()
     }
 }
 
+int SimServer::Private::serveLocked(SimUnit& unit, const SimRtuFramer::Frame& frame, bool broadcast,
+                                     Clock::time_point receivedAt, std::span<quint8, kSimMaxPdu> pdu,
+                                     int* delayMs, bool* corrupt)
+{
+    ++unit.requests;
+    if (receivedAt < unit.silentUntil) {
+        ++unit.dropped;
+        return 0; // a silent instrument neither answers nor acts
+    }
+    const quint8 function = frame.bytes[1];
+    const bool write = function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
+    if (write && unit.deafWrites > 0) {
+        --unit.deafWrites;
+        ++unit.dropped;
+        return 0;
+    }
+    const auto request = frame.view().subspan(1, std::size_t(frame.length - 3));
+    const int pduLength = simHandleRequest(unit.model, request, broadcast, pdu);
+    if (pduLength == 0)
+        return 0;
+    if (unit.lateMs > 0 && unit.lateCount != 0) {
+        *delayMs = unit.lateMs;
+        if (unit.lateCount > 0 && --unit.lateCount == 0)
+            unit.lateMs = 0;
+    }
+    if (unit.garbageCount > 0) {
+        --unit.garbageCount;
+        *corrupt = true;
+    }
+    return pduLength;
+}
+
 void SimServer::Private::handle(const SimRtuFramer::Frame& frame, Clock::time_point receivedAt)
 {
     const int address = frame.bytes[0];
-    const bool broadcast = address == 0;
-    if (!broadcast && address != options.slave) {
-        std::lock_guard lock(mutex);
-        ++ignored;
-        return;
-    }
-
     std::array<quint8, kSimMaxPdu> pdu{};
     int pduLength = 0;
     int delayMs = 0;
     bool corrupt = false;
+    SimUnit* unit = nullptr;
     {
         std::lock_guard lock(mutex);
-        ++requests;
-        if (receivedAt < silentUntil) {
-            ++dropped;
-            return; // a silent instrument neither answers nor acts
+        advanceLocked(receivedAt);
+        if (address == 0) {
+            for (const auto& each : units)
+                serveLocked(*each, frame, true, receivedAt, pdu, &delayMs, &corrupt);
+            return; // nobody answers a broadcast
         }
-        const quint8 function = frame.bytes[1];
-        const bool write = function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
-        if (write && deafWrites > 0) {
-            --deafWrites;
-            ++dropped;
+        unit = unitAt(address);
+        if (!unit) {
+            ++ignored;
             return;
         }
-        advanceLocked(receivedAt);
-        const auto request = frame.view().subspan(1, std::size_t(frame.length - 3));
-        pduLength = simHandleRequest(model, request, broadcast, pdu);
+        pduLength = serveLocked(*unit, frame, false, receivedAt, pdu, &delayMs, &corrupt);
         if (pduLength == 0)
             return;
-        if (lateMs > 0 && lateCount != 0) {
-            delayMs = lateMs;
-            if (lateCount > 0 && --lateCount == 0)
-                lateMs = 0;
-        }
-        if (garbageCount > 0) {
-            --garbageCount;
-            corrupt = true;
-        }
     }
 
     std::vector<quint8> adu = simBuildAdu(address, std::span<const quint8>(pdu.data(), std::size_t(pduLength)));
@@ -383,5 +448,5 @@ void SimServer::Private::handle(const SimRtuFramer::Frame& frame, Clock::time_po
         return;
     }
     std::lock_guard lock(mutex);
-    ++replies;
+    ++unit->replies;
 }

@@ -60,6 +60,8 @@ int main(int argc, char** argv)
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a new pseudo-terminal."), QStringLiteral("PATH"));
     const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device (replaces an existing link)."), QStringLiteral("PATH"));
     const QCommandLineOption slave(QStringLiteral("slave"), QStringLiteral("Instrument address, 1..247."), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption addresses(QStringLiteral("addresses"), QStringLiteral("Several instruments on the line, at these addresses: a list such as 1-4,7 (1..16)."), QStringLiteral("LIST"));
+    const QCommandLineOption plant(QStringLiteral("plant"), QStringLiteral("Plant of one instrument, e.g. 3=gain:2,tau:120,dead:10 (repeatable; what is left out keeps its default)."), QStringLiteral("N=SPEC"));
     const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate."), QStringLiteral("BPS"), QStringLiteral("9600"));
     const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("Parity: none, odd or even."), QStringLiteral("P"), QStringLiteral("none"));
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Simulated time runs K times faster."), QStringLiteral("K"), QStringLiteral("1"));
@@ -70,7 +72,7 @@ int main(int argc, char** argv)
     const QCommandLineOption plantTau(QStringLiteral("plant-tau"), QStringLiteral("Time constant of the process, in seconds."), QStringLiteral("S"), QStringLiteral("300"));
     const QCommandLineOption plantDeadTime(QStringLiteral("plant-dead-time"), QStringLiteral("Dead time of the process, in seconds."), QStringLiteral("S"), QStringLiteral("10"));
     const QCommandLineOption exitOnEof(QStringLiteral("exit-on-eof"), QStringLiteral("Exit when standard input ends."));
-    parser.addOptions({device, link, slave, baud, parity, speed, wireTiming, turnaround, seed, plantGain, plantTau, plantDeadTime, exitOnEof});
+    parser.addOptions({device, link, slave, addresses, plant, baud, parity, speed, wireTiming, turnaround, seed, plantGain, plantTau, plantDeadTime, exitOnEof});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -82,6 +84,19 @@ int main(int argc, char** argv)
     options.slave = parser.value(slave).toInt(&ok);
     if (!ok || options.slave < 1 || options.slave > 247)
         return fail(QStringLiteral("--slave wants 1..247"));
+    if (parser.isSet(addresses)) {
+        if (parser.isSet(slave))
+            return fail(QStringLiteral("give either --slave or --addresses"));
+        QString error;
+        options.addresses = simParseAddressList(parser.value(addresses), &error);
+        if (options.addresses.empty())
+            return fail(QStringLiteral("--addresses: %1").arg(error));
+    }
+    for (const QString& spec : parser.values(plant)) {
+        QString error;
+        if (!simParsePlantOverride(spec, options.plantOverrides, &error))
+            return fail(error);
+    }
     options.baud = parser.value(baud).toInt(&ok);
     if (!ok || options.baud < 50)
         return fail(QStringLiteral("--baud wants a baud rate"));

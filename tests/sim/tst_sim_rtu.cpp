@@ -151,6 +151,9 @@ private slots:
     void endOfInput_data();
     void endOfInput();
     void inProcessServer();
+    void severalInstrumentsOnOneLine();
+    void addressLists_data();
+    void addressLists();
 
 private:
     std::unique_ptr<SimProcess> sim_;
@@ -521,6 +524,91 @@ void TestSimRtu::inProcessServer()
     SimServer failing(bad);
     QVERIFY(!failing.start(&error));
     QVERIFY(error.contains(QLatin1String("/nonexistent/tty")));
+}
+
+void TestSimRtu::severalInstrumentsOnOneLine()
+{
+    SimProcess sim({"--addresses", "1-3,5", "--speed", "20", "--plant", "3=gain:2,tau:120"});
+    QVERIFY2(sim.device().startsWith(QLatin1String("/dev/pts/")), qPrintable(sim.device()));
+
+    // Each address its own map: the address it reports and its own set value.
+    for (const int a : {1, 2, 3, 5}) {
+        const Poll r = mbpoll(sim.device(), {"-a", QString::number(a), "-t", "3", "-r", "1", "-c", "8"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+        QCOMPARE(r.values.value(2), 100 + 10 * (a - 1));
+        QCOMPARE(mbpoll(sim.device(), {"-a", QString::number(a), "-t", "4", "-r", "4116"}).values, QList<int>{a});
+    }
+    QCOMPARE(sim.command(QStringLiteral("@3 set hr 1 333")), QStringLiteral("ok"));
+    QCOMPARE(mbpoll(sim.device(), {"-a", "3", "-t", "4", "-r", "1"}).values, QList<int>{333});
+    QCOMPARE(mbpoll(sim.device(), {"-a", "2", "-t", "4", "-r", "1"}).values, QList<int>{110});
+    QVERIFY(sim.command(QStringLiteral("@3 status")).endsWith(QLatin1String(" plant=2/120/20")));
+    QVERIFY(sim.command(QStringLiteral("@2 status")).endsWith(QLatin1String(" plant=5.5/375/15")));
+
+    Master m(sim.device(), 1, 300);
+    QVERIFY(m.connected());
+    auto answers = [&m](int address) {
+        modbus_set_slave(m.ctx(), address);
+        return m.holding(4116);
+    };
+    QCOMPARE(answers(4), -ETIMEDOUT); // not served
+    QCOMPARE(answers(17), -ETIMEDOUT);
+
+    // A silent address times out; the line stays good for the others.
+    QCOMPARE(sim.command(QStringLiteral("@2 silent 30")), QStringLiteral("ok"));
+    QCOMPARE(answers(2), -ETIMEDOUT);
+    QCOMPARE(answers(1), 1);
+    QCOMPARE(answers(3), 3);
+    QCOMPARE(answers(2), -ETIMEDOUT);
+    QCOMPARE(answers(5), 5);
+    QCOMPARE(sim.command(QStringLiteral("@2 silent 0")), QStringLiteral("ok"));
+    QCOMPARE(answers(2), 2);
+
+    // Without @N a fault is for every instrument.
+    QCOMPARE(sim.command(QStringLiteral("fault open")), QStringLiteral("ok"));
+    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(sim.device(), {"-a", "5", "-t", "1", "-r", "1", "-c", "4"}).values.value(2), 1, 2000);
+    QCOMPARE(sim.command(QStringLiteral("@5 get di 3")), QStringLiteral("1"));
+    QCOMPARE(sim.command(QStringLiteral("@1 fault none")), QStringLiteral("ok"));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.command(QStringLiteral("@1 get di 3")), QStringLiteral("0"), 2000);
+    QCOMPARE(sim.command(QStringLiteral("@5 get di 3")), QStringLiteral("1"));
+
+    QVERIFY(sim.command(QStringLiteral("get hr 1")).startsWith(QLatin1String("error:")));
+    QCOMPARE(sim.command(QStringLiteral("@4 status")), QStringLiteral("error: address 4 is not served"));
+    QVERIFY(sim.command(QStringLiteral("@x status")).startsWith(QLatin1String("error:")));
+    QVERIFY(sim.command(QStringLiteral("@3")).startsWith(QLatin1String("error:")));
+}
+
+void TestSimRtu::addressLists_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("addresses"); // empty: refused
+
+    QTest::newRow("ranges and single") << "1-4,7" << QList<int>{1, 2, 3, 4, 7};
+    QTest::newRow("unordered") << "9, 2-3" << QList<int>{2, 3, 9};
+    QTest::newRow("top") << "16" << QList<int>{16};
+    QTest::newRow("zero") << "0-2" << QList<int>{};
+    QTest::newRow("above 16") << "15-17" << QList<int>{};
+    QTest::newRow("twice") << "1-3,2" << QList<int>{};
+    QTest::newRow("backwards") << "4-2" << QList<int>{};
+    QTest::newRow("empty item") << "1,,2" << QList<int>{};
+    QTest::newRow("word") << "one" << QList<int>{};
+}
+
+void TestSimRtu::addressLists()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<int>, addresses);
+    QString error;
+    const std::vector<int> parsed = simParseAddressList(text, &error);
+    QCOMPARE(QList<int>(parsed.begin(), parsed.end()), addresses);
+    QCOMPARE(error.isEmpty(), !addresses.isEmpty());
+
+    // The command line refuses what the parser refuses.
+    if (addresses.isEmpty()) {
+        QProcess p;
+        p.start(qEnvironmentVariable("PX5800_SIM"), {"--addresses", text});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimRtu)
