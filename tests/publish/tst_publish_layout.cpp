@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <clocale>
 
 // The pure parts of publishing: broker URL, station name, topic JSON and the
 // event queue's delivery rules.
@@ -17,6 +18,7 @@ private Q_SLOTS:
     void stationName();
     void passwordFile();
     void liveNumbersAsShownAndBitMeanings();
+    void liveNumbersIgnoreTheLocale();
     void linkStates_data();
     void linkStates();
     void settingsAndAlarmTypes();
@@ -134,6 +136,20 @@ void TestPublishLayout::liveNumbersAsShownAndBitMeanings()
     QCOMPARE(auto_.value("manual").toBool(), false);
     QCOMPARE(auto_.value("tuning").toBool(), false);
     QVERIFY(auto_.value("age_s").isNull()); // never a good cycle: no made-up age
+}
+
+// Under a decimal-comma locale the C library writes 43.5 as "43,5", which
+// then read back as no number and was published as 0.
+void TestPublishLayout::liveNumbersIgnoreTheLocale()
+{
+    LiveImage image;
+    image.Values[1] = 435 / 10.0f;
+    const QByteArray before = setlocale(LC_ALL, nullptr);
+    QVERIFY2(setlocale(LC_ALL, "de_DE.UTF-8"), "decimal-comma locale missing (LOCPATH)");
+    const QByteArray bytes = TopicLayout::compact(
+        TopicLayout::liveObject(image, LinkHealth::State::Answering, 0, QDateTime::currentDateTimeUtc()));
+    setlocale(LC_ALL, before.constData());
+    QVERIFY2(bytes.contains("\"op\":43.5,"), bytes);
 }
 
 void TestPublishLayout::linkStates_data()
