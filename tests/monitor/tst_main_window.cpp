@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,7 +54,13 @@ struct OpenRig : MonitorRig {
         b->setFocus(Qt::MouseFocusReason);
         b->selectAll();
         QTest::keyClick(b, Qt::Key_Delete);
-        QTest::keyClicks(b, text);
+        if (text.toLatin1() == text.toUtf8()) {
+            QTest::keyClicks(b, text);
+            return;
+        }
+        QInputMethodEvent commit; // what an input method sends (full-width digits)
+        commit.setCommitString(text);
+        QCoreApplication::sendEvent(b, &commit);
     }
     QStringList writes() const { return fake->callsOf(QStringLiteral("Set_4X_D1")); }
 };
