@@ -62,10 +62,18 @@ int runExport(CliContext& cx)
     if (request.from && request.to && *request.from > *request.to)
         return cx.usage(QStringLiteral("--from is later than --to"));
 
+    // Rows that cannot be true are left out of the file, and said so.
+    const auto done = [&cx](const ExportResult& r) {
+        if (r.skipped > 0)
+            cx.errorLine(QStringLiteral("skipped %1 of %2 rows: impossible time or a value that is not a finite number")
+                             .arg(r.skipped)
+                             .arg(r.rows + r.skipped));
+        return kExitOk;
+    };
     const QString outPath = parser.value(out);
     if (outPath.isEmpty() || outPath == u"-") {
         const ExportResult r = HistoryExport::run(request, cx.out());
-        return r.ok() ? kExitOk : cx.fail(kExitFailed, r.error);
+        return r.ok() ? done(r) : cx.fail(kExitFailed, r.error);
     }
     QSaveFile file(outPath);
     if (!file.open(QIODevice::WriteOnly))
@@ -77,5 +85,5 @@ int runExport(CliContext& cx)
     }
     if (!file.commit())
         return cx.fail(kExitFailed, QStringLiteral("cannot write %1: %2").arg(outPath, file.errorString()));
-    return kExitOk;
+    return done(r);
 }

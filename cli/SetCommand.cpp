@@ -113,7 +113,9 @@ int runSet(CliContext& cx)
             const NumericPrefix n = parseNumericPrefix(text);
             const QString reason = QStringLiteral("%1 \"%2\" (reads as %3): %4")
                                        .arg(target.source, text,
-                                            n.representable ? doubleText(n.value) : QStringLiteral("no number"),
+                                            !n.found            ? QStringLiteral("no number")
+                                            : n.representable ? doubleText(n.value)
+                                                              : QStringLiteral("a number too large"),
                                             verdict.refusal);
             cx.journal().refused({WriteFn::Set_4X_D1, target.edit->reg, 0}, target.label(), std::nullopt, text,
                                  verdict.refusal);

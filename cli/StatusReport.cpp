@@ -65,7 +65,7 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
         int index;
     };
     for (const Main& m : {Main{"pv", "PV", 0}, Main{"sv", "SV", 2}, Main{"op_percent", "OP %", 1}, Main{"aux", "aux", 3}}) {
-        j.insert(QLatin1String(m.key), double(image.Values[std::size_t(m.index)]));
+        j.insert(QLatin1String(m.key), jsonNumber(image.Values[std::size_t(m.index)]));
         lines.add(QLatin1String(m.caption), singleText(image.Values[std::size_t(m.index)]));
     }
 
@@ -76,7 +76,7 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
         const EditRow* edit = editRowShownIn(v.label);
         if (v.index < 256 || !edit)
             continue;
-        const double value = double(image.Values[std::size_t(v.index)]) / v.divisor;
+        const double value = jsonNumber(image.Values[std::size_t(v.index)]) / v.divisor;
         const QString caption = QString::fromUtf8(edit->caption);
         settings.append(QJsonObject{{QStringLiteral("register"), edit->reg},
                                     {QStringLiteral("caption"), caption},

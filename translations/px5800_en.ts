@@ -54,6 +54,10 @@
         <source>无此参数</source>
         <translation>No such parameter</translation>
     </message>
+    <message>
+        <source>不是数值</source>
+        <translation>Not a number</translation>
+    </message>
 </context>
 <context>
     <name>Fopdt</name>
@@ -1701,6 +1705,10 @@ Last complete read: %1</translation>
 </context>
 <context>
     <name>TrendCsvExport</name>
+    <message>
+        <source>已导出 %1 行；跳过 %2 行无效数据（时间不可能或数值不是有限数）</source>
+        <translation>Exported %1 rows; skipped %2 invalid rows (impossible time or a value that is not a finite number)</translation>
+    </message>
     <message>
         <source>导出CSV</source>
         <translation>Export CSV</translation>

@@ -2,19 +2,18 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 QString shortest(double value, int digits)
 {
     if (value == 0.0 || std::isnan(value))
         return QStringLiteral("0"); // never "-0"
+    // The general form keeps no trailing zeros in the fraction and writes
+    // exponents as "1e+07", unambiguous for an operator; to_chars, unlike
+    // the printf family, writes "." whatever the locale says.
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-    QString text = QString::fromLatin1(buffer);
-    // %g keeps no trailing zeros in the fraction, but writes exponents as
-    // "1e+07"; keep that form, it is still unambiguous for an operator.
-    return text;
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+    return QString::fromLatin1(buffer, r.ptr - buffer);
 }
 } // namespace
 
@@ -39,4 +38,15 @@ QString exactText(double value)
     char buffer[32];
     char* end = appendExactText(buffer, buffer + sizeof buffer, value);
     return end ? QString::fromLatin1(buffer, end - buffer) : QString();
+}
+
+double jsonNumber(float value)
+{
+    if (!std::isfinite(value))
+        return value;
+    char buffer[32];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    double result = value;
+    std::from_chars(buffer, written.ptr, result);
+    return result;
 }

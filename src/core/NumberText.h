@@ -18,3 +18,8 @@ QString doubleText(double value);
 // when the space (32 bytes always suffice) is too small.
 char* appendExactText(char* first, char* last, double value);
 QString exactText(double value);
+
+// The double written as the float's shortest exact text (45.6f -> 45.6, not
+// 45.599998474121094), for JSON, whose writer prints a double's own shortest
+// text. Non-finite values come back unchanged.
+double jsonNumber(float value);

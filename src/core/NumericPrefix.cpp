@@ -1,10 +1,13 @@
 #include "NumericPrefix.h"
 
+#include <QString>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 namespace {
+
+constexpr NumericPrefix kNoNumber{0.0, true, false};
 
 bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 
@@ -33,15 +36,62 @@ NumericPrefix parseRadix(QStringView text, qsizetype pos, int radix)
             return {0.0, false};
     }
     if (digits == 0)
-        return {0.0, true};
+        return kNoNumber;
     if (magnitude <= 0xFFFF)
         return {double(qint16(quint16(magnitude))), true};
     return {double(qint32(quint32(magnitude))), true};
 }
 
+// A well-formed literal that from_chars found out of range: whether it is
+// too large (rather than too small, which reads as 0). Its order of magnitude
+// is the place of the first non-zero mantissa digit plus the exponent.
+bool overflows(const std::string& literal)
+{
+    long long order = 0;
+    bool beforePoint = true;
+    bool leading = true;
+    std::size_t i = 0;
+    for (; i < literal.size() && literal[i] != 'e'; ++i) {
+        const char ch = literal[i];
+        if (ch == '.') {
+            beforePoint = false;
+        } else if (ch >= '0' && ch <= '9') {
+            if (leading && ch == '0') {
+                if (!beforePoint)
+                    --order;
+                continue;
+            }
+            leading = false;
+            if (beforePoint)
+                ++order;
+        }
+    }
+    long long exponent = 0;
+    bool negative = false;
+    for (++i; i < literal.size(); ++i) {
+        if (literal[i] == '-')
+            negative = true;
+        else if (literal[i] >= '0' && literal[i] <= '9' && exponent < 100000000)
+            exponent = exponent * 10 + (literal[i] - '0');
+    }
+    return order + (negative ? -exponent : exponent) > 0;
+}
+
+NumericPrefix parseAscii(QStringView text);
+
 } // namespace
 
 NumericPrefix parseNumericPrefix(QStringView text)
+{
+    for (const QChar c : text)
+        if (c.unicode() >= 128)
+            return parseAscii(text.toString().normalized(QString::NormalizationForm_KC));
+    return parseAscii(text);
+}
+
+namespace {
+
+NumericPrefix parseAscii(QStringView text)
 {
     qsizetype pos = 0;
     while (pos < text.size() && isBlank(text[pos]))
@@ -117,15 +167,22 @@ NumericPrefix parseNumericPrefix(QStringView text)
         break;
     }
     if (!mantissaDigits)
-        return {0.0, true};
-    if (pendingExponent.size() > 1 && std::isdigit(static_cast<unsigned char>(pendingExponent.back())))
+        return kNoNumber;
+    if (pendingExponent.size() > 1 && pendingExponent.back() >= '0' && pendingExponent.back() <= '9')
         literal += pendingExponent;
 
-    const double value = std::strtod(literal.c_str(), nullptr);
-    if (!std::isfinite(value))
+    // from_chars reads no '+' and never looks at the locale's decimal point.
+    const char* first = literal.data() + (literal[0] == '+' ? 1 : 0);
+    double value = 0.0;
+    const auto r = std::from_chars(first, literal.data() + literal.size(), value);
+    if (r.ec == std::errc::result_out_of_range)
+        return overflows(literal) ? NumericPrefix{0.0, false} : NumericPrefix{0.0, true};
+    if (r.ec != std::errc() || !std::isfinite(value))
         return {0.0, false};
     return {value, true};
 }
+
+} // namespace
 
 double numericPrefix(QStringView text)
 {

@@ -24,6 +24,8 @@ QString refusalText(Bounds written)
     return QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(doubleText(b.lower), doubleText(b.upper));
 }
 
+QString noNumberText() { return QCoreApplication::translate("EntryRule", "不是数值"); }
+
 Verdict refused(QString reason) { return Verdict{std::nullopt, std::move(reason)}; }
 Verdict accepted(qint32 value) { return Verdict{value, QString()}; }
 
@@ -31,6 +33,8 @@ Verdict read(QStringView text, Bounds written)
 {
     const Bounds b = effective(written);
     const NumericPrefix number = parseNumericPrefix(text);
+    if (!number.found)
+        return refused(noNumberText());
     if (!number.representable || !(number.value >= b.lower && number.value <= b.upper))
         return refused(refusalText(written));
     // Within the effective bounds the rounded value always fits; the 16-bit

@@ -39,12 +39,16 @@ struct Verdict {
     bool accepted() const { return value.has_value(); }
 };
 
+// "不是数值": the refusal of a text that starts with no number ("", "abc",
+// "-", "nan"), which is never written as 0.
+QString noNumberText();
+
 // A verdict that refuses with `reason`, and one that accepts `value`.
 Verdict refused(QString reason);
 Verdict accepted(qint32 value);
 
 // The whole rule for one typed text. A number no double can hold ("1e400")
-// is refused like an out-of-range one.
+// is refused like an out-of-range one, a text without a number as such.
 Verdict read(QStringView text, Bounds written);
 
 } // namespace EntryRule

@@ -460,6 +460,8 @@ EntryRule::Verdict entryVerdict(int index, QStringView text)
     if (const std::optional<EntryRule::Bounds> box = bounds(index))
         return EntryRule::read(text, *box);
     const NumericPrefix typed = parseNumericPrefix(text);
+    if (!typed.found)
+        return EntryRule::refused(EntryRule::noNumberText());
     return choiceVerdict(kParams[index], typed.representable ? typed.value : qQNaN());
 }
 

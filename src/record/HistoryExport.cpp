@@ -10,7 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-#include <cstdio>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -56,6 +56,11 @@ QString rangeQuery(const RingColumns& c, const ExportRequest& r, const QString& 
         .arg(QLatin1String(c.table), where, tail);
 }
 
+// The span of times a row can truly have; outside it the stored day number
+// is damaged (and would print as "-018-06-18" or "0000-00-00").
+const HistorySecond kFirstSecond = historySecondOf(QDate(1900, 1, 1), QTime(0, 0));
+const HistorySecond kLastSecond = historySecondOf(QDate(9999, 12, 31), QTime(23, 59, 59));
+
 // Formats rows into a buffer that goes to the device in large writes.
 class CsvWriter {
 public:
@@ -67,26 +72,32 @@ public:
         return buffer_.size() < kFlushAt || flush();
     }
 
-    bool appendRow(const QSqlQuery& q)
+    enum class Row { Written, Skipped, WriteFailed };
+
+    Row appendRow(const QSqlQuery& q)
     {
+        bool ok = false;
+        const qint64 second = q.value(0).toLongLong(&ok);
+        if (!ok || second < kFirstSecond || second > kLastSecond)
+            return Row::Skipped;
         char line[256];
         char* p = line;
         char* const end = line + sizeof line;
-        p = appendTime(p, q.value(0).toLongLong());
+        p = appendTime(p, second);
         for (int column = 2; column <= 5; ++column) {
             *p++ = ',';
             const QVariant v = q.value(column);
             if (v.isNull())
                 continue;
-            bool ok = false;
             const double d = v.toDouble(&ok);
-            char* next = ok ? appendExactText(p, end - 2, d) : nullptr;
-            if (next)
-                p = next;
+            char* next = ok && std::isfinite(d) ? appendExactText(p, end - 2, d) : nullptr;
+            if (!next)
+                return Row::Skipped;
+            p = next;
         }
         *p++ = '\n';
         buffer_.append(line, p - line);
-        return buffer_.size() < kFlushAt || flush();
+        return buffer_.size() < kFlushAt || flush() ? Row::Written : Row::WriteFailed;
     }
 
     bool flush()
@@ -107,11 +118,21 @@ private:
         const qint64 day = floorDiv(second, kDay);
         if (day != cachedDay_) {
             cachedDay_ = day;
-            const QDate date = kOleEpoch.addDays(day);
-            std::snprintf(dateText_, sizeof dateText_, "%04d-%02d-%02d ", date.year(), date.month(), date.day());
+            const QDate date = kOleEpoch.addDays(day); // years 1900 to 9999: four digits
+            struct Part {
+                int value, digits;
+                char after;
+            };
+            char* d = dateText_;
+            for (const Part& part : {Part{date.year(), 4, '-'}, Part{date.month(), 2, '-'}, Part{date.day(), 2, ' '}}) {
+                for (int i = part.digits - 1, v = part.value; i >= 0; --i, v /= 10)
+                    d[i] = char('0' + v % 10);
+                d += part.digits;
+                *d++ = part.after;
+            }
         }
-        for (const char* s = dateText_; *s; ++s)
-            *p++ = *s;
+        for (int i = 0; i < 11; ++i)
+            *p++ = dateText_[i];
         const int s = int(second - day * kDay);
         const int parts[3] = {s / 3600, s / 60 % 60, s % 60};
         for (int i = 0; i < 3; ++i) {
@@ -126,7 +147,7 @@ private:
     QIODevice& out_;
     QByteArray buffer_;
     qint64 cachedDay_ = std::numeric_limits<qint64>::min();
-    char dateText_[24] = {};
+    char dateText_[11] = {}; // "YYYY-MM-DD "
 };
 
 ExportResult failed(ExportResult::Status status, const QString& error, qint64 rows = 0)
@@ -220,14 +241,17 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     if (!csv.append(header()))
         return failed(S::WriteFailed, writeError.arg(out.errorString()));
     qint64 rows = 0;
+    qint64 skipped = 0;
     while (q.next()) {
         if (cancel && cancel->load(std::memory_order_relaxed))
             return failed(S::Cancelled, QStringLiteral("cancelled"), rows);
-        if (!csv.appendRow(q))
-            return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
-        ++rows;
-        if (progress && rows % kProgressRows == 0)
-            progress(rows, total);
+        switch (csv.appendRow(q)) {
+        case CsvWriter::Row::Written: ++rows; break;
+        case CsvWriter::Row::Skipped: ++skipped; break;
+        case CsvWriter::Row::WriteFailed: return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
+        }
+        if (progress && (rows + skipped) % kProgressRows == 0)
+            progress(rows + skipped, total);
     }
     if (q.lastError().isValid())
         return failed(S::DatabaseFailed, QStringLiteral("reading %1 stopped: %2")
@@ -235,9 +259,10 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     if (!csv.flush())
         return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
     if (progress)
-        progress(rows, total);
-    qCDebug(lcRecord) << "exported" << rows << "rows of" << c.table;
+        progress(rows + skipped, total);
+    qCDebug(lcRecord) << "exported" << rows << "rows of" << c.table << "skipped" << skipped;
     ExportResult r;
     r.rows = rows;
+    r.skipped = skipped;
     return r;
 }

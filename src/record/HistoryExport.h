@@ -32,13 +32,18 @@ struct ExportResult {
     Status status = Status::Done;
     qint64 rows = 0; // data rows written (the header not counted)
     QString error;   // for the failures: one line naming what failed
+    // Rows left out because they cannot be true: a time before 1900 or after
+    // 9999, or a value that is not a finite number (text, inf).
+    qint64 skipped = 0;
     bool ok() const { return status == Status::Done; }
 };
 
 // Writes one ring's samples as CSV (UTF-8, header "time,pv,op,sv,aux", one
 // line per sample, "\n" line ends): time as "YYYY-MM-DD HH:MM:SS", the values
 // in their shortest exact text, OP in percent as stored, an empty field for a
-// missing value. Samples come in time order, across the ring's wrap and
+// missing value. A row that cannot be true (impossible time, a value that is
+// not a finite number) is left out and counted in `skipped`, never written
+// as a made-up date or an empty field. Samples come in time order, across the ring's wrap and
 // midnight; samples of the same second keep the ring's order (oldest id
 // first, counted from the newest id in sl_void).
 //
@@ -49,7 +54,7 @@ struct ExportResult {
 class HistoryExport {
 public:
     // Called every kProgressRows rows and at the end, from the exporting
-    // thread. `total` is the number of rows the range held when the export
+    // thread; `written` counts the rows dealt with, skipped ones included. `total` is the number of rows the range held when the export
     // began (a station writing meanwhile may make the final count differ).
     using Progress = std::function<void(qint64 written, qint64 total)>;
     static constexpr qint64 kProgressRows = 2048;

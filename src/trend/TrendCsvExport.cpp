@@ -240,7 +240,18 @@ void TrendCsvExport::done()
         progress_->close();
     switch (lastResult_.status) {
     case ExportResult::Status::Done:
-        qCInfo(lcTrend) << "CSV export:" << lastResult_.rows << "rows";
+        qCInfo(lcTrend) << "CSV export:" << lastResult_.rows << "rows," << lastResult_.skipped << "skipped";
+        if (lastResult_.skipped > 0) {
+            // The file is written, but short of rows the history holds: say so.
+            auto* box = new QMessageBox(QMessageBox::Information, tr("导出CSV"),
+                                        tr("已导出 %1 行；跳过 %2 行无效数据（时间不可能或数值不是有限数）")
+                                            .arg(lastResult_.rows)
+                                            .arg(lastResult_.skipped),
+                                        QMessageBox::Ok, owner_);
+            box->setObjectName(QStringLiteral("csvSkipped"));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
         break;
     case ExportResult::Status::Cancelled: qCInfo(lcTrend) << "CSV export cancelled"; break;
     case ExportResult::Status::DatabaseFailed:

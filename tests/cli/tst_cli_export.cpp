@@ -5,8 +5,11 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <clocale>
 #include <cmath>
 
 struct Sample {
@@ -24,6 +27,7 @@ private Q_SLOTS:
     void init();
     void exportsInTimeOrder_data();
     void exportsInTimeOrder();
+    void impossibleRowsAreSkippedAndSaid();
     void refusedCommandLines_data();
     void refusedCommandLines();
     void missingDatabaseFailsWithoutCreatingIt();
@@ -157,6 +161,42 @@ void TestCliExport::exportsInTimeOrder()
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), csv);
+}
+
+// A damaged history (a day number far off, text or infinity where a value
+// belongs) must neither print impossible dates nor blank fields silently.
+// Run under a decimal-comma locale: the file's numbers keep their points.
+void TestCliExport::impossibleRowsAreSkippedAndSaid()
+{
+    build(HistoryRing::Short, {{1, at(0, 10, 0, 0), 45.6f, 12.5f, 300, -25},
+                               {2, at(0, 10, 0, 1), 1, 1, 1, 1},
+                               {3, at(0, 10, 0, 2), 1, 1, 1, 1},
+                               {4, at(0, 10, 0, 3), 1, 1, 1, 1},
+                               {5, at(0, 10, 0, 4), 1, 1, 1, 1},
+                               {6, at(0, 10, 0, 5), 1, 1, 1, 1}});
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("damage"));
+        db.setDatabaseName(db_);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const char* damage : {"update pv_data set w_date = -43000 where w_id = 2",  // 1782
+                                   "update pv_data set w_date = 3e6 where w_id = 3",     // after 9999
+                                   "update pv_data set w_pv = 'abc' where w_id = 4",
+                                   "update pv_data set w_op = 9e999 where w_id = 5"})    // inf
+            QVERIFY2(q.exec(QString::fromLatin1(damage)), damage);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("damage"));
+
+    const QByteArray before = setlocale(LC_ALL, nullptr);
+    QVERIFY2(setlocale(LC_ALL, "de_DE.UTF-8"), "decimal-comma locale missing (LOCPATH)");
+    QByteArray out, err;
+    const int code = run({"export", "--database", db_, "--ring", "1s"}, &out, &err);
+    setlocale(LC_ALL, before.constData());
+    QCOMPARE(code, 0);
+    QCOMPARE(out, HistoryExport::header() + "2026-12-07 10:00:00,45.6,12.5,300,-25\n"
+                                            "2026-12-07 10:00:05,1,1,1,1\n");
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.startsWith("px5800-cli export: skipped 4 of 6 rows"), err.constData());
 }
 
 void TestCliExport::refusedCommandLines_data()

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <clocale>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void portHeldByAnotherProgramIsLeftAlone();
     void setFollowsThePanelRules_data();
     void setFollowsThePanelRules();
+    void numbersIgnoreTheLocale();
     void badInstrumentOptions_data();
     void badInstrumentOptions();
 
@@ -162,6 +164,10 @@ void TestCliInstrument::setFollowsThePanelRules_data()
     QTest::newRow("sv below bound") << false << QStringList{"set", "sv", "-2000"} << 2 << "hr 1" << -9999 << false;
     QTest::newRow("sv too large a number") << false << QStringList{"set", "sv", "1e400"} << 2 << "hr 1" << -9999
                                            << false;
+    for (const char* text : {"abc", "", "-", "nan", "inf"})
+        QTest::addRow("sv \"%s\" holds no number", text)
+            << false << QStringList{"set", "sv", QString::fromUtf8(text)} << 2 << "hr 1" << -9999 << false;
+    QTest::newRow("sv full-width digits") << false << QStringList{"set", "sv", "１２"} << 0 << "hr 1" << 12 << true;
     QTest::newRow("op in tenths") << true << QStringList{"set", "op", "45.25"} << 0 << "hr 2" << 452 << true;
     QTest::newRow("op below bound") << true << QStringList{"set", "op", "-0.1"} << 2 << "hr 2" << -9999 << false;
     // The panel offers the manual output only in manual mode: read, not written.
@@ -195,6 +201,28 @@ void TestCliInstrument::setFollowsThePanelRules()
         QCOMPARE(err.count('\n'), 1);
         QVERIFY(out.isEmpty());
     }
+}
+
+// Under a decimal-comma locale the C library reads "123.7" as 123 and writes
+// 45.6 as "45,6": what is written, verified and printed must not change.
+void TestCliInstrument::numbersIgnoreTheLocale()
+{
+    struct Restore {
+        QByteArray locale = setlocale(LC_ALL, nullptr);
+        ~Restore() { setlocale(LC_ALL, locale.constData()); }
+    } restore;
+    QVERIFY2(setlocale(LC_ALL, "de_DE.UTF-8"), "decimal-comma locale missing (LOCPATH)");
+    QCOMPARE(sim_->command("set coil 2 0"), QStringLiteral("ok")); // manual
+    QByteArray out, err;
+    QCOMPARE(run({"set", "sv", "123.7"}, &out, &err), 0);
+    QCOMPARE(sim_->command("get hr 1"), QStringLiteral("124"));
+    QVERIFY2(out.endsWith("-> 124 (verified)\n"), out.constData());
+    QCOMPARE(run({"set", "op", "45.6"}, &out, &err), 0);
+    QCOMPARE(sim_->command("get hr 2"), QStringLiteral("456"));
+    QVERIFY2(out.endsWith("-> 45.6 (verified)\n"), out.constData());
+    // The output follows the manual value at the instrument's next scan; JSON
+    // carries the float's shortest text, not the double nearest to it.
+    QTRY_VERIFY2((run({"status", "--json"}, &out), out.contains("\"op_percent\": 45.6,")), out.constData());
 }
 
 void TestCliInstrument::badInstrumentOptions_data()

@@ -5,6 +5,8 @@
 
 #include <QTimeZone>
 #include <QtTest>
+#include <clocale>
+#include <string_view>
 
 class TestCore : public QObject {
     Q_OBJECT
@@ -12,6 +14,9 @@ private Q_SLOTS:
     void numericPrefix_data();
     void numericPrefix();
     void unrepresentable();
+    void noNumber_data();
+    void noNumber();
+    void decimalCommaLocale();
     void halfEven_data();
     void halfEven();
     void halfEvenRefusesWhatDoesNotFit();
@@ -56,7 +61,10 @@ void TestCore::numericPrefix_data()
     QTest::newRow("octal") << "&O17" << 15.0;
     QTest::newRow("octal stops at 8") << "&O178" << 15.0;
     QTest::newRow("ampersand alone") << "&" << 0.0;
-    QTest::newRow("full-width digits are not digits") << "１２" << 0.0;
+    QTest::newRow("full-width digits read as ASCII") << "１２" << 12.0;
+    QTest::newRow("full-width sign, point, exponent") << "－１．５Ｅ２" << -150.0;
+    QTest::newRow("ideographic blank") << "\u3000７" << 7.0;
+    QTest::newRow("tiny underflows to 0") << "1e-400" << 0.0;
 }
 
 void TestCore::numericPrefix()
@@ -75,6 +83,43 @@ void TestCore::unrepresentable()
     QVERIFY(!parseNumericPrefix(u"&H1FFFFFFFF").representable);
     QCOMPARE(::numericPrefix(u"1e400"), 0.0);
     QVERIFY(parseNumericPrefix(u"1e-400").representable); // underflows to 0, still a number
+    QVERIFY(!parseNumericPrefix(u"0.001e312").representable);
+}
+
+void TestCore::noNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char* text : {"", "   ", "abc", "-", "+", ".", "-.", "e5", "nan", "inf", "&", "&H", "&Oz", "－"})
+        QTest::addRow("\"%s\"", text) << QString::fromUtf8(text);
+}
+
+// Such a text reads as 0 where a value is only shown, but an entry must be
+// able to tell it from a typed 0.
+void TestCore::noNumber()
+{
+    QFETCH(QString, text);
+    const NumericPrefix n = parseNumericPrefix(text);
+    QVERIFY(!n.found);
+    QCOMPARE(n.value, 0.0);
+    QVERIFY(parseNumericPrefix(QStringLiteral("0")).found);
+}
+
+// Under a locale whose decimal point is a comma, the C library reads "45.5"
+// as 45 and writes 45.5 as "45,5"; the station's numbers must not follow it.
+void TestCore::decimalCommaLocale()
+{
+    const QByteArray before = setlocale(LC_ALL, nullptr);
+    QVERIFY2(setlocale(LC_ALL, "de_DE.UTF-8"), "decimal-comma locale missing (LOCPATH)");
+    QCOMPARE(localeconv()->decimal_point, std::string_view(","));
+    const double parsed[] = {::numericPrefix(u"45.5"), ::numericPrefix(u"0.5"), ::numericPrefix(u"12.5e1")};
+    const QString texts[] = {singleText(45.6f), doubleText(455 / 10.0), exactText(0.1)};
+    setlocale(LC_ALL, before.constData());
+    QCOMPARE(parsed[0], 45.5);
+    QCOMPARE(parsed[1], 0.5);
+    QCOMPARE(parsed[2], 125.0);
+    QCOMPARE(texts[0], QStringLiteral("45.6"));
+    QCOMPARE(texts[1], QStringLiteral("45.5"));
+    QCOMPARE(texts[2], QStringLiteral("0.1"));
 }
 
 void TestCore::halfEven_data()

@@ -42,6 +42,12 @@ void EntryRuleTest::read_data()
     row("tenths: below lowest register", -9999, 0, 10, "-3276.81", kRefused, QStringLiteral("超出范围 -3276.8 ~ 0"));
     row("plain: bounds wider than a register", 0, 99999, 1, "32768", kRefused, QStringLiteral("超出范围 0 ~ 32767"));
     row("unrepresentable", 0, 100, 1, "1e400", kRefused, QStringLiteral("超出范围 0 ~ 100"));
+    // Text without a number is never written as 0, although 0 is in range.
+    const QString noNumber = QStringLiteral("不是数值");
+    for (const char* typed : {"", "  ", "abc", "-", ".", "nan", "inf", "&H"})
+        QTest::addRow("no number \"%s\"", typed) << -1999.0 << 9999.0 << 1 << QString::fromUtf8(typed) << kRefused << noNumber;
+    row("full-width tenths", -1999, 9999, 10, "１２．５", 125, {});
+    row("full-width sign and blank", -1999, 9999, 1, "－\u3000５", -5, {});
 }
 
 void EntryRuleTest::read()

@@ -25,7 +25,7 @@ void TestMonitorTables::entryToRegister_data()
     QTest::newRow("SV above") << 0 << "10000" << false << 0;
     QTest::newRow("SV lower bound") << 0 << "-1999" << true << -1999;
     QTest::newRow("SV below") << 0 << "-2000" << false << 0;
-    QTest::newRow("SV empty reads 0") << 0 << "" << true << 0;
+    QTest::newRow("SV empty refused") << 0 << "" << false << 0;
     QTest::newRow("SV text after number") << 0 << "12abc" << true << 12;
     QTest::newRow("SV half to even down") << 0 << "12.5" << true << 12;
     QTest::newRow("SV half to even up") << 0 << "13.5" << true << 14;
@@ -45,7 +45,7 @@ void TestMonitorTables::entryToRegister_data()
     QTest::newRow("break output 45.6 -> 456") << 263 << "45.6" << true << 456;
     QTest::newRow("manual output 0") << 1 << "0" << true << 0;
     QTest::newRow("manual output 100.01 refused") << 1 << "100.01" << false << 0;
-    QTest::newRow("manual output non-numeric reads 0") << 1 << "abc" << true << 0;
+    QTest::newRow("manual output non-numeric refused") << 1 << "abc" << false << 0;
     QTest::newRow("break alarm value -1999") << 262 << "-1999" << true << -1999;
 }
 

@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -54,7 +55,13 @@ struct OpenRig : MonitorRig {
         b->setFocus(Qt::MouseFocusReason);
         b->selectAll();
         QTest::keyClick(b, Qt::Key_Delete);
-        QTest::keyClicks(b, text);
+        if (text.toLatin1() == text.toUtf8()) {
+            QTest::keyClicks(b, text);
+            return;
+        }
+        QInputMethodEvent commit; // what an input method sends (full-width digits)
+        commit.setCommitString(text);
+        QCoreApplication::sendEvent(b, &commit);
     }
     QStringList writes() const { return fake->callsOf(QStringLiteral("Set_4X_D1")); }
 };
@@ -308,7 +315,8 @@ void TestMainWindow::send_data()
 
     QTest::newRow("SV 9999") << 0 << "Command11" << "9999" << QStringList{setCall(1, 9999)} << false;
     QTest::newRow("SV 10000 refused") << 0 << "Command11" << "10000" << QStringList{} << true;
-    QTest::newRow("SV empty") << 0 << "Command11" << "" << QStringList{setCall(1, 0)} << false;
+    QTest::newRow("SV empty refused") << 0 << "Command11" << "" << QStringList{} << true;
+    QTest::newRow("SV full-width digits") << 0 << "Command11" << "１２" << QStringList{setCall(1, 12)} << false;
     QTest::newRow("alarm 1 value") << 256 << "Command12" << "-50" << QStringList{setCall(257, -50)} << false;
     QTest::newRow("alarm 1 hysteresis") << 257 << "Command13" << "10" << QStringList{setCall(258, 10)} << false;
     QTest::newRow("alarm 1 delay 599.6") << 258 << "Command14" << "599.6" << QStringList{setCall(259, 600)} << false;
@@ -363,6 +371,7 @@ void TestMainWindow::refusalShowsWhy_data()
     QTest::newRow("break output") << 263 << "Command27" << "100.01" << "超出范围 0 ~ 100" << "100" << setCall(264, 1000);
     QTest::newRow("manual output") << 1 << "Command25" << "1e400" << "超出范围 0 ~ 100" << "100" << setCall(2, 1000);
     QTest::newRow("set value") << 0 << "Command11" << "10000" << "超出范围 -1999 ~ 9999" << "9999" << setCall(1, 9999);
+    QTest::newRow("set value, no number") << 0 << "Command11" << "abc" << "不是数值" << "9999" << setCall(1, 9999);
 }
 
 void TestMainWindow::refusalShowsWhy()

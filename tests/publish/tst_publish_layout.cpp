@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <clocale>
 
 // The pure parts of publishing: broker URL, station name, topic JSON and the
 // event queue's delivery rules.
@@ -17,6 +18,7 @@ private Q_SLOTS:
     void stationName();
     void passwordFile();
     void liveNumbersAsShownAndBitMeanings();
+    void liveNumbersIgnoreTheLocale();
     void linkStates_data();
     void linkStates();
     void settingsAndAlarmTypes();
@@ -138,6 +140,20 @@ void TestPublishLayout::liveNumbersAsShownAndBitMeanings()
     for (const char* key : {"pv", "sv", "op", "aux", "alarm1", "sensor_open", "manual", "tuning"})
         QVERIFY2(auto_.value(QLatin1String(key)).isNull(), key);
     QCOMPARE(auto_.value("link").toString(), QStringLiteral("closed"));
+}
+
+// Under a decimal-comma locale the C library writes 43.5 as "43,5", which
+// then read back as no number and was published as 0.
+void TestPublishLayout::liveNumbersIgnoreTheLocale()
+{
+    LiveImage image;
+    image.Values[1] = 435 / 10.0f;
+    const QByteArray before = setlocale(LC_ALL, nullptr);
+    QVERIFY2(setlocale(LC_ALL, "de_DE.UTF-8"), "decimal-comma locale missing (LOCPATH)");
+    const QByteArray bytes = TopicLayout::compact(
+        TopicLayout::liveObject(image, LinkHealth::State::Answering, 0, QDateTime::currentDateTimeUtc()));
+    setlocale(LC_ALL, before.constData());
+    QVERIFY2(bytes.contains("\"op\":43.5,"), bytes);
 }
 
 void TestPublishLayout::linkStates_data()
