@@ -144,7 +144,7 @@ NumericPrefix parseAscii(QStringView text)
                 continue;
             }
             if ((ch == 'e' || ch == 'E' || ch == 'd' || ch == 'D') && mantissaDigits) {
-                pendingExponent = "e";
+                pendingExponent.assign(1, 'e'); // not = "e": GCC 12 warns falsely on it
                 stage = Stage::ExponentSign;
                 continue;
             }
