@@ -85,20 +85,6 @@ void discardPending(modbus_t* ctx)
     }
 }
 
-// Whether anything arrives on the line within `ms`.
-bool lineCarriesMore(modbus_t* ctx, int ms)
-{
-    const int fd = modbus_get_socket(ctx);
-    if (fd < 0)
-        return false;
-    pollfd p{fd, POLLIN, 0};
-    int ready;
-    do
-        ready = ::poll(&p, 1, ms);
-    while (ready < 0 && errno == EINTR);
-    return ready > 0 && (p.revents & POLLIN);
-}
-
 // What a valid reply to a request looks like on the wire: function code and
 // byte count. Late replies are told apart from the awaited one only by this.
 constexpr int shapeOf(int function, int bytes) { return function * 1000 + bytes; }
