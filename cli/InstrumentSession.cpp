@@ -20,6 +20,13 @@ QString outcomeText(LinkOutcome outcome)
     return QString();
 }
 
+QString outcomeText(LinkOutcome outcome, int exceptionCode)
+{
+    if (outcome == LinkOutcome::Exception && exceptionCode)
+        return QStringLiteral("refused by the instrument (Modbus exception %1)").arg(exceptionTextEnglish(exceptionCode));
+    return outcomeText(outcome);
+}
+
 InstrumentSession::InstrumentSession(InstrumentOptions options, std::unique_ptr<Modbus485> bus)
     : options_(std::move(options)), bus_(std::move(bus))
 {
@@ -75,12 +82,13 @@ bool InstrumentSession::poll(LiveImage& image, QString* error)
         r.data = QVector<qint32>(kReadBufferSize, 0);
         const int rc = callRead(*bus_, s.port, s.address, request, std::span<qint32>(r.data.data(), r.data.size()));
         r.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
+        r.exceptionCode = r.outcome == LinkOutcome::Exception ? bus_->lastExceptionCode() : 0;
         count(r.outcome);
         results.append(r);
         if (!r.ok()) {
             *error = QStringLiteral("instrument at address %1 on %2: %3")
                          .arg(s.address)
-                         .arg(options_.device(), outcomeText(r.outcome));
+                         .arg(options_.device(), outcomeText(r.outcome, r.exceptionCode));
             PollingCycle::apply(results, image);
             return false;
         }

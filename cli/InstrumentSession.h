@@ -51,3 +51,5 @@ private:
 
 // Short English names of the outcomes for messages and counters.
 QString outcomeText(LinkOutcome outcome);
+// With the instrument's exception code, when it refused ("... (Modbus exception 02 illegal data address)").
+QString outcomeText(LinkOutcome outcome, int exceptionCode);

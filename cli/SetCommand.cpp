@@ -163,7 +163,7 @@ int runSet(CliContext& cx)
         return cx.fail(kExitFailed, QStringLiteral("writing %1 failed%2: %3")
                                         .arg(target.source,
                                              written.calls > 1 ? QStringLiteral(" (also when repeated)") : QString(),
-                                             outcomeText(written.outcome)));
+                                             outcomeText(written.outcome, written.exceptionCode)));
     }
 
     // Read back until the instrument shows the value or the time is up.

@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>PollingCycle</name>
+    <message>
+        <source>过程值读取失败</source>
+        <translation>Process values not read</translation>
+    </message>
+    <message>
+        <source>报警设定读取失败</source>
+        <translation>Alarm settings not read</translation>
+    </message>
+    <message>
+        <source>报警类型读取失败</source>
+        <translation>Alarm types not read</translation>
+    </message>
+    <message>
+        <source>报警状态读取失败</source>
+        <translation>Alarm states not read</translation>
+    </message>
+    <message>
+        <source>运行状态读取失败</source>
+        <translation>Operating states not read</translation>
+    </message>
+</context>
+<context>
     <name>AlarmSettingsPanel</name>
     <message>
         <source>报警设定</source>
@@ -33,6 +56,10 @@
 </context>
 <context>
     <name>DisplayTick</name>
+    <message>
+        <source>%1：显示的是最后读到的值</source>
+        <translation>%1: showing the last values read</translation>
+    </message>
     <message>
         <source>%1：显示的是最后读到的值
 %2</source>
@@ -391,6 +418,12 @@ Last read: %1</translation>
     <message>
         <source>应答 %1&#x3000;超时 %2&#x3000;校验错 %3&#x3000;异常应答 %4&#x3000;其他 %5&#x3000;跳过周期 %6</source>
         <translation>Answers %1  Timeouts %2  CRC errors %3  Exceptions %4  Other %5  Skipped cycles %6</translation>
+    </message>
+    <message>
+        <source>
+最近一次异常应答：%1</source>
+        <translation>
+Latest exception answer: %1</translation>
     </message>
 </context>
 <context>

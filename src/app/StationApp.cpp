@@ -35,7 +35,9 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
     health_ = std::make_unique<LinkHealth>();
     polling_ = std::make_unique<PollingCycle>(*link_, image_);
     connect(link_.get(), &LinkClient::exchangeCompleted, health_.get(), &LinkHealth::onExchange);
+    connect(link_.get(), &LinkClient::exceptionAnswered, health_.get(), &LinkHealth::onException);
     connect(link_.get(), &LinkClient::portStateChanged, health_.get(), &LinkHealth::onPortState);
+    connect(polling_.get(), &PollingCycle::blocksAnswered, health_.get(), &LinkHealth::onBlocks);
     connect(polling_.get(), &PollingCycle::cycleCompleted, health_.get(), [this](bool all) {
         health_->setSkippedTicks(polling_->skippedTicks());
         health_->onCycle(all);

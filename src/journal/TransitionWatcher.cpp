@@ -82,19 +82,30 @@ void TransitionWatcher::onLinkState(LinkHealth::State state)
         return;
     linkState_ = state;
     using S = LinkHealth::State;
-    if (before == S::Closed && state != S::Closed)
-        portOpened();
+    if (before == S::Closed && state != S::Closed) {
+        // The operator opened the port; it counts as open once the device
+        // is really there (the port state, or an answer, says so).
+        session_ = true;
+        openJournaled_ = false;
+        haveReference_ = false; // a new line, maybe a new instrument
+        if (portState_ == PortState::Open)
+            portOpened();
+    }
     if (state == S::Closed) {
         if (before != S::Closed)
             portClosed();
+        session_ = false;
         return;
     }
     if (state == S::Waiting)
         return; // passing: opened, no answer yet
+    if ((state == S::Answering || state == S::NoAnswer) && !openJournaled_)
+        portOpened();
     if (state == S::Answering && before != S::NoAnswer)
         return; // the first answer after opening is not a recovery
-    append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("%1（%2）").arg(LinkHealth::stateText(state), health_.countersText()));
+    // A held device says so, as the status line does.
+    const QString text = state == S::CannotOpen ? health_.text() : LinkHealth::stateText(state);
+    append(QString::fromUtf16(JournalKind::Link), portName(), QStringLiteral("%1（%2）").arg(text, health_.countersText()));
 }
 
 void TransitionWatcher::onPortState(PortState state)
@@ -107,12 +118,14 @@ void TransitionWatcher::onPortState(PortState state)
         deviceLost_ = false;
         append(QString::fromUtf16(JournalKind::Link), portName(),
                QStringLiteral("设备重新出现，端口已重新打开（%1）").arg(health_.countersText()));
+    } else if (state == PortState::Open && session_ && !openJournaled_) {
+        portOpened();
     }
 }
 
 void TransitionWatcher::portOpened()
 {
-    haveReference_ = false; // a new line, maybe a new instrument
+    openJournaled_ = true;
     append(QString::fromUtf16(JournalKind::Link), portName(),
            QStringLiteral("端口已打开（%1）").arg(journalPortText(link_.portSettings())));
 }

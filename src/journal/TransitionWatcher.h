@@ -53,6 +53,8 @@ private:
     LinkHealth::State linkState_ = LinkHealth::State::Closed;
     PortState portState_ = PortState::Closed;
     bool deviceLost_ = false;
+    bool session_ = false;       // the operator has the port open
+    bool openJournaled_ = false; // "端口已打开" written for this session
     bool recorderHealthy_ = true;
     int recorderMaxKept_ = 0;
     qint64 recorderDroppedAtTrouble_ = 0;

@@ -45,13 +45,19 @@ JournalEvent WriteEntry::sent(const WriteRequest& request, const WriteLabel& lab
     JournalEvent e = writeEvent(request, label);
     const bool ok = result.outcome == LinkOutcome::Answered;
     e.message = QStringLiteral("修改%1").arg(nameOf(label, e.source));
+    // The instrument's reason for refusing, when it gave one.
+    const QString code = result.outcome == LinkOutcome::Exception && result.exceptionCode
+                             ? exceptionText(result.exceptionCode)
+                             : QString();
     if (!ok)
         e.message += QStringLiteral("（%1，%2）")
                          .arg(result.calls > 1 ? QStringLiteral("重发一次后仍失败") : QStringLiteral("写入失败"),
-                              QString::fromLatin1(outcomeName(result.outcome)));
+                              QString::fromLatin1(outcomeName(result.outcome))
+                                  + (code.isEmpty() ? QString() : u' ' + code));
     e.oldValue = valueText(old, label.divisor);
     e.newValue = valueText(valueOf(request), label.divisor);
-    e.result = ok ? QStringLiteral("ok") : QStringLiteral("failed");
+    e.result = ok ? QStringLiteral("ok")
+                  : code.isEmpty() ? QStringLiteral("failed") : QStringLiteral("failed: %1").arg(code);
     return e;
 }
 

@@ -85,19 +85,10 @@ void discardPending(modbus_t* ctx)
     }
 }
 
-// Whether anything arrives on the line within `ms`.
-bool lineCarriesMore(modbus_t* ctx, int ms)
-{
-    const int fd = modbus_get_socket(ctx);
-    if (fd < 0)
-        return false;
-    pollfd p{fd, POLLIN, 0};
-    int ready;
-    do
-        ready = ::poll(&p, 1, ms);
-    while (ready < 0 && errno == EINTR);
-    return ready > 0 && (p.revents & POLLIN);
-}
+// What a valid reply to a request looks like on the wire: function code and
+// byte count. Late replies are told apart from the awaited one only by this.
+constexpr int shapeOf(int function, int bytes) { return function * 1000 + bytes; }
+constexpr int kProbeFunction = 4; // input registers from 1: the process value block, always answered
 
 } // namespace
 
@@ -118,6 +109,7 @@ void LibModbus485::closeContext(int port)
     modbus_close(ctx);
     modbus_free(ctx);
     locks_.erase(port);
+    heldBack_.remove(port);
 }
 
 int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
@@ -166,7 +158,7 @@ int LibModbus485::OpenPort_Modbus(int port, int baudIndex, int parityIndex)
     lastOpenError_.remove(port);
     contexts_.insert(port, ctx);
     locks_[port] = std::move(lock);
-    suspect_.remove(port);
+    heldBack_.remove(port);
     last_ = LinkOutcome::Answered;
     return 0;
 }
@@ -180,6 +172,7 @@ int LibModbus485::ClosePort_Modbus(int port)
 
 modbus_t* LibModbus485::contextFor(int port, int slave, int address)
 {
+    lastException_ = 0;
     modbus_t* ctx = contexts_.value(port, nullptr);
     if (!ctx) {
         last_ = LinkOutcome::NotOpen;
@@ -196,35 +189,67 @@ modbus_t* LibModbus485::contextFor(int port, int slave, int address)
     return ctx;
 }
 
-bool LibModbus485::acceptReply(modbus_t* ctx)
+// Whether a request of `shape` may go out now. When that shape is held back,
+// probes of other shapes go first; the first clean one shows the slave is in
+// step with us again. A probe that times out ends the attempt: the slave is
+// silent or still busy, and the request is not sent (last_ says why).
+bool LibModbus485::inStepFor(modbus_t* ctx, int shape)
 {
-    if (!suspect_.contains(currentPort_))
+    auto found = heldBack_.find(currentPort_);
+    if (found == heldBack_.end())
         return true;
-    // A timeout happened since the last clean exchange, so the slave may be
-    // answering old requests: a reply to an earlier request of the same shape
-    // would pass every check of the frame. If it was such a reply, the answer
-    // to this request follows within the response timeout.
-    if (lineCarriesMore(ctx, kResponseTimeoutMs)) {
-        qCDebug(lcLink) << "a second reply followed; the exchange is discarded";
-        fail(ctx, EMBBADDATA);
-        return false;
+    auto& held = *found;
+    const auto now = Clock::now();
+    for (auto it = held.begin(); it != held.end();)
+        it = now - it->second > std::chrono::milliseconds(kLateReplyLimitMs) ? held.erase(it) : std::next(it);
+    if (!held.count(shape))
+        return true;
+    LinkOutcome why = LinkOutcome::Timeout; // nothing left to probe with: as good as silent
+    for (int attempt = 0; attempt < kMaxProbes; ++attempt) {
+        int count = 1;
+        while (count < 8 && held.count(shapeOf(kProbeFunction, 2 * count)))
+            ++count;
+        if (count == 8)
+            break;
+        discardPending(ctx);
+        uint16_t regs[8] = {};
+        const int rc = modbus_read_input_registers(ctx, 0, count, regs);
+        if (rc == count) {
+            qCDebug(lcLink) << "line back in step after" << attempt + 1 << "probe(s)";
+            heldBack_.remove(currentPort_);
+            discardPending(ctx);
+            return true;
+        }
+        fail(ctx, rc < 0 ? errno : EMBBADDATA, shapeOf(kProbeFunction, 2 * count));
+        why = last_;
+        if (why != LinkOutcome::CrcError)
+            break; // only a garbled probe (it met an old reply) says the slave is talking: try again
     }
-    suspect_.remove(currentPort_);
-    return true;
+    last_ = why == LinkOutcome::Exception ? LinkOutcome::Other : why;
+    lastException_ = 0;
+    qCDebug(lcLink) << "request held back: the line is not in step yet";
+    return false;
 }
 
-int LibModbus485::fail(modbus_t* ctx, int errnum)
+void LibModbus485::answered()
+{
+    // A clean reply of a shape not held back can only answer this request,
+    // and a slave answers in order: nothing older is still coming.
+    heldBack_.remove(currentPort_);
+    last_ = LinkOutcome::Answered;
+    lastException_ = 0;
+}
+
+int LibModbus485::fail(modbus_t* ctx, int errnum, int shape)
 {
     last_ = classify(errnum);
+    lastException_ = last_ == LinkOutcome::Exception ? errnum - MODBUS_ENOBASE : 0;
     if (last_ == LinkOutcome::DeviceGone)
         return -1;
     if (last_ == LinkOutcome::Timeout || last_ == LinkOutcome::CrcError)
-        suspect_.insert(currentPort_);
-    const int fd = modbus_get_socket(ctx);
-    if (last_ == LinkOutcome::Timeout)
-        drainInput(fd, kLateReplyWindowMs, 0);
-    else
-        drainInput(fd, kResponseTimeoutMs, 30); // rest of a garbled frame
+        heldBack_[currentPort_][shape] = Clock::now();
+    if (last_ != LinkOutcome::Timeout) // the rest of a garbled frame, or of our own reply behind an old one
+        drainInput(modbus_get_socket(ctx), kLateReplyWindowMs, 30);
     modbus_flush(ctx);
     return -1;
 }
@@ -238,19 +263,20 @@ int LibModbus485::readBits(int port, int slave, int first, Table table, std::spa
     modbus_t* ctx = contextFor(port, slave, first);
     if (!ctx)
         return -1;
+    const int shape = shapeOf(table == Table::Coils ? 1 : 2, 2);
+    if (!inStepFor(ctx, shape))
+        return -1;
     uint8_t bits[16] = {};
     const int rc = table == Table::Coils ? modbus_read_bits(ctx, first - 1, 16, bits)
                                          : modbus_read_input_bits(ctx, first - 1, 16, bits);
     if (rc != 16)
-        return fail(ctx, rc < 0 ? errno : EMBBADDATA);
-    if (!acceptReply(ctx))
-        return -1;
+        return fail(ctx, rc < 0 ? errno : EMBBADDATA, shape);
     qint32 word = 0;
     for (int k = 0; k < 16; ++k)
         if (bits[k])
             word |= 1 << k;
     buffer[0] = word;
-    last_ = LinkOutcome::Answered;
+    answered();
     return 0;
 }
 
@@ -263,16 +289,17 @@ int LibModbus485::readRegisters(int port, int slave, int first, int count, Table
     modbus_t* ctx = contextFor(port, slave, first);
     if (!ctx)
         return -1;
+    const int shape = shapeOf(table == Table::InputRegisters ? 4 : 3, 2 * count);
+    if (!inStepFor(ctx, shape))
+        return -1;
     uint16_t regs[16] = {};
     const int rc = table == Table::InputRegisters ? modbus_read_input_registers(ctx, first - 1, count, regs)
                                                   : modbus_read_registers(ctx, first - 1, count, regs);
     if (rc != count)
-        return fail(ctx, rc < 0 ? errno : EMBBADDATA);
-    if (!acceptReply(ctx))
-        return -1;
+        return fail(ctx, rc < 0 ? errno : EMBBADDATA, shape);
     for (int i = 0; i < count; ++i)
         buffer[i] = qint16(regs[i]); // the instrument's registers are signed
-    last_ = LinkOutcome::Answered;
+    answered();
     return 0;
 }
 
@@ -306,13 +333,16 @@ int LibModbus485::Set_4X_D1(int port, int slave, int holdingRegister, int value)
     modbus_t* ctx = contextFor(port, slave, holdingRegister);
     if (!ctx)
         return kWriteFailed;
+    // The reply echoes address and value: a late echo of an earlier write of
+    // the same shape (the repeat of a failed write, above all) would confirm it.
+    const int shape = shapeOf(6, 4);
+    if (!inStepFor(ctx, shape))
+        return kWriteFailed;
     if (modbus_write_register(ctx, holdingRegister - 1, uint16_t(qint16(value))) != 1) {
-        fail(ctx, errno);
+        fail(ctx, errno, shape);
         return kWriteFailed;
     }
-    if (!acceptReply(ctx))
-        return kWriteFailed;
-    last_ = LinkOutcome::Answered;
+    answered();
     return 0;
 }
 
@@ -321,11 +351,12 @@ int LibModbus485::writeCoil(int port, int slave, int coil, bool on)
     modbus_t* ctx = contextFor(port, slave, coil);
     if (!ctx)
         return -1;
-    if (modbus_write_bit(ctx, coil - 1, on ? 1 : 0) != 1)
-        return fail(ctx, errno);
-    if (!acceptReply(ctx))
+    const int shape = shapeOf(5, 4);
+    if (!inStepFor(ctx, shape))
         return -1;
-    last_ = LinkOutcome::Answered;
+    if (modbus_write_bit(ctx, coil - 1, on ? 1 : 0) != 1)
+        return fail(ctx, errno, shape);
+    answered();
     return 0;
 }
 

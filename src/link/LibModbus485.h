@@ -4,7 +4,7 @@
 #include "PortSettings.h"
 
 #include <QHash>
-#include <QSet>
+#include <chrono>
 #include <map>
 
 struct _modbus;
@@ -14,17 +14,20 @@ typedef struct _modbus modbus_t;
 // bits, 1 stop bit, baud and parity from the indices, the slave set per call,
 // protocol address = station number - 1.
 //
-// Timing: a reply must start within kResponseTimeoutMs. After a timeout the
-// input is drained for a further kLateReplyWindowMs, so that a reply arriving
-// late is thrown away instead of being taken as the answer to the next
-// request (which would shift every later read by one). The input is also
-// cleared immediately before every request, so nothing that arrived between
-// two exchanges is ever taken as an answer. After a timeout or a garbled
-// reply, the next reply is accepted only when no second reply follows it
-// within the response timeout: a slave still answering old requests would
-// otherwise pass a reply to an earlier request of the same shape (libmodbus
-// checks slave address, function code, byte count and CRC, which such a
-// reply all has right). A dead line costs about one second per exchange.
+// Timing: a reply must start within kResponseTimeoutMs. The input is cleared
+// immediately before every request, so nothing that arrived between two
+// exchanges is ever taken as an answer. A reply that comes after its exchange
+// was given up may still land inside a later exchange, and the protocol cannot
+// tell two replies of the same shape (function code and byte count) apart: a
+// busy slave that finishes a late answer while ignoring the next request would
+// pass its old registers off as the new ones. So after a timeout or a garbled
+// reply that shape is held back: the next exchange of it goes out only after
+// one clean exchange of a shape still trusted (a short read of the first
+// input registers, each attempt of a shape of its own, when the caller's own
+// next request does not already differ). A reply later than
+// kLateReplyLimitMs is not expected; a held-back shape is trusted again after
+// that long. This covers every caller at once: the polling cycle, the windows'
+// reads, writes and the repeat of a failed write.
 //
 // Each opened device is locked (DeviceLock) for one opener at a time; a
 // device held by another program fails the open with PortInUse.
@@ -32,7 +35,9 @@ class LibModbus485 final : public Modbus485 {
 public:
     static constexpr int kResponseTimeoutMs = 400;
     static constexpr int kByteTimeoutMs = 60;
-    static constexpr int kLateReplyWindowMs = 600;
+    static constexpr int kLateReplyWindowMs = 600; // how long a garbled frame's rest may trail it
+    static constexpr int kLateReplyLimitMs = 3000;
+    static constexpr int kMaxProbes = 3;
 
     explicit LibModbus485(PortMap ports);
     ~LibModbus485() override;
@@ -48,6 +53,7 @@ public:
     int Set_0X_Bit1(int port, int slave, int coil) override;
     int Rst_0X_Bit1(int port, int slave, int coil) override;
     LinkOutcome lastOutcome() const override { return last_; }
+    int lastExceptionCode() const override { return lastException_; }
 
 private:
     enum class Table { Coils, Inputs, InputRegisters, HoldingRegisters };
@@ -55,15 +61,19 @@ private:
     int readBits(int port, int slave, int first, Table table, std::span<qint32> buffer);
     int readRegisters(int port, int slave, int first, int count, Table table, std::span<qint32> buffer);
     int writeCoil(int port, int slave, int coil, bool on);
-    int fail(modbus_t* ctx, int errnum);
-    bool acceptReply(modbus_t* ctx);
+    int fail(modbus_t* ctx, int errnum, int shape);
+    bool inStepFor(modbus_t* ctx, int shape);
+    void answered();
     void closeContext(int port);
 
     PortMap ports_;
     QHash<int, modbus_t*> contexts_;
     std::map<int, DeviceLock> locks_;
     QHash<int, int> lastOpenError_; // errno of the last failed open per port (-1: in use)
-    QSet<int> suspect_;             // ports whose last failure may leave old replies coming
+    using Clock = std::chrono::steady_clock;
+    // Per port: reply shapes whose late answers may still be on their way, and when they failed.
+    QHash<int, std::map<int, Clock::time_point>> heldBack_;
     int currentPort_ = 0;
     LinkOutcome last_ = LinkOutcome::NotOpen;
+    int lastException_ = 0;
 };

@@ -25,6 +25,7 @@ LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* paren
             Q_EMIT exchangeCompleted(outcome);
     }, type);
     connect(worker_, &LinkWorker::portStateChanged, this, &LinkClient::onPortState, type);
+    connect(worker_, &LinkWorker::exceptionAnswered, this, &LinkClient::exceptionAnswered, type);
 }
 
 LinkClient::~LinkClient()

@@ -66,6 +66,8 @@ Q_SIGNALS:
     // Every read batch's results, whoever asked (the journal's read-back).
     void readsCompleted(const QVector<ReadResult>& results);
     void portStateChanged(PortState state);
+    // A request was refused with this Modbus exception code (the counters).
+    void exceptionAnswered(int code);
 
 private:
     struct PendingRead {

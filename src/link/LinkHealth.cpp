@@ -1,4 +1,5 @@
 #include "LinkHealth.h"
+#include "PollingCycle.h"
 
 LinkHealth::LinkHealth(QObject* parent) : QObject(parent)
 {
@@ -25,7 +26,35 @@ QString LinkHealth::stateText(State state)
 
 QString LinkHealth::text() const
 {
-    return portInUse() ? tr("端口正被其他程序占用") : stateText(state_);
+    if (portInUse())
+        return tr("端口正被其他程序占用");
+    if (state_ == State::Answering) {
+        const QString partial = staleBlocksText();
+        if (!partial.isEmpty())
+            return partial;
+    }
+    return stateText(state_);
+}
+
+bool LinkHealth::blockStale(int block) const
+{
+    if (state_ != State::Answering)
+        return state_ == State::NoAnswer || state_ == State::CannotOpen;
+    const auto it = blockGood_.constFind(block);
+    if (it == blockGood_.cend() || !it->isValid() || it->elapsed() > sinceOpen_.elapsed())
+        return sinceOpen_.elapsed() > noAnswerMs_; // never answered since the port opened
+    return it->elapsed() > noAnswerMs_;
+}
+
+QString LinkHealth::staleBlocksText() const
+{
+    if (state_ != State::Answering)
+        return QString();
+    QStringList texts;
+    for (int k = 0; k < PollingCycle::blockCount(); ++k)
+        if (blockStale(k))
+            texts << PollingCycle::blockFailureText(k);
+    return texts.join(QStringLiteral("，"));
 }
 
 QString LinkHealth::countersText() const
@@ -36,17 +65,37 @@ QString LinkHealth::countersText() const
         .arg(count(LinkOutcome::CrcError))
         .arg(count(LinkOutcome::Exception))
         .arg(count(LinkOutcome::Other) + count(LinkOutcome::DeviceGone) + count(LinkOutcome::NotOpen))
-        .arg(skipped_);
+        .arg(skipped_)
+        + (lastException_ ? tr("\n最近一次异常应答：%1").arg(exceptionText(lastException_)) : QString());
 }
 
 void LinkHealth::onExchange(LinkOutcome outcome) { ++counts_[int(outcome)]; }
 
+void LinkHealth::onException(int code)
+{
+    ++exceptionCounts_[code];
+    lastException_ = code;
+}
+
 void LinkHealth::onCycle(bool allAnswered)
 {
     if (allAnswered) {
+        for (int k = 0; k < PollingCycle::blockCount(); ++k)
+            blockGood_[k].start();
         sinceGood_.start();
         lastGoodWall_ = QDateTime::currentDateTime();
     }
+    reevaluate();
+}
+
+void LinkHealth::onBlocks(quint32 answeredMask)
+{
+    if (!answeredMask)
+        return;
+    for (int k = 0; k < PollingCycle::blockCount(); ++k)
+        if (answeredMask & (1u << k))
+            blockGood_[k].start();
+    sinceGood_.start();
     reevaluate();
 }
 
@@ -88,12 +137,12 @@ void LinkHealth::reevaluate()
     const qint64 reference = sinceGood_.isValid() && sinceGood_.elapsed() <= sinceOpen_.elapsed()
                                  ? sinceGood_.elapsed()
                                  : -1;
-    if (reference >= 0 && reference <= kNoAnswerMs) {
+    if (reference >= 0 && reference <= noAnswerMs_) {
         setState(State::Answering);
-        timer_.start(int(kNoAnswerMs - reference) + 1);
-    } else if (sinceOpen_.elapsed() <= kNoAnswerMs) {
+        timer_.start(int(noAnswerMs_ - reference) + 1);
+    } else if (sinceOpen_.elapsed() <= noAnswerMs_) {
         setState(State::Waiting);
-        timer_.start(int(kNoAnswerMs - sinceOpen_.elapsed()) + 1);
+        timer_.start(int(noAnswerMs_ - sinceOpen_.elapsed()) + 1);
     } else {
         setState(State::NoAnswer);
     }

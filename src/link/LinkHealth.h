@@ -23,13 +23,23 @@ public:
     static constexpr int kNoAnswerMs = 2000;
 
     explicit LinkHealth(QObject* parent = nullptr);
+    // Tests shorten the kNoAnswerMs limit.
+    void setNoAnswerMs(int ms) { noAnswerMs_ = ms; }
 
     State state() const { return state_; }
     int count(LinkOutcome outcome) const { return counts_.value(int(outcome), 0); }
+    // Exceptions by Modbus exception code, and the code of the latest (0: none yet).
+    int exceptionCount(int code) const { return exceptionCounts_.value(code, 0); }
+    int lastExceptionCode() const { return lastException_; }
     // Milliseconds since the last good cycle; -1 when there was none.
     qint64 ageOfLastGoodMs() const;
     QDateTime lastGoodCycle() const { return lastGoodWall_; }
     int skippedTicks() const { return skipped_; }
+    // While the instrument answers, a polled block that has not answered for
+    // kNoAnswerMs is stale on its own: only its values look old.
+    bool blockStale(int block) const;
+    // The failure texts of the stale blocks, "报警类型读取失败"; empty when none.
+    QString staleBlocksText() const;
 
     // Chinese texts for the status line and its tooltip.
     static QString stateText(State state);
@@ -40,7 +50,11 @@ public:
 
 public Q_SLOTS:
     void onExchange(LinkOutcome outcome);
+    void onException(int code);
     void onCycle(bool allAnswered);
+    // Which blocks of the polling cycle answered (bit k: block k). Any answer
+    // shows the link alive; the state is NoAnswer only when nothing answers.
+    void onBlocks(quint32 answeredMask);
     void onPortState(PortState state);
     void onPortOpened();
     void onPortClosed();
@@ -57,9 +71,13 @@ private:
     bool open_ = false;
     PortState portState_ = PortState::Closed;
     QHash<int, int> counts_;
-    QElapsedTimer sinceGood_;
+    QHash<int, int> exceptionCounts_;
+    int lastException_ = 0;
+    QElapsedTimer sinceGood_; // the last cycle in which anything answered
+    QHash<int, QElapsedTimer> blockGood_;
     QElapsedTimer sinceOpen_;
     QDateTime lastGoodWall_;
     int skipped_ = 0;
+    int noAnswerMs_ = kNoAnswerMs;
     QTimer timer_;
 };

@@ -20,6 +20,53 @@ const char* outcomeName(LinkOutcome outcome)
     return "?";
 }
 
+namespace {
+struct ExceptionRow {
+    int code;
+    const char16_t* text;
+    const char* english;
+};
+constexpr ExceptionRow kExceptions[] = {
+    {1, u"非法功能", "illegal function"},
+    {2, u"非法数据地址", "illegal data address"},
+    {3, u"非法数据值", "illegal data value"},
+    {4, u"从站故障", "slave device failure"},
+    {5, u"已受理，处理中", "acknowledged, still processing"},
+    {6, u"从站忙", "slave device busy"},
+    {8, u"存储奇偶校验错", "memory parity error"},
+    {10, u"网关路径不可用", "gateway path unavailable"},
+    {11, u"网关目标设备无响应", "gateway target failed to respond"},
+};
+const ExceptionRow* exceptionRow(int code)
+{
+    for (const ExceptionRow& row : kExceptions)
+        if (row.code == code)
+            return &row;
+    return nullptr;
+}
+QString codeText(int code) { return QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper(); }
+} // namespace
+
+QString exceptionText(int code)
+{
+    const ExceptionRow* row = exceptionRow(code);
+    return codeText(code) + u' ' + (row ? QString::fromUtf16(row->text) : QStringLiteral("未知异常"));
+}
+
+QString exceptionTextEnglish(int code)
+{
+    const ExceptionRow* row = exceptionRow(code);
+    return codeText(code) + u' ' + QLatin1String(row ? row->english : "unknown exception");
+}
+
+QString writeFailureText(const WriteResult& result)
+{
+    QString text = QLatin1String(outcomeName(result.outcome));
+    if (result.outcome == LinkOutcome::Exception && result.exceptionCode)
+        text += u' ' + exceptionTextEnglish(result.exceptionCode);
+    return text + QStringLiteral(" after %1 call(s)").arg(result.calls);
+}
+
 void registerLinkMetaTypes()
 {
     static const bool once = [] {

@@ -50,6 +50,7 @@ struct ReadResult {
     ReadRequest request;
     LinkOutcome outcome = LinkOutcome::Skipped;
     QVector<qint32> data; // kReadBufferSize elements; meaningful only when outcome is Answered
+    int exceptionCode = 0; // the Modbus exception code when outcome is Exception
     bool ok() const { return outcome == LinkOutcome::Answered; }
 };
 
@@ -64,6 +65,7 @@ struct WriteResult {
     int firstResult = 0;  // library result of the first call
     int calls = 0;        // 1, or 2 when the first register write returned -8888
     LinkOutcome outcome = LinkOutcome::Skipped; // outcome of the last call
+    int exceptionCode = 0; // the Modbus exception code when outcome is Exception
 };
 
 // State of the serial port as the link worker sees it.
@@ -82,4 +84,10 @@ Q_DECLARE_METATYPE(WriteResult)
 Q_DECLARE_METATYPE(PortState)
 
 const char* outcomeName(LinkOutcome outcome);
+// A Modbus exception code with its meaning, "02 非法数据地址"; English for the
+// command line ("02 illegal data address"). Unknown codes keep their number.
+QString exceptionText(int code);
+QString exceptionTextEnglish(int code);
+// Why a write failed, for logs: "timeout after 2 calls", "exception 02 illegal data address".
+QString writeFailureText(const WriteResult& result);
 void registerLinkMetaTypes();

@@ -66,7 +66,7 @@ QVector<LinkWorker::FinishedWrite> LinkWorker::shutdown(int writeBudgetMs)
         WriteResult result;
         if (clock.elapsed() < writeBudgetMs) {
             result = performWrite(*bus_, write->port, write->slave, write->request);
-            noteOutcome(result.outcome);
+            noteOutcome(result.outcome, result.exceptionCode);
             settleOutcomes();
         } else {
             result.request = write->request;
@@ -166,7 +166,7 @@ void LinkWorker::runPriority(PriorityJob& job)
         setPortState(PortState::Closed);
     } else if (auto* write = std::get_if<WriteJob>(&job)) {
         WriteResult result = performWrite(*bus_, write->port, write->slave, write->request);
-        noteOutcome(result.outcome);
+        noteOutcome(result.outcome, result.exceptionCode);
         settleOutcomes();
         Q_EMIT writeDone(write->ticket, result);
     }
@@ -187,7 +187,9 @@ void LinkWorker::runNextRead(Batch& batch)
     result.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
     if (rc == 0 && result.outcome != LinkOutcome::Answered)
         result.outcome = LinkOutcome::Answered;
-    noteOutcome(result.outcome);
+    if (result.outcome == LinkOutcome::Exception)
+        result.exceptionCode = bus_->lastExceptionCode();
+    noteOutcome(result.outcome, result.exceptionCode);
     // A dead line costs one timeout per batch, not one per request. A
     // timeout right after an answer is one silent block, not a dead line:
     // the rest of the batch is still read (a line that dies mid-batch costs
@@ -207,10 +209,12 @@ void LinkWorker::settleOutcomes()
     unsettled_.clear();
 }
 
-void LinkWorker::noteOutcome(LinkOutcome outcome)
+void LinkWorker::noteOutcome(LinkOutcome outcome, int exceptionCode)
 {
     Q_EMIT exchangeCompleted(outcome);
     unsettled_.append(outcome);
+    if (outcome == LinkOutcome::Exception)
+        Q_EMIT exceptionAnswered(exceptionCode);
     if (outcome == LinkOutcome::DeviceGone && wantOpen_ && !deviceLost_) {
         qCWarning(lcLink) << "serial device of port" << openSettings_.port << "went away; reopening every"
                           << kReopenIntervalMs << "ms";

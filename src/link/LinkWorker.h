@@ -58,6 +58,8 @@ Q_SIGNALS:
     // hand-over to the GUI thread instead of one per exchange.
     void exchangesSettled(QVector<LinkOutcome> outcomes);
     void portStateChanged(PortState state);
+    // The instrument refused a request with this Modbus exception code.
+    void exceptionAnswered(int code);
 
 private:
     struct OpenJob { PortSettings settings; };
@@ -79,7 +81,7 @@ private:
     bool processOne();
     void runPriority(PriorityJob& job);
     void runNextRead(Batch& batch);
-    void noteOutcome(LinkOutcome outcome);
+    void noteOutcome(LinkOutcome outcome, int exceptionCode = 0);
     void settleOutcomes();
     void setPortState(PortState state);
     void tryReopen();

@@ -28,6 +28,7 @@ WriteResult writeWithOneRepeat(Modbus485& bus, int port, int slave, int holdingR
         result.calls = 2;
     }
     result.outcome = bus.lastOutcome();
+    result.exceptionCode = result.outcome == LinkOutcome::Exception ? bus.lastExceptionCode() : 0;
     return result;
 }
 
@@ -41,5 +42,6 @@ WriteResult performWrite(Modbus485& bus, int port, int slave, const WriteRequest
                                                             : bus.Rst_0X_Bit1(port, slave, request.address);
     result.calls = 1;
     result.outcome = bus.lastOutcome();
+    result.exceptionCode = result.outcome == LinkOutcome::Exception ? bus.lastExceptionCode() : 0;
     return result;
 }

@@ -29,6 +29,9 @@ public:
 
     // How the most recent call ended.
     virtual LinkOutcome lastOutcome() const = 0;
+    // The Modbus exception code (1 illegal function, 2 illegal address, ...)
+    // when the most recent call ended in LinkOutcome::Exception, else 0.
+    virtual int lastExceptionCode() const { return 0; }
 };
 
 // Dispatches a ReadRequest to the matching call.

@@ -1,6 +1,9 @@
 #include "PollingCycle.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <iterator>
 
 PollingCycle::PollingCycle(LinkClient& link, LiveImage& image, QObject* parent)
     : QObject(parent), link_(link), image_(image)
@@ -13,17 +16,49 @@ PollingCycle::PollingCycle(LinkClient& link, LiveImage& image, QObject* parent)
 }
 
 void PollingCycle::start() { timer_->start(); }
-void PollingCycle::stop() { timer_->stop(); }
+void PollingCycle::stop()
+{
+    timer_->stop();
+    catchUp_ = false;
+}
+
+namespace {
+struct CycleBlock {
+    ReadRequest request;
+    const char* failure; // said while this block alone is not answered
+};
+const CycleBlock kBlocks[] = {
+    {{ReadFn::Get_3X_D8, 1}, QT_TRANSLATE_NOOP("PollingCycle", "过程值读取失败")},    // PV, OP, SV, aux and four more
+    {{ReadFn::Get_4X_D8, 257}, QT_TRANSLATE_NOOP("PollingCycle", "报警设定读取失败")}, // alarm and sensor-break settings
+    {{ReadFn::Get_4X_D8, 4114}, QT_TRANSLATE_NOOP("PollingCycle", "报警类型读取失败")}, // alarm types and the rest
+    {{ReadFn::Get_1X_B16, 1}, QT_TRANSLATE_NOOP("PollingCycle", "报警状态读取失败")},  // alarm outputs, sensor open / short
+    {{ReadFn::Get_0X_B16, 1}, QT_TRANSLATE_NOOP("PollingCycle", "运行状态读取失败")},  // self-tuning, auto/manual, manual permitted
+};
+} // namespace
 
 QVector<ReadRequest> PollingCycle::cycleRequests()
 {
-    return {
-        {ReadFn::Get_3X_D8, 1},    // PV, OP, SV, aux and four more input registers
-        {ReadFn::Get_4X_D8, 257},  // alarm and sensor-break settings
-        {ReadFn::Get_4X_D8, 4114}, // alarm types and the rest of that block
-        {ReadFn::Get_1X_B16, 1},   // alarm outputs, sensor open / short
-        {ReadFn::Get_0X_B16, 1},   // self-tuning, auto/manual, manual permitted
-    };
+    QVector<ReadRequest> requests;
+    for (const CycleBlock& block : kBlocks)
+        requests.append(block.request);
+    return requests;
+}
+
+int PollingCycle::blockCount() { return int(std::size(kBlocks)); }
+
+QString PollingCycle::blockFailureText(int block)
+{
+    if (block < 0 || block >= blockCount())
+        return QString();
+    return QCoreApplication::translate("PollingCycle", kBlocks[block].failure);
+}
+
+int PollingCycle::blockOf(const ReadRequest& request)
+{
+    for (int k = 0; k < blockCount(); ++k)
+        if (kBlocks[k].request.fn == request.fn && kBlocks[k].request.first == request.first)
+            return k;
+    return -1;
 }
 
 QVector<ReadRequest> PollingCycle::nextRequests() const
@@ -51,12 +86,27 @@ void PollingCycle::tick()
         apply(results, image_);
         ++completed_;
         bool all = results.size() == 5;
-        for (const ReadResult& r : results)
+        quint32 answered = 0;
+        for (const ReadResult& r : results) {
             all = all && r.ok();
+            if (const int block = blockOf(r.request); r.ok() && block >= 0)
+                answered |= 1u << block;
+        }
+        Q_EMIT blocksAnswered(answered);
         Q_EMIT cycleCompleted(all);
+        // A cycle slowed by a silent block ran past a tick: begin the next
+        // one now rather than at the tick after, so the blocks that answer
+        // are refreshed every cycle plus that one timeout, not every third tick.
+        if (catchUp_ && timer_->isActive()) {
+            catchUp_ = false;
+            timer_->start();
+            QMetaObject::invokeMethod(this, &PollingCycle::tick, Qt::QueuedConnection);
+        }
     });
-    if (!queued)
+    if (!queued) {
         ++skipped_;
+        catchUp_ = true;
+    }
 }
 
 std::array<qint32, 8> PollingCycle::D_Byte(quint8 b)

@@ -11,7 +11,8 @@
 // part of the image as it was. A cycle begins with the block after the one
 // that last timed out, so a block the instrument never answers cannot starve
 // the others. A tick that falls due while the previous cycle
-// is still queued or running is skipped and counted.
+// is still queued or running is skipped and counted; the next cycle then
+// begins as soon as that one comes back.
 class PollingCycle : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +35,12 @@ public:
 
     // The five reads of one cycle, in order.
     static QVector<ReadRequest> cycleRequests();
+    // Block k of the cycle (index into cycleRequests()) and what the
+    // operator is told while it alone goes unanswered ("报警类型读取失败").
+    static int blockCount();
+    static QString blockFailureText(int block);
+    // The block a request of the cycle belongs to; -1 for any other read.
+    static int blockOf(const ReadRequest& request);
     // The same five as the next cycle issues them: begun after the block that
     // last timed out.
     QVector<ReadRequest> nextRequests() const;
@@ -42,6 +49,8 @@ public:
     static void apply(const QVector<ReadResult>& results, LiveImage& image);
 
 Q_SIGNALS:
+    // Bit k set: block k answered in this cycle. Sent just before cycleCompleted.
+    void blocksAnswered(quint32 answeredMask);
     // allAnswered: every read of the cycle got a valid reply.
     void cycleCompleted(bool allAnswered);
 
@@ -52,4 +61,5 @@ private:
     int skipped_ = 0;
     int completed_ = 0;
     int first_ = 0; // index in cycleRequests() the next cycle begins with
+    bool catchUp_ = false; // a tick fell due while this cycle was out
 };

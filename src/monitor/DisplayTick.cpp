@@ -5,6 +5,7 @@
 #include "LiveTrend.h"
 #include "MonitorLog.h"
 #include "NumberText.h"
+#include "PollingCycle.h"
 #include "PanelWidgets.h"
 #include "SampleFlags.h"
 #include "StateColours.h"
@@ -36,6 +37,13 @@ bool isStale(LinkHealth::State state)
 {
     return state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
 }
+
+// The polling cycle's blocks the labels show (PollingCycle::cycleRequests()).
+constexpr int kProcessBlock = 0;  // input registers 1..8
+constexpr int kSettingsBlock = 1; // holding 257..
+constexpr int kTypesBlock = 2;    // holding 4114..
+constexpr int kInputsBlock = 3;
+constexpr int kCoilsBlock = 4;
 } // namespace
 
 DisplayTick::DisplayTick(const LiveImage& image, SampleFlags& flags, const LinkHealth& health, QWidget* root,
@@ -45,15 +53,15 @@ DisplayTick::DisplayTick(const LiveImage& image, SampleFlags& flags, const LinkH
     setObjectName(QStringLiteral("DisplayTick"));
     for (const ValueRow& row : valueRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            values_.append({&row, label, row.index <= 2});
+            values_.append({&row, label, row.index <= 2, row.index < 256 ? kProcessBlock : kSettingsBlock});
     }
     for (const AlarmTypeRow& row : alarmTypeRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            types_.append({&row, label});
+            types_.append({&row, label, kTypesBlock});
     }
     for (const StateRow& row : stateRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            states_.append({&row, label, label->toolTip()});
+            states_.append({&row, label, label->toolTip(), row.table == BitTable::Input ? kInputsBlock : kCoilsBlock});
     }
     manualBox_ = find<QLineEdit>(root, QStringLiteral("T_3RW_1"));
     manualButton_ = find<QPushButton>(root, QStringLiteral("Command25"));
@@ -79,7 +87,7 @@ void DisplayTick::tick()
             trend_->restoreReadoutColours();
         for (const ValueTarget& v : std::as_const(values_))
             if (v.readout)
-                setBackgroundColour(v.label, stale_ ? StateColour::stale() : StateColour::value());
+                setBackgroundColour(v.label, staleBlock(v.block) ? StateColour::stale() : StateColour::value());
     }
     if (trend_)
         trend_->updateYAxisLabels();
@@ -149,32 +157,42 @@ void DisplayTick::showStates()
     }
 }
 
+bool DisplayTick::staleBlock(int block) const { return stale_ || health_.blockStale(block); }
+
+QString DisplayTick::staleTip(int block) const
+{
+    if (!staleBlock(block))
+        return QString();
+    const QString why = stale_ ? LinkHealth::stateText(health_.state()) : PollingCycle::blockFailureText(block);
+    if (!stale_)
+        return tr("%1：显示的是最后读到的值").arg(why);
+    QString tip = tr("%1：显示的是最后读到的值\n%2").arg(why, linkAgeText(health_.ageOfLastGoodMs()));
+    const QDateTime last = health_.lastGoodCycle();
+    if (last.isValid())
+        tip += tr("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    return tip;
+}
+
 void DisplayTick::showFreshness()
 {
-    QString tip;
-    if (stale_) {
-        const QDateTime last = health_.lastGoodCycle();
-        tip = tr("%1：显示的是最后读到的值\n%2")
-                  .arg(LinkHealth::stateText(health_.state()), linkAgeText(health_.ageOfLastGoodMs()));
-        if (last.isValid())
-            tip += tr("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    }
-    const QColor text = stale_ ? PanelWidgets::staleText() : PanelWidgets::normalText();
+    auto textColour = [this](int block) {
+        return staleBlock(block) ? PanelWidgets::staleText() : PanelWidgets::normalText();
+    };
     for (const ValueTarget& v : std::as_const(values_)) {
-        setTextColour(v.label, text);
+        setTextColour(v.label, textColour(v.block));
         if (!v.readout)
-            setBackgroundColour(v.label, stale_ ? StateColour::stale() : PanelWidgets::readOnlyValue());
-        v.label->setToolTip(tip);
+            setBackgroundColour(v.label, staleBlock(v.block) ? StateColour::stale() : PanelWidgets::readOnlyValue());
+        v.label->setToolTip(staleTip(v.block));
     }
     // State labels keep their colours, which carry the state; only the text
     // greys out.
     for (const TypeTarget& t : std::as_const(types_)) {
-        setTextColour(t.label, text);
-        t.label->setToolTip(tip);
+        setTextColour(t.label, textColour(t.block));
+        t.label->setToolTip(staleTip(t.block));
     }
     for (const StateTarget& s : std::as_const(states_)) {
-        setTextColour(s.label, text);
-        s.label->setToolTip(stale_ ? tip : s.normalTip);
+        setTextColour(s.label, textColour(s.block));
+        s.label->setToolTip(staleBlock(s.block) ? staleTip(s.block) : s.normalTip);
     }
 }
 

@@ -22,7 +22,9 @@ struct SampleFlags;
 //
 // While the link reports no answer (or a port that cannot be opened), the
 // values stay on screen but look stale (grey) and say in their tooltip how
-// old they are; they look normal again as soon as answers come back.
+// old they are; they look normal again as soon as answers come back. While
+// the instrument answers but one polled block does not, only that block's
+// values look stale.
 class DisplayTick : public QObject {
     Q_OBJECT
 public:
@@ -49,25 +51,31 @@ public:
     bool showingStale() const { return stale_; }
 
 private:
+    // `block`: the polling cycle's block the label's value comes from.
     struct ValueTarget {
         const MonitorTables::ValueRow* row;
         QLabel* label;
         bool readout; // PV, OP, SV: value colour, and the ruler's readout
+        int block;
     };
     struct StateTarget {
         const MonitorTables::StateRow* row;
         QLabel* label;
         QString normalTip;
+        int block;
     };
     struct TypeTarget {
         const MonitorTables::AlarmTypeRow* row;
         QLabel* label;
+        int block;
     };
 
     void showValues();
     void showAlarmTypes();
     void showStates();
     void showFreshness();
+    bool staleBlock(int block) const;
+    QString staleTip(int block) const;
 
     const LiveImage& image_;
     SampleFlags& flags_;

@@ -68,9 +68,16 @@ bool OperatorCommands::send(const EditRow& row)
     }
     RefusedEntry::clear(it->box);
     const std::optional<qint32> value = verdict.value;
-    // The link repeats the write once if the library answers -8888.
-    auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, row.reg, *value}, label);
-    qCInfo(lcMonitor) << "register" << row.reg << "written with" << *value;
+    // The link repeats the write once if the library answers -8888; the log
+    // says what came of it, not that it was queued.
+    auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, row.reg, *value}, label,
+                 [reg = row.reg, v = *value](const WriteResult& r) {
+                     if (r.outcome == LinkOutcome::Answered)
+                         qCInfo(lcMonitor) << "register" << reg << "written with" << v;
+                     else
+                         qCWarning(lcMonitor).noquote() << "register" << reg << "not written with" << v << "-"
+                                                        << writeFailureText(r);
+                 });
     if (row.hideAfterSend)
         PanelWidgets::hideWithoutPassingFocus(it->button);
     return true;
@@ -85,8 +92,13 @@ void OperatorCommands::toggle(const ModeRow& row)
     // between polls write the same direction twice.
     const bool set = image_.CoilBits[std::size_t(row.coil - 1)] == 0;
     auditedWrite(audit_, link_, this, WriteRequest{set ? WriteFn::Set_0X_Bit1 : WriteFn::Rst_0X_Bit1, row.coil, 0},
-                 WriteLabels::forCoil(row.coil));
-    qCInfo(lcMonitor) << "coil" << row.coil << (set ? "set" : "reset");
+                 WriteLabels::forCoil(row.coil), [coil = row.coil, set](const WriteResult& r) {
+                     if (r.outcome == LinkOutcome::Answered)
+                         qCInfo(lcMonitor) << "coil" << coil << (set ? "set" : "reset");
+                     else
+                         qCWarning(lcMonitor).noquote() << "coil" << coil << (set ? "not set" : "not reset") << "-"
+                                                        << writeFailureText(r);
+                 });
     PanelWidgets::hideWithoutPassingFocus(it->button);
 }
 

@@ -79,7 +79,9 @@ void StatusLine::refresh()
 {
     const LinkHealth::State state = health_.state();
     link_->setText(health_.text());
-    const bool bad = state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
+    // One silent block is trouble too, though the rest is answering.
+    const bool bad = state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen
+                     || !health_.staleBlocksText().isEmpty();
     setBackgroundColour(link_, bad ? StateColour::active() : StateColour::quiet());
     age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0
                       ? QString()

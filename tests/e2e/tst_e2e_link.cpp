@@ -192,11 +192,13 @@ void TestE2eLink::silentInstrumentShowsNoAnswerThenRecovers()
     QVERIFY(image_.Values[0] == pvBefore || image_.Values[0] != 0); // values kept, never cleared
     QTRY_COMPARE_WITH_TIMEOUT(health_->state(), LinkHealth::State::Answering, 8000);
     // A dead line costs one timeout per cycle, not five: every failed cycle
-    // gave up at its first timeout; the ticks meanwhile were skipped, not queued.
+    // gave up at its first timeout.
     const int timeouts = health_->count(LinkOutcome::Timeout);
     QVERIFY2(timeouts >= 2, qPrintable(QString::number(timeouts)));
     QVERIFY2(badCycles_ >= timeouts - 1, qPrintable(QStringLiteral("%1 bad cycles, %2 timeouts").arg(badCycles_).arg(timeouts)));
-    QVERIFY(polling_->skippedTicks() >= 1);
+    // A dead line's cycle (one response timeout) now ends before the next
+    // tick, so no tick needs to be skipped; the skip itself is covered by
+    // the polling tests.
 }
 
 void TestE2eLink::unplugAndReplugHealsByItself()

@@ -24,6 +24,8 @@ private Q_SLOTS:
     void readBack();
     void transitionsAreRecordedOnce();
     void linkAndRecorderTransitions();
+    void portIsJournaledOpenOnlyOnceItOpened_data();
+    void portIsJournaledOpenOnlyOnceItOpened();
     void portSettingsText();
 
 private:
@@ -90,6 +92,9 @@ void TestJournalAudit::writeIsRecordedWithOldNewAndResult_data()
                                      << "ok" << 2;
     QTest::newRow("failed after the repeat") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 2 << "SV" << "300"
                                              << "320" << "failed" << 2;
+    // failures < 0: the instrument refuses that many calls with exception 02.
+    QTest::newRow("refused with a code") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << -2 << "SV" << "300"
+                                         << "320" << "failed: 02 非法数据地址" << 2;
     QTest::newRow("tenths") << int(WriteFn::Set_4X_D1) << 264 << 455 << 10 << 0 << "" << "12.5" << "45.5" << "ok"
                             << 1;
     QTest::newRow("never read") << int(WriteFn::Set_4X_D1) << 4126 << 7 << 1 << 0 << "" << "" << "7" << "ok" << 1;
@@ -115,6 +120,8 @@ void TestJournalAudit::writeIsRecordedWithOldNewAndResult()
     poll({{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}, {ReadFn::Get_0X_B16, 1}});
     if (failures > 0)
         fake_->failNext(QStringLiteral("*"), LinkOutcome::Timeout, failures);
+    if (failures < 0)
+        fake_->failNext(QStringLiteral("*"), LinkOutcome::Exception, -failures);
 
     bool called = false;
     audit_->write(&requester_, WriteRequest{WriteFn(fn), address, value}, WriteLabel{source, {}, divisor},
@@ -132,7 +139,7 @@ void TestJournalAudit::writeIsRecordedWithOldNewAndResult()
     QCOMPARE(e.oldValue, oldValue.isEmpty() ? QString() : oldValue);
     QCOMPARE(e.newValue, newValue);
     QCOMPARE(e.result, result);
-    QCOMPARE(e.message.contains(QStringLiteral("重发一次后仍失败")), result == "failed");
+    QCOMPARE(e.message.contains(QStringLiteral("重发一次后仍失败")), result.startsWith(QStringLiteral("failed")));
     QCOMPARE(audit_->pendingReadBacks(), result == "ok" ? 1 : 0);
 }
 
@@ -249,6 +256,36 @@ void TestJournalAudit::linkAndRecorderTransitions()
                                "recorder:数据库恢复可写，暂存的样本已补写"}));
     const JournalEvent last = events.last().at(0).value<JournalEvent>();
     QVERIFY(last.message.endsWith(QStringLiteral("丢弃 2 条")));
+}
+
+void TestJournalAudit::portIsJournaledOpenOnlyOnceItOpened_data()
+{
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("missing device") << int(PortState::CannotOpen) << "端口无法打开";
+    QTest::newRow("held device") << int(PortState::InUse) << "端口正被其他程序占用";
+}
+
+void TestJournalAudit::portIsJournaledOpenOnlyOnceItOpened()
+{
+    QFETCH(int, failed);
+    QFETCH(QString, said);
+    LiveImage image;
+    LinkHealth health;
+    TransitionWatcher watcher(*journal_, image, *link_, health);
+    connect(&health, &LinkHealth::stateChanged, &watcher, &TransitionWatcher::onLinkState);
+    QSignalSpy events(journal_.get(), &Journal::eventAppended);
+    auto portState = [&](PortState s) {
+        health.onPortState(s); // in the station's order: the health first
+        watcher.onPortState(s);
+    };
+    health.onPortOpened(); // the operator's open; the line's answer comes later
+    portState(PortState(failed));
+    portState(PortState::Open); // the device turns up
+    QStringList got;
+    for (const QList<QVariant>& args : events)
+        got << args.at(0).value<JournalEvent>().message.section(QStringLiteral("（"), 0, 0);
+    QCOMPARE(got, (QStringList{said, "端口已打开"}));
 }
 
 void TestJournalAudit::portSettingsText()

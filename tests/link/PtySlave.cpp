@@ -72,6 +72,13 @@ void PtySlave::run()
         const int delay = delayOnceMs_.exchange(0);
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        if (busyPass_ >= 0 && busyPass_-- == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(busyMs_.load()));
+            uint8_t scratch[256];
+            for (pollfd q{master_, POLLIN, 0}; ::poll(&q, 1, 0) > 0 && (q.revents & POLLIN);)
+                if (::read(master_, scratch, sizeof scratch) <= 0)
+                    break;
+        }
         const auto fault = Fault(fault_.exchange(0));
         if (fault != Fault::None && (query[1] == 3 || query[1] == 4))
             writeFalseReply(query, fault);

@@ -18,6 +18,13 @@ public:
     void stop();
     std::string devicePath() const { return path_; }
     void delayNextReplyMs(int ms) { delayOnceMs_ = ms; }
+    // After `pass` more requests, one is answered `ms` late, and whatever
+    // arrives meanwhile is ignored: a slave busy finishing an old answer.
+    void busyLater(int pass, int ms)
+    {
+        busyMs_ = ms;
+        busyPass_ = pass;
+    }
     // The next reply to a register read is built wrong in one way.
     enum class Fault { None, OtherSlave, OtherFunction, ShortByteCount };
     void falsifyNextReply(Fault fault) { fault_ = int(fault); }
@@ -37,4 +44,6 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> delayOnceMs_{0};
     std::atomic<int> fault_{0};
+    std::atomic<int> busyMs_{0};
+    std::atomic<int> busyPass_{-1};
 };

@@ -1,6 +1,7 @@
 #include "LibModbus485.h"
 #include "LinkClient.h"
 #include "LinkHealth.h"
+#include "PollingCycle.h"
 #include "PtySlave.h"
 
 #include <QThread>
@@ -17,6 +18,8 @@ private Q_SLOTS:
     void lateReplyNeverShiftsLaterReads();
     void replyLaterThanTheDrainIsNeverTaken_data();
     void replyLaterThanTheDrainIsNeverTaken();
+    void busySlaveNeverPassesAnOldReplyOff_data();
+    void busySlaveNeverPassesAnOldReplyOff();
     void replyToAnotherRequestIsRefused_data();
     void replyToAnotherRequestIsRefused();
     void secondOpenerIsRefusedAtOnce();
@@ -139,6 +142,96 @@ void TestLibModbus485::replyLaterThanTheDrainIsNeverTaken()
     QCOMPARE(buf[0], 4114 + 1000);
     QCOMPARE(bus.Get_4X_D8(1, 1, 257, buf), 0);
     QCOMPARE(buf[0], 1257);
+}
+
+namespace {
+// What the slave holds for a read, element by element (see PtySlave).
+qint32 expectedAt(const ReadRequest& r, int i)
+{
+    switch (r.fn) {
+    case ReadFn::Get_0X_B16: return 0b101;
+    case ReadFn::Get_1X_B16: return 0b110;
+    case ReadFn::Get_3X_D8: return 2000 + r.first + i;
+    case ReadFn::Get_4X_D8:
+    case ReadFn::Get_4X_D16: return 1000 + r.first + i;
+    }
+    return -1;
+}
+
+// The exchanges of one round: the polling cycle, a parameter window's
+// blocks, a segment window's blocks, two writes to one register.
+const QVector<QVector<ReadRequest>> kRoundReads = {
+    PollingCycle::cycleRequests(),
+    {{ReadFn::Get_4X_D8, 4097}, {ReadFn::Get_4X_D8, 4105}, {ReadFn::Get_4X_D8, 4113}},
+    {{ReadFn::Get_4X_D16, 4609}, {ReadFn::Get_4X_D16, 4625}},
+};
+constexpr int kWrittenRegister = 100;
+} // namespace
+
+void TestLibModbus485::busySlaveNeverPassesAnOldReplyOff_data()
+{
+    QTest::addColumn<int>("position"); // exchange of the round the slave is busy on (0-11)
+    QTest::addColumn<int>("lateMs");
+    QTest::newRow("PV block") << 0 << 1350;
+    QTest::newRow("alarm settings, next block same shape") << 1 << 1050;
+    QTest::newRow("alarm settings, 2 s") << 1 << 2000;
+    QTest::newRow("alarm types") << 2 << 450;
+    QTest::newRow("inputs") << 3 << 700;
+    QTest::newRow("parameter block 4097") << 5 << 2000;
+    QTest::newRow("parameter block 4105") << 6 << 1050;
+    QTest::newRow("segment block") << 8 << 450;
+    QTest::newRow("write, then its repeat") << 10 << 1050;
+    QTest::newRow("write, 2 s") << 10 << 2000;
+    QTest::newRow("second write") << 11 << 700;
+}
+
+// A slave that finishes a late answer while ignoring what comes meanwhile
+// must never have that answer taken for a later request: every value that
+// arrives as answered is the value of the registers asked for, and every
+// write reported done holds on the slave.
+void TestLibModbus485::busySlaveNeverPassesAnOldReplyOff()
+{
+    QFETCH(int, position);
+    QFETCH(int, lateMs);
+    PtySlave slave(1);
+    QVERIFY(slave.start());
+    LinkClient link(std::make_unique<LibModbus485>(mapTo(slave.devicePath())), LinkClient::Mode::Inline);
+    link.open(PortSettings{1, 1, 0, 1});
+    slave.busyLater(position, lateMs);
+    QObject requester;
+    int answered = 0;
+    bool lastRoundClean = false;
+    for (int round = 0; round < 4; ++round) {
+        lastRoundClean = true;
+        for (const QVector<ReadRequest>& batch : kRoundReads) {
+            QVector<ReadResult> got;
+            QVERIFY(link.readBatch(&requester, batch, [&](const QVector<ReadResult>& r) { got = r; }));
+            QCOMPARE(got.size(), batch.size());
+            for (const ReadResult& r : got) {
+                lastRoundClean = lastRoundClean && r.ok();
+                if (!r.ok())
+                    continue;
+                ++answered;
+                for (int i = 0; i < elementsOf(r.request.fn); ++i)
+                    QVERIFY2(r.data.at(i) == expectedAt(r.request, i),
+                             qPrintable(QStringLiteral("round %1, read of %2: element %3 is %4")
+                                            .arg(round).arg(r.request.first).arg(i).arg(r.data.at(i))));
+            }
+        }
+        for (int k = 1; k <= 2; ++k) {
+            const int value = round * 10 + k;
+            bool done = false;
+            link.write(&requester, {WriteFn::Set_4X_D1, kWrittenRegister, value}, [&](const WriteResult& r) {
+                done = true;
+                lastRoundClean = lastRoundClean && r.outcome == LinkOutcome::Answered;
+                if (r.outcome == LinkOutcome::Answered)
+                    QCOMPARE(slave.holding(kWrittenRegister), value);
+            });
+            QVERIFY(done);
+        }
+    }
+    QVERIFY(lastRoundClean); // the line came back in step
+    QVERIFY(answered > 0);
 }
 
 void TestLibModbus485::replyToAnotherRequestIsRefused_data()

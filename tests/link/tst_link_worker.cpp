@@ -1,5 +1,6 @@
 #include "FakeModbus485.h"
 #include "LinkClient.h"
+#include "LinkHealth.h"
 #include "LinkWorker.h"
 
 #include <QSignalSpy>
@@ -13,6 +14,7 @@ private Q_SLOTS:
     void writeRepeatsOnceOnMinus8888_data();
     void writeRepeatsOnceOnMinus8888();
     void coilWritesAreNeverRepeated();
+    void exceptionCodeReachesResultsAndCounters();
     void batchGivesUpOnlyWhereTheLineLooksDead_data();
     void batchGivesUpOnlyWhereTheLineLooksDead();
     void secondBatchFromSameRequesterIsRefusedWhilePending();
@@ -79,6 +81,35 @@ void TestLinkWorker::coilWritesAreNeverRepeated()
     const WriteResult r = performWrite(fake, 1, 1, {WriteFn::Rst_0X_Bit1, 2, 0});
     QCOMPARE(r.calls, 1);
     QCOMPARE(fake.calls(), QStringList({"Rst_0X_Bit1(1,1,2)"}));
+}
+
+void TestLinkWorker::exceptionCodeReachesResultsAndCounters()
+{
+    auto* fake = new FakeModbus485;
+    LinkClient link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline);
+    LinkHealth health;
+    connect(&link, &LinkClient::exceptionAnswered, &health, &LinkHealth::onException);
+    link.open(PortSettings{1, 1, 0, 1});
+    QObject requester;
+    fake->setExceptionCode(6);
+    fake->failNext("Get_4X_D8", LinkOutcome::Exception);
+    QVector<ReadResult> got;
+    link.readBatch(&requester, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 4114}},
+                   [&](const QVector<ReadResult>& r) { got = r; });
+    QCOMPARE(got.at(0).exceptionCode, 0);
+    QCOMPARE(got.at(1).exceptionCode, 6);
+    fake->setExceptionCode(2);
+    fake->failNext("Set_4X_D1", LinkOutcome::Exception, 2);
+    WriteResult written;
+    link.write(&requester, {WriteFn::Set_4X_D1, 6000, 1}, [&](const WriteResult& r) { written = r; });
+    QCOMPARE(written.outcome, LinkOutcome::Exception);
+    QCOMPARE(written.exceptionCode, 2);
+    QCOMPARE(health.exceptionCount(6), 1);
+    QCOMPARE(health.exceptionCount(2), 1); // the write's last call
+    QCOMPARE(health.lastExceptionCode(), 2);
+    QVERIFY2(health.countersText().contains(QStringLiteral("02 非法数据地址")), qPrintable(health.countersText()));
+    QCOMPARE(exceptionText(0x0B), QStringLiteral("0B 网关目标设备无响应"));
+    QCOMPARE(exceptionTextEnglish(77), QStringLiteral("4D unknown exception"));
 }
 
 void TestLinkWorker::batchGivesUpOnlyWhereTheLineLooksDead_data()

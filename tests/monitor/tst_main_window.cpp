@@ -3,6 +3,7 @@
 #include "MonitorRig.h"
 #include "MonitorTables.h"
 #include "OperatorCommands.h"
+#include "StatusLine.h"
 #include "PanelWidgets.h"
 #include "PortPanel.h"
 #include "RefusedEntry.h"
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void toggle();
     void oneRevealOneToggle();
     void staleValuesWhileNoAnswer();
+    void oneSilentBlockGreysOnlyItsValues();
     void historyUnloads_data();
     void historyUnloads();
     void closeBoxRefused();
@@ -415,8 +417,18 @@ void TestMainWindow::minus8888RepeatedOnceByTheLink()
     OpenRig rig;
     rig.fake->queueWriteResults({-8888, -8888, -8888});
     rig.type(rig.box(0), QStringLiteral("150"));
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        logged << m;
+    });
     QTest::mouseClick(rig.button(QStringLiteral("Command11")), Qt::LeftButton);
+    qInstallMessageHandler(previous);
     QCOMPARE(rig.writes(), QStringList({setCall(1, 150), setCall(1, 150)}));
+    // The log tells the failure, never "written".
+    QVERIFY2(logged.filter(QStringLiteral("written with")).size() == 1
+                 && !logged.filter(QStringLiteral("not written with 150")).isEmpty(),
+             qPrintable(logged.join(u'\n')));
 }
 
 void TestMainWindow::focusColoursAndReveal()
@@ -532,6 +544,38 @@ void TestMainWindow::staleValuesWhileNoAnswer()
     QCOMPARE(pv->palette().color(QPalette::WindowText), QColor(Qt::black));
     QVERIFY(pv->toolTip().isEmpty());
     QCOMPARE(mode->toolTip(), QStringLiteral("双击以切换"));
+}
+
+void TestMainWindow::oneSilentBlockGreysOnlyItsValues()
+{
+    OpenRig rig;
+    rig.health.setNoAnswerMs(60);
+    rig.health.onPortState(PortState::Open);
+    rig.health.onPortOpened();
+    rig.health.onCycle(true);
+    QLabel* pv = rig.label(QStringLiteral("D_3W_0"));
+    QLabel* type = rig.label(QString::fromLatin1(MonitorTables::alarmTypeRows()[0].label));
+    QVERIFY(pv && type);
+    QTest::qWait(100);
+    rig.health.onBlocks(0b11011); // all but the alarm types (4114..)
+    rig.tick()->tick();
+    QCOMPARE(rig.health.state(), LinkHealth::State::Answering);
+    QCOMPARE(rig.health.text(), QStringLiteral("报警类型读取失败"));
+    QCOMPARE(backgroundColour(pv), StateColour::value()); // read every cycle: not grey
+    QCOMPARE(pv->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(pv->toolTip().isEmpty());
+    QVERIFY(type->palette().color(QPalette::WindowText) != QColor(Qt::black));
+    QVERIFY2(type->toolTip().contains(QStringLiteral("报警类型读取失败")), qPrintable(type->toolTip()));
+    auto* status = rig.find<StatusLine>(QStringLiteral("StatusLine"));
+    QVERIFY(status);
+    status->refresh();
+    QCOMPARE(rig.label(QStringLiteral("LinkState"))->text(), QStringLiteral("报警类型读取失败"));
+    QVERIFY(rig.label(QStringLiteral("LinkAge"))->text() != QStringLiteral("尚无有效数据"));
+
+    rig.health.onBlocks(0b11111);
+    rig.tick()->tick();
+    QCOMPARE(type->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QCOMPARE(rig.health.text(), QStringLiteral("通讯正常"));
 }
 
 void TestMainWindow::historyUnloads_data()

@@ -180,6 +180,18 @@ LinkOutcome FakeModbus485::lastOutcome() const
     return last_;
 }
 
+int FakeModbus485::lastExceptionCode() const
+{
+    QMutexLocker lock(&mutex_);
+    return last_ == LinkOutcome::Exception ? exceptionCode_ : 0;
+}
+
+void FakeModbus485::setExceptionCode(int code)
+{
+    QMutexLocker lock(&mutex_);
+    exceptionCode_ = code;
+}
+
 void FakeModbus485::setInputRegister(int number, qint32 value) { QMutexLocker l(&mutex_); input_[number] = value; }
 void FakeModbus485::setHoldingRegister(int number, qint32 value) { QMutexLocker l(&mutex_); holding_[number] = value; }
 qint32 FakeModbus485::holdingRegister(int number) const { QMutexLocker l(&mutex_); return holding_.value(number, 0); }

@@ -26,6 +26,7 @@ public:
     int Set_0X_Bit1(int port, int slave, int coil) override;
     int Rst_0X_Bit1(int port, int slave, int coil) override;
     LinkOutcome lastOutcome() const override;
+    int lastExceptionCode() const override;
 
     // The device's contents (1-based numbers as the station uses them).
     void setInputRegister(int number, qint32 value);
@@ -41,6 +42,8 @@ public:
     // Results the next Set_4X_D1 calls return, in order (e.g. -8888);
     // afterwards writes succeed with 0.
     void queueWriteResults(const QList<int>& results);
+    // The Modbus exception code calls failing with Exception report (default 2).
+    void setExceptionCode(int code);
     // OpenPort_Modbus fails while this is set (and reopen attempts too).
     void setOpenFails(bool fails);
     // Reads and writes on a port that is not open fail with NotOpen.
@@ -77,4 +80,5 @@ private:
     int opens_ = 0;
     std::atomic<int> callTimeMs_{0};
     LinkOutcome last_ = LinkOutcome::Answered;
+    int exceptionCode_ = 2;
 };
