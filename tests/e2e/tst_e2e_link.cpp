@@ -237,7 +237,7 @@ void TestE2eLink::recorderStoresPolledValues()
     const QString db = dir_.filePath(QStringLiteral("e2e.db"));
     Recorder recorder(image_, flags, db);
     recorder.start();
-    QTest::qWait(2600);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.shortId() >= 2, 6000); // two one-second samples
     recorder.stop();
     QProcess sqlite;
     sqlite.start(QStringLiteral("sqlite3"),
