@@ -9,6 +9,10 @@
 #include <QStandardPaths>
 #include <QVariant>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace {
 
 struct RingTable {
@@ -352,13 +356,27 @@ QString HistoryStore::pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageS
         + QString::number(b) + QStringLiteral(" order by w_date,w_time ");
 }
 
+QString HistoryStore::pageReadQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
+{
+    const qint32 b = kRingSize - (pageSize - pageEndId);
+    // "not between" scans the whole ring. Across the wrap it is the two id
+    // ranges either side of the gap, which the id index serves; ranges that
+    // would overlap (a page as large as the ring) stay a scan.
+    if (pageEndId >= pageSize || b < pageEndId + 1)
+        return pageQuery(ring, pageEndId, pageSize);
+    const RingTable& t = tableOf(ring);
+    const QString head = QStringLiteral("select * from  %1 where %2 ").arg(QLatin1String(t.table), QLatin1String(t.idColumn));
+    return head + QStringLiteral("< ") + QString::number(qint64(pageEndId) + 1) + QStringLiteral(" union all ") + head
+        + QStringLiteral("> ") + QString::number(b) + QStringLiteral(" order by w_date,w_time");
+}
+
 std::optional<QVector<HistoryRow>> HistoryStore::loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
 {
     if (!usable())
         return std::nullopt;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
-    if (!q.exec(pageQuery(ring, pageEndId, pageSize))) {
+    if (!q.exec(pageReadQuery(ring, pageEndId, pageSize))) {
         lastError_ = errorText(q.lastError());
         return std::nullopt;
     }
@@ -366,28 +384,111 @@ std::optional<QVector<HistoryRow>> HistoryStore::loadPage(HistoryRing ring, qint
     rows.reserve(qMax(0, pageSize));
     while (rows.size() < pageSize && q.next())
         rows.append(rowFrom(q));
+    // A fetch that failed part way is no short page: the rows behind it exist.
+    if (q.lastError().isValid()) {
+        lastError_ = errorText(q.lastError());
+        return std::nullopt;
+    }
     return rows;
 }
+
+namespace {
+struct Stamped {
+    qint32 id;
+    double date;
+    double time;
+};
+} // namespace
 
 std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, double time)
 {
     if (!usable())
         return std::nullopt;
     const RingTable& t = tableOf(ring);
-    QSqlQuery q(db_);
-    q.setForwardOnly(true);
-    // A whole-ring scan (65500 rows at most) on an operator's request.
-    q.prepare(QStringLiteral("select %1 from %2 where %1 is not null and w_date is not null and w_time is not null "
-                             "order by abs(w_date + w_time - ?), w_date desc, w_time desc limit 1")
-                  .arg(QLatin1String(t.idColumn), QLatin1String(t.table)));
-    q.addBindValue(date + time);
-    if (!q.exec()) {
-        lastError_ = errorText(q.lastError());
+    // Ids rise with time within each lap of the ring: ids 1 up to the newest
+    // hold the current lap, the ids above it the one before. The search
+    // halves id ranges through the id index instead of scanning the ring.
+    const QString step = QStringLiteral("select %1, w_date, w_time from %2 where %1 %3 ? and w_date is not null "
+                                        "and w_time is not null order by %1 %4 limit 1");
+    QSqlQuery up(db_);
+    QSqlQuery down(db_);
+    up.setForwardOnly(true);
+    down.setForwardOnly(true);
+    const QLatin1String id(t.idColumn);
+    const QLatin1String table(t.table);
+    bool failed = !up.prepare(step.arg(id, table, QLatin1String(">="), QLatin1String("asc")))
+        || !down.prepare(step.arg(id, table, QLatin1String("<="), QLatin1String("desc")));
+    if (failed)
+        lastError_ = errorText((up.lastError().isValid() ? up : down).lastError());
+    // The stored sample with the nearest id at or above (up) or below (down) `from`.
+    const auto fetch = [&](QSqlQuery& q, qint64 from) -> std::optional<Stamped> {
+        if (failed)
+            return std::nullopt;
+        q.bindValue(0, qint32(std::clamp<qint64>(from, std::numeric_limits<qint32>::min(),
+                                                 std::numeric_limits<qint32>::max())));
+        if (!q.exec()) {
+            failed = true;
+            lastError_ = errorText(q.lastError());
+            return std::nullopt;
+        }
+        std::optional<Stamped> out;
+        if (q.next())
+            out = Stamped{q.value(0).toInt(), q.value(1).toDouble(), q.value(2).toDouble()};
+        q.finish();
+        return out;
+    };
+    // The smallest `m` in [lo, hi) for which `test` holds of up(m), or hi.
+    const auto firstWhere = [&](qint64 lo, qint64 hi, const auto& test) {
+        while (lo < hi && !failed) {
+            const qint64 mid = lo + (hi - lo) / 2;
+            const auto r = fetch(up, mid);
+            if (!r || test(*r))
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    };
+
+    const auto first = fetch(up, std::numeric_limits<qint32>::min());
+    const auto last = fetch(down, std::numeric_limits<qint32>::max());
+    if (!first || !last)
         return std::nullopt;
-    }
-    if (!q.next())
+    const double firstAt = first->date + first->time;
+    // The older lap starts at the first id whose sample is older than the lowest id's.
+    const qint64 split = firstWhere(qint64(first->id) + 1, qint64(last->id) + 1,
+                                    [&](const Stamped& r) { return r.date + r.time < firstAt; });
+    const auto olderStart = split <= last->id ? fetch(up, split) : std::nullopt;
+    const qint64 newerEnd = olderStart ? olderStart->id - 1 : last->id;
+
+    const double target = date + time;
+    std::optional<Stamped> best;
+    double bestDistance = 0.0;
+    const auto consider = [&](const std::optional<Stamped>& c, qint64 lo, qint64 hi) {
+        if (!c || c->id < lo || c->id > hi)
+            return;
+        const double d = std::abs(c->date + c->time - target);
+        // Equally near: the later sample.
+        if (!best || d < bestDistance
+            || (d == bestDistance && (c->date > best->date || (c->date == best->date && c->time > best->time)))) {
+            best = c;
+            bestDistance = d;
+        }
+    };
+    const auto searchLap = [&](qint64 lo, qint64 hi) {
+        // The first sample of the lap at or after the target, and the one before it.
+        const qint64 m = firstWhere(lo, hi + 1, [&](const Stamped& r) { return r.id > hi || r.date + r.time >= target; });
+        if (m <= hi)
+            consider(fetch(up, m), lo, hi);
+        if (m > lo)
+            consider(fetch(down, m - 1), lo, hi);
+    };
+    searchLap(first->id, newerEnd);
+    if (olderStart)
+        searchLap(olderStart->id, last->id);
+    if (failed || !best)
         return std::nullopt;
-    return q.value(0).toInt();
+    return best->id;
 }
 
 QString defaultDatabasePath()

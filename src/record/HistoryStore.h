@@ -69,8 +69,13 @@ public:
 
     // The page query text, bounds written ascending in the no-wrap case.
     static QString pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize);
-    // At most `pageSize` rows of pageQuery(), in its order.
+    // What loadPage() runs: the rows of pageQuery() in its order, read
+    // through the id index across the wrap too.
+    static QString pageReadQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize);
+    // At most `pageSize` rows of pageQuery(), in its order; nothing when the
+    // query or a fetch failed.
     std::optional<QVector<HistoryRow>> loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize) override;
+    // By halving id ranges: exact while ids rise with time within each lap.
     std::optional<qint32> idNearest(HistoryRing ring, double date, double time) override;
 
     // The recorder's row lookup, "select * from  pv_data where w_id=" + id.

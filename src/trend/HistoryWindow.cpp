@@ -141,9 +141,18 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
             databaseNote_->setToolTip(why);
             databaseNote_->setVisible(!open && loaded_);
         });
-    } else if (!opened) {
-        databaseNote_->setToolTip(error);
-        databaseNote_->show();
+    } else {
+        if (!opened) {
+            databaseNote_->setToolTip(error);
+            databaseNote_->show();
+        }
+        // A store that opened and then fails a read tells it the same way.
+        connect(trend_, &TrendView::historyReadable, this, [this](bool readable) {
+            if (!store_->isOpen())
+                return;
+            databaseNote_->setToolTip(readable ? QString() : store_->lastError());
+            databaseNote_->setVisible(!readable);
+        });
     }
 
     tick_ = new QTimer(this);

@@ -71,9 +71,12 @@ void TrendModel::pageArrived(std::optional<QVector<HistoryRow>> rows, int slotCo
 {
     const bool late = history_->answersLater();
     lastPageReadable_ = rows.has_value();
-    if (!rows && late) {
-        // The old page stays rather than flat curves while a server is away.
-        finishLate(false);
+    if (pageRead_)
+        pageRead_(lastPageReadable_);
+    if (!rows && (late || history_->available())) {
+        // The old page stays rather than flat curves that look like data.
+        if (late)
+            finishLate(false);
         return;
     }
     // Live samples the display tick appended while the page was on its way

@@ -98,6 +98,9 @@ public:
         lateResult_ = std::move(handler);
     }
 
+    // Called with every page that arrives: whether the history could be read.
+    void setPageReadHandler(std::function<void(bool)> handler) { pageRead_ = std::move(handler); }
+
     const TrendBuffer& buffer() const { return buffer_; }
     const TrendViewState& view() const { return view_; }
     const TrendNavState& nav() const { return nav_; }
@@ -111,9 +114,9 @@ public:
     // ClearTrendPage: dates, times and channels 0..8 of slots 0..321 to 0.
     void clearTrendPage();
     // LoadTrendPage: PageSize rows ending at PageEndId into slots 1..PageSize
-    // with their gap marks. False when the history could not be read (the
-    // buffer then stays cleared and the curves lie at 0). A history that
-    // answers later keeps the old page when it cannot be read.
+    // with their gap marks. False when the history could not be read: the
+    // old page then stays (without any history the buffer stays cleared and
+    // the curves lie at 0).
     bool loadTrendPage();
     // ApplyZoomLevel: SampleStep and FirstSlot from the zoom table.
     void applyZoomLevel();
@@ -174,6 +177,7 @@ private:
     HistoryRing ring_;
     std::unique_ptr<TrendHistory> history_;
     std::function<void(const TrendCommandResult&)> lateResult_;
+    std::function<void(bool)> pageRead_;
     int deferredOlder_ = 0;         // older-page commands waiting for the page on its way
     bool lastPageReadable_ = false;
     TrendBuffer buffer_;

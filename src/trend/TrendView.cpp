@@ -61,6 +61,7 @@ TrendView::TrendView(const TrendStyle& style, std::unique_ptr<TrendHistory> hist
         apply(result);
         redrawTrend();
     });
+    model_.setPageReadHandler([this](bool readable) { emit historyReadable(readable); });
     setObjectName(QStringLiteral("trendView"));
 
     auto* top = new QHBoxLayout;
@@ -487,8 +488,10 @@ void TrendView::rulerMoved(int position)
 void TrendView::showReadout(qint16 slot)
 {
     const TrendBuffer& b = model_.buffer();
-    clockDate_->setText(OleTime::dateText(b.sampleDate[slot]));
-    clockTime_->setText(OleTime::timeText(b.sampleTime[slot]));
+    // A slot that holds no sample (date 0) names no time, as on the axis.
+    const bool empty = b.sampleDate[slot] == 0.0;
+    clockDate_->setText(empty ? QString() : OleTime::dateText(b.sampleDate[slot]));
+    clockTime_->setText(empty ? QString() : OleTime::timeText(b.sampleTime[slot]));
     setBackgroundColour(clockDate_, StateColour::readout());
     setBackgroundColour(clockTime_, StateColour::readout());
     emit rulerReadout(b.channelValue[TrendBuffer::PV][slot], b.channelValue[TrendBuffer::OP][slot],

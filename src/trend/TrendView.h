@@ -93,6 +93,8 @@ signals:
     void displayTickRestartRequested();
     void rulerReadout(float pv, float op, float sv);
     void rulerActiveChanged(bool on);
+    // After every page read: false when the history could not be read.
+    void historyReadable(bool readable);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -117,7 +117,11 @@ void TestCliJournal::setRows()
     QFETCH(QString, writes);
     for (const QString& c : prepare)
         QCOMPARE(sim_->command(c), QStringLiteral("ok"));
-    QTest::qWait(100); // a scan: the input registers show it
+    // A scan: the input registers show the set value and, in manual, the output.
+    QTRY_VERIFY_WITH_TIMEOUT(sim_->command("get ir 3") == sim_->command("get hr 1")
+                                 && (sim_->command("get coil 2") != "0"
+                                     || sim_->command("get ir 2") == sim_->command("get hr 2")),
+                             2000);
     sim_->command("writes clear");
     QByteArray err;
     QCOMPARE(run(args, &err), code);

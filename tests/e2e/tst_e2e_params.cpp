@@ -44,7 +44,8 @@ void TestE2eParams::init()
     for (const char* c : {"set hr 4108 1", "set hr 4130 100", "set hr 4099 1200", "set hr 4611 123",
                           "set hr 5124 45", "set hr 258 7", "set hr 264 555", "set hr 1 300", "writes clear"})
         QCOMPARE(sim_->command(QString::fromLatin1(c)), QStringLiteral("ok"));
-    QTest::qWait(100); // a few scans: the set value's input copy follows
+    // A scan: the set value's input copy follows.
+    QTRY_COMPARE_WITH_TIMEOUT(sim_->command(QStringLiteral("get ir 3")), QStringLiteral("300"), 2000);
 }
 
 void TestE2eParams::cleanup()

@@ -176,6 +176,9 @@ private Q_SLOTS:
     void loadPage_data();
     void loadPage();
     void idNearest();
+    void idNearestAcrossTheWrap_data();
+    void idNearestAcrossTheWrap();
+    void pageReadKeepsStrayIds();
 
     void ringIds_data();
     void ringIds();
@@ -370,6 +373,56 @@ void TestRecord::idNearest()
     QCOMPARE(store.idNearest(HistoryRing::Long, 46003, 0.7), 3);
     QCOMPARE(store.idNearest(HistoryRing::Long, 40000, 0.0), 1);
     QVERIFY(!store.idNearest(HistoryRing::Short, 46002, 0.0).has_value());
+}
+
+void TestRecord::idNearestAcrossTheWrap_data()
+{
+    QTest::addColumn<double>("second"); // of day 46000
+    QTest::addColumn<int>("id");
+    // Ids 101..65500 hold seconds 1..65400 (the older lap), ids 1..100 seconds 65401..65500.
+    QTest::newRow("older lap") << 30000.2 << 30100;
+    QTest::newRow("newer lap") << 65450.0 << 50;
+    QTest::newRow("between the laps, older side") << 65400.4 << 65500;
+    QTest::newRow("between the laps, newer side") << 65400.6 << 1;
+    QTest::newRow("before the oldest") << 0.0 << 101;
+    QTest::newRow("after the newest") << 70000.0 << 100;
+}
+
+void TestRecord::idNearestAcrossTheWrap()
+{
+    QFETCH(double, second);
+    QFETCH(int, id);
+    const QString path = freshPath();
+    HistoryStore store(QStringLiteral("t"));
+    QVERIFY(store.open(path));
+    {
+        Peek peek(path);
+        QVERIFY(peek.exec(QStringLiteral(
+            "with recursive c(x) as (select 1 union all select x + 1 from c where x < 65500) "
+            "insert into lpv_wdjl select x, 46000, (case when x <= 100 then x + 65400 else x - 100 end) / 86400.0, "
+            "x, 0, 0, 0 from c")));
+    }
+    QCOMPARE(store.idNearest(HistoryRing::Long, 46000, second / 86400.0), id);
+}
+
+void TestRecord::pageReadKeepsStrayIds()
+{
+    // Across the wrap the page is every id outside the gap, ids off the ring included.
+    const QString path = freshPath();
+    HistoryStore store(QStringLiteral("t"));
+    QVERIFY(store.open(path));
+    Peek peek(path);
+    for (const int id : {-2, 0, 1, 99, 100, 101, 65359, 65360, 65500, 65501})
+        QVERIFY(peek.exec(QStringLiteral("insert into pv_data values (%1, 46000, %2, 0, 0, 0, 0)").arg(id).arg(id + 10)));
+    QVERIFY(peek.exec(QStringLiteral("insert into pv_data values (null, 46000, 0.5, 0, 0, 0, 0)")));
+    QList<int> expected;
+    for (const auto& r : peek.rows(HistoryStore::pageQuery(HistoryRing::Short, 100, 241)))
+        expected << r[0].toInt();
+    QCOMPARE(expected, (QList<int>{-2, 0, 1, 99, 100, 65360, 65500, 65501}));
+    QList<int> ids;
+    for (const HistoryRow& r : store.loadPage(HistoryRing::Short, 100, 241).value_or(QVector<HistoryRow>{}))
+        ids << r.id;
+    QCOMPARE(ids, expected);
 }
 
 void TestRecord::ringIds_data()

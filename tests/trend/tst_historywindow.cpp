@@ -92,9 +92,11 @@ private Q_SLOTS:
     void newestIdZero();
     void noDatabase_data();
     void noDatabase();
+    void unreadablePageKeepsThePage();
     void valuePanel_data();
     void valuePanel();
     void rulerReadout();
+    void rulerOnEmptySlotNamesNoTime();
     void csvExportOfThePage_data();
     void csvExportOfThePage();
     void cancelledCsvExportLeavesNoFile();
@@ -318,6 +320,24 @@ void TestHistoryWindow::noDatabase()
     QCOMPARE(s.pv(242), 321.5f);
 }
 
+void TestHistoryWindow::unreadablePageKeepsThePage()
+{
+    Station s;
+    s.fill(1, 600);
+    s.open();
+    QVERIFY(s.find("databaseNote")->isHidden());
+    QCOMPARE(s.pv(241), 60.0f);
+    {
+        HistoryStore other(QStringLiteral("other"));
+        QVERIFY(other.open(s.path));
+        QVERIFY(QSqlQuery(QSqlDatabase::database(QStringLiteral("other"))).exec(QStringLiteral("drop table lpv_wdjl")));
+    }
+    QVERIFY(s.window->handleKey(Qt::Key_F7));
+    QVERIFY(s.find("databaseNote")->isVisible());
+    QVERIFY(!s.find("databaseNote")->toolTip().isEmpty());
+    QCOMPARE(s.pv(241), 60.0f);
+}
+
 void TestHistoryWindow::valuePanel_data()
 {
     QTest::addColumn<QString>("label");
@@ -379,6 +399,20 @@ void TestHistoryWindow::rulerReadout()
     QCOMPARE(s.find("D_3W_0")->text(), QStringLiteral("77"));
     QCOMPARE(backgroundColour(s.find("D_3W_0")), QColor(255, 192, 255));
     QCOMPARE(backgroundColour(s.find("Label2_10")), QColor(128, 255, 128));
+}
+
+void TestHistoryWindow::rulerOnEmptySlotNamesNoTime()
+{
+    Station s;
+    s.fill(1, 10); // slots 232..241 of the live page
+    s.open();
+    s.window->handleKey(Qt::Key_F4);
+    s.find<QSlider>("hc")->setValue(300);
+    QVERIFY(s.model().buffer().sampleDate[TrendGeometry::rulerSlot(300, 150.0f, 180)] == 0.0);
+    QCOMPARE(s.find("Label2_9")->text(), QString());
+    QCOMPARE(s.find("Label2_10")->text(), QString());
+    s.find<QSlider>("hc")->setValue(9000); // the newest sample
+    QCOMPARE(s.timeAt("Label2_10"), kStart.time().addSecs(90));
 }
 
 namespace {
