@@ -73,10 +73,9 @@ void TrendModel::pageArrived(std::optional<QVector<HistoryRow>> rows, int slotCo
     lastPageReadable_ = rows.has_value();
     if (pageRead_)
         pageRead_(lastPageReadable_);
-    if (!rows && (late || history_->available())) {
-        // The old page stays rather than flat curves that look like data.
-        if (late)
-            finishLate(false);
+    if (!rows && late) {
+        // The old page stays rather than flat curves while a server is away.
+        finishLate(false);
         return;
     }
     // Live samples the display tick appended while the page was on its way

@@ -92,7 +92,7 @@ private Q_SLOTS:
     void newestIdZero();
     void noDatabase_data();
     void noDatabase();
-    void unreadablePageKeepsThePage();
+    void unreadablePageIsSaid();
     void valuePanel_data();
     void valuePanel();
     void rulerReadout();
@@ -320,7 +320,7 @@ void TestHistoryWindow::noDatabase()
     QCOMPARE(s.pv(242), 321.5f);
 }
 
-void TestHistoryWindow::unreadablePageKeepsThePage()
+void TestHistoryWindow::unreadablePageIsSaid()
 {
     Station s;
     s.fill(1, 600);
@@ -335,7 +335,6 @@ void TestHistoryWindow::unreadablePageKeepsThePage()
     QVERIFY(s.window->handleKey(Qt::Key_F7));
     QVERIFY(s.find("databaseNote")->isVisible());
     QVERIFY(!s.find("databaseNote")->toolTip().isEmpty());
-    QCOMPARE(s.pv(241), 60.0f);
 }
 
 void TestHistoryWindow::valuePanel_data()
