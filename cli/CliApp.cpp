@@ -4,12 +4,13 @@
 
 namespace {
 
-constexpr std::array<CliCommand, 5> kCommands{{
+constexpr std::array<CliCommand, 6> kCommands{{
     {"export", "write a history ring as CSV", runExport},
     {"status", "read the instrument once and print its state", runStatus},
     {"set", "write SV, manual OP, mode or self-tuning, then read it back", runSet},
     {"params", "save, compare or restore the instrument's whole parameter set", runParams},
     {"tune", "fit the process to a step in the history and suggest PID settings", runTune},
+    {"scan", "ask every address 1-16 on the line who answers, for --loops", runScan},
 }};
 
 QString overview()

@@ -20,3 +20,4 @@ int runStatus(CliContext& context);
 int runSet(CliContext& context);
 int runParams(CliContext& context);
 int runTune(CliContext& context);
+int runScan(CliContext& context);

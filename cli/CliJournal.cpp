@@ -28,6 +28,7 @@ qint64 CliJournal::append(JournalEvent event)
         return 0;
     event.timeUtc = QDateTime::currentDateTimeUtc();
     event.operatorName = operator_;
+    event.loop = loop_;
     QList<JournalEvent> events{event};
     if (!store_.append(events)) {
         warnOnce(store_.lastError());

@@ -31,6 +31,11 @@ public:
     // The value read again after a write: the row turns "verified" or
     // "mismatch: 仪表显示 N". Without a read (`shown` empty) it stays "ok".
     void readBack(qint64 row, const WriteRequest& request, const WriteLabel& label, std::optional<qint32> shown);
+    // The loop (address) the following rows belong to, for a command run on
+    // one loop of a line; 0, the default, records them as of no loop, as a
+    // station of one instrument does.
+    void setLoop(int address) { loop_ = address; }
+    int loop() const { return loop_; }
 
 private:
     qint64 append(JournalEvent event);
@@ -42,6 +47,7 @@ private:
     QString operator_;
     bool warned_ = false;
     bool opened_ = false; // at the start
+    int loop_ = 0;
 };
 
 // Journal.db beside the default history database.

@@ -24,9 +24,14 @@ int runExport(CliContext& cx)
                                  QStringLiteral("CSV file to write (replaced only when the export succeeds); "
                                                 "- or none: standard output."),
                                  QStringLiteral("FILE"));
-    parser.addOptions({database, ring, from, to, out});
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("The loop (instrument address 1-16) of a line whose history to "
+                                                    "read: the file beside DB with _N before its suffix (h.db -> "
+                                                    "h_3.db), or on a server the schema STATION_N."),
+                                     QStringLiteral("N"));
+    parser.addOptions({database, ring, from, to, out, address});
     int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("--database DB --ring 1s|10s [--from TIME] [--to TIME] [--out FILE|-]"),
+    if (!cx.parse(parser, QStringLiteral("--database DB [--address N] --ring 1s|10s [--from TIME] [--to TIME] [--out FILE|-]"),
                   QStringLiteral("Writes one history ring as CSV (UTF-8, header time,pv,op,sv,aux) in time "
                                  "order. The database is only read, also while the station records into it."),
                   &code))
@@ -41,6 +46,16 @@ int runExport(CliContext& cx)
     // A URL that cannot be a location is bad usage, as on the station's command line.
     if (QString why; !HistoryLocation::parse(request.databasePath, &why))
         return cx.usage(QStringLiteral("--database: %1").arg(why));
+    if (parser.isSet(address)) {
+        bool ok = false;
+        const int n = parser.value(address).toInt(&ok); // C locale: digits only
+        QString why;
+        const auto loop = ok ? loopHistoryLocation(request.databasePath, n, &why) : std::nullopt;
+        if (!loop)
+            return cx.usage(QStringLiteral("--address expects 1-16, got \"%1\"%2")
+                                .arg(parser.value(address), why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+        request.databasePath = *loop;
+    }
     const QString ringText = parser.value(ring);
     if (ringText == u"1s")
         request.ring = HistoryRing::Short;

@@ -270,6 +270,10 @@ Last read: %1</translation>
         <source>操作员</source>
         <translation>Operator</translation>
     </message>
+    <message>
+        <source>回路</source>
+        <translation>Loop</translation>
+    </message>
 </context>
 <context>
     <name>JournalWindow</name>
@@ -328,6 +332,18 @@ Last read: %1</translation>
     <message>
         <source>导出失败：%1</source>
         <translation>Export failed: %1</translation>
+    </message>
+    <message>
+        <source>全部回路</source>
+        <translation>All loops</translation>
+    </message>
+    <message>
+        <source>全站</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>%1号</source>
+        <translation>No. %1</translation>
     </message>
     <message>
         <source>正在读取…</source>

@@ -65,5 +65,7 @@ QJsonObject toJson(const JournalEvent& event)
     optional("new_value", event.newValue);
     optional("result", event.result);
     optional("operator", event.operatorName);
+    if (event.loop > 0) // a station of one instrument publishes what it always did
+        o.insert(QStringLiteral("loop"), event.loop);
     return o;
 }

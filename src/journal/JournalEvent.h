@@ -34,6 +34,9 @@ struct JournalEvent {
     QString newValue;
     QString result;
     QString operatorName;
+    // The instrument's address on a line of several; 0 for the station's
+    // own events and for a station of one instrument (NULL in the table).
+    int loop = 0;
 };
 Q_DECLARE_METATYPE(JournalEvent)
 

@@ -24,6 +24,7 @@ Q_SIGNALS:
     void pageReady(int request, const QList<JournalEvent>& rows, const QList<bool>& acknowledged);
     void countReady(int request, int count);
     void exportDone(int request, int rows, const QString& error);
+    void loopsReady(int request, const QList<int>& loops);
 
 private:
     static QString connectionName()
@@ -48,6 +49,7 @@ JournalReader::JournalReader(const QString& path, QObject* parent)
     connect(worker_, &Worker::pageReady, this, &JournalReader::pageReady);
     connect(worker_, &Worker::countReady, this, &JournalReader::countReady);
     connect(worker_, &Worker::exportDone, this, &JournalReader::exportDone);
+    connect(worker_, &Worker::loopsReady, this, &JournalReader::loopsReady);
     thread_->start();
 }
 
@@ -84,6 +86,16 @@ int JournalReader::requestCount(const JournalFilter& filter)
     QMetaObject::invokeMethod(worker_, [w = worker_, n, filter] {
         if (w->wanted())
             Q_EMIT w->countReady(n, w->ready() ? w->store().count(filter) : -1);
+    }, Qt::QueuedConnection);
+    return n;
+}
+
+int JournalReader::requestLoops()
+{
+    const int n = next_++;
+    QMetaObject::invokeMethod(worker_, [w = worker_, n] {
+        if (w->wanted())
+            Q_EMIT w->loopsReady(n, w->ready() ? w->store().loops() : QList<int>());
     }, Qt::QueuedConnection);
     return n;
 }

@@ -23,11 +23,13 @@ public:
     int requestPage(const JournalFilter& filter, qint64 beforeId, int limit);
     int requestCount(const JournalFilter& filter);
     int requestExport(const JournalFilter& filter, const QString& filePath);
+    int requestLoops();
 
 Q_SIGNALS:
     void pageReady(int request, const QList<JournalEvent>& rows, const QList<bool>& acknowledged);
     void countReady(int request, int count);
     void exportDone(int request, int rows, const QString& error); // rows -1 on failure
+    void loopsReady(int request, const QList<int>& loops);
 
 private:
     class Worker;

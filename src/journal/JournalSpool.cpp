@@ -59,11 +59,24 @@ bool JournalSpool::open(const QString& path)
         error_ = db_.lastError().text();
         return false;
     }
-    return exec(QStringLiteral("create table if not exists spool_journal (key INTEGER PRIMARY KEY AUTOINCREMENT, "
-                               "op INTEGER NOT NULL, time_utc TEXT, kind TEXT, source TEXT, message TEXT, "
-                               "old_value TEXT, new_value TEXT, result TEXT, operator TEXT, target_id INTEGER, "
-                               "ack_ids TEXT)"))
-        && exec(QStringLiteral("pragma synchronous=FULL"));
+    if (!exec(QStringLiteral("create table if not exists spool_journal (key INTEGER PRIMARY KEY AUTOINCREMENT, "
+                             "op INTEGER NOT NULL, time_utc TEXT, kind TEXT, source TEXT, message TEXT, "
+                             "old_value TEXT, new_value TEXT, result TEXT, operator TEXT, target_id INTEGER, "
+                             "ack_ids TEXT, loop INTEGER)")))
+        return false;
+    // A spool left by a station from before loops still holds its entries:
+    // the column is added, they replay as events of no loop.
+    QSqlQuery has(db_);
+    if (!has.exec(QStringLiteral("select count(*) from pragma_table_info('spool_journal') where name = 'loop'"))
+        || !has.next()) {
+        error_ = has.lastError().text();
+        return false;
+    }
+    const bool hasLoop = has.value(0).toInt() == 1;
+    has.finish();
+    if (!hasLoop && !exec(QStringLiteral("alter table spool_journal add column loop INTEGER")))
+        return false;
+    return exec(QStringLiteral("pragma synchronous=FULL"));
 }
 
 bool JournalSpool::append(QList<Entry>& entries)
@@ -76,7 +89,7 @@ bool JournalSpool::append(QList<Entry>& entries)
     }
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("insert into spool_journal (op, time_utc, kind, source, message, old_value, new_value, "
-                             "result, operator, target_id, ack_ids) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                             "result, operator, target_id, ack_ids, loop) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     QList<qint64> keys;
     for (const Entry& e : entries) {
         QStringList ids;
@@ -87,7 +100,9 @@ bool JournalSpool::append(QList<Entry>& entries)
                                               nullable(e.event.source), nullable(e.event.message),
                                               nullable(e.event.oldValue), nullable(e.event.newValue),
                                               nullable(result), nullable(e.event.operatorName), e.targetId,
-                                              ids.join(QLatin1Char(','))})
+                                              ids.join(QLatin1Char(',')),
+                                              e.event.loop > 0 ? QVariant(e.event.loop)
+                                                               : QVariant(QMetaType(QMetaType::Int))})
             q.addBindValue(v);
         if (!q.exec()) {
             error_ = q.lastError().text();
@@ -113,7 +128,7 @@ QList<JournalSpool::Entry> JournalSpool::all()
     q.setForwardOnly(true);
     if (!isOpen()
         || !q.exec(QStringLiteral("select key, op, time_utc, kind, source, message, old_value, new_value, result, "
-                                  "operator, target_id, ack_ids from spool_journal order by key"))) {
+                                  "operator, target_id, ack_ids, loop from spool_journal order by key"))) {
         error_ = isOpen() ? q.lastError().text() : QStringLiteral("not open");
         return out;
     }
@@ -135,6 +150,7 @@ QList<JournalSpool::Entry> JournalSpool::all()
         e.targetId = q.value(10).toLongLong();
         for (const QString& id : q.value(11).toString().split(QLatin1Char(','), Qt::SkipEmptyParts))
             e.ids << id.toLongLong();
+        e.event.loop = q.value(12).isNull() ? 0 : q.value(12).toInt();
         out << e;
     }
     return out;

@@ -17,13 +17,15 @@ Q_LOGGING_CATEGORY(lcJournal, "px.journal")
 namespace {
 const QString kColumns = QStringLiteral(
     "e.id, e.time_utc, e.kind, e.source, e.message, e.old_value, e.new_value, e.result, e.operator, "
-    "a.event_id IS NOT NULL");
+    "a.event_id IS NOT NULL, e.loop");
 
 // isRaisedAlarm() in SQL (one text for every engine), for the events table as `e`.
 const QString kRaisedAlarm = QStringLiteral("e.kind = 'alarm' AND e.message NOT LIKE '%%1%'")
                                  .arg(QString::fromUtf16(JournalKind::ClearedWord));
 
 QVariant nullable(const QString& text) { return text.isNull() ? QVariant(QMetaType(QMetaType::QString)) : text; }
+
+QVariant nullableLoop(int loop) { return loop > 0 ? QVariant(loop) : QVariant(QMetaType(QMetaType::Int)); }
 
 QString textOf(const QSqlQuery& q, int column)
 {
@@ -135,7 +137,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     int alarms = 0;
     QSqlQuery insert(db_);
     insert.prepare(QStringLiteral("INSERT INTO events(time_utc, kind, source, message, old_value, new_value, result, "
-                                  "operator) VALUES(?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+                                  "operator, loop) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
     for (const JournalEvent& e : events) {
         insert.addBindValue(utcTimeText(e.timeUtc));
         insert.addBindValue(e.kind);
@@ -145,6 +147,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
         insert.addBindValue(nullable(e.newValue));
         insert.addBindValue(nullable(e.result));
         insert.addBindValue(nullable(e.operatorName));
+        insert.addBindValue(nullableLoop(e.loop));
         if (!insert.exec() || !insert.next()) {
             const QString error = insert.lastError().text();
             db_.rollback();
@@ -249,6 +252,12 @@ QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) co
         terms << QStringLiteral("e.time_utc < ?");
         *binds << utcTimeText(filter.toUtc);
     }
+    if (filter.loop > 0) {
+        terms << QStringLiteral("e.loop = ?");
+        *binds << filter.loop;
+    } else if (filter.loop == JournalFilter::kStationOnly) {
+        terms << QStringLiteral("e.loop IS NULL");
+    }
     if (filter.afterId > 0) {
         terms << QStringLiteral("e.id > ?");
         *binds << filter.afterId;
@@ -299,11 +308,28 @@ QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 befor
         e.newValue = textOf(q, 6);
         e.result = textOf(q, 7);
         e.operatorName = textOf(q, 8);
+        e.loop = q.value(10).isNull() ? 0 : q.value(10).toInt();
         rows << e;
         if (acknowledged)
             *acknowledged << q.value(9).toBool();
     }
     return rows;
+}
+
+QList<int> JournalStore::loops()
+{
+    QList<int> out;
+    if (!usable(QStringLiteral("loops")))
+        return out;
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT DISTINCT loop FROM events WHERE loop IS NOT NULL ORDER BY loop"))) {
+        fail(QStringLiteral("loops"), q.lastError().text());
+        return out;
+    }
+    while (q.next())
+        out << q.value(0).toInt();
+    return out;
 }
 
 int JournalStore::count(const JournalFilter& filter)
@@ -339,7 +365,7 @@ int JournalStore::exportCsv(const JournalFilter& filter, QIODevice& out)
     QTextStream stream(&out);
     stream.setEncoding(QStringConverter::Utf8);
     stream.setGenerateByteOrderMark(true);
-    stream << QStringLiteral("编号,时间,时间(UTC),类别,来源,内容,原值,新值,结果,操作员\r\n");
+    stream << QStringLiteral("编号,时间,时间(UTC),类别,来源,内容,原值,新值,结果,操作员,回路\r\n");
     int rows = 0;
     qint64 before = 0;
     // In pages, so a large export never holds the whole journal in memory.
@@ -357,6 +383,8 @@ int JournalStore::exportCsv(const JournalFilter& filter, QIODevice& out)
                 e.newValue,
                 e.result,
                 e.operatorName,
+                // Last, so a reader of the older layout finds every column where it was.
+                e.loop > 0 ? QString::number(e.loop) : QString(),
             };
             QStringList quoted;
             for (const QString& f : fields)

@@ -18,6 +18,8 @@ struct JournalFilter {
     QDateTime toUtc;   // exclusive; invalid = no upper bound
     QString text;     // found in source, message, values, result or operator
     qint64 afterId = 0; // only rows newer than this id (0 = no bound)
+    int loop = 0;       // an address: that loop's events; kStationOnly: those of no loop; 0 = all
+    static constexpr int kStationOnly = -1;
 };
 
 // Where the journal lives: `journalOption` (--journal, a file) when given;
@@ -78,6 +80,9 @@ public:
     // Newest first, ids below `beforeId` (0 = from the newest), at most `limit`.
     QList<JournalEvent> page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged = nullptr);
     int count(const JournalFilter& filter);
+    // The loops that have events, ascending (empty for a station of one
+    // instrument, or when it cannot be read).
+    QList<int> loops();
     // Writes every matching event, newest first, as CSV with a UTF-8 byte
     // order mark; returns the number of rows or -1.
     int exportCsv(const JournalFilter& filter, QIODevice& out);

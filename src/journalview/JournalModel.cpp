@@ -65,6 +65,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const
         return QStringLiteral("%1 → %2").arg(e.oldValue.isEmpty() ? QStringLiteral("?") : e.oldValue, e.newValue);
     case Result: return e.result;
     case Operator: return e.operatorName;
+    case Loop: return e.loop > 0 ? QString::number(e.loop) : QString();
     }
     return {};
 }
@@ -79,7 +80,7 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     static const char* const titles[ColumnCount] = {QT_TR_NOOP("时间"), QT_TR_NOOP("类别"), QT_TR_NOOP("来源"), QT_TR_NOOP("内容"),
-                                                    QT_TR_NOOP("原值 → 新值"), QT_TR_NOOP("结果"), QT_TR_NOOP("操作员")};
+                                                    QT_TR_NOOP("原值 → 新值"), QT_TR_NOOP("结果"), QT_TR_NOOP("操作员"), QT_TR_NOOP("回路")};
     return section >= 0 && section < ColumnCount ? tr(titles[section]) : QVariant();
 }
 
@@ -108,6 +109,7 @@ void JournalModel::onPage(int request, const QList<JournalEvent>& rows, const QL
             rows_ = rows + rows_;
             acked_ = acknowledged + acked_;
             endInsertRows();
+            noteLoops(rows);
             if (total_ >= 0) {
                 total_ += int(rows.size());
                 Q_EMIT totalCountChanged(total_);
@@ -128,8 +130,19 @@ void JournalModel::onPage(int request, const QList<JournalEvent>& rows, const QL
         rows_ += rows;
         acked_ += acknowledged;
         endInsertRows();
+        noteLoops(rows);
     }
     Q_EMIT pageLoaded();
+}
+
+void JournalModel::noteLoops(const QList<JournalEvent>& rows)
+{
+    QList<int> loops;
+    for (const JournalEvent& e : rows)
+        if (e.loop > 0 && !loops.contains(e.loop))
+            loops << e.loop;
+    if (!loops.isEmpty())
+        Q_EMIT loopsSeen(loops);
 }
 
 void JournalModel::onCount(int request, int count)

@@ -17,7 +17,8 @@ QString shownKind(const QString& kind);
 class JournalModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Time, Kind, Source, Message, Values, Result, Operator, ColumnCount };
+    // Loop last: the window hides it while no event belongs to a loop.
+    enum Column { Time, Kind, Source, Message, Values, Result, Operator, Loop, ColumnCount };
     static constexpr int kPageSize = 200;
 
     JournalModel(JournalReader& reader, QObject* parent = nullptr);
@@ -47,12 +48,15 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void totalCountChanged(int count);
+    // Rows came in that belong to these loops (addresses).
+    void loopsSeen(const QList<int>& loops);
     void pageLoaded();
 
 private:
     void onPage(int request, const QList<JournalEvent>& rows, const QList<bool>& acknowledged);
     void onCount(int request, int count);
     void requestNewer();
+    void noteLoops(const QList<JournalEvent>& rows);
 
     JournalReader& reader_;
     JournalFilter filter_;

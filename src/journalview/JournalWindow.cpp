@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
@@ -39,6 +40,10 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     kind_->addItem(tr("全部类别"), QString());
     for (const QString& kind : JournalKind::all())
         kind_->addItem(shownKind(kind), kind);
+    loop_ = named(new QComboBox(this), "JournalLoop");
+    loop_->addItem(tr("全部回路"), 0);
+    loop_->addItem(tr("全站"), JournalFilter::kStationOnly);
+    loop_->setVisible(false);
     range_ = named(new QComboBox(this), "JournalRange");
     range_->addItem(tr("全部时间"), int(Range::All));
     range_->addItem(tr("今天"), int(Range::Today));
@@ -70,10 +75,11 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(false);
-    const int widths[JournalModel::ColumnCount] = {170, 50, 90, 360, 120, 150, 80};
+    const int widths[JournalModel::ColumnCount] = {170, 50, 90, 360, 120, 150, 80, 50};
     for (int c = 0; c < JournalModel::ColumnCount; ++c)
         table_->setColumnWidth(c, widths[c]);
     table_->horizontalHeader()->setSectionResizeMode(JournalModel::Message, QHeaderView::Stretch);
+    table_->setColumnHidden(JournalModel::Loop, true);
 
     ackButton_ = named(new QPushButton(tr("确认"), this), "JournalAck");
     exportButton_ = named(new QPushButton(tr("导出CSV"), this), "JournalExport");
@@ -85,6 +91,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
 
     auto* filters = new QHBoxLayout;
     filters->addWidget(kind_);
+    filters->addWidget(loop_);
     filters->addWidget(range_);
     filters->addWidget(from_);
     filters->addWidget(new QLabel(tr("至"), this));
@@ -107,6 +114,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     connect(searchDelay_, &QTimer::timeout, this, &JournalWindow::applyFilter);
     connect(search_, &QLineEdit::textChanged, searchDelay_, qOverload<>(&QTimer::start));
     connect(kind_, &QComboBox::currentIndexChanged, this, &JournalWindow::applyFilter);
+    connect(loop_, &QComboBox::currentIndexChanged, this, &JournalWindow::applyFilter);
     connect(range_, &QComboBox::currentIndexChanged, this, [this] {
         const bool chosen = Range(range_->currentData().toInt()) == Range::Chosen;
         from_->setEnabled(chosen);
@@ -122,6 +130,12 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     PopupKeys::escapeClicks(this, returnButton_);
 
     connect(model_, &JournalModel::totalCountChanged, this, &JournalWindow::showCount);
+    connect(model_, &JournalModel::loopsSeen, this, &JournalWindow::addLoops);
+    connect(reader_, &JournalReader::loopsReady, this, [this](int request, const QList<int>& loops) {
+        if (request == loopsRequest_)
+            addLoops(loops);
+    });
+    loopsRequest_ = reader_->requestLoops();
     connect(&journal_, &Journal::eventStored, model_, &JournalModel::onEventStored);
     connect(&journal_, &Journal::resultStored, model_, &JournalModel::onResultStored);
     connect(reader_, &JournalReader::exportDone, this, [this](int request, int rows, const QString& error) {
@@ -156,6 +170,7 @@ JournalFilter JournalWindow::currentFilter(const QDateTime& now) const
 {
     JournalFilter f = rangeFilter(Range(range_->currentData().toInt()), now, from_->dateTime(), to_->dateTime());
     f.kind = kind_->currentData().toString();
+    f.loop = loop_->currentData().toInt();
     f.text = search_->text().trimmed();
     return f;
 }
@@ -164,6 +179,24 @@ void JournalWindow::applyFilter()
 {
     count_->setText(tr("正在读取…"));
     model_->setFilter(currentFilter());
+}
+
+void JournalWindow::addLoops(const QList<int>& loops)
+{
+    for (const int loop : loops) {
+        if (loop <= 0 || loop_->findData(loop) >= 0)
+            continue;
+        // In address order after "全部回路" and "全站"; the chosen item stays chosen.
+        int at = 2;
+        while (at < loop_->count() && loop_->itemData(at).toInt() < loop)
+            ++at;
+        const QSignalBlocker quiet(loop_);
+        loop_->insertItem(at, tr("%1号").arg(loop), loop);
+    }
+    if (loop_->count() > 2 && !loop_->isVisibleTo(this)) {
+        loop_->setVisible(true);
+        table_->setColumnHidden(JournalModel::Loop, false);
+    }
 }
 
 void JournalWindow::showCount(int count)

@@ -17,7 +17,9 @@ class QTimer;
 
 // "事件记录": the journal newest first, with filters by kind, time range
 // and text, acknowledgement of alarm events and CSV export of what the
-// filter shows. Reads through its own reader thread; the journal's writer
+// filter shows. A journal with events of loops (instruments of a line) also
+// shows their address ("回路") and filters by it; without any, the window
+// is the one of a single instrument. Reads through its own reader thread; the journal's writer
 // is never held up by it.
 class JournalWindow final : public QWidget {
     Q_OBJECT
@@ -48,6 +50,8 @@ private:
     void applyFilter();
     void chooseExportFile();
     void showCount(int count);
+    // Offers these loops in the filter and shows the loop column.
+    void addLoops(const QList<int>& loops);
 
     Journal& journal_;
     JournalReader* reader_ = nullptr;
@@ -55,6 +59,7 @@ private:
     QTableView* table_ = nullptr;
     QComboBox* kind_ = nullptr;
     QComboBox* range_ = nullptr;
+    QComboBox* loop_ = nullptr; // hidden while no event has a loop
     QDateTimeEdit* from_ = nullptr;
     QDateTimeEdit* to_ = nullptr;
     QLineEdit* search_ = nullptr;
@@ -65,4 +70,5 @@ private:
     QLabel* message_ = nullptr;
     QTimer* searchDelay_ = nullptr;
     int exportRequest_ = 0;
+    int loopsRequest_ = 0;
 };

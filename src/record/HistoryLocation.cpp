@@ -1,5 +1,6 @@
 #include "HistoryLocation.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <QUrl>
@@ -152,6 +153,42 @@ QString withDefaultStation(const QString& text, const QString& station, int addr
         return text;
     q.addQueryItem(QStringLiteral("station"),
                    station.isEmpty() ? QStringLiteral("px5800_%1").arg(address > 0 ? address : 1) : station);
+    url.setQuery(q);
+    return url.toString(QUrl::FullyEncoded);
+}
+
+std::optional<QString> loopHistoryLocation(const QString& text, int address, QString* error)
+{
+    const auto refuse = [error](const QString& why) -> std::optional<QString> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    if (address < 1 || address > 16)
+        return refuse(QStringLiteral("address %1 is not 1-16").arg(address));
+    QString why;
+    const auto parsed = HistoryLocation::parse(text, &why);
+    if (!parsed)
+        return refuse(why);
+    if (!parsed->server) {
+        const QFileInfo info(parsed->path);
+        const QString suffix = info.suffix();
+        const QString name = (suffix.isEmpty() ? info.fileName() : info.completeBaseName())
+                             + QStringLiteral("_%1").arg(address)
+                             + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+        // Only the file name changes: a relative path stays relative.
+        const qsizetype slash = parsed->path.lastIndexOf(QLatin1Char('/'));
+        return parsed->path.left(slash + 1) + name;
+    }
+    const QString station = QStringLiteral("%1_%2")
+                                .arg(parsed->station.isEmpty() ? QStringLiteral("px5800") : parsed->station)
+                                .arg(address);
+    if (!isValidHistoryStation(station))
+        return refuse(QStringLiteral("station %1 is too long for a loop's schema").arg(station));
+    QUrl url(text, QUrl::StrictMode);
+    QUrlQuery q(url);
+    q.removeAllQueryItems(QStringLiteral("station"));
+    q.addQueryItem(QStringLiteral("station"), station);
     url.setQuery(q);
     return url.toString(QUrl::FullyEncoded);
 }

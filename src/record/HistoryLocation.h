@@ -37,6 +37,14 @@ QString withDefaultStation(const QString& text, int address);
 // The same with the station's own name (empty: the address's default).
 QString withDefaultStation(const QString& text, const QString& station, int address);
 
+// The history of one loop (the instrument at `address`, 1-16) of a line, as
+// a --database value: beside a file, the file with "_<address>" before its
+// suffix ("/x/h.db" -> "/x/h_3.db", the default "Rdatabj.db" ->
+// "Rdatabj_3.db"); on a server, the schema "<station>_<address>" (without a
+// station, "px5800_<address>"). Nothing, and why, for an address out of
+// range, a malformed URL or a schema name that would be too long.
+std::optional<QString> loopHistoryLocation(const QString& text, int address, QString* error = nullptr);
+
 // Whether `name` can be a station's schema name: a lower-case letter or "_",
 // then letters, digits or "_", at most 63 characters.
 bool isValidHistoryStation(const QString& name);

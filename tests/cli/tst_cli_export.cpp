@@ -38,6 +38,7 @@ private Q_SLOTS:
     void cancelStopsAtTheNextRow();
     void tuneExitCodes_data();
     void tuneExitCodes();
+    void addressReadsThatLoopsHistory();
 
 private:
     void build(HistoryRing ring, const QList<Sample>& samples);
@@ -215,6 +216,9 @@ void TestCliExport::refusedCommandLines_data()
     QTest::newRow("unknown option") << QStringList{"--ring", "1s", "--form", "x"} << 2;
     QTest::newRow("malformed database URL")
         << QStringList{"--ring", "1s", "--database", "postgresql://px@/plant?station=Oven-7"} << 2;
+    QTest::newRow("address 0") << QStringList{"--ring", "1s", "--address", "0"} << 2;
+    QTest::newRow("address 17") << QStringList{"--ring", "1s", "--address", "17"} << 2;
+    QTest::newRow("address not a number") << QStringList{"--ring", "1s", "--address", "3a"} << 2;
 }
 
 void TestCliExport::refusedCommandLines()
@@ -381,6 +385,23 @@ void TestCliExport::cancelStopsAtTheNextRow()
     QCOMPARE(r.status, ExportResult::Status::Cancelled);
     QCOMPARE(r.rows, HistoryExport::kProgressRows);
     QCOMPARE(seen, QList<qint64>{HistoryExport::kProgressRows});
+}
+
+void TestCliExport::addressReadsThatLoopsHistory()
+{
+    const QString station = db_;
+    build(HistoryRing::Short, {{1, at(0, 10, 0, 0), 100, 0, 0, 0}});
+    db_ = station.chopped(3) + QStringLiteral("_3.db");
+    build(HistoryRing::Short, {{1, at(0, 10, 0, 0), 333, 0, 0, 0}});
+    QByteArray out, err;
+    QCOMPARE(run({"export", "--database", station, "--ring", "1s", "--address", "3"}, &out, &err), 0);
+    QVERIFY2(out.contains(",333,") && !out.contains(",100,"), out.constData());
+    QCOMPARE(run({"export", "--database", station, "--ring", "1s"}, &out), 0);
+    QVERIFY2(out.contains(",100,") && !out.contains(",333,"), out.constData());
+    // A loop without a history is a failure, and no file is made for it.
+    const QString none = station.chopped(3) + QStringLiteral("_4.db");
+    QCOMPARE(run({"export", "--database", station, "--ring", "1s", "--address", "4"}, &out, &err), 1);
+    QVERIFY(!QFile::exists(none));
 }
 
 QTEST_GUILESS_MAIN(TestCliExport)

@@ -11,6 +11,8 @@ private slots:
     void redacted_data();
     void redacted();
     void defaultStation();
+    void loopLocation_data();
+    void loopLocation();
 };
 
 void TestLocation::parse_data()
@@ -88,6 +90,52 @@ void TestLocation::defaultStation()
     QCOMPARE(withDefaultStation(QStringLiteral("postgresql:///plant?station=mine"), 7),
              QStringLiteral("postgresql:///plant?station=mine"));
     QCOMPARE(withDefaultStation(QStringLiteral("/tmp/x.db"), 7), QStringLiteral("/tmp/x.db"));
+}
+
+void TestLocation::loopLocation_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("expected"); // file path, or the server's station; empty: refused
+    QTest::newRow("default file") << "/home/op/.local/share/px5800/Rdatabj.db" << 3
+                                  << "/home/op/.local/share/px5800/Rdatabj_3.db";
+    QTest::newRow("named file") << "/x/h.db" << 16 << "/x/h_16.db";
+    QTest::newRow("dots in the folder, none in the name") << "/x.d/hist" << 2 << "/x.d/hist_2";
+    QTest::newRow("relative stays relative") << "h.v2.db" << 1 << "h.v2_1.db";
+    QTest::newRow("server with a station") << "postgresql://op:pw@h/plant?station=line&sslmode=require" << 4
+                                           << "line_4";
+    QTest::newRow("server without one") << "postgresql:///plant?host=/tmp" << 9 << "px5800_9";
+    QTest::newRow("address 0") << "/x/h.db" << 0 << "";
+    QTest::newRow("address 17") << "/x/h.db" << 17 << "";
+    QTest::newRow("station too long with the suffix")
+        << "postgresql:///plant?station=" + QString(62, QLatin1Char('s')) << 5 << "";
+    QTest::newRow("malformed URL") << "postgresql://host/" << 1 << "";
+}
+
+void TestLocation::loopLocation()
+{
+    QFETCH(QString, text);
+    QFETCH(int, address);
+    QFETCH(QString, expected);
+    QString error;
+    const auto loop = loopHistoryLocation(text, address, &error);
+    QCOMPARE(bool(loop), !expected.isEmpty());
+    if (!loop) {
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    const auto parsed = HistoryLocation::parse(*loop);
+    QVERIFY(parsed);
+    if (!parsed->server) {
+        QCOMPARE(*loop, expected);
+        return;
+    }
+    const auto original = HistoryLocation::parse(text);
+    QCOMPARE(parsed->station, expected);
+    // Everything else about the server is the one given.
+    QCOMPARE(parsed->password, original->password);
+    QCOMPARE(parsed->options, original->options);
+    QCOMPARE(parsed->host, original->host);
 }
 
 QTEST_GUILESS_MAIN(TestLocation)

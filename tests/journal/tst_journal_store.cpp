@@ -14,6 +14,7 @@
 #include <QProcess>
 #include "JournalReader.h"
 #include "JournalEvent.h"
+#include "JournalSpool.h"
 
 #include <numeric>
 #include <arpa/inet.h>
@@ -77,6 +78,7 @@ private Q_SLOTS:
     void clearedAlarmsNeedNoAcknowledgement();
     void lastingTroubleIsLoggedNowAndThen();
     void closingLeavesAStuckRequestBehind();
+    void journalFromBeforeLoopsGetsTheColumn();
 
 private:
     QString freshPath() { return dir_.filePath(QStringLiteral("j%1.db").arg(++n_)); }
@@ -121,7 +123,7 @@ void TestJournalStore::schemaIsExactlyThePublishedOne()
     QCOMPARE(q.value(0).toString(),
              QStringLiteral("CREATE TABLE events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, "
                             "source TEXT NOT NULL, message TEXT NOT NULL, old_value TEXT, new_value TEXT, "
-                            "result TEXT, operator TEXT)"));
+                            "result TEXT, operator TEXT, loop INTEGER)"));
     QVERIFY(q.exec("PRAGMA journal_mode") && q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("wal"));
     QVERIFY(q.exec("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE type = 'index' "
@@ -338,12 +340,13 @@ void TestJournalStore::csvHoldsWhatTheFilterShows()
     const QList<QStringList> csv = parseCsv(buffer.data(), &bom);
     QVERIFY(bom);
     QCOMPARE(csv.size(), 2);
-    QCOMPARE(csv[0].size(), 10);
+    QCOMPARE(csv[0].size(), 11);
+    QCOMPARE(csv[0].last(), QStringLiteral("回路"));
     QCOMPARE(csv[0][0], QStringLiteral("编号"));
     const QStringList& r = csv[1];
     QCOMPARE(r[2], QStringLiteral("2026-12-08T10:00:00.000Z"));
     QCOMPARE(r[3], QStringLiteral("写入"));
-    QCOMPARE(r.mid(4), (QStringList{"4126", "修改\"比例带\", 第二行\n结束", "1.5", "2,5", "mismatch: 仪表显示 2", "张三"}));
+    QCOMPARE(r.mid(4), (QStringList{"4126", "修改\"比例带\", 第二行\n结束", "1.5", "2,5", "mismatch: 仪表显示 2", "张三", ""}));
 
     buffer.close();
     buffer.setData({});
@@ -508,6 +511,79 @@ void TestJournalStore::closingLeavesAStuckRequestBehind()
     QVERIFY2(waited < 2000, qPrintable(QString::number(waited)));
     ::close(fd); // the connection is refused now: the left request ends
     QTest::qWait(300); // and logs inside this test, not while the test log closes
+}
+
+void TestJournalStore::journalFromBeforeLoopsGetsTheColumn()
+{
+    // A journal as a station before loops left it, made by the shell so no
+    // code of ours is involved; a spool of the same age holding one event.
+    const QString path = freshPath();
+    const QString oldRows = QStringLiteral("1|2026-12-08T10:00:00.000Z|write|SV|修改SV|300|320|verified|op\n"
+                                           "2|2026-12-08T10:01:00.000Z|alarm|alarm 1|报警1||||");
+    shell(path, QStringLiteral(
+        "CREATE TABLE events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, source TEXT NOT NULL, "
+        "message TEXT NOT NULL, old_value TEXT, new_value TEXT, result TEXT, operator TEXT);"
+        "CREATE TABLE acks(event_id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, operator TEXT);"
+        "INSERT INTO events VALUES(1,'2026-12-08T10:00:00.000Z','write','SV','修改SV','300','320','verified','op');"
+        "INSERT INTO events VALUES(2,'2026-12-08T10:01:00.000Z','alarm','alarm 1','报警1',NULL,NULL,NULL,NULL);"
+        "INSERT INTO acks VALUES(2,'2026-12-08T10:02:00.000Z','op');"));
+    const QString oldColumns = QStringLiteral("SELECT id, time_utc, kind, source, message, old_value, new_value, result, "
+                                              "operator FROM events ORDER BY id");
+    QCOMPARE(shell(path, oldColumns), oldRows);
+    {
+        JournalStore store(QStringLiteral("old"));
+        QVERIFY2(store.open(path), qPrintable(store.lastError()));
+        QCOMPARE(store.unacknowledgedAlarms(), 0);
+        QList<JournalEvent> fresh{event("link", "port 1", "3号仪表通讯中断"), event("system", "station", "启动")};
+        fresh[0].loop = 3;
+        QVERIFY(store.append(fresh));
+    }
+    // Opened again (the column now there), the old rows as they were, the new ones after them.
+    JournalStore store(QStringLiteral("again"));
+    QVERIFY2(store.open(path), qPrintable(store.lastError()));
+    QCOMPARE(shell(path, oldColumns + QStringLiteral(" LIMIT 2")), oldRows);
+    QCOMPARE(shell(path, QStringLiteral("SELECT group_concat(id || ':' || ifnull(loop, '-')) FROM events")),
+             QStringLiteral("1:-,2:-,3:3,4:-"));
+    QCOMPARE(shell(path, QStringLiteral("SELECT COUNT(*) FROM acks")), QStringLiteral("1"));
+
+    JournalFilter loop3;
+    loop3.loop = 3;
+    QCOMPARE(messages(store, loop3), QStringList{"3号仪表通讯中断"});
+    JournalFilter stationOnly;
+    stationOnly.loop = JournalFilter::kStationOnly;
+    QCOMPARE(messages(store, stationOnly), (QStringList{"启动", "报警1", "修改SV"}));
+    loop3.loop = 4;
+    QCOMPARE(store.count(loop3), 0);
+    QCOMPARE(store.loops(), QList<int>{3});
+    QCOMPARE(store.page({}, 0, 10).at(1).loop, 3);
+
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QCOMPARE(store.exportCsv({}, buffer), 4);
+    const QList<QStringList> csv = parseCsv(buffer.data());
+    QCOMPARE(csv[2].last(), QStringLiteral("3"));
+    QCOMPARE(csv[1].last(), QString());
+    QCOMPARE(csv[1].size(), 11);
+
+    // What a station before loops left in its spool still replays; new entries keep their loop.
+    const QString spoolPath = freshPath();
+    shell(spoolPath, QStringLiteral(
+        "create table spool_journal (key INTEGER PRIMARY KEY AUTOINCREMENT, op INTEGER NOT NULL, time_utc TEXT, "
+        "kind TEXT, source TEXT, message TEXT, old_value TEXT, new_value TEXT, result TEXT, operator TEXT, "
+        "target_id INTEGER, ack_ids TEXT);"
+        "insert into spool_journal (op, time_utc, kind, source, message) "
+        "values (0, '2026-12-08T10:00:00.000Z', 'link', 'port 1', '通讯中断');"));
+    JournalSpool spool(QStringLiteral("old-spool"));
+    QVERIFY2(spool.open(spoolPath), qPrintable(spool.lastError()));
+    QList<JournalSpool::Entry> held(1);
+    held[0].event = event("link", "port 1", "5号仪表通讯中断");
+    held[0].event.loop = 5;
+    QVERIFY(spool.append(held));
+    const QList<JournalSpool::Entry> replay = spool.all();
+    QCOMPARE(replay.size(), 2);
+    QCOMPARE(replay[0].event.message, QStringLiteral("通讯中断"));
+    QCOMPARE(replay[0].event.loop, 0);
+    QCOMPARE(replay[1].event.loop, 5);
 }
 
 QTEST_GUILESS_MAIN(TestJournalStore)

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void clearedAlarmIsNotRed();
     void exportWritesWhatTheFilterShows();
     void escapeClosesAnOpenListFirst();
+    void loopColumnAndFilterOnlyOnceALoopHasEvents();
 
 private:
     QTemporaryDir dir_;
@@ -201,6 +202,47 @@ void TestJournalWindow::escapeClosesAnOpenListFirst()
     QCOMPARE(returns.count(), 0);
     QTest::keyClick(kind, Qt::Key_Escape); // no list open: Esc returns
     QCOMPARE(returns.count(), 1);
+}
+
+void TestJournalWindow::loopColumnAndFilterOnlyOnceALoopHasEvents()
+{
+    auto loopEvent = [](int loop, const QString& message) {
+        JournalEvent e;
+        e.timeUtc = QDateTime::currentDateTimeUtc();
+        e.kind = QStringLiteral("link");
+        e.source = QStringLiteral("port 1");
+        e.message = message;
+        e.loop = loop;
+        return e;
+    };
+    JournalWindow window(*journal_);
+    window.show();
+    JournalModel* model = window.model();
+    auto* loop = window.findChild<QComboBox*>(QStringLiteral("JournalLoop"));
+    auto* table = window.findChild<QTableView*>(QStringLiteral("JournalTable"));
+    QTRY_COMPARE(model->totalCount(), 453);
+    QTest::qWait(50); // the loops' answer too
+    QVERIFY(!loop->isVisible()); // a single instrument's journal: the window as it was
+    QVERIFY(table->isColumnHidden(JournalModel::Loop));
+
+    journal_->append(loopEvent(7, QStringLiteral("7号仪表通讯中断")));
+    journal_->append(loopEvent(2, QStringLiteral("2号仪表通讯中断")));
+    QTRY_VERIFY(loop->isVisible());
+    QVERIFY(!table->isColumnHidden(JournalModel::Loop));
+    QTRY_COMPARE(loop->count(), 4);
+    QCOMPARE(loop->itemText(2), QStringLiteral("2号")); // in address order, whatever came first
+    QCOMPARE(model->index(0, JournalModel::Loop).data().toString(), QStringLiteral("2"));
+
+    loop->setCurrentIndex(loop->findData(7));
+    QTRY_COMPARE(model->totalCount(), 1);
+    QCOMPARE(model->event(0).message, QStringLiteral("7号仪表通讯中断"));
+    loop->setCurrentIndex(loop->findData(JournalFilter::kStationOnly));
+    QTRY_COMPARE(model->totalCount(), 453);
+
+    // A window opened on that journal offers them at once.
+    JournalWindow later(*journal_);
+    auto* laterLoop = later.findChild<QComboBox*>(QStringLiteral("JournalLoop"));
+    QTRY_COMPARE(laterLoop->count(), 4);
 }
 
 QTEST_MAIN(TestJournalWindow)
