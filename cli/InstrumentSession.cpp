@@ -43,12 +43,13 @@ InstrumentSession::~InstrumentSession()
 QString InstrumentSession::lineText() const
 {
     const PortSettings& s = options_.settings;
-    return QStringLiteral("port %1 (%2), address %3, %4 8%51")
+    // The frame is spelt out whole: "8%51" would read as a placeholder %51.
+    return QStringLiteral("port %1 (%2), address %3, %4 %5")
         .arg(s.port)
         .arg(options_.device())
         .arg(s.address)
         .arg(baudRateOf(s.baudIndex))
-        .arg(QLatin1Char(parityLetterOf(s.parityIndex)));
+        .arg(QLatin1String("8") + QLatin1Char(parityLetterOf(s.parityIndex)) + QLatin1String("1"));
 }
 
 bool InstrumentSession::open(QString* error)
