@@ -86,7 +86,7 @@ private:
 };
 
 // socat between 127.0.0.1:port and a serial device (a pseudo-terminal), for
-// one connection: when it is stopped the connection drops.
+// one connection, so that stopping it drops the connection.
 inline bool bridge(Server& s, const QString& device, int port)
 {
     s.setProbe(false); // a probe would open the device and might take a reply meant for the test
