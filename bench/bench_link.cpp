@@ -1,9 +1,13 @@
 // Link figures: poll-cycle wall time against the simulated instrument with
 // wire timing at 9600 8N1, as a ratio to the time the bytes alone need on
 // the wire; and how late a 5 ms GUI timer fires while the port is open and
-// the instrument is silent (the GUI thread must never wait for the line).
+// the instrument is silent (the GUI thread must never wait for the line);
+// and the cycle time over a serial pseudo-terminal, a transparent device
+// server (socat) and a Modbus TCP gateway (pymodbus) on loopback, side by side.
 #include "BenchStats.h"
+#include "Gateways.h"
 #include "LibModbus485.h"
+#include "LineBus485.h"
 #include "LinkClient.h"
 #include "PollingCycle.h"
 #include "SimServer.h"
@@ -115,6 +119,78 @@ void guiLatencyWithSilentInstrument(QTemporaryDir& dir)
                 percentile(late, 0.5), percentile(late, 0.99), percentile(late, 1.0));
 }
 
+// Poll-cycle times (ms) of `count` good cycles on port 1 = `portText`.
+std::vector<double> cycleTimes(const QString& portText, int count, int* failed)
+{
+    PortMap ports;
+    ports.map(1, portText);
+    LinkClient link(makeLineBus(ports), LinkClient::Mode::Threaded);
+    link.open(PortSettings{1, 1, 0, 1});
+    QObject requester;
+    std::vector<double> cycles;
+    QElapsedTimer t;
+    *failed = 0;
+    for (int i = 0; i < count; ++i) {
+        bool done = false;
+        bool ok = true;
+        t.start();
+        link.readBatch(&requester, PollingCycle::cycleRequests(), [&](const QVector<ReadResult>& r) {
+            for (const auto& x : r)
+                ok = ok && x.ok();
+            done = true;
+        });
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        if (ok)
+            cycles.push_back(t.nsecsElapsed() / 1e6);
+        else
+            ++*failed;
+    }
+    link.shutdown();
+    return cycles;
+}
+
+void transports(QTemporaryDir& dir)
+{
+    SimOptions o;
+    o.link = dir.filePath("transports");
+    SimServer sim(o);
+    QString error;
+    if (!sim.start(&error)) {
+        std::printf("transports: simulator did not start: %s\n", qPrintable(error));
+        return;
+    }
+    std::printf("poll cycle by transport, no wire timing, loopback (200 cycles each)\n");
+    auto show = [](const char* name, const std::vector<double>& c, int failed) {
+        if (c.empty()) {
+            std::printf("  %-28s not measured (%d failed)\n", name, failed);
+            return;
+        }
+        std::printf("  %-28s p50 / p99 %6.2f / %.2f ms   (%d failed)\n", name, percentile(c, 0.5),
+                    percentile(c, 0.99), failed);
+    };
+    int failed = 0;
+    auto serial = cycleTimes(o.link, 200, &failed);
+    show("serial pseudo-terminal", serial, failed);
+
+    gateways::Server bridge;
+    const int bridgePort = gateways::freeLoopbackPort();
+    if (gateways::bridge(bridge, o.link, bridgePort)) {
+        auto rtu = cycleTimes(QStringLiteral("rtu+tcp://127.0.0.1:%1").arg(bridgePort), 200, &failed);
+        show("rtu+tcp:// (socat bridge)", rtu, failed);
+    } else {
+        std::printf("  rtu+tcp://: socat did not start\n");
+    }
+    gateways::Server server;
+    const int serverPort = gateways::freeLoopbackPort();
+    if (gateways::modbusTcpServer(server, serverPort)) {
+        auto tcp = cycleTimes(QStringLiteral("tcp://127.0.0.1:%1").arg(serverPort), 200, &failed);
+        show("tcp:// (pymodbus server)", tcp, failed);
+    } else {
+        std::printf("  tcp://: the pymodbus server did not start\n");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -123,5 +199,6 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     pollCycleRatio(dir);
     guiLatencyWithSilentInstrument(dir);
+    transports(dir);
     return 0;
 }

@@ -15,7 +15,8 @@ public:
 
 private:
     QCommandLineOption port_{QStringLiteral("port"),
-                             QStringLiteral("Serial device behind port N (1-20); repeatable. "
+                             QStringLiteral("Serial device or gateway (tcp://HOST[:PORT], rtu+tcp://HOST:PORT) behind port N "
+                                            "(1-20); repeatable. "
                                             "Default: port N is /dev/ttyUSB<N-1>."),
                              QStringLiteral("N=DEVICE")};
     QCommandLineOption portNumber_{QStringLiteral("port-number"), QStringLiteral("Port to use (1-20, default 1)."),

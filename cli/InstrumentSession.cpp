@@ -1,5 +1,5 @@
 #include "InstrumentSession.h"
-#include "LibModbus485.h"
+#include "LineBus485.h"
 #include "PollingCycle.h"
 
 #include <QFileInfo>
@@ -31,7 +31,7 @@ InstrumentSession::InstrumentSession(InstrumentOptions options, std::unique_ptr<
     : options_(std::move(options)), bus_(std::move(bus))
 {
     if (!bus_)
-        bus_ = std::make_unique<LibModbus485>(options_.ports);
+        bus_ = makeLineBus(options_.ports);
 }
 
 InstrumentSession::~InstrumentSession()
@@ -55,7 +55,8 @@ QString InstrumentSession::lineText() const
 bool InstrumentSession::open(QString* error)
 {
     const QString device = options_.device();
-    if (!QFileInfo::exists(device)) {
+    // A gateway's address is checked by connecting to it.
+    if (!device.contains(QLatin1String("://")) && !QFileInfo::exists(device)) {
         *error = QStringLiteral("port %1: no device %2").arg(options_.settings.port).arg(device);
         return false;
     }

@@ -1,19 +1,11 @@
 #include "SimRtu.h"
 #include "SimInstrument.h"
+#include "ModbusCrc.h"
 
 #include <algorithm>
 #include <cstring>
 
-quint16 simCrc16(std::span<const quint8> data)
-{
-    quint16 crc = 0xFFFF;
-    for (quint8 byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
+quint16 simCrc16(std::span<const quint8> data) { return modbusCrc16(data); }
 
 // ------------------------------------------------------------------ framing
 

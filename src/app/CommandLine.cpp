@@ -35,7 +35,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                            QStringLiteral("Displays version information."));
     parser.addOption(versionOption);
     const QCommandLineOption port({QStringLiteral("port")},
-                                  QStringLiteral("Serial device behind port N (1-20); repeatable. "
+                                  QStringLiteral("Serial device or gateway (tcp://HOST[:PORT], rtu+tcp://HOST:PORT) behind port N "
+                                                 "(1-20); repeatable. "
                                                  "Default: port N is /dev/ttyUSB<N-1>."),
                                   QStringLiteral("N=DEVICE"));
     const QCommandLineOption database({QStringLiteral("database")},

@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 #include "Language.h"
-#include "LibModbus485.h"
+#include "LineBus485.h"
 #include "SimServer.h"
 #include "StationApp.h"
 #include "TerminationSignals.h"
@@ -71,7 +71,7 @@ int main(int argc, char* argv[])
             options.portNumber = 1;
     }
 
-    StationApp station(options, std::make_unique<LibModbus485>(options.ports), LinkClient::Mode::Threaded);
+    StationApp station(options, makeLineBus(options.ports), LinkClient::Mode::Threaded);
     QObject::connect(&station, &StationApp::finished, &app, &QApplication::quit, Qt::QueuedConnection);
     QApplication::setQuitOnLastWindowClosed(false);
     // Ended from outside (service manager, logout, Ctrl-C): the same way

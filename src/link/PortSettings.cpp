@@ -1,4 +1,5 @@
 #include "PortSettings.h"
+#include "PortEndpoint.h"
 
 int baudRateOf(int baudIndex)
 {
@@ -68,7 +69,15 @@ bool PortMap::parseMapping(const QString& text, QString* error)
     const QString device = eq > 0 ? text.mid(eq + 1).trimmed() : QString();
     if (!ok || port < 1 || port > 20 || device.isEmpty()) {
         if (error)
-            *error = QStringLiteral("--port expects N=DEVICE with N from 1 to 20, got \"%1\"").arg(text);
+            *error = QStringLiteral("--port expects N=DEVICE, N=tcp://HOST[:PORT] or N=rtu+tcp://HOST:PORT with N "
+                                    "from 1 to 20, got \"%1\"").arg(text);
+        return false;
+    }
+    PortEndpoint endpoint;
+    QString why;
+    if (!parsePortEndpoint(device, &endpoint, &why)) {
+        if (error)
+            *error = QStringLiteral("--port %1: %2").arg(text, why);
         return false;
     }
     map(port, device);

@@ -22,15 +22,16 @@ enum class LineOption { PortNumber, Address, Baud, Parity };
 // ("--baud expects 4800, 9600 or 19200") and leaves `*out` alone.
 QString parseLineOption(LineOption option, const QString& text, int* out);
 
-// Port number -> serial device. Port n opens /dev/ttyUSB<n-1> unless the
-// command line mapped it to another path (a /dev/serial/by-id link, a
-// pseudo-terminal, ...).
+// Port number -> serial device or network endpoint. Port n opens
+// /dev/ttyUSB<n-1> unless the command line mapped it to another path (a
+// /dev/serial/by-id link, a pseudo-terminal, ...) or to a gateway
+// (tcp://HOST[:PORT], rtu+tcp://HOST:PORT; see PortEndpoint).
 class PortMap {
 public:
     QString deviceFor(int port) const;
     void map(int port, const QString& device);
     bool isMapped(int port) const { return overrides_.contains(port); }
-    // Parses "N=DEVICE"; on failure returns false and says why.
+    // Parses "N=DEVICE" or "N=URL"; on failure returns false and says why.
     bool parseMapping(const QString& text, QString* error);
 
 private:
