@@ -61,15 +61,20 @@ Synthetic makeData(const FopdtModel& m, int samples, double startPv, const std::
 
 class RecordingWriter : public InstrumentWriter {
 public:
-    void write(const WriteRequest& r, const QString& why) override
+    void write(const WriteRequest& r, const QString& why, Done done) override
     {
         QVERIFY(!why.isEmpty());
+        const bool lost = lose > 0;
+        lose -= lost ? 1 : 0;
         calls.append(QStringLiteral("%1 %2 %3")
                          .arg(r.fn == WriteFn::Set_4X_D1 ? "hr" : r.fn == WriteFn::Set_0X_Bit1 ? "coil-on" : "coil-off")
                          .arg(r.address)
-                         .arg(r.fn == WriteFn::Set_4X_D1 ? QString::number(r.value) : QString()).trimmed());
+                         .arg(r.fn == WriteFn::Set_4X_D1 ? QString::number(r.value) : QString()).trimmed()
+                     + (lost ? QStringLiteral(" lost") : QString()));
+        done(!lost);
     }
     QStringList calls;
+    int lose = 0; // the next this many writes go unanswered
 };
 
 } // namespace
@@ -89,6 +94,8 @@ private slots:
     void stepTestWrites_data();
     void stepTestWrites();
     void stepTestRefusesUnsafeStart();
+    void stepTestRestoreAndManualFromAnswers_data();
+    void stepTestRestoreAndManualFromAnswers();
     void historyPeriodAndCommand();
 };
 
@@ -309,7 +316,7 @@ void TestTuning::stepTestWrites()
     QVERIFY(test.start(s, {automatic, 15.3, 100.0}, 1000.0).isEmpty());
     QVERIFY(test.start(s, {automatic, 15.3, 100.0}, 1000.0) != QString()); // one at a time
     if (ending == QLatin1String("early stop")) {
-        test.sample(1005.0, 100.0, 15.3);
+        test.sample(1005.0, 100.0, 15.3, false);
         test.stop();
     } else {
         for (double t = 1000.5; test.running() && t < 1200.0; t += 0.5) {
@@ -318,7 +325,8 @@ void TestTuning::stepTestWrites()
             else if (ending == QLatin1String("link") && t > 1050.0)
                 test.linkLost();
             else
-                test.sample(t, ending == QLatin1String("band") && t > 1050.0 ? 151.0 : 100.0 + (t - 1000.0) / 10.0, 15.3);
+                test.sample(t, ending == QLatin1String("band") && t > 1050.0 ? 151.0 : 100.0 + (t - 1000.0) / 10.0, 15.3,
+                            false);
         }
     }
     QTEST(writer.calls, "writes");
@@ -327,7 +335,7 @@ void TestTuning::stepTestWrites()
     // Nothing more is written once the test has ended.
     const int before = writer.calls.size();
     test.stop();
-    test.sample(2000.0, 100.0, 15.3);
+    test.sample(2000.0, 100.0, 15.3, false);
     QCOMPARE(writer.calls.size(), before);
 }
 
@@ -346,8 +354,74 @@ void TestTuning::stepTestRefusesUnsafeStart()
     QVERIFY(!test.start(s, {true, 15.0, 100.0}, 0.0).isEmpty());
     s.stepPercent = 10.0;
     QVERIFY(!test.start(s, {true, 15.0, 160.0}, 0.0).isEmpty()); // PV already outside
+    QVERIFY(test.start(s, {true, 15.0, 100.0, false}, 0.0).contains(QStringLiteral("手动"))); // manual not permitted
     QVERIFY(writer.calls.isEmpty());
     QCOMPARE(test.state(), StepTest::State::Idle);
+}
+
+// What the instrument answered and what the reads show drive the test: the
+// step waits for a read in manual, an unanswered restore is sent again at the
+// next read that comes back, automatic returns once the output is read back.
+void TestTuning::stepTestRestoreAndManualFromAnswers_data()
+{
+    QTest::addColumn<QString>("script"); // per sample "m" manual, "a" automatic, "L" lose the next write, "S" stop
+    QTest::addColumn<QString>("op");     // output each sample shows, "held" or "stepped"
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("pending");
+
+    using A = StepTest::Abort;
+    // Stopped while stepped, the output restore lost: nothing is sent while
+    // no read comes back; the first read that does resends it, once.
+    QTest::newRow("restore lost, resent")
+        << "mmmmmLS-mmm" << "stepped" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153"}
+        << int(A::Stopped) << true;
+    QTest::newRow("restore lost, then read back")
+        << "mmmmmLS-mmm" << "held" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153", "coil-on 2"}
+        << int(A::Stopped) << false;
+    // The switch to manual went unanswered: no step, the test ends with the reason.
+    QTest::newRow("manual switch lost") << "Lmmm" << "held" << QStringList{"coil-off 2 lost", "hr 2 153", "coil-on 2"}
+                                        << int(A::WriteFailed) << false;
+    // Answered, yet the reads stay automatic: the closed loop would be recorded.
+    QTest::newRow("stays automatic") << "aaaaaaaaaaaaaaaaaaaaaaaa" << "held"
+                                     << QStringList{"coil-off 2", "hr 2 153", "hr 2 153", "coil-on 2"} << int(A::NotManual) << false;
+    QTest::newRow("put back to automatic") << "mmmmmma" << "held"
+                                           << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153", "coil-on 2"}
+                                           << int(A::NotManual) << false;
+}
+
+void TestTuning::stepTestRestoreAndManualFromAnswers()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, op);
+    RecordingWriter writer;
+    StepTest test(writer);
+    StepTest::Settings s;
+    s.baselineS = 2.0;
+    s.bandLow = 50.0;
+    s.bandHigh = 150.0;
+    if (script.startsWith(u'L')) // the start's first write
+        writer.lose = 1;
+    QVERIFY(test.start(s, {true, 15.3, 100.0}, 0.0).isEmpty());
+    double t = 0.0;
+    for (const QChar c : script.mid(script.startsWith(u'L') ? 1 : 0)) {
+        t += 1.0;
+        if (c == u'L')
+            writer.lose = 1;
+        else if (c == u'S')
+            test.stop();
+        else if (c != u'-') // '-': a read that failed, nothing fed
+            test.sample(t, 100.0, op == QLatin1String("held") || test.stepTime() > t ? 15.3 : 25.3, c == u'a');
+    }
+    QTEST(writer.calls, "writes");
+    QTEST(int(test.abortReason()), "reason");
+    QTEST(test.restorePending(), "pending");
+    if (test.restorePending()) // a read showing the output restored lets automatic return; then nothing more
+        for (int i = 0; i < 2; ++i)
+            test.sample(t += 1.0, 100.0, 15.3, false);
+    QVERIFY(!test.restorePending());
+    QCOMPARE(writer.calls.last(), QStringLiteral("coil-on 2"));
+    QVERIFY(!test.start(s, {true, 15.3, 100.0}, t).isEmpty() || test.running());
 }
 
 // A recorded period with a step, read back through the command line's path;
