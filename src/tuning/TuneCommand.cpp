@@ -89,7 +89,7 @@ int execute(const Request& request, QTextStream& out, QString* error)
                       {QStringLiteral("r2"), fit.r2},
                       {QStringLiteral("residual_rms"), fit.residualRms},
                       {QStringLiteral("usable"), fit.usable()},
-                      {QStringLiteral("verdict"), Fopdt::verdictText(fit.verdict)}};
+                      {QStringLiteral("verdict"), Fopdt::verdictText(fit)}};
         // "pid": the robust PID, the one to write when in doubt.
         o.insert(QStringLiteral("pid"), QJsonValue());
         QJsonObject all;
@@ -111,7 +111,7 @@ int execute(const Request& request, QTextStream& out, QString* error)
                    .arg(fit.model.deadTime, 0, 'f', 0)
                    .arg(fit.r2, 0, 'f', 4)
                    .arg(fit.residualRms, 0, 'f', 3);
-        out << Fopdt::verdictText(fit.verdict) << '\n';
+        out << Fopdt::verdictText(fit) << '\n';
         for (const Suggestion& s : suggestions)
             out << QStringLiteral("%1 %2: 比例带 %3  积分时间 %4 s  微分时间 %5 s%6\n")
                        .arg(Simc::speedText(s.speed), kindText(s.kind))

@@ -334,7 +334,7 @@ void TuningWindow::showAnalysis(const Analysis& a)
                                 .arg(fit_.model.deadTime, 0, 'f', 0)
                                 .arg(fit_.r2, 0, 'f', 4)
                                 .arg(fit_.residualRms, 0, 'f', 3)
-                                .arg(Fopdt::verdictText(fit_.verdict)));
+                                .arg(Fopdt::verdictText(fit_)));
         chart_->setData(a.series.pv, a.series.op, fit_.modelPv, a.series.period);
     }
     updateSuggestion();

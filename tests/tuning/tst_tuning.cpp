@@ -86,6 +86,8 @@ private slots:
     void fitRecoversModel();
     void fitRefuses_data();
     void fitRefuses();
+    void fitRefusesUntrustedData_data();
+    void fitRefusesUntrustedData();
     void instrumentRegisters_data();
     void instrumentRegisters();
     void simulatorReadsBandAsGain();
@@ -168,6 +170,49 @@ void TestTuning::fitRefuses()
     QVERIFY2(int(f.verdict) == verdict, qPrintable(QStringLiteral("verdict %1, R2 %2, span %3, rms %4")
                                                        .arg(int(f.verdict)).arg(f.r2).arg(f.responseSpan).arg(f.residualRms)));
     QVERIFY(!f.usable());
+}
+
+// Records that look fittable but would give a wrong model, as the station
+// can come by them: rows repeated while the link was lost, a record far
+// shorter than the response, a step of a few PV units, a dead time longer
+// than a third of the record.
+void TestTuning::fitRefusesUntrustedData_data()
+{
+    QTest::addColumn<double>("theta");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<bool>("stale"); // rows 60..120 repeat row 59
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<QString>("says");
+
+    using V = FopdtFit::Verdict;
+    QTest::newRow("stale stretch") << 10.0 << 900 << 10.0 << true << int(V::StaleStretch) << "不变后PV跳变";
+    QTest::newRow("30 s record") << 10.0 << 50 << 40.0 << false << int(V::TooShort) << "至少需要";
+    QTest::newRow("step of the PV's resolution") << 10.0 << 900 << 0.4 << false << int(V::BelowResolution) << "分辨率";
+    QTest::newRow("dead time beyond the window") << 400.0 << 900 << 10.0 << false << int(V::DeadTimeAtLimit) << "纯滞后";
+}
+
+void TestTuning::fitRefusesUntrustedData()
+{
+    QFETCH(double, theta);
+    QFETCH(int, samples);
+    QFETCH(double, step);
+    QFETCH(bool, stale);
+    QFETCH(int, verdict);
+    // Whole PV units as the instrument reports them; the step 20 s in.
+    Synthetic d = makeData({5.0, 300.0, theta}, samples, 100.0, {{-1e9, 20.0}, {20.0, 20.0 + step}}, 0.3, true);
+    if (stale)
+        for (std::size_t k = 60; k <= 120; ++k) {
+            d.pv[k] = d.pv[59];
+            d.op[k] = d.op[59];
+        }
+    const FopdtFit f = Fopdt::fit(d.pv, d.op, 1.0);
+    QVERIFY2(int(f.verdict) == verdict, qPrintable(QStringLiteral("verdict %1 K %2 tau %3 theta %4 R2 %5")
+                                                       .arg(int(f.verdict)).arg(f.model.gain).arg(f.model.timeConstant)
+                                                       .arg(f.model.deadTime).arg(f.r2)));
+    QVERIFY(!f.usable());
+    QFETCH(QString, says);
+    QVERIFY2(Fopdt::verdictText(f).contains(says), qPrintable(Fopdt::verdictText(f)));
 }
 
 void TestTuning::instrumentRegisters_data()
@@ -440,15 +485,15 @@ void TestTuning::historyPeriodAndCommand()
         QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")));
         db.transaction();
         QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?, ?, ?, ?, ?, 0, 0)")));
-        for (int k = 0; k < 900; ++k) {
+        for (int k = -1; k < 900; ++k) { // k = -1: the start-up row, zeros before the first reading
             if (k >= 800 && k < 820)
                 continue; // the station was off for 20 s
             const OleStamp s = OleTime::fromDateTime(t0.addSecs(k));
             q.addBindValue(k + 1);
             q.addBindValue(s.date);
             q.addBindValue(s.time);
-            q.addBindValue(d.pv[std::size_t(k)]);
-            q.addBindValue(d.op[std::size_t(k)]);
+            q.addBindValue(k < 0 ? 0.0 : d.pv[std::size_t(k)]);
+            q.addBindValue(k < 0 ? 0.0 : d.op[std::size_t(k)]);
             QVERIFY(q.exec());
         }
         db.commit();
@@ -461,6 +506,10 @@ void TestTuning::historyPeriodAndCommand()
     QCOMPARE(series->pv.size(), std::size_t(691));
     QCOMPARE(series->pv.front(), d.pv[10]);
     QCOMPARE(series->op.back(), 25.0);
+    const auto fromStartUp = HistoryPeriod::read(path, t0.addSecs(-1), t0.addSecs(700), &error);
+    QVERIFY(fromStartUp);
+    QCOMPARE(fromStartUp->pv.front(), d.pv[0]);
+    QCOMPARE(fromStartUp->pv.size(), std::size_t(701));
     QVERIFY(!HistoryPeriod::read(path, t0.addSecs(700), t0.addSecs(850), &error));
     QVERIFY(error.contains(QStringLiteral("中断")));
 
