@@ -238,6 +238,137 @@ Last read: %1</translation>
     </message>
 </context>
 <context>
+    <name>JournalMessage</name>
+    <message>
+        <source>修改%1：输入被拒绝</source>
+        <translation>Change %1: entry refused</translation>
+    </message>
+    <message>
+        <source>修改%1</source>
+        <translation>Change %1</translation>
+    </message>
+    <message>
+        <source>设备重新出现，端口已重新打开（%1）</source>
+        <translation>Device back, port reopened (%1)</translation>
+    </message>
+    <message>
+        <source>端口已打开（%1）</source>
+        <translation>Port opened (%1)</translation>
+    </message>
+    <message>
+        <source>端口已关闭（%1）</source>
+        <translation>Port closed (%1)</translation>
+    </message>
+    <message>
+        <source>仪表地址 %1，波特率 %2，校验 %3</source>
+        <translation>instrument address %1, baud rate %2, parity %3</translation>
+    </message>
+    <message>
+        <source>操作站启动（版本 %1，历史数据库 %2，%3）</source>
+        <translation>Station started (version %1, history database %2, %3)</translation>
+    </message>
+    <message>
+        <source>操作站停止（端口 %1，%2）</source>
+        <translation>Station stopped (port %1, %2)</translation>
+    </message>
+    <message>
+        <source>端口 %1 (%2)</source>
+        <translation>port %1 (%2)</translation>
+    </message>
+    <message>
+        <source>数据库恢复可写，暂存的样本已补写（最多暂存 %1 条），丢弃 %2 条</source>
+        <translation>Database writable again, held samples written (at most %1 held), %2 dropped</translation>
+    </message>
+    <message>
+        <source>数据库恢复可写，暂存的样本已补写（最多暂存 %1 条）</source>
+        <translation>Database writable again, held samples written (at most %1 held)</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>报警1</source>
+        <translation>Alarm 1</translation>
+    </message>
+    <message>
+        <source>报警1解除</source>
+        <translation>Alarm 1 cleared</translation>
+    </message>
+    <message>
+        <source>报警2</source>
+        <translation>Alarm 2</translation>
+    </message>
+    <message>
+        <source>报警2解除</source>
+        <translation>Alarm 2 cleared</translation>
+    </message>
+    <message>
+        <source>传感器开路</source>
+        <translation>Sensor open</translation>
+    </message>
+    <message>
+        <source>传感器开路解除</source>
+        <translation>Sensor open cleared</translation>
+    </message>
+    <message>
+        <source>传感器短路</source>
+        <translation>Sensor short</translation>
+    </message>
+    <message>
+        <source>传感器短路解除</source>
+        <translation>Sensor short cleared</translation>
+    </message>
+    <message>
+        <source>自整定开</source>
+        <translation>Self-tuning on</translation>
+    </message>
+    <message>
+        <source>自整定关</source>
+        <translation>Self-tuning off</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>手动</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>允许手动</source>
+        <translation>Manual permitted</translation>
+    </message>
+    <message>
+        <source>禁止手动</source>
+        <translation>Manual not permitted</translation>
+    </message>
+    <message>
+        <source>数据库恢复可写</source>
+        <translation>Database writable again</translation>
+    </message>
+    <message>
+        <source>操作站停止</source>
+        <translation>Station stopped</translation>
+    </message>
+    <message>
+        <source>端口待选择</source>
+        <translation>port not chosen yet</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>奇</source>
+        <translation>odd</translation>
+    </message>
+    <message>
+        <source>偶</source>
+        <translation>even</translation>
+    </message>
+</context>
+<context>
     <name>JournalModel</name>
     <message>
         <source>时间</source>
@@ -442,6 +573,10 @@ Last read: %1</translation>
     <message>
         <source>事件记录</source>
         <translation>Event journal</translation>
+    </message>
+    <message>
+        <source>PID整定</source>
+        <translation>PID tuning</translation>
     </message>
 </context>
 <context>
@@ -1572,6 +1707,10 @@ Last read: %1</translation>
     <message>
         <source>微分D</source>
         <translation>D</translation>
+    </message>
+    <message>
+        <source>分组输出允许</source>
+        <translation>Grouped output enable</translation>
     </message>
 </context>
 <context>
