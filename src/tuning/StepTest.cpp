@@ -167,6 +167,19 @@ void StepTest::advanceRestore(double now, std::optional<double> op)
     }
 }
 
+void StepTest::sendRestoreAtOnce()
+{
+    if (!restorePending())
+        return;
+    ++generation_; // answers, if any came, no longer move anything
+    if (restore_ == Restore::Output && !restoreInFlight_)
+        writeOutput(before_.outputPercent, QStringLiteral("阶跃测试结束: 恢复输出"), {});
+    if (before_.automatic && !(restore_ == Restore::Mode && restoreInFlight_))
+        writer_.write({WriteFn::Set_0X_Bit1, kAutomaticCoil, 0}, QStringLiteral("阶跃测试结束: 恢复自动"), {});
+    restore_ = Restore::Done;
+    restoreInFlight_ = false;
+}
+
 void StepTest::writeOutput(double percent, const QString& why, InstrumentWriter::Done done)
 {
     writer_.write({WriteFn::Set_4X_D1, kManualOutputRegister, qint32(std::lround(percent * 10.0))}, why, std::move(done));

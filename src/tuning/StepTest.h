@@ -72,6 +72,9 @@ public:
     void sample(double t, double pv, double op, bool automatic);
     void stop() { abort(Abort::Stopped); }
     void linkLost() { abort(Abort::LinkLost); }
+    // The owner goes away and no answer will reach it: what the restore
+    // still has to write is sent at once, output then mode, unanswered.
+    void sendRestoreAtOnce();
 
     State state() const { return state_; }
     Abort abortReason() const { return abort_; }

@@ -83,6 +83,7 @@ TuningWindow::~TuningWindow()
     test_.setObserver({});
     if (test_.running())
         test_.stop();
+    test_.sendRestoreAtOnce(); // its answers would come to a window that is gone
 }
 
 void TuningWindow::buildUi()
