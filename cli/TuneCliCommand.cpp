@@ -2,7 +2,31 @@
 #include "CliApp.h"
 #include "TuneCommand.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QTextStream>
+#include <QTranslator>
+
+namespace {
+
+// The report's words follow the station's language rule: Chinese unless
+// PX5800_LANG=en (the cli's own messages are English either way).
+bool installEnglish(QTranslator& translator)
+{
+    if (qEnvironmentVariable("PX5800_LANG").trimmed().toLower() != QLatin1String("en"))
+        return false;
+    QStringList folders{QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                        + QStringLiteral("/../share/px5800/translations"))};
+#ifdef PX5800_BUILD_TRANSLATIONS
+    folders << QStringLiteral(PX5800_BUILD_TRANSLATIONS);
+#endif
+    for (const QString& folder : folders)
+        if (translator.load(QStringLiteral("px5800_en"), folder))
+            return QCoreApplication::installTranslator(&translator);
+    return false;
+}
+
+} // namespace
 
 int runTune(CliContext& cx)
 {
@@ -22,7 +46,9 @@ int runTune(CliContext& cx)
                   QStringLiteral("Fits a first-order-plus-dead-time model to PV against OP over a period of the "
                                  "1 s history and suggests PI and PID settings in the instrument's units.\n"
                                  "Exit codes: 0 suggestions printed, 1 the database or the period could not be "
-                                 "read, 2 bad usage, 4 the fit is too poor (or the step too small) to suggest."),
+                                 "read, 2 bad usage, 4 no suggestion: the record cannot be trusted (a stale stretch, too "
+                                 "short, no step or one too small, dead time beyond the window) or the fit is too poor; "
+                                 "the reason is printed."),
                   &code))
         return code;
     if (const int refused = cx.refuseArguments(parser))
@@ -48,6 +74,8 @@ int runTune(CliContext& cx)
     if (request.from >= request.to)
         return cx.usage(QStringLiteral("--from must be earlier than --to"));
 
+    QTranslator english; // removed from the application when it goes
+    installEnglish(english);
     QString error;
     QTextStream out(&cx.out());
     out.setEncoding(QStringConverter::Utf8);
@@ -56,7 +84,7 @@ int runTune(CliContext& cx)
     switch (rc) {
     case TuneCommand::kSuggested: return kExitOk;
     case TuneCommand::kNoSuggestion:
-        return cx.fail(kExitNoSuggestion, QStringLiteral("no suggestion: the fit is too poor or the step too small"));
+        return cx.fail(kExitNoSuggestion, error); // the reason, already saying there is no suggestion
     default: return cx.fail(kExitFailed, error);
     }
 }

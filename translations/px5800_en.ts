@@ -108,6 +108,34 @@
         <source>数据太少,无法辨识</source>
         <translation>Too few data, cannot identify</translation>
     </message>
+    <message>
+        <source>记录中有停滞的一段(通讯中断时重复的记录),不给出建议</source>
+        <translation>The record holds a stale stretch (rows repeated while the link was lost); no suggestion</translation>
+    </message>
+    <message>
+        <source>PV变化只有几个分辨率单位,阶跃太小,不给出建议</source>
+        <translation>The PV moved only a few steps of its resolution: the step is too small; no suggestion</translation>
+    </message>
+    <message>
+        <source>纯滞后达到搜索上限(记录的三分之一),看不到响应,不给出建议</source>
+        <translation>The dead time reaches the search limit (a third of the record): no response seen; no suggestion</translation>
+    </message>
+    <message>
+        <source>记录太短,不给出建议</source>
+        <translation>The record is too short; no suggestion</translation>
+    </message>
+    <message>
+        <source>记录在第 %1 s 起 %2 s 不变后PV跳变(通讯中断时重复的记录),不给出建议</source>
+        <translation>The record stands still for %2 s from %1 s, then the PV jumps (rows repeated while the link was lost); no suggestion</translation>
+    </message>
+    <message>
+        <source>PV只变化了不到 %1 个分辨率单位(%2),阶跃太小,不给出建议</source>
+        <translation>The PV moved less than %1 steps of its resolution (%2): the step is too small; no suggestion</translation>
+    </message>
+    <message>
+        <source>记录太短: 阶跃后只有 %1 s, 至少需要 %2 s (θ + 2τ),不给出建议</source>
+        <translation>The record is too short: %1 s after the step, at least %2 s needed (θ + 2τ); no suggestion</translation>
+    </message>
 </context>
 <context>
     <name>HistoryPeriod</name>
@@ -238,6 +266,137 @@ Last read: %1</translation>
     <message>
         <source>系统</source>
         <translation>System</translation>
+    </message>
+</context>
+<context>
+    <name>JournalMessage</name>
+    <message>
+        <source>修改%1：输入被拒绝</source>
+        <translation>Change %1: entry refused</translation>
+    </message>
+    <message>
+        <source>修改%1</source>
+        <translation>Change %1</translation>
+    </message>
+    <message>
+        <source>设备重新出现，端口已重新打开（%1）</source>
+        <translation>Device back, port reopened (%1)</translation>
+    </message>
+    <message>
+        <source>端口已打开（%1）</source>
+        <translation>Port opened (%1)</translation>
+    </message>
+    <message>
+        <source>端口已关闭（%1）</source>
+        <translation>Port closed (%1)</translation>
+    </message>
+    <message>
+        <source>仪表地址 %1，波特率 %2，校验 %3</source>
+        <translation>instrument address %1, baud rate %2, parity %3</translation>
+    </message>
+    <message>
+        <source>操作站启动（版本 %1，历史数据库 %2，%3）</source>
+        <translation>Station started (version %1, history database %2, %3)</translation>
+    </message>
+    <message>
+        <source>操作站停止（端口 %1，%2）</source>
+        <translation>Station stopped (port %1, %2)</translation>
+    </message>
+    <message>
+        <source>端口 %1 (%2)</source>
+        <translation>port %1 (%2)</translation>
+    </message>
+    <message>
+        <source>数据库恢复可写，暂存的样本已补写（最多暂存 %1 条），丢弃 %2 条</source>
+        <translation>Database writable again, held samples written (at most %1 held), %2 dropped</translation>
+    </message>
+    <message>
+        <source>数据库恢复可写，暂存的样本已补写（最多暂存 %1 条）</source>
+        <translation>Database writable again, held samples written (at most %1 held)</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>报警1</source>
+        <translation>Alarm 1</translation>
+    </message>
+    <message>
+        <source>报警1解除</source>
+        <translation>Alarm 1 cleared</translation>
+    </message>
+    <message>
+        <source>报警2</source>
+        <translation>Alarm 2</translation>
+    </message>
+    <message>
+        <source>报警2解除</source>
+        <translation>Alarm 2 cleared</translation>
+    </message>
+    <message>
+        <source>传感器开路</source>
+        <translation>Sensor open</translation>
+    </message>
+    <message>
+        <source>传感器开路解除</source>
+        <translation>Sensor open cleared</translation>
+    </message>
+    <message>
+        <source>传感器短路</source>
+        <translation>Sensor short</translation>
+    </message>
+    <message>
+        <source>传感器短路解除</source>
+        <translation>Sensor short cleared</translation>
+    </message>
+    <message>
+        <source>自整定开</source>
+        <translation>Self-tuning on</translation>
+    </message>
+    <message>
+        <source>自整定关</source>
+        <translation>Self-tuning off</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>手动</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>允许手动</source>
+        <translation>Manual permitted</translation>
+    </message>
+    <message>
+        <source>禁止手动</source>
+        <translation>Manual not permitted</translation>
+    </message>
+    <message>
+        <source>数据库恢复可写</source>
+        <translation>Database writable again</translation>
+    </message>
+    <message>
+        <source>操作站停止</source>
+        <translation>Station stopped</translation>
+    </message>
+    <message>
+        <source>端口待选择</source>
+        <translation>port not chosen yet</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>奇</source>
+        <translation>odd</translation>
+    </message>
+    <message>
+        <source>偶</source>
+        <translation>even</translation>
     </message>
 </context>
 <context>
@@ -479,6 +638,10 @@ Latest exception answer: %1</translation>
     <message>
         <source>事件记录</source>
         <translation>Event journal</translation>
+    </message>
+    <message>
+        <source>PID整定</source>
+        <translation>PID tuning</translation>
     </message>
 </context>
 <context>
@@ -1622,6 +1785,10 @@ Latest exception answer: %1</translation>
         <source>微分D</source>
         <translation>D</translation>
     </message>
+    <message>
+        <source>分组输出允许</source>
+        <translation>Grouped output enable</translation>
+    </message>
 </context>
 <context>
     <name>SegmentsWindow</name>
@@ -1750,6 +1917,22 @@ Last complete read: %1</translation>
     <message>
         <source>通讯中断</source>
         <translation>link lost</translation>
+    </message>
+    <message>
+        <source>上次测试的恢复尚未完成</source>
+        <translation>The last test&apos;s restore is not done yet</translation>
+    </message>
+    <message>
+        <source>仪表不允许手动(线圈3 = 0), 无法做阶跃测试</source>
+        <translation>The instrument does not permit manual (coil 3 = 0): no step test</translation>
+    </message>
+    <message>
+        <source>仪表未处于手动, 数据不是开环响应</source>
+        <translation>The instrument is not in manual: the data would not be the open-loop response</translation>
+    </message>
+    <message>
+        <source>仪表未应答写入</source>
+        <translation>The instrument did not answer a write</translation>
     </message>
 </context>
 <context>
@@ -1936,6 +2119,37 @@ Last complete read: %1</translation>
     </message>
 </context>
 <context>
+    <name>TuneCommand</name>
+    <message>
+        <source>样本 %1 个 (每秒一个)</source>
+        <translation>%1 samples (one a second)</translation>
+    </message>
+    <message>
+        <source>增益 K = %1 /%
+时间常数 τ = %2 s
+纯滞后 θ = %3 s
+R² = %4
+残差 = %5
+</source>
+        <translation>Gain K = %1 /%
+Time constant τ = %2 s
+Dead time θ = %3 s
+R² = %4
+Residual = %5
+</translation>
+    </message>
+    <message>
+        <source>%1 %2: 比例带 %3  积分时间 %4 s  微分时间 %5 s%6
+</source>
+        <translation>%1 %2: proportional band %3  integral time %4 s  derivative time %5 s%6
+</translation>
+    </message>
+    <message>
+        <source>  (已限幅)</source>
+        <translation>  (clamped)</translation>
+    </message>
+</context>
+<context>
     <name>TuningChart</name>
     <message>
         <source>模型PV</source>
@@ -2073,6 +2287,30 @@ Last complete read: %1</translation>
     <message>
         <source>写入失败：%1</source>
         <translation>Write failed: %1</translation>
+    </message>
+    <message>
+        <source>分组</source>
+        <translation>grouped</translation>
+    </message>
+    <message>
+        <source>测试完成</source>
+        <translation>Test complete</translation>
+    </message>
+    <message>
+        <source>%1; 恢复未完成: 仪表仍在测试的模式和输出, 通讯恢复后重发</source>
+        <translation>%1; restore not done: the instrument is still in the test&apos;s mode and output, sent again when the line answers</translation>
+    </message>
+    <message>
+        <source>分组PID已打开(4609 ≠ 0): 仪表按PV所在段使用PID组, 不用这三个参数; 请在&quot;分段输出和分组PID&quot;窗口中修改相应的组</source>
+        <translation>Grouped PID is on (4609 ≠ 0): the instrument uses the PID group of the PV&apos;s segment, not these three parameters; change that group in the &quot;Segmented output and grouped PID&quot; window</translation>
+    </message>
+    <message>
+        <source>分组PID已打开</source>
+        <translation>Grouped PID is on</translation>
+    </message>
+    <message>
+        <source>恢复未完成, 窗口在仪表恢复原模式和输出后才能关闭</source>
+        <translation>Restore not done: the window closes once the instrument is back in its mode at its output</translation>
     </message>
 </context>
 <context>

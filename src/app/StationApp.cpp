@@ -143,6 +143,7 @@ void StationApp::showMainWindow()
     connect(main_, &MainWindow::configRequested, this, &StationApp::showConfig);
     connect(main_, &MainWindow::segmentsRequested, this, &StationApp::showSegments);
     connect(main_, &MainWindow::journalRequested, this, &StationApp::showJournal);
+    connect(main_, &MainWindow::tuningRequested, this, &StationApp::showTuning);
     connectRecorderToStatus();
     connectPublisherToStatus();
     connectJournalToStatus();

@@ -26,7 +26,7 @@ ParamDiffDialog::ParamDiffDialog(Mode mode, const QVector<Difference>& differenc
     for (int i = 0; i < differences.size(); ++i) {
         const Difference& d = differences[i];
         registers_.append(d.row->reg);
-        auto* name = new QTableWidgetItem(caption(*d.row));
+        auto* name = new QTableWidgetItem(shownCaption(*d.row));
         QString note;
         const EntryRule::Verdict verdict = editorVerdict(*d.row, d.file);
         if (!verdict.accepted())

@@ -92,18 +92,18 @@ QStringList reportLines(const Report& r)
     for (const StepReport& s : r.steps)
         if (s.state != StepState::Written)
             out << QCoreApplication::translate("ParameterRestore", "  %1 %2 → %3：%4")
-                       .arg(caption(*s.step.row))
+                       .arg(shownCaption(*s.step.row))
                        .arg(s.step.row->reg)
                        .arg(text(*s.step.row, s.step.value), stateText(s.state));
     for (const Refusal& f : r.refused)
         out << QCoreApplication::translate("ParameterRestore", "  %1 %2 → %3：未写入，%4")
-                   .arg(caption(*f.row))
+                   .arg(shownCaption(*f.row))
                    .arg(f.row->reg)
                    .arg(text(*f.row, f.value), f.reason);
     const auto differences = [&out](const QVector<Difference>& rows) {
         for (const Difference& d : rows)
             out << QCoreApplication::translate("ParameterRestore", "  %1 %2：仪表 %3，文件 %4")
-                       .arg(caption(*d.row))
+                       .arg(shownCaption(*d.row))
                        .arg(d.row->reg)
                        .arg(text(*d.row, d.instrument), text(*d.row, d.file));
     };

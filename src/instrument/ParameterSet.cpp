@@ -225,6 +225,32 @@ QString caption(const Row& row)
     return {};
 }
 
+QString shownCaption(const Row& row)
+{
+    using namespace SegmentMap;
+    switch (row.section) {
+    case Section::Parameters:
+        return ParamTable::shown(ParamTable::param(row.index).caption);
+    case Section::Segments: {
+        const int offset = (row.index - 1) % kFieldsPerSegment + 1;
+        const auto column = std::ranges::find(kSegmentColumns, offset, &Column::offset);
+        return groupCaption((row.index - 1) / kFieldsPerSegment + 1) + u' '
+            + QCoreApplication::translate("SegmentMap", column->caption);
+    }
+    case Section::PidGroups: {
+        const auto column = std::ranges::find(kPidColumns, row.index % kWordsPerPidGroup, &Column::offset);
+        return groupCaption(row.index / kWordsPerPidGroup + 1) + u' '
+            + QCoreApplication::translate("SegmentMap", column->caption);
+    }
+    case Section::Grouping:
+        return QCoreApplication::translate("SegmentMap", kSwitchCaption);
+    case Section::AlarmSettings:
+    case Section::Sv:
+        return MonitorTables::shown(MonitorTables::editRowForRegister(row.reg)->caption);
+    }
+    return {};
+}
+
 QString text(const Row& row, qint32 raw)
 {
     switch (row.section) {

@@ -48,6 +48,8 @@ const Row* rowFor(int reg);
 std::span<const Row> rowsOf(Section section); // in file order (by register)
 
 QString caption(const Row& row);
+// The same in the interface's language, for what a window or report shows.
+QString shownCaption(const Row& row);
 QString text(const Row& row, qint32 raw); // as the window shows the value
 // What the row's editor would say to this value: refused values are never written.
 EntryRule::Verdict editorVerdict(const Row& row, qint32 raw);

@@ -13,7 +13,7 @@ namespace SegmentMap {
 
 // Grouping switch and segment table: register = 4609 + i, i = 0..40.
 inline constexpr int kSwitchRegister = 4609;
-inline constexpr char kSwitchCaption[] = "分组输出允许"; // UTF-8
+inline constexpr char kSwitchCaption[] = QT_TRANSLATE_NOOP("SegmentMap", "分组输出允许"); // UTF-8
 inline constexpr int kSegmentBase = 4609;
 inline constexpr int kSegmentRows = 10;
 inline constexpr int kFieldsPerSegment = 4;

@@ -3,6 +3,9 @@
 #include "StateColours.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <vector>
 
 JournalModel::JournalModel(JournalReader& reader, QObject* parent) : QAbstractTableModel(parent), reader_(reader)
 {
@@ -58,7 +61,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const
     case Time: return journalLocalTimeText(e.timeUtc);
     case Kind: return shownKind(e.kind);
     case Source: return e.source;
-    case Message: return e.message;
+    case Message: return shownMessage(e.message);
     case Values:
         if (e.oldValue.isNull() && e.newValue.isNull())
             return QString();
@@ -68,6 +71,97 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const
     case Loop: return e.loop > 0 ? QString::number(e.loop) : QString();
     }
     return {};
+}
+
+namespace {
+
+// The station's journal texts as it writes them (Chinese, with %n for the
+// parts that vary), most specific first; a stored text that matches one is
+// shown in the interface's language, its parts translated in turn.
+struct MessageForm {
+    const char* context;
+    const char* text;
+};
+constexpr MessageForm kMessageForms[] = {
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "修改%1：输入被拒绝")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "修改%1")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "设备重新出现，端口已重新打开（%1）")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口已打开（%1）")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口已关闭（%1）")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "仪表地址 %1，波特率 %2，校验 %3")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站启动（版本 %1，历史数据库 %2，%3）")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站停止（端口 %1，%2）")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口 %1 (%2)")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写，暂存的样本已补写（最多暂存 %1 条），丢弃 %2 条")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写，暂存的样本已补写（最多暂存 %1 条）")},
+    {"LinkHealth", "应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6"},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "%1（%2）")},
+};
+// Whole texts without varying parts.
+constexpr MessageForm kMessageWords[] = {
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警1")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警1解除")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警2")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警2解除")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器开路")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器开路解除")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器短路")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器短路解除")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "自整定开")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "自整定关")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "自动")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "手动")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "允许手动")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "禁止手动")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站停止")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口待选择")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "无")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "奇")},
+    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "偶")},
+    {"LinkHealth", "端口未打开"},
+    {"LinkHealth", "正在连接仪表"},
+    {"LinkHealth", "通讯正常"},
+    {"LinkHealth", "通讯中断"},
+    {"LinkHealth", "端口无法打开"},
+};
+
+QString shownPart(const QString& text, int depth)
+{
+    for (const MessageForm& w : kMessageWords)
+        if (text == QString::fromUtf8(w.text))
+            return QCoreApplication::translate(w.context, w.text);
+    if (depth > 3)
+        return text;
+    static const std::vector<QRegularExpression> patterns = [] {
+        std::vector<QRegularExpression> p;
+        for (const MessageForm& f : kMessageForms) {
+            QString re = QRegularExpression::escape(QString::fromUtf8(f.text));
+            re.replace(QRegularExpression(QStringLiteral("\\\\?%[1-9]")), QStringLiteral("(.*?)")); // escape() may have put a backslash before %
+            p.emplace_back(QStringLiteral("^") + re + QStringLiteral("$"),
+                           QRegularExpression::DotMatchesEverythingOption);
+        }
+        return p;
+    }();
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        const QRegularExpressionMatch m = patterns[i].match(text);
+        if (!m.hasMatch())
+            continue;
+        QString shown = QCoreApplication::translate(kMessageForms[i].context, kMessageForms[i].text);
+        if (shown == QString::fromUtf8(kMessageForms[i].text))
+            return text; // no translation loaded: the stored text as it is
+        for (int g = 1; g <= m.lastCapturedIndex(); ++g)
+            shown = shown.arg(shownPart(m.captured(g), depth + 1));
+        return shown;
+    }
+    return text;
+}
+
+} // namespace
+
+QString shownMessage(const QString& message)
+{
+    return shownPart(message, 0);
 }
 
 QString shownKind(const QString& kind)

@@ -9,6 +9,9 @@ class JournalReader;
 // A kind's word as the operator reads it, in the interface's language; the
 // journal file and its CSV export keep the Chinese word.
 QString shownKind(const QString& kind);
+// A stored journal text in the interface's language where it is one the
+// station writes; any other text as stored.
+QString shownMessage(const QString& message);
 
 // The journal as a table, newest first, fetched a page at a time as the
 // view scrolls (the reader answers on its own thread): opening 200 000

@@ -1,4 +1,6 @@
 #include "JournalWindow.h"
+
+#include <algorithm>
 #include "Journal.h"
 #include "JournalModel.h"
 #include "JournalReader.h"
@@ -75,7 +77,14 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(false);
-    const int widths[JournalModel::ColumnCount] = {170, 50, 90, 360, 120, 150, 80, 50};
+    int widths[JournalModel::ColumnCount] = {170, 50, 90, 360, 120, 150, 80, 50};
+    // The kind's words are the language's: as wide as the widest of them, or its header.
+    const QFontMetrics metrics = table_->fontMetrics();
+    int kindWidth = table_->horizontalHeader()->fontMetrics().horizontalAdvance(
+        model_->headerData(JournalModel::Kind, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (const QString& kind : JournalKind::all())
+        kindWidth = std::max(kindWidth, metrics.horizontalAdvance(shownKind(kind)));
+    widths[JournalModel::Kind] = std::max(widths[JournalModel::Kind], kindWidth + 16);
     for (int c = 0; c < JournalModel::ColumnCount; ++c)
         table_->setColumnWidth(c, widths[c]);
     table_->horizontalHeader()->setSectionResizeMode(JournalModel::Message, QHeaderView::Stretch);

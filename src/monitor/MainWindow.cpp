@@ -172,12 +172,16 @@ QWidget* MainWindow::buildNavigation()
     exitButton_ = button(QStringLiteral("Command1"), tr("退出"), box);
     historyButton_ = button(QStringLiteral("Command29"), tr("历史曲线"), box);
     journalButton_ = button(QStringLiteral("Command30"), tr("事件记录"), box);
+    tuningButton_ = button(QStringLiteral("TuningButton"), tr("PID整定"), box);
     layout->addWidget(configButton_, 0, 0);
     layout->addWidget(segmentsButton_, 0, 1);
     layout->addWidget(exitButton_, 0, 2);
     layout->addWidget(calibrateButton_, 1, 0);
     layout->addWidget(correctButton_, 1, 1);
     layout->addWidget(journalButton_, 1, 2);
+    // In the hidden calibration key's place; enabled with the port closed,
+    // as a recorded period needs no line.
+    layout->addWidget(tuningButton_, 1, 0);
     // "历史曲线" sits with the trend's own function keys.
     trendView_->addFunctionButton(historyButton_);
     configButton_->setEnabled(station_.link.isOpen());
@@ -193,6 +197,7 @@ QWidget* MainWindow::buildNavigation()
         hide();
         Q_EMIT segmentsRequested();
     });
+    connect(tuningButton_, &QPushButton::clicked, this, &MainWindow::tuningRequested);
     connect(journalButton_, &QPushButton::clicked, this, [this] {
         hide();
         Q_EMIT journalRequested();

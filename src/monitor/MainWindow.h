@@ -67,6 +67,7 @@ Q_SIGNALS:
     void configRequested();   // "参数设置"
     void segmentsRequested(); // "输出分组"
     void journalRequested();  // "事件记录"
+    void tuningRequested();   // "PID整定": the assistant, which analyses history without a line too
     void historyRequested();  // after the window was unloaded for the history window
     void exitRequested();     // after the window was unloaded by "退出"
 
@@ -100,5 +101,6 @@ private:
     QPushButton* calibrateButton_ = nullptr; // Command23 (hidden)
     QPushButton* correctButton_ = nullptr;  // Command24 (hidden)
     QPushButton* historyButton_ = nullptr;  // Command29
+    QPushButton* tuningButton_ = nullptr;   // TuningButton
     QPushButton* journalButton_ = nullptr;  // Command30
 };

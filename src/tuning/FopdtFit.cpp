@@ -109,6 +109,39 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
         result.verdict = FopdtFit::Verdict::NoInputChange;
         return result;
     }
+    std::size_t firstMove = 1;
+    while (firstMove < n && du[firstMove] == 0.0)
+        ++firstMove;
+
+    // The PV's resolution: its smallest change. A whole-unit PV has 1.
+    double resolution = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 1; k < n; ++k) {
+        const double d = std::abs(pv[k] - pv[k - 1]);
+        if (d > 1e-9)
+            resolution = std::min(resolution, d);
+    }
+    result.resolution = std::isfinite(resolution) ? resolution : 0.0;
+    // Rows the recorder repeated while no reading came in: PV and output
+    // identical for a stretch, then the PV where the process had gone meanwhile.
+    for (std::size_t k = 1, runStart = 0; k <= n; ++k) {
+        if (k < n && pv[k] == pv[runStart] && op[k] == op[runStart])
+            continue;
+        const std::size_t length = k - runStart;
+        const bool jumpAfter = k < n && std::abs(pv[k] - pv[k - 1]) > 2.0 * resolution;
+        const bool jumpBefore = runStart > 0 && std::abs(pv[runStart] - pv[runStart - 1]) > 2.0 * resolution;
+        if (length >= std::size_t(kStaleRunSamples) && (jumpAfter || jumpBefore)) {
+            result.verdict = FopdtFit::Verdict::StaleStretch;
+            result.detailAt = double(runStart) * period;
+            result.detailLength = double(length) * period;
+            return result;
+        }
+        runStart = k;
+    }
+    const auto [pvLow, pvHigh] = std::minmax_element(pv.begin(), pv.end());
+    if (*pvHigh - *pvLow < kMinResolutionSteps * result.resolution) {
+        result.verdict = FopdtFit::Verdict::BelowResolution;
+        return result;
+    }
 
     // Time constants from half a sample to twenty times the record, searched
     // on a logarithmic grid and then refined by golden section.
@@ -213,11 +246,19 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
     const auto [xLow, xHigh] = std::minmax_element(x.begin(), x.end());
     result.responseSpan = std::abs(best.gain) * (*xHigh - *xLow);
 
-    if (result.responseSpan < kMinSignalToNoise * result.residualRms)
+    const double afterStep = double(n - firstMove) * period;
+    const double needed = result.model.deadTime + kMinTimeConstantsAfterStep * result.model.timeConstant;
+    if (bestDelay >= maxDelay) {
+        result.verdict = FopdtFit::Verdict::DeadTimeAtLimit;
+    } else if (result.responseSpan < kMinSignalToNoise * result.residualRms) {
         result.verdict = FopdtFit::Verdict::SmallStep;
-    else if (result.r2 < kMinR2)
+    } else if (result.r2 < kMinR2) {
         result.verdict = FopdtFit::Verdict::PoorFit;
-    else
+    } else if (afterStep < needed) {
+        result.verdict = FopdtFit::Verdict::TooShort;
+        result.detailAt = afterStep;
+        result.detailLength = needed;
+    } else
         result.verdict = FopdtFit::Verdict::Good;
     return result;
 }
@@ -233,10 +274,38 @@ QString verdictText(FopdtFit::Verdict verdict)
         return QCoreApplication::translate("Fopdt", "阶跃相对噪声太小,不给出建议");
     case FopdtFit::Verdict::NoInputChange:
         return QCoreApplication::translate("Fopdt", "输出没有变化,无法辨识");
+    case FopdtFit::Verdict::StaleStretch:
+        return QCoreApplication::translate("Fopdt", "记录中有停滞的一段(通讯中断时重复的记录),不给出建议");
+    case FopdtFit::Verdict::BelowResolution:
+        return QCoreApplication::translate("Fopdt", "PV变化只有几个分辨率单位,阶跃太小,不给出建议");
+    case FopdtFit::Verdict::DeadTimeAtLimit:
+        return QCoreApplication::translate("Fopdt", "纯滞后达到搜索上限(记录的三分之一),看不到响应,不给出建议");
+    case FopdtFit::Verdict::TooShort:
+        return QCoreApplication::translate("Fopdt", "记录太短,不给出建议");
     case FopdtFit::Verdict::TooFewSamples:
         break;
     }
     return QCoreApplication::translate("Fopdt", "数据太少,无法辨识");
+}
+
+QString verdictText(const FopdtFit& fit)
+{
+    switch (fit.verdict) {
+    case FopdtFit::Verdict::StaleStretch:
+        return QCoreApplication::translate("Fopdt", "记录在第 %1 s 起 %2 s 不变后PV跳变(通讯中断时重复的记录),不给出建议")
+            .arg(fit.detailAt, 0, 'f', 0)
+            .arg(fit.detailLength, 0, 'f', 0);
+    case FopdtFit::Verdict::BelowResolution:
+        return QCoreApplication::translate("Fopdt", "PV只变化了不到 %1 个分辨率单位(%2),阶跃太小,不给出建议")
+            .arg(kMinResolutionSteps, 0, 'f', 0)
+            .arg(fit.resolution, 0, 'g', 3);
+    case FopdtFit::Verdict::TooShort:
+        return QCoreApplication::translate("Fopdt", "记录太短: 阶跃后只有 %1 s, 至少需要 %2 s (θ + 2τ),不给出建议")
+            .arg(fit.detailAt, 0, 'f', 0)
+            .arg(std::ceil(fit.detailLength), 0, 'f', 0);
+    default:
+        return verdictText(fit.verdict);
+    }
 }
 
 } // namespace Fopdt

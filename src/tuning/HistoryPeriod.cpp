@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -73,6 +74,11 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
             return std::nullopt;
     }
 
+    // The recorder's first row after start-up, written before the first
+    // reading came in, holds zeros: not the process.
+    const auto firstReading = std::find_if(rows.begin(), rows.end(),
+                                           [](const TimedSample& r) { return r.pv != 0.0 || r.op != 0.0; });
+    rows.erase(rows.begin(), firstReading);
     if (rows.empty()) {
         fail(QCoreApplication::translate("HistoryPeriod", "该时间范围内没有记录"), error);
         return std::nullopt;

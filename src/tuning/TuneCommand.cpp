@@ -4,6 +4,7 @@
 #include "PidRules.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -89,7 +90,7 @@ int execute(const Request& request, QTextStream& out, QString* error)
                       {QStringLiteral("r2"), fit.r2},
                       {QStringLiteral("residual_rms"), fit.residualRms},
                       {QStringLiteral("usable"), fit.usable()},
-                      {QStringLiteral("verdict"), Fopdt::verdictText(fit.verdict)}};
+                      {QStringLiteral("verdict"), Fopdt::verdictText(fit)}};
         // "pid": the robust PID, the one to write when in doubt.
         o.insert(QStringLiteral("pid"), QJsonValue());
         QJsonObject all;
@@ -104,23 +105,25 @@ int execute(const Request& request, QTextStream& out, QString* error)
         o.insert(QStringLiteral("suggestions"), all);
         out << QJsonDocument(o).toJson(QJsonDocument::Indented);
     } else {
-        out << QStringLiteral("样本 %1 个 (每秒一个)\n").arg(series->pv.size());
-        out << QStringLiteral("增益 K = %1 /%\n时间常数 τ = %2 s\n纯滞后 θ = %3 s\nR² = %4\n残差 = %5\n")
+        out << QCoreApplication::translate("TuneCommand", "样本 %1 个 (每秒一个)").arg(series->pv.size()) << '\n';
+        out << QCoreApplication::translate("TuneCommand", "增益 K = %1 /%\n时间常数 τ = %2 s\n纯滞后 θ = %3 s\nR² = %4\n残差 = %5\n")
                    .arg(fit.model.gain, 0, 'g', 4)
                    .arg(fit.model.timeConstant, 0, 'f', 1)
                    .arg(fit.model.deadTime, 0, 'f', 0)
                    .arg(fit.r2, 0, 'f', 4)
                    .arg(fit.residualRms, 0, 'f', 3);
-        out << Fopdt::verdictText(fit.verdict) << '\n';
+        out << Fopdt::verdictText(fit) << '\n';
         for (const Suggestion& s : suggestions)
-            out << QStringLiteral("%1 %2: 比例带 %3  积分时间 %4 s  微分时间 %5 s%6\n")
+            out << QCoreApplication::translate("TuneCommand", "%1 %2: 比例带 %3  积分时间 %4 s  微分时间 %5 s%6\n")
                        .arg(Simc::speedText(s.speed), kindText(s.kind))
                        .arg(s.pid.band)
                        .arg(s.pid.integral)
                        .arg(s.pid.derivativeTenths / 10.0, 0, 'f', 1)
-                       .arg(s.pid.clamped ? QStringLiteral("  (已限幅)") : QString());
+                       .arg(s.pid.clamped ? QCoreApplication::translate("TuneCommand", "  (已限幅)") : QString());
     }
     out.flush();
+    if (!fit.usable() && error)
+        *error = Fopdt::verdictText(fit);
     return fit.usable() ? kSuggested : kNoSuggestion;
 }
 

@@ -27,7 +27,8 @@ struct Request {
 // "YYYY-MM-DD HH:MM:SS" local time; invalid for anything else.
 QDateTime parseTime(const QString& text);
 
-// Reads the period, fits and prints to `out`. kUnreadable with `*error`.
+// Reads the period, fits and prints to `out`. kUnreadable with `*error`;
+// kNoSuggestion with the reason in `*error`.
 int execute(const Request& request, QTextStream& out, QString* error);
 
 // Parses `arguments` (after "tune") and executes them.

@@ -70,19 +70,20 @@ TuningWindow::TuningWindow(LinkClient& link, QString databasePath, QWidget* pare
     connect(&pollTimer_, &QTimer::timeout, this, &TuningWindow::poll);
     pollTimer_.start();
     connect(&link_, &LinkClient::portStateChanged, this, [this](PortState state) {
-        if (state != PortState::Open && test_.running()) {
+        if (state != PortState::Open)
             test_.linkLost();
-            testEnded();
-        }
     });
+    test_.setObserver([this] { testChanged(); });
     updateButtons();
 }
 
 TuningWindow::~TuningWindow()
 {
     // A window torn down mid-test still puts the instrument back.
+    test_.setObserver({});
     if (test_.running())
         test_.stop();
+    test_.sendRestoreAtOnce(); // its answers would come to a window that is gone
 }
 
 void TuningWindow::buildUi()
@@ -183,43 +184,47 @@ void TuningWindow::poll()
     if (!link_.isOpen())
         return;
     link_.readBatch(this,
-                    {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_0X_B16, 1}, {ReadFn::Get_4X_D8, InstrumentPid::kBandRegister}},
+                    {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_0X_B16, 1}, {ReadFn::Get_4X_D8, InstrumentPid::kBandRegister},
+                     {ReadFn::Get_4X_D8, kGroupingRegister}},
                     [this](const QVector<ReadResult>& results) { applyReads(results); });
 }
 
 void TuningWindow::applyReads(const QVector<ReadResult>& results)
 {
-    const bool ok = results.size() == 3 && std::all_of(results.begin(), results.end(), [](const ReadResult& r) { return r.ok(); });
+    const bool ok = results.size() == 4 && std::all_of(results.begin(), results.end(), [](const ReadResult& r) { return r.ok(); });
     if (!ok) {
-        if (++failedPolls_ >= kLostAfterFailedPolls && test_.running()) {
+        if (++failedPolls_ >= kLostAfterFailedPolls)
             test_.linkLost();
-            testEnded();
-        }
         return;
     }
     failedPolls_ = 0;
     pv_ = qint16(results[0].data[0]);
     op_ = qint16(results[0].data[1]) / 10.0;
-    automatic_ = (results[1].data[0] >> 1) & 1;
+    automatic_ = (results[1].data[0] >> (StepTest::kAutomaticCoil - 1)) & 1;
+    manualPermitted_ = (results[1].data[0] >> (StepTest::kManualPermittedCoil - 1)) & 1;
+    const bool grouping = results[3].data[0] != 0;
+    if (grouping != grouping_) {
+        grouping_ = grouping;
+        updateSuggestion();
+    }
     present_.band = qint16(results[2].data[0]);
     present_.integral = qint16(results[2].data[2]);
     present_.derivativeTenths = qint16(results[2].data[3]);
     haveLive_ = havePresent_ = true;
+    // With grouping on, the instrument computes with a segment's PID group,
+    // not with these registers: showing them as "present" would mislead.
     for (int i = 0; i < 3; ++i)
-        presentLabels_[i]->setText(pidCell(present_, i));
+        presentLabels_[i]->setText(grouping_ ? tr("分组") : pidCell(present_, i));
 
-    if (test_.running()) {
-        test_.sample(clock_.elapsed() / 1000.0, pv_, op_);
+    const bool wasRunning = test_.running();
+    test_.sample(clock_.elapsed() / 1000.0, pv_, op_, automatic_); // also resends an unanswered restore
+    if (wasRunning) {
         std::vector<double> pv, op;
         for (const TimedSample& s : test_.samples()) {
             pv.push_back(s.pv);
             op.push_back(s.op);
         }
         chart_->setData(std::move(pv), std::move(op), {}, kPollIntervalMs / 1000.0);
-        testState_->setText(test_.state() == StepTest::State::Baseline ? tr("基线记录中")
-                                                                      : tr("阶跃后记录中"));
-        if (!test_.running())
-            testEnded();
     }
     updateButtons();
 }
@@ -235,9 +240,10 @@ void TuningWindow::startTest()
     s.durationS = duration_->value();
     s.bandLow = bandLow_->value();
     s.bandHigh = bandHigh_->value();
-    const QString refused = test_.start(s, {automatic_, op_, pv_}, clock_.elapsed() / 1000.0);
-    testState_->setText(refused.isEmpty() ? tr("基线记录中") : refused);
-    if (refused.isEmpty()) {
+    const QString refused = test_.start(s, {automatic_, op_, pv_, manualPermitted_}, clock_.elapsed() / 1000.0);
+    if (!refused.isEmpty())
+        testState_->setText(refused);
+    else if (test_.running()) {
         fit_ = FopdtFit{};
         suggestion_.reset();
         fitResult_->clear();
@@ -249,17 +255,32 @@ void TuningWindow::startTest()
 void TuningWindow::stopTest()
 {
     test_.stop();
-    testEnded();
 }
 
-void TuningWindow::testEnded()
+void TuningWindow::testChanged()
 {
-    if (test_.state() == StepTest::State::Aborted) {
-        testState_->setText(tr("已中止并恢复: %1").arg(StepTest::abortText(test_.abortReason())));
-        updateButtons();
-        return;
+    const bool aborted = test_.state() == StepTest::State::Aborted;
+    const QString reason = aborted ? StepTest::abortText(test_.abortReason()) : tr("测试完成");
+    if (test_.running())
+        testState_->setText(test_.state() == StepTest::State::Baseline ? tr("基线记录中") : tr("阶跃后记录中"));
+    else if (test_.restorePending())
+        testState_->setText(tr("%1; 恢复未完成: 仪表仍在测试的模式和输出, 通讯恢复后重发").arg(reason));
+    else if (aborted)
+        testState_->setText(tr("已中止并恢复: %1").arg(reason));
+    else if (test_.state() == StepTest::State::Finished)
+        testState_->setText(tr("测试完成, 已恢复原模式和输出"));
+    updateButtons();
+    if (test_.running())
+        testWasRunning_ = true;
+    else if (testWasRunning_) {
+        testWasRunning_ = false;
+        if (test_.state() == StepTest::State::Finished)
+            analyseTest();
     }
-    testState_->setText(tr("测试完成, 已恢复原模式和输出"));
+}
+
+void TuningWindow::analyseTest()
+{
     const std::vector<TimedSample> samples = test_.samples();
     analyse([samples] {
         Analysis a;
@@ -314,7 +335,7 @@ void TuningWindow::showAnalysis(const Analysis& a)
                                 .arg(fit_.model.deadTime, 0, 'f', 0)
                                 .arg(fit_.r2, 0, 'f', 4)
                                 .arg(fit_.residualRms, 0, 'f', 3)
-                                .arg(Fopdt::verdictText(fit_.verdict)));
+                                .arg(Fopdt::verdictText(fit_)));
         chart_->setData(a.series.pv, a.series.op, fit_.modelPv, a.series.period);
     }
     updateSuggestion();
@@ -331,12 +352,17 @@ void TuningWindow::updateSuggestion()
     }
     for (int i = 0; i < 3; ++i)
         suggestedLabels_[i]->setText(suggestion_ ? pidCell(*suggestion_, i) : QString());
+    if (grouping_)
+        writeState_->setText(tr("分组PID已打开(4609 ≠ 0): 仪表按PV所在段使用PID组, 不用这三个参数; "
+                                "请在\"分段输出和分组PID\"窗口中修改相应的组"));
+    else if (writeState_->text().startsWith(tr("分组PID已打开")))
+        writeState_->clear();
     updateButtons();
 }
 
 void TuningWindow::writeSuggestion()
 {
-    if (!suggestion_ || test_.running())
+    if (!suggestion_ || test_.running() || grouping_)
         return;
     // Said from the answers: a write only queued on a dead line is not written.
     writeState_->setText(tr("正在写入…"));
@@ -352,17 +378,20 @@ void TuningWindow::writeSuggestion()
 void TuningWindow::updateButtons()
 {
     const bool running = test_.running();
-    startButton_->setEnabled(!running && !analysing_);
+    startButton_->setEnabled(!running && !test_.restorePending() && !analysing_);
     stopButton_->setEnabled(running);
     analyseButton_->setEnabled(!running && !analysing_);
-    writeButton_->setEnabled(!running && !analysing_ && suggestion_.has_value());
+    writeButton_->setEnabled(!running && !analysing_ && !grouping_ && suggestion_.has_value());
 }
 
 void TuningWindow::closeEvent(QCloseEvent* event)
 {
-    if (test_.running()) {
-        test_.stop();
-        testEnded();
+    test_.stop();
+    // The window carries the restore: closed now, it would never be sent again.
+    if (test_.restorePending()) {
+        testState_->setText(tr("恢复未完成, 窗口在仪表恢复原模式和输出后才能关闭"));
+        event->ignore();
+        return;
     }
     event->accept();
 }

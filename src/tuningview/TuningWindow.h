@@ -30,6 +30,7 @@ class TuningWindow : public QWidget {
 public:
     static constexpr int kPollIntervalMs = 500;
     static constexpr int kLostAfterFailedPolls = 3;
+    static constexpr int kGroupingRegister = 4609; // non-zero: the segments' PID groups are in use
 
     TuningWindow(LinkClient& link, QString databasePath, QWidget* parent = nullptr);
     ~TuningWindow() override;
@@ -55,7 +56,8 @@ private:
     void applyReads(const QVector<ReadResult>& results);
     void startTest();
     void stopTest();
-    void testEnded();
+    void testChanged();
+    void analyseTest();
     void analyseHistory();
     void analyse(std::function<Analysis()> job);
     void showAnalysis(const Analysis& a);
@@ -74,6 +76,9 @@ private:
     double pv_ = 0.0;
     double op_ = 0.0;
     bool automatic_ = true;
+    bool manualPermitted_ = true;
+    bool grouping_ = false;
+    bool testWasRunning_ = false;
     InstrumentPid present_;
     bool havePresent_ = false;
     FopdtFit fit_;

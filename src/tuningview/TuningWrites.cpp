@@ -9,13 +9,17 @@
 
 #include <memory>
 
-void TuningWrites::write(const WriteRequest& request, const QString& why)
+void TuningWrites::write(const WriteRequest& request, const QString& why, Done done)
 {
     qCInfo(lcTuning) << "write" << int(request.fn) << request.address << request.value << why;
-    auditedWrite(audit_, link_, requester_, request, WriteLabels::forRequest(request), [why](const WriteResult& result) {
-        if (result.outcome != LinkOutcome::Answered)
-            qCWarning(lcTuning) << "write failed:" << why << outcomeName(result.outcome);
-    });
+    auditedWrite(audit_, link_, requester_, request, WriteLabels::forRequest(request),
+                 [why, done = std::move(done)](const WriteResult& result) {
+                     const bool answered = result.outcome == LinkOutcome::Answered;
+                     if (!answered)
+                         qCWarning(lcTuning) << "write failed:" << why << outcomeName(result.outcome);
+                     if (done)
+                         done(answered);
+                 });
 }
 
 bool TuningWrites::writePid(const InstrumentPid& pid, PidDone done)

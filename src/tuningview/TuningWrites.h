@@ -17,8 +17,8 @@ public:
 
     void setAudit(WriteAudit* audit) { audit_ = audit; }
 
-    // A step test's write; `why` goes to the log.
-    void write(const WriteRequest& request, const QString& why) override;
+    // A step test's write; `why` goes to the log, `done` gets whether it was answered.
+    void write(const WriteRequest& request, const QString& why, Done done) override;
 
     // Once every write of writePid() is answered or given up: empty when all
     // three were taken, otherwise which failed and why.

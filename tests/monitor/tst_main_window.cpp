@@ -143,6 +143,11 @@ void TestMainWindow::initialState()
     QCOMPARE(rig.find<QPushButton>(QStringLiteral("Command29"))->parentWidget()->objectName(),
              QStringLiteral("functionFrame"));
     QVERIFY(!rig.find<QPushButton>(QStringLiteral("Command21"))->isEnabled());
+    // The tuning assistant analyses recorded periods with no line open.
+    QSignalSpy tuning(rig.window.get(), &MainWindow::tuningRequested);
+    QVERIFY(rig.find<QPushButton>(QStringLiteral("TuningButton"))->isEnabled());
+    rig.find<QPushButton>(QStringLiteral("TuningButton"))->click();
+    QCOMPARE(tuning.count(), 1);
     QCOMPARE(rig.find<QLabel>(QStringLiteral("D_3W_0"))->text(), QStringLiteral("0"));
     QCOMPARE(backgroundColour(rig.find<QLabel>(QStringLiteral("D_3W_0"))), StateColour::value());
 }

@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -342,6 +343,7 @@ void TestTranslations::englishWindowsShowNoChinese_data()
     QTest::newRow("output groups") << QStringList{"Command22"};
     QTest::newRow("history") << QStringList{"Command29"};
     QTest::newRow("event journal") << QStringList{"Command30"};
+    QTest::newRow("PID tuning from the main window") << QStringList{"TuningButton"};
 }
 
 void TestTranslations::englishWindowsShowNoChinese()
@@ -376,6 +378,8 @@ void TestTranslations::englishWindowsShowNoChinese()
         QTRY_VERIFY(!(visibleWindows() - before).isEmpty());
         window = *(visibleWindows() - before).cbegin();
     }
+    if (auto* journal = window->findChild<QTableView*>(QStringLiteral("JournalTable")))
+        QTRY_VERIFY(journal->model()->rowCount() > 0); // the start-up row, read in the background
     QStringList chinese;
     const auto check = [&chinese](QWidget* w, const QString& what, const QString& text) {
         if (hasHan(text))
@@ -400,6 +404,19 @@ void TestTranslations::englishWindowsShowNoChinese()
         if (auto* combo = qobject_cast<QComboBox*>(w))
             for (int i = 0; i < combo->count(); ++i)
                 check(w, QStringLiteral("entry"), combo->itemText(i));
+        // Table cells the station wrote (the journal's start-up row), not
+        // operator data; none clipped in the journal's kind column.
+        if (auto* table = qobject_cast<QTableView*>(w)) {
+            const QAbstractItemModel* model = table->model();
+            for (int r = 0; model && r < std::min(model->rowCount(), 20); ++r)
+                for (int c = 0; c < model->columnCount(); ++c) {
+                    const QString cell = model->index(r, c).data().toString();
+                    check(w, QStringLiteral("cell"), cell);
+                    if (w->objectName() == QLatin1String("JournalTable") && c == 1
+                        && table->columnWidth(c) < table->fontMetrics().horizontalAdvance(cell) + 8)
+                        chinese << QStringLiteral("JournalTable kind clipped: ") + cell;
+                }
+        }
     }
     app.shutdown();
     QCoreApplication::removeTranslator(&translator);

@@ -61,15 +61,20 @@ Synthetic makeData(const FopdtModel& m, int samples, double startPv, const std::
 
 class RecordingWriter : public InstrumentWriter {
 public:
-    void write(const WriteRequest& r, const QString& why) override
+    void write(const WriteRequest& r, const QString& why, Done done) override
     {
         QVERIFY(!why.isEmpty());
+        const bool lost = lose > 0;
+        lose -= lost ? 1 : 0;
         calls.append(QStringLiteral("%1 %2 %3")
                          .arg(r.fn == WriteFn::Set_4X_D1 ? "hr" : r.fn == WriteFn::Set_0X_Bit1 ? "coil-on" : "coil-off")
                          .arg(r.address)
-                         .arg(r.fn == WriteFn::Set_4X_D1 ? QString::number(r.value) : QString()).trimmed());
+                         .arg(r.fn == WriteFn::Set_4X_D1 ? QString::number(r.value) : QString()).trimmed()
+                     + (lost ? QStringLiteral(" lost") : QString()));
+        done(!lost);
     }
     QStringList calls;
+    int lose = 0; // the next this many writes go unanswered
 };
 
 } // namespace
@@ -81,6 +86,8 @@ private slots:
     void fitRecoversModel();
     void fitRefuses_data();
     void fitRefuses();
+    void fitRefusesUntrustedData_data();
+    void fitRefusesUntrustedData();
     void instrumentRegisters_data();
     void instrumentRegisters();
     void simulatorReadsBandAsGain();
@@ -89,6 +96,8 @@ private slots:
     void stepTestWrites_data();
     void stepTestWrites();
     void stepTestRefusesUnsafeStart();
+    void stepTestRestoreAndManualFromAnswers_data();
+    void stepTestRestoreAndManualFromAnswers();
     void historyPeriodAndCommand();
 };
 
@@ -161,6 +170,49 @@ void TestTuning::fitRefuses()
     QVERIFY2(int(f.verdict) == verdict, qPrintable(QStringLiteral("verdict %1, R2 %2, span %3, rms %4")
                                                        .arg(int(f.verdict)).arg(f.r2).arg(f.responseSpan).arg(f.residualRms)));
     QVERIFY(!f.usable());
+}
+
+// Records that look fittable but would give a wrong model, as the station
+// can come by them: rows repeated while the link was lost, a record far
+// shorter than the response, a step of a few PV units, a dead time longer
+// than a third of the record.
+void TestTuning::fitRefusesUntrustedData_data()
+{
+    QTest::addColumn<double>("theta");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<bool>("stale"); // rows 60..120 repeat row 59
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<QString>("says");
+
+    using V = FopdtFit::Verdict;
+    QTest::newRow("stale stretch") << 10.0 << 900 << 10.0 << true << int(V::StaleStretch) << "不变后PV跳变";
+    QTest::newRow("30 s record") << 10.0 << 50 << 40.0 << false << int(V::TooShort) << "至少需要";
+    QTest::newRow("step of the PV's resolution") << 10.0 << 900 << 0.4 << false << int(V::BelowResolution) << "分辨率";
+    QTest::newRow("dead time beyond the window") << 400.0 << 900 << 10.0 << false << int(V::DeadTimeAtLimit) << "纯滞后";
+}
+
+void TestTuning::fitRefusesUntrustedData()
+{
+    QFETCH(double, theta);
+    QFETCH(int, samples);
+    QFETCH(double, step);
+    QFETCH(bool, stale);
+    QFETCH(int, verdict);
+    // Whole PV units as the instrument reports them; the step 20 s in.
+    Synthetic d = makeData({5.0, 300.0, theta}, samples, 100.0, {{-1e9, 20.0}, {20.0, 20.0 + step}}, 0.3, true);
+    if (stale)
+        for (std::size_t k = 60; k <= 120; ++k) {
+            d.pv[k] = d.pv[59];
+            d.op[k] = d.op[59];
+        }
+    const FopdtFit f = Fopdt::fit(d.pv, d.op, 1.0);
+    QVERIFY2(int(f.verdict) == verdict, qPrintable(QStringLiteral("verdict %1 K %2 tau %3 theta %4 R2 %5")
+                                                       .arg(int(f.verdict)).arg(f.model.gain).arg(f.model.timeConstant)
+                                                       .arg(f.model.deadTime).arg(f.r2)));
+    QVERIFY(!f.usable());
+    QFETCH(QString, says);
+    QVERIFY2(Fopdt::verdictText(f).contains(says), qPrintable(Fopdt::verdictText(f)));
 }
 
 void TestTuning::instrumentRegisters_data()
@@ -309,7 +361,7 @@ void TestTuning::stepTestWrites()
     QVERIFY(test.start(s, {automatic, 15.3, 100.0}, 1000.0).isEmpty());
     QVERIFY(test.start(s, {automatic, 15.3, 100.0}, 1000.0) != QString()); // one at a time
     if (ending == QLatin1String("early stop")) {
-        test.sample(1005.0, 100.0, 15.3);
+        test.sample(1005.0, 100.0, 15.3, false);
         test.stop();
     } else {
         for (double t = 1000.5; test.running() && t < 1200.0; t += 0.5) {
@@ -318,7 +370,8 @@ void TestTuning::stepTestWrites()
             else if (ending == QLatin1String("link") && t > 1050.0)
                 test.linkLost();
             else
-                test.sample(t, ending == QLatin1String("band") && t > 1050.0 ? 151.0 : 100.0 + (t - 1000.0) / 10.0, 15.3);
+                test.sample(t, ending == QLatin1String("band") && t > 1050.0 ? 151.0 : 100.0 + (t - 1000.0) / 10.0, 15.3,
+                            false);
         }
     }
     QTEST(writer.calls, "writes");
@@ -327,7 +380,7 @@ void TestTuning::stepTestWrites()
     // Nothing more is written once the test has ended.
     const int before = writer.calls.size();
     test.stop();
-    test.sample(2000.0, 100.0, 15.3);
+    test.sample(2000.0, 100.0, 15.3, false);
     QCOMPARE(writer.calls.size(), before);
 }
 
@@ -346,8 +399,74 @@ void TestTuning::stepTestRefusesUnsafeStart()
     QVERIFY(!test.start(s, {true, 15.0, 100.0}, 0.0).isEmpty());
     s.stepPercent = 10.0;
     QVERIFY(!test.start(s, {true, 15.0, 160.0}, 0.0).isEmpty()); // PV already outside
+    QVERIFY(test.start(s, {true, 15.0, 100.0, false}, 0.0).contains(QStringLiteral("手动"))); // manual not permitted
     QVERIFY(writer.calls.isEmpty());
     QCOMPARE(test.state(), StepTest::State::Idle);
+}
+
+// What the instrument answered and what the reads show drive the test: the
+// step waits for a read in manual, an unanswered restore is sent again at the
+// next read that comes back, automatic returns once the output is read back.
+void TestTuning::stepTestRestoreAndManualFromAnswers_data()
+{
+    QTest::addColumn<QString>("script"); // per sample "m" manual, "a" automatic, "L" lose the next write, "S" stop
+    QTest::addColumn<QString>("op");     // output each sample shows, "held" or "stepped"
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("pending");
+
+    using A = StepTest::Abort;
+    // Stopped while stepped, the output restore lost: nothing is sent while
+    // no read comes back; the first read that does resends it, once.
+    QTest::newRow("restore lost, resent")
+        << "mmmmmLS-mmm" << "stepped" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153"}
+        << int(A::Stopped) << true;
+    QTest::newRow("restore lost, then read back")
+        << "mmmmmLS-mmm" << "held" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153", "coil-on 2"}
+        << int(A::Stopped) << false;
+    // The switch to manual went unanswered: no step, the test ends with the reason.
+    QTest::newRow("manual switch lost") << "Lmmm" << "held" << QStringList{"coil-off 2 lost", "hr 2 153", "coil-on 2"}
+                                        << int(A::WriteFailed) << false;
+    // Answered, yet the reads stay automatic: the closed loop would be recorded.
+    QTest::newRow("stays automatic") << "aaaaaaaaaaaaaaaaaaaaaaaa" << "held"
+                                     << QStringList{"coil-off 2", "hr 2 153", "hr 2 153", "coil-on 2"} << int(A::NotManual) << false;
+    QTest::newRow("put back to automatic") << "mmmmmma" << "held"
+                                           << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153", "coil-on 2"}
+                                           << int(A::NotManual) << false;
+}
+
+void TestTuning::stepTestRestoreAndManualFromAnswers()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, op);
+    RecordingWriter writer;
+    StepTest test(writer);
+    StepTest::Settings s;
+    s.baselineS = 2.0;
+    s.bandLow = 50.0;
+    s.bandHigh = 150.0;
+    if (script.startsWith(u'L')) // the start's first write
+        writer.lose = 1;
+    QVERIFY(test.start(s, {true, 15.3, 100.0}, 0.0).isEmpty());
+    double t = 0.0;
+    for (const QChar c : script.mid(script.startsWith(u'L') ? 1 : 0)) {
+        t += 1.0;
+        if (c == u'L')
+            writer.lose = 1;
+        else if (c == u'S')
+            test.stop();
+        else if (c != u'-') // '-': a read that failed, nothing fed
+            test.sample(t, 100.0, op == QLatin1String("held") || test.stepTime() > t ? 15.3 : 25.3, c == u'a');
+    }
+    QTEST(writer.calls, "writes");
+    QTEST(int(test.abortReason()), "reason");
+    QTEST(test.restorePending(), "pending");
+    if (test.restorePending()) // a read showing the output restored lets automatic return; then nothing more
+        for (int i = 0; i < 2; ++i)
+            test.sample(t += 1.0, 100.0, 15.3, false);
+    QVERIFY(!test.restorePending());
+    QCOMPARE(writer.calls.last(), QStringLiteral("coil-on 2"));
+    QVERIFY(!test.start(s, {true, 15.3, 100.0}, t).isEmpty() || test.running());
 }
 
 // A recorded period with a step, read back through the command line's path;
@@ -366,15 +485,15 @@ void TestTuning::historyPeriodAndCommand()
         QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")));
         db.transaction();
         QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?, ?, ?, ?, ?, 0, 0)")));
-        for (int k = 0; k < 900; ++k) {
+        for (int k = -1; k < 900; ++k) { // k = -1: the start-up row, zeros before the first reading
             if (k >= 800 && k < 820)
                 continue; // the station was off for 20 s
             const OleStamp s = OleTime::fromDateTime(t0.addSecs(k));
             q.addBindValue(k + 1);
             q.addBindValue(s.date);
             q.addBindValue(s.time);
-            q.addBindValue(d.pv[std::size_t(k)]);
-            q.addBindValue(d.op[std::size_t(k)]);
+            q.addBindValue(k < 0 ? 0.0 : d.pv[std::size_t(k)]);
+            q.addBindValue(k < 0 ? 0.0 : d.op[std::size_t(k)]);
             QVERIFY(q.exec());
         }
         db.commit();
@@ -387,6 +506,10 @@ void TestTuning::historyPeriodAndCommand()
     QCOMPARE(series->pv.size(), std::size_t(691));
     QCOMPARE(series->pv.front(), d.pv[10]);
     QCOMPARE(series->op.back(), 25.0);
+    const auto fromStartUp = HistoryPeriod::read(path, t0.addSecs(-1), t0.addSecs(700), &error);
+    QVERIFY(fromStartUp);
+    QCOMPARE(fromStartUp->pv.front(), d.pv[0]);
+    QCOMPARE(fromStartUp->pv.size(), std::size_t(701));
     QVERIFY(!HistoryPeriod::read(path, t0.addSecs(700), t0.addSecs(850), &error));
     QVERIFY(error.contains(QStringLiteral("中断")));
 

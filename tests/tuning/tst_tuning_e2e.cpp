@@ -1,7 +1,9 @@
 // Step test, identification, suggestion and write-back against the simulated
 // instrument on a pseudo-terminal (libmodbus on the line), at raised speed,
 // for three different plants; then the written settings must follow a set-
-// value step. Also: an aborted step test leaves mode and output as they were.
+// value step. Also: an aborted step test leaves mode and output as they were,
+// also when the line falls silent or a write is lost, and never steps a
+// plant that is not in manual.
 
 #include "FopdtFit.h"
 #include "LibModbus485.h"
@@ -25,12 +27,15 @@ constexpr int kSlave = 1;
 class BusWriter : public InstrumentWriter {
 public:
     explicit BusWriter(Modbus485& bus) : bus_(bus) {}
-    void write(const WriteRequest& r, const QString&) override
+    void write(const WriteRequest& r, const QString&, Done done) override
     {
         const WriteResult result = performWrite(bus_, kPort, kSlave, r);
         if (result.outcome != LinkOutcome::Answered)
             ++failures;
+        if (done)
+            done(result.outcome == LinkOutcome::Answered);
     }
+    void write(const WriteRequest& r, const QString& why) { write(r, why, {}); }
     int failures = 0;
 
 private:
@@ -48,14 +53,30 @@ struct Rig {
         return re.match(sim.command(QStringLiteral("status"))).captured(1).toDouble();
     }
     int get(const QString& what) { return sim.command(QStringLiteral("get ") + what).toInt(); }
-    bool read(double* pv, double* op)
+    bool read(double* pv, double* op, bool* automatic = nullptr)
     {
         std::array<qint32, kReadBufferSize> buf{};
         if (bus->Get_3X_D8(kPort, kSlave, 1, buf) != 0)
             return false;
         *pv = qint16(buf[0]);
         *op = qint16(buf[1]) / 10.0;
+        if (!automatic)
+            return true;
+        if (bus->Get_0X_B16(kPort, kSlave, 1, buf) != 0)
+            return false;
+        *automatic = (buf[0] >> (StepTest::kAutomaticCoil - 1)) & 1;
         return true;
+    }
+    // Feeds the test until its restore is done or `wallMs` have passed.
+    void feedRestore(StepTest& test, int wallMs = 10000)
+    {
+        QElapsedTimer wall;
+        wall.start();
+        double pv = 0.0, op = 0.0;
+        bool automatic = false;
+        while (test.restorePending() && wall.elapsed() < wallMs)
+            if (read(&pv, &op, &automatic))
+                test.sample(now(), pv, op, automatic);
     }
     void waitUntil(double t)
     {
@@ -100,12 +121,14 @@ bool runStepTest(Rig& rig, StepTest& test, const StepTest::Settings& s, double u
         return false;
     QElapsedTimer wall;
     wall.start();
+    bool automatic = false;
     while (test.running() && wall.elapsed() < 50000) {
         const double t = rig.now();
-        if (rig.read(&pv, &op))
-            test.sample(t, pv, op);
+        if (rig.read(&pv, &op, &automatic))
+            test.sample(t, pv, op, automatic);
     }
-    return test.state() == StepTest::State::Finished;
+    rig.feedRestore(test);
+    return test.state() == StepTest::State::Finished && !test.restorePending();
 }
 
 } // namespace
@@ -116,6 +139,8 @@ private slots:
     void stepTestTuneAndFollow_data();
     void stepTestTuneAndFollow();
     void abortRestoresModeAndOutput();
+    void untrustedLineEndsSafely_data();
+    void untrustedLineEndsSafely();
 };
 
 void TestTuningE2e::stepTestTuneAndFollow_data()
@@ -229,19 +254,91 @@ void TestTuningE2e::abortRestoresModeAndOutput()
     s.bandHigh = 200.0;
     QVERIFY(test.start(s, {true, held, pv}, rig->now()).isEmpty());
     const double stopAt = rig->now() + 60.0;
+    bool automatic = true;
     while (rig->now() < stopAt)
-        if (rig->read(&pv, &op))
-            test.sample(rig->now(), pv, op);
+        if (rig->read(&pv, &op, &automatic))
+            test.sample(rig->now(), pv, op, automatic);
     QCOMPARE(rig->get(QStringLiteral("coil 2")), 0);
     QCOMPARE(rig->get(QStringLiteral("hr 2")), int(std::lround((held + 10.0) * 10.0)));
     test.stop();
     QCOMPARE(test.state(), StepTest::State::Aborted);
+    // Automatic returns once a read shows the output restored.
+    rig->feedRestore(test);
+    QVERIFY(!test.restorePending());
     QCOMPARE(rig->get(QStringLiteral("coil 2")), 1);
     QCOMPARE(rig->get(QStringLiteral("hr 2")), int(std::lround(held * 10.0)));
     QCOMPARE(writer.failures, 0);
     rig->waitUntil(rig->now() + 600.0);
     QVERIFY(rig->read(&pv, &op));
     QVERIFY2(std::abs(pv - 100.0) <= 1.0, qPrintable(QString::number(pv)));
+}
+
+void TestTuningE2e::untrustedLineEndsSafely_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("stepped"); // the output was stepped before the test ended
+    QTest::newRow("line silent mid-test") << "silent" << int(StepTest::Abort::LinkLost) << true;
+    QTest::newRow("switch to manual lost") << "deaf" << int(StepTest::Abort::WriteFailed) << false;
+    QTest::newRow("manual not permitted") << "forbidden" << int(StepTest::Abort::None) << false;
+}
+
+// From automatic at SV 100; whatever goes wrong, the instrument ends in
+// automatic with its output, and a fit is never offered data from the
+// closed loop.
+void TestTuningE2e::untrustedLineEndsSafely()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, reason);
+    QFETCH(bool, stepped);
+    auto rig = startRig({5.0, 300.0, 10.0}, 200.0, 15.0);
+    QVERIFY(rig);
+    BusWriter writer(*rig->bus);
+    writer.write({WriteFn::Set_4X_D1, 1, 100}, {});
+    writer.write({WriteFn::Set_0X_Bit1, StepTest::kAutomaticCoil, 0}, {});
+    rig->waitUntil(rig->now() + 60.0);
+    if (fault == QLatin1String("forbidden"))
+        rig->sim.command(QStringLiteral("set coil 3 0"));
+    double pv = 0.0, op = 0.0;
+    bool automatic = false;
+    QVERIFY(rig->read(&pv, &op, &automatic));
+    QVERIFY(automatic);
+    const int held = int(std::lround(op * 10.0));
+
+    StepTest test(writer);
+    StepTest::Settings s;
+    s.baselineS = 10.0;
+    s.durationS = 600.0;
+    s.bandLow = 50.0;
+    s.bandHigh = 200.0;
+    if (fault == QLatin1String("deaf"))
+        rig->sim.command(QStringLiteral("deaf-writes 1"));
+    const QString refused = test.start(s, {automatic, op, pv, rig->get(QStringLiteral("coil 3")) != 0}, rig->now());
+    QCOMPARE(refused.isEmpty(), fault != QLatin1String("forbidden"));
+    bool silenced = false;
+    QElapsedTimer wall;
+    wall.start();
+    while (test.running() && wall.elapsed() < 15000) {
+        if (fault == QLatin1String("silent") && test.state() == StepTest::State::Stepped && !silenced) {
+            rig->sim.command(QStringLiteral("silent 4"));
+            silenced = true;
+        }
+        if (rig->read(&pv, &op, &automatic))
+            test.sample(rig->now(), pv, op, automatic);
+        else
+            test.linkLost(); // the owner's rule for a lost line is its own; here the first failed read
+    }
+    QCOMPARE(int(test.abortReason()), reason);
+    QCOMPARE(test.stepTime() < rig->now() && test.state() != StepTest::State::Idle && stepped,
+             stepped); // only a plant seen in manual is stepped
+    if (stepped)
+        QVERIFY(test.restorePending()); // the restore went unanswered on the silent line
+    rig->feedRestore(test);
+    QVERIFY(!test.restorePending());
+    QCOMPARE(rig->get(QStringLiteral("coil 2")), 1);
+    if (test.state() != StepTest::State::Idle)
+        QCOMPARE(rig->get(QStringLiteral("hr 2")), held);
+    QCOMPARE(writer.failures > 0, fault != QLatin1String("forbidden"));
 }
 
 QTEST_GUILESS_MAIN(TestTuningE2e)

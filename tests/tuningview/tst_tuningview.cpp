@@ -79,6 +79,8 @@ private slots:
     void historyPeriodSuggestsAndWrites();
     void configPidPageOpensTheAssistant();
     void writesAreJournaled();
+    void lateRestoreJournaledOnce();
+    void refusesWhatItCannotTrust();
 };
 
 void TestTuningView::stopRestoresAfterStepping_data()
@@ -266,6 +268,57 @@ void TestTuningView::writesAreJournaled()
     QCOMPARE(rig.writes().size(), 3);
     QCOMPARE(writeRows(journal).mid(5), (QStringList{band + "|30|45|ok", QString::number(InstrumentPid::kIntegralRegister) + "|120|200|ok",
                                                      derivative + "|10.0|12.5|ok"}));
+}
+
+// The line drops mid-test and the restore goes unanswered: the window says
+// so, keeps the restore (and itself) until the line answers, then sends it
+// once and says it is done.
+void TestTuningView::lateRestoreJournaledOnce()
+{
+    QTemporaryDir dir;
+    Rig rig;
+    Journal journal(dir.filePath(QStringLiteral("j.db")));
+    WriteAudit audit(rig.link, journal);
+    rig.window->setAudit(&audit);
+    rig.window->show();
+    rig.poll();
+    rig.get<QPushButton>("StartButton")->click();
+    rig.fake->setCoilWord(0b100);
+    rig.poll();
+    rig.fake->failNext(QStringLiteral("Get_3X_D8"), LinkOutcome::Timeout, TuningWindow::kLostAfterFailedPolls);
+    rig.fake->failNext(QStringLiteral("Set_4X_D1"), LinkOutcome::Timeout, 2); // the write and its one repeat
+    rig.poll(TuningWindow::kLostAfterFailedPolls);
+    QVERIFY2(rig.get("TestState")->text().contains(QStringLiteral("恢复未完成")), qPrintable(rig.get("TestState")->text()));
+    QVERIFY(!rig.get<QPushButton>("StartButton")->isEnabled());
+    rig.window->close();
+    QVERIFY(rig.window && rig.window->isVisible());
+
+    rig.fake->clearCalls();
+    rig.poll(3);
+    QCOMPARE(rig.writes(), (QStringList{"Set_4X_D1(3,7,2,153)", "Set_0X_Bit1(3,7,2)"}));
+    QVERIFY2(rig.get("TestState")->text().contains(QStringLiteral("已中止并恢复")), qPrintable(rig.get("TestState")->text()));
+    QVERIFY(rig.get<QPushButton>("StartButton")->isEnabled());
+    const QStringList rows = writeRows(journal);
+    QCOMPARE(rows.filter(QStringLiteral("OP|15.3|15.3|failed")).size(), 1);
+    QCOMPARE(rows.mid(rows.size() - 2), (QStringList{"OP|15.3|15.3|verified", "coil 2|0|1|verified"}));
+}
+
+// Manual not permitted: no test. Grouping on: the three registers are not
+// what the instrument computes with, so they are neither shown nor written.
+void TestTuningView::refusesWhatItCannotTrust()
+{
+    Rig rig;
+    rig.fake->setCoilWord(0b010); // automatic, manual not permitted
+    rig.poll();
+    rig.get<QPushButton>("StartButton")->click();
+    QVERIFY(rig.get("TestState")->text().contains(QStringLiteral("不允许手动")));
+    QCOMPARE(rig.writes(), QStringList());
+
+    rig.fake->setHoldingRegister(TuningWindow::kGroupingRegister, 1);
+    rig.poll();
+    QVERIFY(rig.get("PresentBand")->text() != QStringLiteral("30"));
+    QVERIFY(rig.get("WriteState")->text().contains(QStringLiteral("分组")));
+    QVERIFY(!rig.get<QPushButton>("WriteButton")->isEnabled());
 }
 
 QTEST_MAIN(TestTuningView)
