@@ -41,7 +41,7 @@ protected:
                 QObject::connect(client, &QTcpSocket::readyRead, client, [=] { pass(client, upstream); });
                 QObject::connect(upstream, &QTcpSocket::readyRead, client, [=] { pass(upstream, client); });
                 QObject::connect(upstream, &QTcpSocket::connected, client, [=] { pass(client, upstream); });
-                QObject::connect(upstream, &QTcpSocket::disconnected, client, [=] {
+                QObject::connect(upstream, &QTcpSocket::disconnected, client, [=, this] {
                     if (!frozen_)
                         client->disconnectFromHost();
                 });

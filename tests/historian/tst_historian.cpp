@@ -61,11 +61,18 @@ private slots:
     void unusableServerSaysWhy();
     // Last: it begins the stop, after which no server connection opens.
     void silentNetworkIsCutAndStopIsBounded();
+
+private:
+    QTemporaryDir dataHome_;
 };
 
 void TestHistorian::initTestCase()
 {
     QVERIFY2(!serverDir().isEmpty() && !port().isEmpty(), "run under CTest: the server fixture sets PX_PG_DIR");
+    // Spools of a server history live in the user's data folder: give this
+    // run a folder of its own, so no run replays another's leftovers.
+    QVERIFY(dataHome_.isValid());
+    qputenv("XDG_DATA_HOME", dataHome_.path().toLocal8Bit());
 }
 
 void TestHistorian::schemaCreatedOnce()

@@ -76,11 +76,16 @@ private slots:
 
 private:
     QTemporaryDir dir_;
+    QTemporaryDir dataHome_;
 };
 
 void TestHistorianJournal::initTestCase()
 {
     QVERIFY2(!serverDir().isEmpty() && !port().isEmpty(), "run under CTest: the server fixture sets PX_PG_DIR");
+    // Spools of a server history live in the user's data folder: give this
+    // run a folder of its own, so no run replays another's leftovers.
+    QVERIFY(dataHome_.isValid());
+    qputenv("XDG_DATA_HOME", dataHome_.path().toLocal8Bit());
 }
 
 void TestHistorianJournal::journalLivesInTheStationSchema()
