@@ -367,7 +367,9 @@ void TestHistorian::silentNetworkIsCutAndStopIsBounded()
     ServerWatchdog::beginStop();
     t.restart();
     recorder.reset();
-    QVERIFY2(t.elapsed() < 2 * ServerWatchdog::kStopLimitMs + 1000, qPrintable(QString::number(t.elapsed())));
+    // Bounded, not quick: without the watchdog the stop never returns; a
+    // generous margin keeps a loaded machine from failing the run.
+    QVERIFY2(t.elapsed() < 2 * ServerWatchdog::kStopLimitMs + 8000, qPrintable(QString::number(t.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestHistorian)
