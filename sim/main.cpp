@@ -92,9 +92,9 @@ int main(int argc, char** argv)
         if (options.addresses.empty())
             return fail(QStringLiteral("--addresses: %1").arg(error));
     }
-    for (const QString& spec : parser.values(plant)) {
+    for (const QString& given : parser.values(plant)) {
         QString error;
-        if (!simParsePlantOverride(spec, options.plantOverrides, &error))
+        if (!simParsePlantOverride(given, options.plantOverrides, &error))
             return fail(error);
     }
     options.baud = parser.value(baud).toInt(&ok);
