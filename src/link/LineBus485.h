@@ -25,6 +25,7 @@ public:
     int Set_0X_Bit1(int port, int slave, int coil) override;
     int Rst_0X_Bit1(int port, int slave, int coil) override;
     LinkOutcome lastOutcome() const override { return last_ ? last_->lastOutcome() : LinkOutcome::NotOpen; }
+    int lastExceptionCode() const override { return last_ ? last_->lastExceptionCode() : 0; }
 
 private:
     Modbus485& busFor(int port);

@@ -53,8 +53,10 @@ int ModbusTcp485::fail(Line& line, int errnum)
     LinkOutcome outcome = LinkOutcome::Other;
     if (errnum == ETIMEDOUT)
         outcome = LinkOutcome::Timeout;
-    else if (errnum > MODBUS_ENOBASE && errnum <= EMBXGTAR)
+    else if (errnum > MODBUS_ENOBASE && errnum <= EMBXGTAR) {
         outcome = LinkOutcome::Exception;
+        exceptionCode_ = errnum - MODBUS_ENOBASE;
+    }
     else if (errnum == EMBBADCRC || errnum == EMBBADDATA || errnum == EMBBADEXC || errnum == EMBMDATA
              || errnum == EMBBADSLAVE)
         outcome = LinkOutcome::CrcError; // among them a reply of another transaction

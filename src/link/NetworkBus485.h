@@ -32,6 +32,7 @@ public:
     int OpenPort_Modbus(int port, int baudIndex, int parityIndex) override;
     int ClosePort_Modbus(int port) override;
     LinkOutcome lastOutcome() const override { return last_; }
+    int lastExceptionCode() const override { return last_ == LinkOutcome::Exception ? exceptionCode_ : 0; }
 
 protected:
     struct Line {
@@ -56,6 +57,7 @@ protected:
     virtual void detach(Line&) {}
 
     LinkOutcome last_ = LinkOutcome::NotOpen;
+    int exceptionCode_ = 0; // the slave's code with the last Exception outcome
 
 private:
     bool connect(int port, Line& line);

@@ -94,8 +94,10 @@ int RtuOverTcp485::exchange(int port, int slave, quint8 fn, int field1, int fiel
         }
         line.suspect = false;
     }
-    if (exception)
+    if (exception) {
+        exceptionCode_ = frame[2];
         return finish(line, LinkOutcome::Exception);
+    }
     finish(line, LinkOutcome::Answered);
     return 0;
 }

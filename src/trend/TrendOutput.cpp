@@ -28,6 +28,18 @@ std::unique_ptr<QPrinter> makePrinter()
     return printer;
 }
 
+namespace {
+// The image as large as the page allows, keeping its proportions.
+void drawFitted(QPainter& painter, const QImage& image)
+{
+    const QRect page = painter.viewport();
+    QSize target = image.size();
+    target.scale(page.size(), Qt::KeepAspectRatio);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(page.topLeft(), target), image);
+}
+} // namespace
+
 bool print(const QImage& image, QPrinter& printer)
 {
     if (image.isNull())
@@ -37,11 +49,7 @@ bool print(const QImage& image, QPrinter& printer)
         qCWarning(lcTrend) << "cannot start the print job";
         return false;
     }
-    const QRect page = painter.viewport();
-    QSize target = image.size();
-    target.scale(page.size(), Qt::KeepAspectRatio);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(page.topLeft(), target), image);
+    drawFitted(painter, image);
     return painter.end();
 }
 
@@ -55,11 +63,7 @@ bool paintPdf(const QImage& image, QIODevice& device)
     QPainter painter;
     if (!painter.begin(&pdf))
         return false;
-    const QRect page = painter.viewport();
-    QSize target = image.size();
-    target.scale(page.size(), Qt::KeepAspectRatio);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(page.topLeft(), target), image);
+    drawFitted(painter, image);
     return painter.end();
 }
 } // namespace

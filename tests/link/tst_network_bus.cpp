@@ -99,6 +99,7 @@ void TestNetworkBus::modbusTcpReadsAndWrites()
     QCOMPARE(buf[1], 1301);
     QVERIFY(bus->Get_4X_D8(1, 7, 9000, buf) != 0); // beyond the server's map
     QCOMPARE(bus->lastOutcome(), LinkOutcome::Exception);
+    QCOMPARE(bus->lastExceptionCode(), 2); // illegal data address, as the gateway said
     QCOMPARE(bus->Get_4X_D8(1, 7, 257, buf), 0);
 }
 
