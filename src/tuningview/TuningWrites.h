@@ -1,11 +1,13 @@
 #pragma once
 #include "StepTest.h"
+#include "WriteAudit.h"
+
+#include <QPointer>
 
 #include <functional>
 
 class LinkClient;
 class QObject;
-class WriteAudit;
 struct InstrumentPid;
 
 // The tuning assistant's changes to the instrument: through the station's
@@ -33,5 +35,7 @@ public:
 private:
     LinkClient& link_;
     QObject* requester_;
-    WriteAudit* audit_ = nullptr;
+    // Guarded: the window restores the plant as it goes down, which may be
+    // after the station has already torn its audit down.
+    QPointer<WriteAudit> audit_;
 };
