@@ -2,29 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
-    <name>PollingCycle</name>
-    <message>
-        <source>过程值读取失败</source>
-        <translation>Process values not read</translation>
-    </message>
-    <message>
-        <source>报警设定读取失败</source>
-        <translation>Alarm settings not read</translation>
-    </message>
-    <message>
-        <source>报警类型读取失败</source>
-        <translation>Alarm types not read</translation>
-    </message>
-    <message>
-        <source>报警状态读取失败</source>
-        <translation>Alarm states not read</translation>
-    </message>
-    <message>
-        <source>运行状态读取失败</source>
-        <translation>Operating states not read</translation>
-    </message>
-</context>
-<context>
     <name>AlarmSettingsPanel</name>
     <message>
         <source>报警设定</source>
@@ -599,6 +576,13 @@ Last read: %1</translation>
 最近一次异常应答：%1</source>
         <translation>
 Latest exception answer: %1</translation>
+    </message>
+</context>
+<context>
+    <name>Loop</name>
+    <message>
+        <source>%1号仪表</source>
+        <translation>Instrument %1</translation>
     </message>
 </context>
 <context>
@@ -1608,6 +1592,29 @@ Latest exception answer: %1</translation>
     <message>
         <source>通讯设置，仅在明确选择时写入</source>
         <translation>link setting, written only when chosen</translation>
+    </message>
+</context>
+<context>
+    <name>PollingCycle</name>
+    <message>
+        <source>过程值读取失败</source>
+        <translation>Process values not read</translation>
+    </message>
+    <message>
+        <source>报警设定读取失败</source>
+        <translation>Alarm settings not read</translation>
+    </message>
+    <message>
+        <source>报警类型读取失败</source>
+        <translation>Alarm types not read</translation>
+    </message>
+    <message>
+        <source>报警状态读取失败</source>
+        <translation>Alarm states not read</translation>
+    </message>
+    <message>
+        <source>运行状态读取失败</source>
+        <translation>Operating states not read</translation>
     </message>
 </context>
 <context>

@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "LoopList.h"
 #include "HistoryLocation.h"
 #include "HistoryStore.h"
 #include "Language.h"
@@ -85,8 +86,17 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     const QCommandLineOption mqttPassword({QStringLiteral("mqtt-password-file")},
                                           QStringLiteral("File whose first line is the broker password."),
                                           QStringLiteral("FILE"));
+    const QCommandLineOption loops({QStringLiteral("loops")},
+                                   QStringLiteral("Poll several instruments on the line of the selected port: "
+                                                  "addresses 1-16, e.g. 1-4,7."),
+                                   QStringLiteral("LIST"));
+    const QCommandLineOption stationFile({QStringLiteral("station-file")},
+                                         QStringLiteral("Lines, loops and loop names (INI; default: "
+                                                        "px5800/station.ini in the user's configuration folder "
+                                                        "when it exists). The command line wins over it."),
+                                         QStringLiteral("FILE"));
     parser.addOptions({port, database, journal, connect, portNumber, address, baud, parity, demo, speed, lang, station,
-                       mqtt, mqttCa, mqttPassword});
+                       mqtt, mqttCa, mqttPassword, loops, stationFile});
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -113,6 +123,15 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
 
     CommandLineResult result;
     StationOptions& o = result.options;
+    // The station file first: what the command line says wins over it.
+    std::optional<StationFile::Contents> file;
+    if (parser.isSet(stationFile) || (!parser.isSet(loops) && QFileInfo::exists(StationFile::defaultPath()))) {
+        QString why;
+        file = StationFile::read(parser.isSet(stationFile) ? parser.value(stationFile) : StationFile::defaultPath(), &why);
+        if (!file)
+            return failure(QStringLiteral("--station-file: %1").arg(why));
+        o.ports = file->ports;
+    }
     for (const QString& mapping : parser.values(port)) {
         QString error;
         if (!o.ports.parseMapping(mapping, &error))
@@ -142,6 +161,41 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         if (parser.isSet(l.option))
             if (const QString why = parseLineOption(l.rule, parser.value(l.option), l.out); !why.isEmpty())
                 return failure(why);
+    if (parser.isSet(loops)) {
+        QString why;
+        const QVector<int> addresses = LoopList::parse(parser.value(loops), &why);
+        if (addresses.isEmpty())
+            return failure(QStringLiteral("--loops: %1").arg(why));
+        LineOptions line;
+        line.portNumber = o.portNumber > 0 ? o.portNumber : 1;
+        const LineOptions* named = file ? file->lineOnPort(line.portNumber) : nullptr;
+        line.baudIndex = named ? named->baudIndex : -1;
+        line.parityIndex = named ? named->parityIndex : -1;
+        for (const int a : addresses) {
+            QString name;
+            for (const LoopOption& l : named ? named->loops : QVector<LoopOption>())
+                if (l.address == a)
+                    name = l.name;
+            line.loops.append({a, name});
+        }
+        o.lines = {line};
+    } else if (file) {
+        o.lines = file->lines;
+    }
+    if (!o.lines.isEmpty()) {
+        if (parser.isSet(address))
+            return failure(QStringLiteral("--address chooses one instrument; with loops each loop has its own"));
+        // The command line's line settings are the first line's.
+        LineOptions& first = o.lines.first();
+        if (o.portNumber > 0)
+            first.portNumber = o.portNumber;
+        if (o.baudIndex >= 0)
+            first.baudIndex = o.baudIndex;
+        if (o.parityIndex >= 0)
+            first.parityIndex = o.parityIndex;
+        if (parser.isSet(demo) && o.lines.size() > 1)
+            return failure(QStringLiteral("--demo simulates one line; the station file names %1").arg(o.lines.size()));
+    }
     o.demo = parser.isSet(demo);
     if (parser.isSet(speed)) {
         bool ok = false;
@@ -162,12 +216,22 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         o.station = parser.value(station);
     else if (location && location->server && !location->station.isEmpty())
         o.station = location->station;
+    else if (!o.lines.isEmpty())
+        o.station = QStringLiteral("px5800"); // each loop adds its address
     else
         o.station = defaultStationName(o.address > 0 ? o.address : 1);
     if (!isValidHistoryStation(o.station) || !isValidStationName(o.station))
         return failure(QStringLiteral("--station \"%1\" cannot name the station's topics and schema: lower-case letters, "
                                       "digits and _, not starting with a digit, at most 63")
                            .arg(o.station));
+    for (const LineOptions& line : o.lines) {
+        for (const LoopOption& loop : line.loops) {
+            QString why;
+            const QString base = withDefaultStation(databasePathFor(o), o.station, 1);
+            if (!loopHistoryLocation(base, loop.address, &why))
+                return failure(QStringLiteral("loop %1: %2").arg(loop.address).arg(why));
+        }
+    }
     if ((parser.isSet(mqttCa) || parser.isSet(mqttPassword)) && !parser.isSet(mqtt))
         return failure(QStringLiteral("--mqtt-ca and --mqtt-password-file need --mqtt"));
     if (parser.isSet(mqtt)) {

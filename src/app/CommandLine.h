@@ -1,4 +1,5 @@
 #pragma once
+#include "StationFile.h"
 #include "BrokerUrl.h"
 #include "PortSettings.h"
 
@@ -20,6 +21,9 @@ struct StationOptions {
     QString station;      // --station, default px5800_<address>
     bool mqtt = false;    // publish to the broker in `broker`
     BrokerSettings broker;
+    // Several instruments: the lines and their loops (--loops, or the station
+    // file). Empty: the station of one instrument.
+    QVector<LineOptions> lines;
 };
 
 struct CommandLineResult {

@@ -1,4 +1,6 @@
 #include "StationApp.h"
+#include "LineBus485.h"
+#include "LoopList.h"
 #include "AppLog.h"
 #include "HistoryLocation.h"
 #include "HistoryStore.h"
@@ -31,27 +33,8 @@ Q_LOGGING_CATEGORY(lcApp, "px.app")
 StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485> bus, LinkClient::Mode mode)
     : options_(options)
 {
-    link_ = std::make_unique<LinkClient>(std::move(bus), mode);
-    health_ = std::make_unique<LinkHealth>();
-    polling_ = std::make_unique<PollingCycle>(*link_, image_);
-    connect(link_.get(), &LinkClient::exchangeCompleted, health_.get(), &LinkHealth::onExchange);
-    connect(link_.get(), &LinkClient::exceptionAnswered, health_.get(), &LinkHealth::onException);
-    connect(link_.get(), &LinkClient::portStateChanged, health_.get(), &LinkHealth::onPortState);
-    connect(polling_.get(), &PollingCycle::blocksAnswered, health_.get(), &LinkHealth::onBlocks);
-    connect(polling_.get(), &PollingCycle::cycleCompleted, health_.get(), [this](bool all) {
-        health_->setSkippedTicks(polling_->skippedTicks());
-        health_->onCycle(all);
-    });
-    if (options_.mqtt) {
-        // After the health connection above, so a cycle's live message
-        // carries the link state that cycle produced.
-        publisher_ = std::make_unique<MqttPublisher>(options_.broker, options_.station, image_, *health_);
-        connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
-    }
     // A server URL without a station takes the station's name as its schema.
     const QString path = withDefaultStation(databasePathFor(options_), options_.station, options_.address);
-    station_.reset(new Station{*link_, image_, *polling_, *health_, flags_, scale_, nullptr, options_.ports, path});
-
     // The demo keeps its journal apart from the plant's, as it does its history.
     QString journalPath = options_.journalPath;
     if (journalPath.isEmpty())
@@ -59,16 +42,47 @@ StationApp::StationApp(const StationOptions& options, std::unique_ptr<Modbus485>
                           ? QFileInfo(path).absoluteDir().filePath(QStringLiteral("DemoJournal.db"))
                           : defaultJournalPath(path);
     journal_ = std::make_unique<Journal>(journalPath);
-    audit_ = std::make_unique<WriteAudit>(*link_, *journal_);
-    watcher_ = std::make_unique<TransitionWatcher>(*journal_, image_, *link_, *health_);
-    connect(polling_.get(), &PollingCycle::cycleCompleted, watcher_.get(), &TransitionWatcher::onCycle);
-    connect(health_.get(), &LinkHealth::stateChanged, watcher_.get(), &TransitionWatcher::onLinkState);
-    connect(link_.get(), &LinkClient::portStateChanged, watcher_.get(), &TransitionWatcher::onPortState);
-    station_->journal = journal_.get();
-    station_->audit = audit_.get();
-    if (publisher_)
-        connect(journal_.get(), &Journal::eventAppended, publisher_.get(),
-                [p = publisher_.get()](const JournalEvent& event) { p->publishEvent(toJson(event)); });
+    buildLoops(std::move(bus), mode, path);
+    current_ = loops_.front().get();
+}
+
+void StationApp::buildLoops(std::unique_ptr<Modbus485> bus, LinkClient::Mode mode, const QString& path)
+{
+    const auto lineBus = [&]() { return bus ? std::move(bus) : makeLineBus(options_.ports); };
+    if (options_.lines.isEmpty()) {
+        lines_.push_back(std::make_unique<LinkClient>(lineBus(), mode));
+        LoopSetup setup;
+        setup.databasePath = path;
+        setup.ports = options_.ports;
+        setup.mqtt = options_.mqtt;
+        setup.broker = options_.broker;
+        setup.publishName = options_.station;
+        loops_.push_back(std::make_unique<Loop>(*lines_.front(), *journal_, setup));
+        return;
+    }
+    for (const LineOptions& line : options_.lines) {
+        lines_.push_back(std::make_unique<LinkClient>(lineBus(), mode));
+        for (const LoopOption& loop : line.loops) {
+            LoopSetup setup;
+            setup.address = loop.address;
+            setup.name = loop.name;
+            // Checked when the command line was read.
+            setup.databasePath = loopHistoryLocation(path, loop.address).value_or(path);
+            setup.ports = options_.ports;
+            setup.mqtt = options_.mqtt;
+            setup.broker = options_.broker;
+            setup.publishName = QStringLiteral("%1_%2").arg(options_.station).arg(loop.address);
+            loops_.push_back(std::make_unique<Loop>(*lines_.back(), *journal_, setup));
+        }
+    }
+}
+
+Loop* StationApp::loopAt(int address) const
+{
+    for (const auto& loop : loops_)
+        if (loop->address() == address)
+            return loop.get();
+    return nullptr;
 }
 
 QString StationApp::defaultJournalPath(const QString& databasePath)
@@ -90,7 +104,8 @@ void StationApp::start()
 {
     splash_ = new Splash;
     splash_->setAttribute(Qt::WA_DeleteOnClose);
-    scale_.span = 1500; // before any trend window initialises
+    for (const auto& loop : loops_)
+        loop->scale().span = 1500; // before any trend window initialises
     connect(splash_, &Splash::handOver, this, &StationApp::handOver);
     splash_->show();
 }
@@ -98,40 +113,109 @@ void StationApp::start()
 void StationApp::handOver()
 {
     showMainWindow();
-    // The recorder starts with the hand-over and runs, port open or not,
+    // The recorders start with the hand-over and run, port open or not,
     // until the program ends.
-    recorder_ = std::make_unique<Recorder>(image_, flags_, station_->databasePath, Recorder::Mode::Threaded);
-    station_->recorder = recorder_.get();
+    for (const auto& loop : loops_)
+        loop->startRecording(true);
     connectRecorderToStatus();
-    connect(recorder_.get(), &Recorder::stateChanged, watcher_.get(), [this](RecorderState s, const QString& text) {
-        watcher_->onRecorderState(s == RecorderState::Recording, text, recorder_->backlogSize(),
-                                  recorder_->droppedSamples());
-    });
-    recorder_->start();
     // Logging out: the session may end the process without a close (its
     // display gone); what waits for the history and the journal is on disk first.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
-        recorder_->spoolHeld();
+        for (const auto& loop : loops_)
+            if (loop->recorder())
+                loop->recorder()->spoolHeld();
         journal_->spoolHeld();
     });
-    if (publisher_)
-        publisher_->start(); // the status line was wired with the main window
+    for (const auto& loop : loops_)
+        if (loop->publisher())
+            loop->publisher()->start(); // the status line was wired with the main window
     QString port = QStringLiteral("端口待选择");
     if (options_.portNumber > 0)
         port = QStringLiteral("端口 %1 (%2)").arg(options_.portNumber).arg(options_.ports.deviceFor(options_.portNumber));
+    if (hasLoops()) {
+        QStringList lines;
+        for (const LineOptions& line : options_.lines) {
+            QVector<int> addresses;
+            for (const LoopOption& l : line.loops)
+                addresses.append(l.address);
+            lines << QStringLiteral("端口 %1 (%2) 仪表 %3")
+                         .arg(line.portNumber)
+                         .arg(options_.ports.deviceFor(line.portNumber), LoopList::format(addresses));
+        }
+        port = lines.join(QStringLiteral("；"));
+    }
     journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
                      QStringLiteral("操作站启动（版本 %1，历史数据库 %2，%3）")
-                         .arg(QStringLiteral(PX5800_VERSION), redactedLocation(station_->databasePath), port));
-    if (options_.connect && main_) {
+                         .arg(QStringLiteral(PX5800_VERSION), redactedLocation(station().databasePath), port));
+    if (!options_.connect)
+        return;
+    if (hasLoops()) {
+        openLines();
+    } else if (main_) {
         main_->portPanel()->preselect(options_.portNumber, options_.address, options_.baudIndex, options_.parityIndex);
         main_->openPort();
     }
 }
 
+// Every line opens once, and every loop on it polls from then on, whichever
+// loop's window is shown.
+void StationApp::openLines()
+{
+    for (std::size_t i = 0; i < lines_.size() && i < std::size_t(options_.lines.size()); ++i) {
+        const LineOptions& line = options_.lines.at(qsizetype(i));
+        PortSettings settings;
+        settings.port = line.portNumber;
+        settings.address = line.loops.value(0).address;
+        settings.baudIndex = line.baudIndex >= 0 ? line.baudIndex : 1;
+        settings.parityIndex = line.parityIndex >= 0 ? line.parityIndex : 0;
+        lines_[i]->open(settings);
+    }
+    for (const auto& loop : loops_) {
+        loop->polling().start();
+        loop->health().onPortOpened();
+    }
+    if (main_) {
+        const PortSettings& s = current_->link().portSettings();
+        main_->portPanel()->preselect(s.port, current_->address(), s.baudIndex, s.parityIndex);
+        main_->openPort();
+    }
+}
+
+void StationApp::showLoop(int address)
+{
+    Loop* loop = loopAt(address);
+    if (!loop || shutDown_)
+        return;
+    if (loop != current_) {
+        if (secondary_) {
+            secondary_->hide();
+            secondary_->deleteLater();
+        }
+        delete main_.data();
+        current_->link().setFocused(false);
+        current_ = loop;
+    }
+    if (main_)
+        main_->show();
+    else
+        showMainWindow();
+}
+
 void StationApp::showMainWindow()
 {
-    main_ = new MainWindow(*station_);
+    main_ = new MainWindow(station());
     main_->setAttribute(Qt::WA_DeleteOnClose);
+    if (hasLoops()) {
+        main_->setLoop(current_->address(), current_->title());
+        // Its main window open, the loop gets the full cycle twice a second.
+        current_->link().setFocused(true);
+        const LinkClient& link = current_->link();
+        if (link.isOpen()) {
+            const PortSettings& s = link.portSettings();
+            main_->portPanel()->preselect(s.port, current_->address(), s.baudIndex, s.parityIndex);
+            main_->openPort();
+        }
+    }
     connect(main_, &MainWindow::exitRequested, this, [this] {
         shutdown();
         Q_EMIT finished();
@@ -162,26 +246,28 @@ void StationApp::connectRecorderToStatus()
 {
     // The status line is rebuilt with each new main window; wire it to the
     // recorder once both exist.
-    if (!recorder_ || !main_)
+    Recorder* recorder = current_->recorder();
+    if (!recorder || !main_)
         return;
-    main_->showRecorderState(recorder_->stateText(), recorder_->state() == RecorderState::Recording);
-    connect(recorder_.get(), &Recorder::stateChanged, main_.data(), [m = main_.data()](RecorderState s, const QString& text) {
+    main_->showRecorderState(recorder->stateText(), recorder->state() == RecorderState::Recording);
+    connect(recorder, &Recorder::stateChanged, main_.data(), [m = main_.data()](RecorderState s, const QString& text) {
         m->showRecorderState(text, s == RecorderState::Recording);
     });
 }
 
 void StationApp::connectPublisherToStatus()
 {
-    if (!publisher_ || !main_)
+    MqttPublisher* publisher = current_->publisher();
+    if (!publisher || !main_)
         return;
     auto* line = main_->findChild<StatusLine*>();
     if (!line)
         return;
-    const auto show = [line, p = publisher_.get()] {
+    const auto show = [line, p = publisher] {
         line->setPublisherState(p->stateText(), p->isConnected(), p->stateDetail());
     };
     show();
-    connect(publisher_.get(), &MqttPublisher::stateChanged, line, show);
+    connect(publisher, &MqttPublisher::stateChanged, line, show);
 }
 
 void StationApp::connectJournalToStatus()
@@ -205,8 +291,8 @@ void StationApp::showJournal()
 
 void StationApp::showConfig()
 {
-    auto* window = new ConfigWindow(*link_, paramRegs_);
-    window->setAudit(audit_.get());
+    auto* window = new ConfigWindow(current_->link(), current_->paramRegs());
+    window->setAudit(&current_->audit());
     secondary_ = window;
     connect(window, &ConfigWindow::returnRequested, this, &StationApp::backToMain);
     connect(window, &ConfigWindow::tuningRequested, this, &StationApp::showTuning);
@@ -216,10 +302,17 @@ void StationApp::showConfig()
 
 void StationApp::showTuning()
 {
+    // One assistant at a time: another loop's is replaced unless it still
+    // has the plant to put back (its close refuses then).
+    if (tuning_ && tuningLoop_ != current_ && tuning_->close())
+        tuning_ = nullptr;
     if (!tuning_) {
-        auto* window = new TuningWindow(*link_, station_->databasePath);
-        window->setAudit(audit_.get());
+        auto* window = new TuningWindow(current_->link(), station().databasePath);
+        window->setAudit(&current_->audit());
+        if (hasLoops())
+            window->setWindowTitle(window->windowTitle() + QStringLiteral(" — ") + current_->title());
         tuning_ = window;
+        tuningLoop_ = current_;
     }
     tuning_->show();
     tuning_->raise();
@@ -228,8 +321,8 @@ void StationApp::showTuning()
 
 void StationApp::showSegments()
 {
-    auto* window = new SegmentsWindow(*link_);
-    window->setAudit(audit_.get());
+    auto* window = new SegmentsWindow(current_->link());
+    window->setAudit(&current_->audit());
     secondary_ = window;
     connect(window, &SegmentsWindow::returnRequested, this, &StationApp::backToMain);
     window->resize(900, 600);
@@ -238,8 +331,8 @@ void StationApp::showSegments()
 
 void StationApp::showHistory()
 {
-    auto* window = new HistoryWindow(image_, flags_, scale_, station_->databasePath);
-    window->setLinkHealth(health_.get());
+    auto* window = new HistoryWindow(current_->image(), current_->flags(), current_->scale(), station().databasePath);
+    window->setLinkHealth(&current_->health());
     secondary_ = window;
     connect(window, &HistoryWindow::returnRequested, this, &StationApp::backToMain);
     window->show();
@@ -275,24 +368,28 @@ void StationApp::shutdown()
         return;
     shutDown_ = true;
     // From here a server round trip that hangs is cut within a second and no
-    // new server connection is tried: the recorder's and the journal's
+    // new server connection is tried: the recorders' and the journal's
     // threads return, so the waits on them below and at destruction end.
     ServerWatchdog::beginStop();
-    if (recorder_)
-        recorder_->stop();
-    polling_->stop();
-    health_->onPortClosed();
+    for (const auto& loop : loops_)
+        loop->stop();
     // A step test still running puts mode and output back before the link stops.
     delete tuning_.data();
-    link_->shutdown();
-    const PortSettings& s = link_->portSettings();
+    QStringList open;
+    for (const auto& line : lines_) {
+        line->shutdown();
+        const PortSettings& s = line->portSettings();
+        if (line->isOpen())
+            open << QStringLiteral("端口 %1，%2").arg(s.port).arg(journalPortText(s));
+    }
     journal_->append(QString::fromUtf16(JournalKind::System), QStringLiteral("station"),
-                     link_->isOpen() ? QStringLiteral("操作站停止（端口 %1，%2）").arg(s.port).arg(journalPortText(s))
-                                     : QStringLiteral("操作站停止"));
+                     open.isEmpty() ? QStringLiteral("操作站停止")
+                                    : QStringLiteral("操作站停止（%1）").arg(open.join(QStringLiteral("；"))));
     // After the stop event, so that it is published too (queued ahead of the
     // publisher's own "offline" and disconnect).
-    if (publisher_)
-        publisher_->shutdown();
+    for (const auto& loop : loops_)
+        if (loop->publisher())
+            loop->publisher()->shutdown();
     journal_->stop();
     qCInfo(lcApp) << "station stopped";
 }

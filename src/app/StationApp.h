@@ -1,30 +1,26 @@
 #pragma once
 #include "CommandLine.h"
 #include "LinkClient.h"
-#include "ParamTable.h"
-#include "LinkHealth.h"
-#include "LiveImage.h"
-#include "PollingCycle.h"
-#include "SampleFlags.h"
+#include "Loop.h"
 #include "Station.h"
-#include "TrendScale.h"
 
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <vector>
 
-#include "MainWindow.h"
 class Journal;
-class Recorder;
+#include "MainWindow.h"
 class MqttPublisher;
-class TransitionWatcher;
-class WriteAudit;
+class Recorder;
 #include "Splash.h"
 
 // Owns everything that lives for the whole run and moves the operator
 // between the windows: splash -> main window; main <-> configuration and
 // grouped-PID windows (the main window is only hidden); main -> history
-// window -> a freshly built main window.
+// window -> a freshly built main window. With loops (several instruments on
+// a line) each loop has its own context and the windows are opened for one
+// loop at a time.
 class StationApp : public QObject {
     Q_OBJECT
 public:
@@ -34,13 +30,21 @@ public:
     void start();      // shows the splash
     void handOver();   // what the splash's last tick does (public for tests)
 
-    Station& station() { return *station_; }
+    // The loop the windows show (the only one without loops).
+    Station& station() { return current_->station(); }
+    Loop& currentLoop() { return *current_; }
+    const std::vector<std::unique_ptr<Loop>>& loops() const { return loops_; }
+    bool hasLoops() const { return !options_.lines.isEmpty(); }
+    Loop* loopAt(int address) const;
     Splash* splash() const { return splash_; }
     MainWindow* mainWindow() const { return main_; }
     QWidget* activeWindow() const;
-    Recorder* recorder() const { return recorder_.get(); }
-    MqttPublisher* publisher() const { return publisher_.get(); }
+    Recorder* recorder() const { return current_->recorder(); }
+    MqttPublisher* publisher() const { return current_->publisher(); }
     Journal* journal() const { return journal_.get(); }
+
+    // Shows the main window of the loop at `address` (loops only).
+    void showLoop(int address);
 
     // Journal.db in the history file's folder; for a server history, the
     // station's schema there.
@@ -53,6 +57,8 @@ Q_SIGNALS:
     void finished(); // the operator pressed "退出"
 
 private:
+    void buildLoops(std::unique_ptr<Modbus485> bus, LinkClient::Mode mode, const QString& path);
+    void openLines();
     void showMainWindow();
     void showConfig();
     void showTuning();
@@ -65,22 +71,14 @@ private:
     void connectJournalToStatus();
 
     StationOptions options_;
-    LiveImage image_;
-    SampleFlags flags_;
-    TrendScale scale_;
-    ParamRegs paramRegs_; // kept across openings of the configuration window
-    std::unique_ptr<LinkClient> link_;
-    std::unique_ptr<LinkHealth> health_;
-    std::unique_ptr<PollingCycle> polling_;
-    std::unique_ptr<Recorder> recorder_;
-    std::unique_ptr<MqttPublisher> publisher_; // with --mqtt only
+    std::vector<std::unique_ptr<LinkClient>> lines_; // one; with loops, one per line
     std::unique_ptr<Journal> journal_;
-    std::unique_ptr<WriteAudit> audit_;
-    std::unique_ptr<TransitionWatcher> watcher_;
-    std::unique_ptr<Station> station_;
+    std::vector<std::unique_ptr<Loop>> loops_;
+    Loop* current_ = nullptr;
     QPointer<Splash> splash_;
     QPointer<MainWindow> main_;
     QPointer<QWidget> secondary_;
     QPointer<QWidget> tuning_; // the tuning assistant, one at a time
+    Loop* tuningLoop_ = nullptr;
     bool shutDown_ = false;
 };

@@ -59,16 +59,20 @@ int main(int argc, char* argv[])
     if (options.demo) {
         SimOptions simOptions;
         simOptions.speed = options.demoSpeed;
+        // With loops, one simulated instrument (its own plant) per address.
+        for (const LoopOption& loop : options.lines.value(0).loops)
+            simOptions.addresses.push_back(loop.address);
         simulator = std::make_unique<SimServer>(simOptions);
         QString error;
         if (!simulator->start(&error)) {
             std::fprintf(stderr, "px5800: the simulated instrument could not start: %s\n", qPrintable(error));
             return 1;
         }
-        options.ports.map(1, simulator->devicePath());
+        const int port = options.lines.isEmpty() ? 1 : options.lines.first().portNumber;
+        options.ports.map(port, simulator->devicePath());
         options.connect = true;
         if (options.portNumber < 0)
-            options.portNumber = 1;
+            options.portNumber = port;
     }
 
     StationApp station(options, makeLineBus(options.ports), LinkClient::Mode::Threaded);

@@ -47,7 +47,15 @@ TransitionWatcher::TransitionWatcher(Journal& journal, const LiveImage& image, c
 
 void TransitionWatcher::append(const QString& kind, const QString& source, const QString& message)
 {
-    journal_.append(kind, source, message);
+    JournalEvent event;
+    event.kind = kind;
+    event.source = source;
+    // On a line of several instruments the event names its instrument.
+    event.message = loop_ > 0 && kind == QString::fromUtf16(JournalKind::Link)
+                        ? QStringLiteral("%1号仪表").arg(loop_) + message
+                        : message;
+    event.loop = loop_;
+    journal_.append(std::move(event));
 }
 
 QString TransitionWatcher::portName() const { return QStringLiteral("port %1").arg(link_.portSettings().port); }

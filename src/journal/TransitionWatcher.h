@@ -29,6 +29,9 @@ public:
     TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link, const LinkHealth& health,
                       QObject* parent = nullptr);
 
+    // The instrument's address on a line of several (its events carry it); 0: the only one.
+    void setLoop(int address) { loop_ = address; }
+
 public Q_SLOTS:
     // After each polling cycle.
     void onCycle(bool allAnswered);
@@ -45,6 +48,7 @@ private:
     QString portName() const;
 
     Journal& journal_;
+    int loop_ = 0;
     const LiveImage& image_;
     const LinkClient& link_;
     const LinkHealth& health_;

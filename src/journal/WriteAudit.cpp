@@ -60,7 +60,9 @@ void WriteAudit::write(QObject* requester, const WriteRequest& request, const Wr
     link_.write(this, request, [this, request, label, old, who = QPointer<QObject>(requester),
                                 done = std::move(done)](const WriteResult& result) {
         const bool ok = result.outcome == LinkOutcome::Answered;
-        const quint64 seq = journal_.append(WriteEntry::sent(request, label, old, result));
+        JournalEvent entry = WriteEntry::sent(request, label, old, result);
+        entry.loop = loop_;
+        const quint64 seq = journal_.append(std::move(entry));
         if (ok) {
             pending_.append(ReadBack{seq, readBackPoint(request), WriteEntry::valueOf(request), label.divisor, std::nullopt,
                                      clock_.elapsed() + windowMs_});
@@ -74,7 +76,9 @@ void WriteAudit::write(QObject* requester, const WriteRequest& request, const Wr
 void WriteAudit::refused(const WriteRequest& request, const WriteLabel& label, const QString& enteredText,
                          const QString& reason)
 {
-    journal_.append(WriteEntry::refused(request, label, lastRead(readBackPoint(request)), enteredText, reason));
+    JournalEvent entry = WriteEntry::refused(request, label, lastRead(readBackPoint(request)), enteredText, reason);
+    entry.loop = loop_;
+    journal_.append(std::move(entry));
 }
 
 void WriteAudit::onReads(const QVector<ReadResult>& results)

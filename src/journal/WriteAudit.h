@@ -48,6 +48,8 @@ public:
     static InstrumentPoint readBackPoint(const WriteRequest& request);
     int pendingReadBacks() const { return int(pending_.size()); }
     void setReadBackWindow(int ms) { windowMs_ = ms; }
+    // The instrument's address on a line of several (its entries carry it).
+    void setLoop(int address) { loop_ = address; }
 
 public Q_SLOTS:
     void onReads(const QVector<ReadResult>& results);
@@ -67,6 +69,7 @@ private:
     Journal& journal_;
     QHash<InstrumentPoint, qint32> last_;
     QList<ReadBack> pending_;
+    int loop_ = 0;
     int windowMs_ = kReadBackWindowMs;
     QTimer expiry_;
     QElapsedTimer clock_;

@@ -40,6 +40,7 @@ struct LineLoopCounters {
     int responseP95Ms = -1;
     std::optional<qint64> offlineSinceMs;
 };
+Q_DECLARE_METATYPE(LineLoopCounters)
 
 // Decides, request by request, what one RS-485 line carries for its loops
 // (instruments at addresses 1..16). Pure logic: no thread and no I/O; time is

@@ -28,10 +28,53 @@ LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* paren
     connect(worker_, &LinkWorker::exceptionAnswered, this, &LinkClient::exceptionAnswered, type);
 }
 
+LinkClient::LinkClient(LinkClient& line, int address, QObject* parent)
+    : QObject(parent), mode_(line.mode_), worker_(line.worker_), settings_(line.settings_), open_(line.open_),
+      portState_(line.portState_), line_(&line), address_(address)
+{
+    settings_.address = address;
+    line.channels_.append(this);
+    const Qt::ConnectionType type = mode_ == Mode::Threaded ? Qt::QueuedConnection : Qt::DirectConnection;
+    connect(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone, type);
+    connect(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone, type);
+    connect(worker_, &LinkWorker::exchangeOn, this, [this](int slave, LinkOutcome outcome, int code) {
+        if (slave != address_)
+            return;
+        Q_EMIT exchangeCompleted(outcome);
+        if (outcome == LinkOutcome::Exception)
+            Q_EMIT exceptionAnswered(code);
+    }, type);
+    connect(worker_, &LinkWorker::cycleRead, this, [this](int slave, const QVector<ReadResult>& results) {
+        if (slave != address_)
+            return;
+        Q_EMIT readsCompleted(results); // the journal's read-back sees them as any read
+        Q_EMIT cycleReads(results);
+    }, type);
+    connect(worker_, &LinkWorker::loopOffline, this, [this](int slave, bool offline) {
+        if (slave == address_)
+            Q_EMIT offlineChanged(offline);
+    }, type);
+    connect(worker_, &LinkWorker::loopCounters, this, [this](int slave, const LineLoopCounters& counters) {
+        if (slave == address_)
+            Q_EMIT countersChanged(counters);
+    }, type);
+    connect(&line, &LinkClient::portStateChanged, this, &LinkClient::onPortState);
+    toWorker([w = worker_, address] { w->addLoop(address); });
+}
+
 LinkClient::~LinkClient()
 {
+    if (line_)
+        return; // the line owns the worker
     shutdown();
     delete worker_;
+}
+
+void LinkClient::setFocused(bool focused)
+{
+    if (!line_)
+        return;
+    toWorker([w = worker_, slave = focused ? address_ : 0] { w->setFocused(slave); });
 }
 
 template <typename F>
@@ -47,13 +90,34 @@ void LinkClient::toWorker(F&& f)
 
 void LinkClient::open(const PortSettings& settings)
 {
+    if (line_) {
+        // The loop's address stays; the line opens once for all its loops.
+        settings_ = settings;
+        settings_.address = address_;
+        const PortSettings& now = line_->settings_;
+        if (!line_->open_ || now.port != settings.port || now.baudIndex != settings.baudIndex
+            || now.parityIndex != settings.parityIndex)
+            line_->open(settings);
+        return;
+    }
     settings_ = settings;
     open_ = true;
+    // The loops of a line show the line's settings with their own address.
+    for (const QPointer<LinkClient>& channel : channels_) {
+        if (!channel)
+            continue;
+        channel->settings_ = settings;
+        channel->settings_.address = channel->address_;
+    }
     toWorker([w = worker_, settings] { w->openPort(settings); });
 }
 
 void LinkClient::close()
 {
+    if (line_) {
+        line_->close();
+        return;
+    }
     open_ = false;
     toWorker([w = worker_, port = settings_.port] { w->closePort(port); });
 }
@@ -62,7 +126,7 @@ bool LinkClient::readBatch(QObject* requester, const QVector<ReadRequest>& reque
 {
     if (batchPending(requester))
         return false;
-    const quint64 ticket = nextTicket_++;
+    const quint64 ticket = takeTicket();
     // A destroyed requester's address may be reused by a new object: forget
     // the old batch's claim on it at once.
     QMetaObject::Connection watch = connect(requester, &QObject::destroyed, this, [this, requester, ticket] {
@@ -81,7 +145,7 @@ bool LinkClient::batchPending(const QObject* requester) const { return batchOf_.
 
 void LinkClient::write(QObject* requester, const WriteRequest& request, WriteCallback done)
 {
-    const quint64 ticket = nextTicket_++;
+    const quint64 ticket = takeTicket();
     if (done)
         pendingWrites_.insert(ticket, PendingWrite{requester, std::move(done)});
     toWorker([w = worker_, ticket, port = settings_.port, slave = settings_.address, request] {
@@ -91,6 +155,10 @@ void LinkClient::write(QObject* requester, const WriteRequest& request, WriteCal
 
 void LinkClient::shutdown()
 {
+    if (line_) {
+        line_->shutdown();
+        return;
+    }
     if (!worker_)
         return;
     if (thread_ && thread_->isRunning()) {
@@ -104,6 +172,14 @@ void LinkClient::shutdown()
     // event loop has not delivered yet would be lost with it (a write done
     // and never journaled): deliver them now, in order.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    for (const QPointer<LinkClient>& channel : channels_) {
+        if (!channel)
+            continue;
+        QCoreApplication::sendPostedEvents(channel, QEvent::MetaCall);
+        channel->pendingReads_.clear();
+        channel->pendingWrites_.clear();
+        channel->batchOf_.clear();
+    }
     pendingReads_.clear();
     pendingWrites_.clear();
     batchOf_.clear();

@@ -1,4 +1,5 @@
 #pragma once
+#include "LineScheduler.h"
 #include "LinkTypes.h"
 #include "Modbus485.h"
 #include "PortSettings.h"
@@ -32,7 +33,14 @@ public:
     using WriteCallback = std::function<void(const WriteResult&)>;
 
     LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* parent = nullptr);
+    // One loop's handle on a line of several instruments that `line` owns:
+    // the same interface, for the address `address` only. The line outlives it.
+    LinkClient(LinkClient& line, int address, QObject* parent = nullptr);
     ~LinkClient() override;
+
+    bool isLoopChannel() const { return line_ != nullptr; }
+    // A loop channel: its main window is open, so it gets the full cycle.
+    void setFocused(bool focused);
 
     // Stores the settings and opens the line; the state moves to open
     // whatever the library answers (portState() tells the truth).
@@ -40,7 +48,7 @@ public:
     // Closes the stored port (0 if it was never opened).
     void close();
     const PortSettings& portSettings() const { return settings_; }
-    bool isOpen() const { return open_; }
+    bool isOpen() const { return line_ ? line_->open_ : open_; }
     PortState portState() const { return portState_; }
 
     // Queues reads for `requester`; `done` runs on the GUI thread unless the
@@ -68,6 +76,10 @@ Q_SIGNALS:
     void portStateChanged(PortState state);
     // A request was refused with this Modbus exception code (the counters).
     void exceptionAnswered(int code);
+    // A loop channel: the loop's polled reads, as the line scheduled them.
+    void cycleReads(const QVector<ReadResult>& results);
+    void offlineChanged(bool offline);
+    void countersChanged(const LineLoopCounters& counters);
 
 private:
     struct PendingRead {
@@ -86,6 +98,7 @@ private:
     void onPortState(PortState state);
     template <typename F>
     void toWorker(F&& f);
+    quint64 takeTicket() { return line_ ? line_->nextTicket_++ : nextTicket_++; }
 
     Mode mode_;
     LinkWorker* worker_ = nullptr;
@@ -97,4 +110,7 @@ private:
     QHash<quint64, PendingRead> pendingReads_;
     QHash<const QObject*, quint64> batchOf_;
     QHash<quint64, PendingWrite> pendingWrites_;
+    LinkClient* line_ = nullptr; // a loop channel's line
+    int address_ = 0;
+    QVector<QPointer<LinkClient>> channels_; // a line's loop channels
 };

@@ -3,10 +3,13 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+
 LinkWorker::LinkWorker(std::unique_ptr<Modbus485> bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus))
 {
     registerLinkMetaTypes();
+    qRegisterMetaType<LineLoopCounters>();
     reopenTimer_ = new QTimer(this);
     reopenTimer_->setInterval(kReopenIntervalMs);
     connect(reopenTimer_, &QTimer::timeout, this, &LinkWorker::tryReopen);
@@ -33,7 +36,46 @@ void LinkWorker::enqueueReads(quint64 ticket, int port, int slave, QVector<ReadR
     batch.port = port;
     batch.slave = slave;
     batch.requests = std::move(requests);
-    reads_.push_back(std::move(batch));
+    if (line_) {
+        // An offline loop is only probed: a window's read of it fails at once
+        // instead of costing the line a timeout per request.
+        if (!line_->requestRefresh(slave, batch.requests, ticket)) {
+            for (const ReadRequest& request : batch.requests) {
+                ReadResult skipped;
+                skipped.request = request;
+                skipped.outcome = LinkOutcome::Skipped;
+                skipped.data.fill(0, kReadBufferSize);
+                batch.results.push_back(skipped);
+            }
+            Q_EMIT readsDone(ticket, batch.results);
+            return;
+        }
+        refreshes_.insert(ticket, std::move(batch));
+    } else {
+        reads_.push_back(std::move(batch));
+    }
+    schedule();
+}
+
+void LinkWorker::addLoop(int slave)
+{
+    if (!line_) {
+        line_ = std::make_unique<LineScheduler>();
+        lineClock_.start();
+        lineTimer_ = new QTimer(this);
+        lineTimer_->setSingleShot(true);
+        connect(lineTimer_, &QTimer::timeout, this, &LinkWorker::schedule);
+    }
+    if (line_->addLoop(slave))
+        offline_.insert(slave, false);
+    schedule();
+}
+
+void LinkWorker::setFocused(int slave)
+{
+    if (!line_)
+        return;
+    line_->setFocused(slave);
     schedule();
 }
 
@@ -47,7 +89,10 @@ QVector<LinkWorker::FinishedWrite> LinkWorker::shutdown(int writeBudgetMs)
 {
     stopped_ = true;
     reopenTimer_->stop();
+    if (lineTimer_)
+        lineTimer_->stop();
     reads_.clear();
+    refreshes_.clear();
     QVector<FinishedWrite> finished;
     QElapsedTimer clock;
     clock.start();
@@ -123,6 +168,8 @@ bool LinkWorker::processOne()
         PriorityJob job = std::move(priority_.front());
         priority_.pop_front();
         runPriority(job);
+    } else if (line_) {
+        return runLine();
     } else if (!reads_.empty()) {
         Batch& batch = reads_.front();
         if (batch.results.size() < batch.requests.size())
@@ -134,7 +181,139 @@ bool LinkWorker::processOne()
             Q_EMIT readsDone(done.ticket, done.results);
         }
     }
-    return !priority_.empty() || !reads_.empty();
+    return !priority_.empty() || !reads_.empty() || line_;
+}
+
+namespace {
+
+LineOutcome lineOutcomeOf(LinkOutcome outcome)
+{
+    switch (outcome) {
+    case LinkOutcome::Answered: return LineOutcome::Answered;
+    case LinkOutcome::Timeout: return LineOutcome::Timeout;
+    case LinkOutcome::CrcError:
+    case LinkOutcome::Other: return LineOutcome::Crc;
+    case LinkOutcome::Exception: return LineOutcome::Exception;
+    default: return LineOutcome::NotSent; // the line failed, not the loop
+    }
+}
+
+} // namespace
+
+// One exchange the scheduler asks for; false when the line has nothing to
+// do now (a timer or new work wakes it).
+bool LinkWorker::runLine()
+{
+    if (!wantOpen_ || deviceLost_) {
+        flushCycles();
+        settleOutcomes();
+        return false; // the open, or the reopen, schedules the line again
+    }
+    const quint64 rounds = line_->roundsStarted();
+    const std::optional<LineRequest> request = line_->next(lineClock_.elapsed());
+    if (line_->roundsStarted() != rounds)
+        flushCycles(); // the previous round's shares are complete
+    if (!request) {
+        flushCycles();
+        settleOutcomes();
+        if (const std::optional<qint64> at = line_->idleUntilMs())
+            lineTimer_->start(int(std::clamp<qint64>(*at - lineClock_.elapsed(), 0, 60000)));
+        return false;
+    }
+    ReadResult result;
+    result.request = request->read;
+    result.data.fill(0, kReadBufferSize);
+    const int rc = callRead(*bus_, openSettings_.port, request->address, request->read,
+                            std::span<qint32>(result.data.data(), result.data.size()));
+    result.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
+    if (rc == 0)
+        result.outcome = LinkOutcome::Answered;
+    else if (result.outcome == LinkOutcome::Answered)
+        result.outcome = LinkOutcome::Other;
+    if (result.outcome == LinkOutcome::Exception)
+        result.exceptionCode = bus_->lastExceptionCode();
+    noteOutcome(result.outcome, result.exceptionCode);
+    Q_EMIT exchangeOn(request->address, result.outcome, result.exceptionCode);
+    line_->report(*request, lineOutcomeOf(result.outcome), lineClock_.elapsed());
+    deliverLineResult(*request, result);
+    return true;
+}
+
+void LinkWorker::deliverLineResult(const LineRequest& request, const ReadResult& result)
+{
+    if (request.kind == LineRequest::Kind::Refresh) {
+        if (auto it = refreshes_.find(request.tag); it != refreshes_.end())
+            it->results.push_back(result);
+    } else {
+        appendCycle(request.address, result);
+    }
+    for (const LineRequest& dropped : line_->takeDropped()) {
+        auto it = refreshes_.find(dropped.tag);
+        if (dropped.kind != LineRequest::Kind::Refresh || it == refreshes_.end())
+            continue;
+        ReadResult skipped;
+        skipped.request = dropped.read;
+        skipped.outcome = LinkOutcome::Skipped;
+        skipped.data.fill(0, kReadBufferSize);
+        it->results.push_back(skipped);
+    }
+    finishRefreshes();
+    const bool offline = line_->isOffline(request.address);
+    if (offline_.value(request.address) != offline) {
+        offline_.insert(request.address, offline);
+        flushCycles();
+        settleOutcomes();
+        Q_EMIT loopOffline(request.address, offline);
+    }
+}
+
+void LinkWorker::appendCycle(int slave, const ReadResult& result)
+{
+    QVector<ReadResult>& cycle = cycles_[slave];
+    // The same block again: this loop's next cycle has begun.
+    const bool repeated = std::any_of(cycle.begin(), cycle.end(), [&](const ReadResult& r) {
+        return r.request.fn == result.request.fn && r.request.first == result.request.first;
+    });
+    if (repeated) {
+        settleOutcomes();
+        Q_EMIT cycleRead(slave, cycle);
+        Q_EMIT loopCounters(slave, line_->counters(slave));
+        cycle.clear();
+    }
+    cycle.push_back(result);
+}
+
+void LinkWorker::flushCycles()
+{
+    if (cycles_.isEmpty())
+        return;
+    settleOutcomes();
+    // Ascending addresses, so every round reports its loops in one order.
+    QList<int> slaves = cycles_.keys();
+    std::sort(slaves.begin(), slaves.end());
+    for (const int slave : slaves) {
+        QVector<ReadResult>& cycle = cycles_[slave];
+        if (cycle.isEmpty())
+            continue;
+        Q_EMIT cycleRead(slave, cycle);
+        Q_EMIT loopCounters(slave, line_->counters(slave));
+        cycle.clear();
+    }
+}
+
+void LinkWorker::finishRefreshes()
+{
+    for (auto it = refreshes_.begin(); it != refreshes_.end();) {
+        if (it->results.size() < it->requests.size()) {
+            ++it;
+            continue;
+        }
+        const quint64 ticket = it.key();
+        const QVector<ReadResult> results = std::move(it->results);
+        it = refreshes_.erase(it);
+        settleOutcomes();
+        Q_EMIT readsDone(ticket, results);
+    }
 }
 
 void LinkWorker::runPriority(PriorityJob& job)
@@ -151,6 +330,8 @@ void LinkWorker::runPriority(PriorityJob& job)
         if (rc == 0) {
             reopenTimer_->stop();
             setPortState(PortState::Open);
+            if (line_)
+                schedule();
         } else {
             qCWarning(lcLink) << "port" << s.port << "could not be opened; retrying every"
                               << kReopenIntervalMs << "ms";
@@ -239,6 +420,8 @@ void LinkWorker::tryReopen()
         failedReopens_ = 0;
         reopenTimer_->stop();
         setPortState(PortState::Open);
+        if (line_)
+            schedule();
         return;
     }
     ++failedReopens_;

@@ -1,8 +1,11 @@
 #pragma once
+#include "LineScheduler.h"
 #include "LinkTypes.h"
 #include "Modbus485.h"
 #include "PortSettings.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <deque>
@@ -16,6 +19,10 @@
 // before it was answered. When the serial device goes away the worker closes it
 // and tries to reopen it about once a second while the port is meant to be
 // open.
+//
+// Given loops (addLoop), the worker serves a line of several instruments: a
+// LineScheduler decides every read; each loop's share of a round comes back
+// as cycleRead, window reads as readsDone, and writes still go first.
 class LinkWorker : public QObject {
     Q_OBJECT
 public:
@@ -50,6 +57,11 @@ public Q_SLOTS:
     // results are returned for a caller that drives the worker itself.
     QVector<FinishedWrite> shutdown(int writeBudgetMs = kShutdownWriteBudgetMs);
 
+    // A line of several instruments: from the first loop on, reads are the
+    // scheduler's; enqueueReads() become window refreshes of that address.
+    void addLoop(int slave);
+    void setFocused(int slave);
+
 Q_SIGNALS:
     void readsDone(quint64 ticket, QVector<ReadResult> results);
     void writeDone(quint64 ticket, WriteResult result);
@@ -60,6 +72,12 @@ Q_SIGNALS:
     void portStateChanged(PortState state);
     // The instrument refused a request with this Modbus exception code.
     void exceptionAnswered(int code);
+    // A line of loops: every exchange with the address it was for, and each
+    // loop's polled reads, once per round (or per full cycle when focused).
+    void exchangeOn(int slave, LinkOutcome outcome, int exceptionCode);
+    void cycleRead(int slave, QVector<ReadResult> results);
+    void loopOffline(int slave, bool offline);
+    void loopCounters(int slave, LineLoopCounters counters);
 
 private:
     struct OpenJob { PortSettings settings; };
@@ -82,6 +100,11 @@ private:
     void runPriority(PriorityJob& job);
     void runNextRead(Batch& batch);
     void noteOutcome(LinkOutcome outcome, int exceptionCode = 0);
+    bool runLine();
+    void deliverLineResult(const LineRequest& request, const ReadResult& result);
+    void appendCycle(int slave, const ReadResult& result);
+    void flushCycles();
+    void finishRefreshes();
     void settleOutcomes();
     void setPortState(PortState state);
     void tryReopen();
@@ -102,4 +125,12 @@ private:
     PortState portState_ = PortState::Closed;
     QTimer* reopenTimer_ = nullptr;
     int failedReopens_ = 0;
+
+    // Line of loops only.
+    std::unique_ptr<LineScheduler> line_;
+    QElapsedTimer lineClock_;
+    QTimer* lineTimer_ = nullptr; // wakes the line when the scheduler is idle until a time
+    QHash<quint64, Batch> refreshes_; // window reads by ticket
+    QHash<int, QVector<ReadResult>> cycles_; // each loop's reads since its last cycleRead
+    QHash<int, bool> offline_;
 };

@@ -13,13 +13,41 @@ PollingCycle::PollingCycle(LinkClient& link, LiveImage& image, QObject* parent)
     timer_->setObjectName(QStringLiteral("Timer1"));
     timer_->setInterval(kIntervalMs);
     connect(timer_, &QTimer::timeout, this, &PollingCycle::tick);
+    connect(&link_, &LinkClient::cycleReads, this, &PollingCycle::deliver);
 }
 
-void PollingCycle::start() { timer_->start(); }
+void PollingCycle::start()
+{
+    // On a line of loops the line's scheduler reads; this cycle takes what it delivers.
+    if (link_.isLoopChannel()) {
+        fed_ = true;
+        return;
+    }
+    timer_->start();
+}
+
 void PollingCycle::stop()
 {
     timer_->stop();
+    fed_ = false;
     catchUp_ = false;
+}
+
+void PollingCycle::deliver(const QVector<ReadResult>& results)
+{
+    if (!fed_)
+        return;
+    apply(results, image_);
+    ++completed_;
+    bool all = !results.isEmpty();
+    quint32 answered = 0;
+    for (const ReadResult& r : results) {
+        all = all && r.ok();
+        if (const int block = blockOf(r.request); r.ok() && block >= 0)
+            answered |= 1u << block;
+    }
+    Q_EMIT blocksAnswered(answered);
+    Q_EMIT cycleCompleted(all);
 }
 
 namespace {

@@ -22,10 +22,13 @@ public:
 
     void start(); // the port-open action
     void stop();  // the port-close action
-    bool isRunning() const { return timer_->isActive(); }
+    bool isRunning() const { return fed_ || timer_->isActive(); }
 
     // One cycle (Timer1_Timer); public so tests can drive it.
     void tick();
+    // A loop on a shared line: one share of the line's round (every read
+    // answered: allAnswered). Ignored while stopped.
+    void deliver(const QVector<ReadResult>& results);
 
     int skippedTicks() const { return skipped_; }
     int completedCycles() const { return completed_; }
@@ -62,4 +65,5 @@ private:
     int completed_ = 0;
     int first_ = 0; // index in cycleRequests() the next cycle begins with
     bool catchUp_ = false; // a tick fell due while this cycle was out
+    bool fed_ = false;     // started on a loop channel
 };

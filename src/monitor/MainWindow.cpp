@@ -207,6 +207,12 @@ QWidget* MainWindow::buildNavigation()
     return box;
 }
 
+void MainWindow::setLoop(int address, const QString& title)
+{
+    setWindowTitle(tr("过程控制仪表 PX5800") + QStringLiteral(" — ") + title);
+    portPanel_->lockAddress(address);
+}
+
 void MainWindow::openPort()
 {
     portPanel_->setFramesVisible(false);

@@ -63,6 +63,9 @@ public:
     // "历史曲线": unloads the window; the navigator then shows the history window.
     void leaveForHistory();
 
+    // A loop on a line of several: the caption names it and its address is fixed.
+    void setLoop(int address, const QString& title);
+
 Q_SIGNALS:
     void configRequested();   // "参数设置"
     void segmentsRequested(); // "输出分组"

@@ -142,6 +142,14 @@ void PortPanel::preselect(int port, int address, int baudIndex, int parityIndex)
         parity_[parityIndex]->setChecked(true);
 }
 
+void PortPanel::lockAddress(int address)
+{
+    if (address < 1 || address > 16)
+        return;
+    addressList_->setCurrentIndex(address - 1);
+    addressList_->setEnabled(false);
+}
+
 void PortPanel::setFramesVisible(bool visible)
 {
     for (QWidget* w : {static_cast<QWidget*>(baudFrame_), static_cast<QWidget*>(addressFrame_),

@@ -23,6 +23,8 @@ public:
     // Preselects values (for --connect); out-of-range values are ignored.
     void preselect(int port, int address, int baudIndex, int parityIndex);
     void setFramesVisible(bool visible);
+    // A loop on a line of several: its address is fixed while loops run.
+    void lockAddress(int address);
 
     QPushButton* openButton() const { return openButton_; }
     QPushButton* closeButton() const { return closeButton_; }

@@ -7,10 +7,22 @@
 #include <atomic>
 
 
+namespace {
+
+// One connection per recorder: a line of loops runs one for each.
+QString connectionName()
+{
+    static std::atomic<int> made{0};
+    const int n = made.fetch_add(1);
+    return n == 0 ? QStringLiteral("mscom") : QStringLiteral("mscom-%1").arg(n);
+}
+
+} // namespace
+
 RecorderWriter::RecorderWriter(const QString& location, QObject* parent)
     : QObject(parent)
     , path_(location)
-    , store_(QStringLiteral("mscom"))
+    , store_(connectionName())
 {
     qRegisterMetaType<RecorderStatus>();
 }

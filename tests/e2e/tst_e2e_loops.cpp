@@ -1,0 +1,117 @@
+// A line of four simulated instruments on a pseudo-terminal, polled by the
+// whole station with --loops: each loop keeps its own values and history, a
+// silenced instrument goes offline without slowing the others and comes
+// back, and its link events name it.
+#include "Journal.h"
+#include "LineBus485.h"
+#include "Loop.h"
+#include "SimServer.h"
+#include "StationApp.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestE2eLoops : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void loopsKeepApartAndADeadOneCostsTheOthersNothing();
+};
+
+namespace {
+
+QList<QPair<int, double>> historySvs(const QString& path)
+{
+    QList<QPair<int, double>> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(QStringLiteral("select w_id, w_sv from pv_data where w_sv <> 0"), db);
+            while (q.next())
+                rows.append({q.value(0).toInt(), q.value(1).toDouble()});
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return rows;
+}
+
+} // namespace
+
+void TestE2eLoops::loopsKeepApartAndADeadOneCostsTheOthersNothing()
+{
+    QTemporaryDir dir;
+    SimOptions simOptions;
+    simOptions.addresses = {1, 2, 3, 4};
+    SimServer sim(simOptions);
+    QString error;
+    QVERIFY2(sim.start(&error), qPrintable(error));
+
+    StationOptions options;
+    options.ports.map(1, sim.devicePath());
+    options.databasePath = dir.filePath(QStringLiteral("h.db"));
+    options.station = QStringLiteral("px5800");
+    options.connect = true;
+    LineOptions line;
+    for (int a = 1; a <= 4; ++a)
+        line.loops.append({a, QString()});
+    options.lines = {line};
+    QString journalPath;
+    {
+        StationApp app(options, makeLineBus(options.ports), LinkClient::Mode::Threaded);
+        journalPath = app.journal()->path();
+        app.handOver();
+        QCOMPARE(int(app.loops().size()), 4);
+        const auto sv = [&](int a) { return app.loopAt(a)->image().Values[2]; };
+        QTRY_VERIFY_WITH_TIMEOUT(sv(1) != 0 && sv(2) != 0 && sv(3) != 0 && sv(4) != 0, 10000);
+        // Each simulated instrument gets its own set value: none may show another's.
+        const float base = sv(1);
+        for (int a = 1; a <= 4; ++a)
+            QVERIFY(!sim.command(QStringLiteral("@%1 setpoint-step %2").arg(a).arg(10 * a)).startsWith(u"error"));
+        // The PV block's SV (input register 3) as each instrument has it.
+        const auto simSv = [&](int a) { return sim.command(QStringLiteral("@%1 get ir 3").arg(a)).toFloat(); };
+        QTRY_VERIFY_WITH_TIMEOUT(sv(1) != base && sv(4) != base, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sv(1) == simSv(1) && sv(2) == simSv(2) && sv(3) == simSv(3) && sv(4) == simSv(4), 5000);
+        QCOMPARE(QSet<float>({sv(1), sv(2), sv(3), sv(4)}).size(), 4);
+        QTest::qWait(1500); // the histories take a few of these
+
+        QVERIFY(!sim.command(QStringLiteral("@2 silent 3600")).startsWith(u"error"));
+        QTRY_VERIFY_WITH_TIMEOUT(app.loopAt(2)->isOffline(), 4000);
+        int before[5] = {};
+        for (int a : {1, 3, 4})
+            before[a] = app.loopAt(a)->polling().completedCycles();
+        QTest::qWait(3000);
+        for (int a : {1, 3, 4}) // about two a second while the other is dead
+            QVERIFY2(app.loopAt(a)->polling().completedCycles() - before[a] >= 4,
+                     qPrintable(QStringLiteral("loop %1: %2 cycles in 3 s").arg(a).arg(
+                         app.loopAt(a)->polling().completedCycles() - before[a])));
+        QVERIFY(app.loopAt(2)->isOffline());
+
+        sim.command(QStringLiteral("@2 silent 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!app.loopAt(2)->isOffline(), 12000);
+        for (int a = 1; a <= 4; ++a)
+            QVERIFY(app.loopAt(a)->lineCounters().answered > 0);
+        QCOMPARE(app.loopAt(2)->lineCounters().timeouts > 0, true);
+        app.shutdown();
+        for (int a = 1; a <= 4; ++a) {
+            const auto rows = historySvs(dir.filePath(QStringLiteral("h_%1.db").arg(a)));
+            QVERIFY2(!rows.isEmpty(), qPrintable(QStringLiteral("loop %1 recorded nothing").arg(a)));
+            QVERIFY2(qAbs(rows.last().second - sv(a)) < 0.05, qPrintable(QStringLiteral("loop %1").arg(a)));
+            for (const auto& [id, value] : rows)
+                QVERIFY2(qAbs(value - base) < 0.05 || qAbs(value - sv(a)) < 0.05,
+                         qPrintable(QStringLiteral("loop %1 row %2 has SV %3").arg(a).arg(id).arg(value)));
+        }
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal"));
+    db.setDatabaseName(journalPath);
+    QVERIFY(db.open());
+    QSqlQuery q(QStringLiteral("select message from events where loop = 2 and message like '2号仪表通讯中断%'"), db);
+    QVERIFY(q.next());
+    QVERIFY(!q.next()); // once per transition
+    q.finish();
+    db.close();
+}
+
+QTEST_MAIN(TestE2eLoops)
+#include "tst_e2e_loops.moc"
