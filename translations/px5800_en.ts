@@ -501,6 +501,10 @@ Last read: %1</translation>
         <source>%1/事件记录_%2.csv</source>
         <translation>%1/journal_%2.csv</translation>
     </message>
+    <message>
+        <source>仅未确认报警</source>
+        <translation>Unacknowledged alarms only</translation>
+    </message>
 </context>
 <context>
     <name>JournalWriter</name>
@@ -586,6 +590,104 @@ Latest exception answer: %1</translation>
     </message>
 </context>
 <context>
+    <name>LoopFace</name>
+    <message>
+        <source>回路 %1</source>
+        <translation>Loop %1</translation>
+    </message>
+    <message>
+        <source>%1（地址 %2）：双击或回车打开</source>
+        <translation>%1 (address %2): double-click or Enter to open</translation>
+    </message>
+    <message>
+        <source>等待数据</source>
+        <translation>Waiting for data</translation>
+    </message>
+    <message>
+        <source>未连接</source>
+        <translation>Not connected</translation>
+    </message>
+    <message>
+        <source>通讯中断 尚无数据</source>
+        <translation>No communication, no data yet</translation>
+    </message>
+    <message>
+        <source>通讯中断 %1 秒前</source>
+        <translation>No communication, %1 s ago</translation>
+    </message>
+    <message>
+        <source>通讯中断 %1 分前</source>
+        <translation>No communication, %1 min ago</translation>
+    </message>
+    <message>
+        <source>通讯中断 %1 小时前</source>
+        <translation>No communication, %1 h ago</translation>
+    </message>
+    <message>
+        <source>%1号</source>
+        <translation>No. %1</translation>
+    </message>
+    <message>
+        <source>自整定</source>
+        <translation>Self-tune</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>手动</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>无曲线数据</source>
+        <translation>No trend data</translation>
+    </message>
+    <message>
+        <source>报警1</source>
+        <translation>Alarm 1</translation>
+    </message>
+    <message>
+        <source>报警2</source>
+        <translation>Alarm 2</translation>
+    </message>
+    <message>
+        <source>传感器开路</source>
+        <translation>Sensor open</translation>
+    </message>
+    <message>
+        <source>传感器短路</source>
+        <translation>Sensor short</translation>
+    </message>
+    <message>
+        <source>传感器</source>
+        <translation>Sensor</translation>
+    </message>
+    <message>
+        <source>未确认 %1</source>
+        <translation>%1 unacknowledged</translation>
+    </message>
+</context>
+<context>
+    <name>LoopOverview</name>
+    <message>
+        <source>回路总览 — 过程控制仪表 PX5800</source>
+        <translation>Loop overview — PX5800 operator station</translation>
+    </message>
+    <message>
+        <source>打开事件记录，显示未确认的报警</source>
+        <translation>Open the event log on the unacknowledged alarms</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>报警回路 %1    通讯中断 %2    未确认报警 %3</source>
+        <translation>Loops in alarm %1    No communication %2    Unacknowledged alarms %3</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>过程控制仪表 PX5800</source>
@@ -626,6 +728,10 @@ Latest exception answer: %1</translation>
     <message>
         <source>PID整定</source>
         <translation>PID tuning</translation>
+    </message>
+    <message>
+        <source>回路总览</source>
+        <translation>Loop overview</translation>
     </message>
 </context>
 <context>

@@ -97,6 +97,7 @@ StationApp::~StationApp()
     // Windows hold references into what this object owns.
     delete secondary_.data();
     delete main_.data();
+    delete overview_.data();
     delete splash_.data();
 }
 
@@ -112,7 +113,10 @@ void StationApp::start()
 
 void StationApp::handOver()
 {
-    showMainWindow();
+    if (hasLoops())
+        showOverview();
+    else
+        showMainWindow();
     // The recorders start with the hand-over and run, port open or not,
     // until the program ends.
     for (const auto& loop : loops_)
@@ -181,6 +185,44 @@ void StationApp::openLines()
     }
 }
 
+void StationApp::showOverview()
+{
+    if (shutDown_)
+        return;
+    if (!overview_) {
+        QVector<OverviewLoop> faces;
+        for (const auto& loop : loops_)
+            faces.append({loop->address(), loop->name(), &loop->image(), &loop->health(), loop->setup().databasePath});
+        overview_ = new LoopOverview(faces, journal_.get());
+        connect(overview_, &LoopOverview::loopChosen, this, &StationApp::showLoop);
+        connect(overview_, &LoopOverview::exitRequested, this, [this] {
+            shutdown();
+            Q_EMIT finished();
+        });
+        connect(overview_, &LoopOverview::alarmSummaryClicked, this, [this] {
+            auto* window = new JournalWindow(*journal_);
+            window->setAttribute(Qt::WA_DeleteOnClose);
+            window->showUnacknowledgedAlarms();
+            window->resize(1100, 640);
+            connect(window, &JournalWindow::returnRequested, window, &QWidget::close);
+            window->show();
+        });
+    }
+    if (main_) {
+        main_->hide();
+        current_->link().setFocused(false);
+    }
+    const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                          : QRect(0, 0, 1280, 800);
+    if (screen.width() >= 1280 && screen.height() >= 800)
+        overview_->showMaximized();
+    else {
+        overview_->resize(qMin(1280, screen.width()), qMin(800, screen.height()));
+        overview_->show();
+    }
+    overview_->raise();
+}
+
 void StationApp::showLoop(int address)
 {
     Loop* loop = loopAt(address);
@@ -195,6 +237,8 @@ void StationApp::showLoop(int address)
         current_->link().setFocused(false);
         current_ = loop;
     }
+    if (overview_)
+        overview_->hide();
     if (main_)
         main_->show();
     else
@@ -207,6 +251,8 @@ void StationApp::showMainWindow()
     main_->setAttribute(Qt::WA_DeleteOnClose);
     if (hasLoops()) {
         main_->setLoop(current_->address(), current_->title());
+        main_->setOverviewAvailable(true);
+        connect(main_, &MainWindow::overviewRequested, this, &StationApp::showOverview);
         // Its main window open, the loop gets the full cycle twice a second.
         current_->link().setFocused(true);
         const LinkClient& link = current_->link();
@@ -355,6 +401,8 @@ void StationApp::backToMain()
 
 QWidget* StationApp::activeWindow() const
 {
+    if (overview_ && overview_->isVisible())
+        return overview_;
     if (secondary_ && secondary_->isVisible())
         return secondary_;
     if (main_ && main_->isVisible())

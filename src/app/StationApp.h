@@ -3,6 +3,7 @@
 #include "LinkClient.h"
 #include "Loop.h"
 #include "Station.h"
+#include "LoopOverview.h"
 
 #include <QObject>
 #include <QPointer>
@@ -45,6 +46,9 @@ public:
 
     // Shows the main window of the loop at `address` (loops only).
     void showLoop(int address);
+    // "回路总览": the station's home when loops run (null without loops).
+    LoopOverview* overview() const { return overview_; }
+    void showOverview();
 
     // Journal.db in the history file's folder; for a server history, the
     // station's schema there.
@@ -77,6 +81,7 @@ private:
     Loop* current_ = nullptr;
     QPointer<Splash> splash_;
     QPointer<MainWindow> main_;
+    QPointer<LoopOverview> overview_;
     QPointer<QWidget> secondary_;
     QPointer<QWidget> tuning_; // the tuning assistant, one at a time
     Loop* tuningLoop_ = nullptr;

@@ -22,6 +22,10 @@ Journal::Journal(const QString& path, QObject* parent) : QObject(parent), path_(
         unacked_ = count;
         Q_EMIT unacknowledgedAlarmsChanged(count);
     }, Qt::QueuedConnection);
+    connect(writer_, &JournalWriter::unacknowledgedAlarmsByLoopChanged, this, [this](const QHash<int, int>& counts) {
+        unackedByLoop_ = counts;
+        Q_EMIT unacknowledgedAlarmsByLoopChanged();
+    }, Qt::QueuedConnection);
     thread_->start();
     toWriter([w = writer_] { w->flush(); }); // opens (or creates) the file now
 }

@@ -2,6 +2,7 @@
 #include "JournalEvent.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -33,6 +34,8 @@ public:
     bool healthy() const { return healthy_; }
     QString stateText() const { return stateText_; }
     int unacknowledgedAlarms() const { return unacked_; }
+    // Of one loop (an address; 0: the station's own events).
+    int unacknowledgedAlarms(int loop) const { return unackedByLoop_.value(loop, 0); }
 
     // Writes what is waiting and lets go of the file (at exit); the only
     // call that waits for the disk.
@@ -53,6 +56,7 @@ Q_SIGNALS:
     void resultStored(qint64 id, const QString& result);
     void stateChanged(bool healthy, const QString& text);
     void unacknowledgedAlarmsChanged(int count);
+    void unacknowledgedAlarmsByLoopChanged();
 
 private:
     template <typename F>
@@ -66,4 +70,5 @@ private:
     bool healthy_ = true;
     QString stateText_ = QCoreApplication::translate("JournalWriter", "事件记录正常");
     int unacked_ = 0;
+    QHash<int, int> unackedByLoop_;
 };

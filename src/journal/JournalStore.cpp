@@ -95,10 +95,17 @@ bool JournalStore::open(const QString& location)
     // Counting all unacknowledged alarms is a scan; it is done once here and
     // the count is then carried along with every change.
     QSqlQuery q(db_);
-    unacked_ = q.exec(QStringLiteral("SELECT COUNT(*) FROM events e WHERE %1 AND NOT EXISTS "
-                                     "(SELECT 1 FROM acks a WHERE a.event_id = e.id)").arg(kRaisedAlarm)) && q.next()
-                   ? q.value(0).toInt()
-                   : -1;
+    unackedByLoop_.clear();
+    unacked_ = -1;
+    if (q.exec(QStringLiteral("SELECT COALESCE(e.loop, 0), COUNT(*) FROM events e WHERE %1 AND NOT EXISTS "
+                              "(SELECT 1 FROM acks a WHERE a.event_id = e.id) GROUP BY COALESCE(e.loop, 0)")
+                   .arg(kRaisedAlarm))) {
+        unacked_ = 0;
+        while (q.next()) {
+            unackedByLoop_.insert(q.value(0).toInt(), q.value(1).toInt());
+            unacked_ += q.value(1).toInt();
+        }
+    }
     error_.clear();
     return true;
 }
@@ -134,7 +141,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     if (!db_.transaction())
         return fail(QStringLiteral("begin"), db_.lastError().text());
     QList<qint64> ids;
-    int alarms = 0;
+    QHash<int, int> alarms; // raised, by loop
     QSqlQuery insert(db_);
     insert.prepare(QStringLiteral("INSERT INTO events(time_utc, kind, source, message, old_value, new_value, result, "
                                   "operator, loop) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
@@ -155,7 +162,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
         }
         ids << insert.value(0).toLongLong();
         if (isRaisedAlarm(e))
-            ++alarms;
+            ++alarms[qMax(0, e.loop)];
     }
     insert.finish();
     // Ids only grow and the oldest rows are the only ones ever deleted, so
@@ -164,16 +171,19 @@ bool JournalStore::append(QList<JournalEvent>& events)
     trim.prepare(QStringLiteral("DELETE FROM events WHERE id <= (SELECT MAX(id) FROM events) - ?"));
     trim.addBindValue(bound_);
     QSqlQuery leaving(db_);
-    leaving.prepare(QStringLiteral("SELECT COUNT(*) FROM events e WHERE e.id <= (SELECT MAX(id) FROM events) - ? "
-                                   "AND %1 AND NOT EXISTS (SELECT 1 FROM acks a WHERE a.event_id = e.id)")
+    leaving.prepare(QStringLiteral("SELECT COALESCE(e.loop, 0), COUNT(*) FROM events e "
+                                   "WHERE e.id <= (SELECT MAX(id) FROM events) - ? "
+                                   "AND %1 AND NOT EXISTS (SELECT 1 FROM acks a WHERE a.event_id = e.id) "
+                                   "GROUP BY COALESCE(e.loop, 0)")
                         .arg(kRaisedAlarm));
     leaving.addBindValue(bound_);
-    if (!leaving.exec() || !leaving.next()) {
+    if (!leaving.exec()) {
         const QString error = leaving.lastError().text();
         db_.rollback();
         return fail(QStringLiteral("trim"), error);
     }
-    const int unackedLeaving = leaving.value(0).toInt();
+    while (leaving.next())
+        alarms[leaving.value(0).toInt()] -= leaving.value(1).toInt();
     leaving.finish();
     QSqlQuery trimAcks(db_);
     trimAcks.prepare(QStringLiteral("DELETE FROM acks WHERE event_id <= (SELECT MAX(id) FROM events) - ?"));
@@ -186,8 +196,7 @@ bool JournalStore::append(QList<JournalEvent>& events)
     for (int i = 0; i < events.size(); ++i)
         events[i].id = ids.at(i);
     failureLog_.reset();
-    if (unacked_ >= 0)
-        unacked_ += alarms - unackedLeaving;
+    addUnacknowledged(alarms);
     return true;
 }
 
@@ -214,28 +223,46 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
     q.prepare(QStringLiteral("INSERT INTO acks(event_id, time_utc, operator) "
                              "SELECT e.id, ?, ? FROM events e WHERE e.id = ? AND %1 "
                              "ON CONFLICT (event_id) DO NOTHING").arg(kRaisedAlarm));
-    int acknowledged = 0;
+    // Whose alarm each one is, for the count by loop.
+    QSqlQuery loopOf(db_);
+    loopOf.prepare(QStringLiteral("SELECT COALESCE(loop, 0) FROM events WHERE id = ?"));
+    QHash<int, int> acknowledged;
     for (const qint64 id : ids) {
         q.addBindValue(utcTimeText(utc));
         q.addBindValue(operatorName);
         q.addBindValue(id);
-        if (!q.exec()) {
-            const QString error = q.lastError().text();
+        loopOf.addBindValue(id);
+        if (!q.exec() || !loopOf.exec()) {
+            const QString error = q.lastError().isValid() ? q.lastError().text() : loopOf.lastError().text();
             db_.rollback();
             return fail(QStringLiteral("acknowledge"), error);
         }
-        acknowledged += qMax(0, q.numRowsAffected());
+        if (q.numRowsAffected() > 0 && loopOf.next())
+            acknowledged[loopOf.value(0).toInt()] -= q.numRowsAffected();
+        loopOf.finish();
     }
     if (!db_.commit()) {
         db_.rollback();
         return fail(QStringLiteral("acknowledge"), db_.lastError().text());
     }
-    if (unacked_ >= 0)
-        unacked_ -= acknowledged;
+    addUnacknowledged(acknowledged);
     failureLog_.reset();
     return true;
 }
 
+void JournalStore::addUnacknowledged(const QHash<int, int>& changes)
+{
+    if (unacked_ < 0)
+        return;
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        unacked_ += it.value();
+        const int left = unackedByLoop_.value(it.key()) + it.value();
+        if (left > 0)
+            unackedByLoop_.insert(it.key(), left);
+        else
+            unackedByLoop_.remove(it.key());
+    }
+}
 
 QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) const
 {
@@ -258,6 +285,8 @@ QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) co
     } else if (filter.loop == JournalFilter::kStationOnly) {
         terms << QStringLiteral("e.loop IS NULL");
     }
+    if (filter.unacknowledgedOnly)
+        terms << kRaisedAlarm + QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM acks k WHERE k.event_id = e.id)");
     if (filter.afterId > 0) {
         terms << QStringLiteral("e.id > ?");
         *binds << filter.afterId;

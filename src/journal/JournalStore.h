@@ -2,6 +2,7 @@
 #include "JournalEvent.h"
 #include "RecordLog.h"
 
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -19,6 +20,7 @@ struct JournalFilter {
     QString text;     // found in source, message, values, result or operator
     qint64 afterId = 0; // only rows newer than this id (0 = no bound)
     int loop = 0;       // an address: that loop's events; kStationOnly: those of no loop; 0 = all
+    bool unacknowledgedOnly = false; // only raised alarms still waiting for 确认
     static constexpr int kStationOnly = -1;
 };
 
@@ -76,6 +78,9 @@ public:
     // Counted when the file is opened and kept up to date by this
     // connection's own changes; -1 when it cannot be read.
     int unacknowledgedAlarms() const { return unacked_; }
+    // The same count by loop (0: events of no loop); loops without any are
+    // left out. Empty while the total is -1.
+    QHash<int, int> unacknowledgedAlarmsByLoop() const { return unackedByLoop_; }
 
     // Newest first, ids below `beforeId` (0 = from the newest), at most `limit`.
     QList<JournalEvent> page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged = nullptr);
@@ -94,6 +99,8 @@ private:
     // Open and safe to run a statement on; otherwise closed, with the reason.
     bool usable(const QString& what);
     QString where(const JournalFilter& filter, QVariantList* binds) const;
+    // Carries the counts along a change (by loop, negative for fewer).
+    void addUnacknowledged(const QHash<int, int>& changes);
 
     QString connectionName_;
     QString path_;
@@ -105,5 +112,6 @@ private:
     int bound_ = kDefaultBound;
     int busyTimeoutMs_ = kBusyTimeoutMs;
     int unacked_ = -1;
+    QHash<int, int> unackedByLoop_;
     RepeatedFailureLog failureLog_;
 };

@@ -143,6 +143,11 @@ bool JournalWriter::flush()
             unacked_ = unacked;
             Q_EMIT unacknowledgedAlarmsChanged(unacked);
         }
+        // One loop's acknowledged and another's raised leave the total as it was.
+        if (unacked >= 0 && store_.unacknowledgedAlarmsByLoop() != unackedByLoop_) {
+            unackedByLoop_ = store_.unacknowledgedAlarmsByLoop();
+            Q_EMIT unacknowledgedAlarmsByLoopChanged(unackedByLoop_);
+        }
     }
     report();
     return queue_.empty();

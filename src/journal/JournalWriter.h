@@ -47,6 +47,7 @@ public:
 Q_SIGNALS:
     void stateChanged(bool healthy, const QString& text);
     void unacknowledgedAlarmsChanged(int count);
+    void unacknowledgedAlarmsByLoopChanged(const QHash<int, int>& counts);
     void stored(const JournalEvent& event); // with its id
     void resultStored(qint64 id, const QString& result);
 
@@ -87,6 +88,7 @@ private:
     QHash<quint64, qint64> idOfSeq_;
     std::deque<quint64> seqOrder_;
     int unacked_ = -1;
+    QHash<int, int> unackedByLoop_;
     bool healthyShown_ = true;
     QString textShown_;
     std::unique_ptr<JournalSpool> spool_;

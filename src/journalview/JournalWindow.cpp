@@ -6,6 +6,7 @@
 #include "JournalReader.h"
 #include "PopupKeys.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -65,6 +66,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     search_ = named(new QLineEdit(this), "JournalSearch");
     search_->setPlaceholderText(tr("搜索"));
     search_->setClearButtonEnabled(true);
+    unacknowledged_ = named(new QCheckBox(tr("仅未确认报警"), this), "JournalUnacknowledged");
 
     table_ = named(new QTableView(this), "JournalTable");
     table_->setModel(model_);
@@ -106,6 +108,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     filters->addWidget(new QLabel(tr("至"), this));
     filters->addWidget(to_);
     filters->addWidget(search_, 1);
+    filters->addWidget(unacknowledged_);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(count_);
     bottom->addWidget(message_, 1);
@@ -124,6 +127,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     connect(search_, &QLineEdit::textChanged, searchDelay_, qOverload<>(&QTimer::start));
     connect(kind_, &QComboBox::currentIndexChanged, this, &JournalWindow::applyFilter);
     connect(loop_, &QComboBox::currentIndexChanged, this, &JournalWindow::applyFilter);
+    connect(unacknowledged_, &QCheckBox::toggled, this, &JournalWindow::applyFilter);
     connect(range_, &QComboBox::currentIndexChanged, this, [this] {
         const bool chosen = Range(range_->currentData().toInt()) == Range::Chosen;
         from_->setEnabled(chosen);
@@ -181,7 +185,25 @@ JournalFilter JournalWindow::currentFilter(const QDateTime& now) const
     f.kind = kind_->currentData().toString();
     f.loop = loop_->currentData().toInt();
     f.text = search_->text().trimmed();
+    f.unacknowledgedOnly = unacknowledged_->isChecked();
     return f;
+}
+
+void JournalWindow::showUnacknowledgedAlarms()
+{
+    {
+        const QSignalBlocker quiet[] = {QSignalBlocker(kind_), QSignalBlocker(loop_), QSignalBlocker(range_),
+                                        QSignalBlocker(search_), QSignalBlocker(unacknowledged_)};
+        kind_->setCurrentIndex(kind_->findData(QString::fromUtf16(JournalKind::Alarm)));
+        loop_->setCurrentIndex(0);
+        range_->setCurrentIndex(range_->findData(int(Range::All)));
+        from_->setEnabled(false);
+        to_->setEnabled(false);
+        search_->clear();
+        unacknowledged_->setChecked(true);
+    }
+    searchDelay_->stop();
+    applyFilter();
 }
 
 void JournalWindow::applyFilter()

@@ -7,6 +7,7 @@
 class Journal;
 class JournalModel;
 class JournalReader;
+class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
 class QLabel;
@@ -33,6 +34,11 @@ public:
     // The filter the controls describe, at `now`.
     JournalFilter currentFilter(const QDateTime& now = QDateTime::currentDateTime()) const;
     static JournalFilter rangeFilter(Range range, const QDateTime& now, const QDateTime& from, const QDateTime& to);
+
+    // Only the raised alarms still waiting for 确认, of every loop and time
+    // (the loop overview's alarm summary opens the window so); the operator
+    // widens the view again with "仅未确认报警".
+    void showUnacknowledgedAlarms();
 
     // "确认" on the selected rows; returns how many alarm events it acknowledged.
     int acknowledgeSelected();
@@ -63,6 +69,7 @@ private:
     QDateTimeEdit* from_ = nullptr;
     QDateTimeEdit* to_ = nullptr;
     QLineEdit* search_ = nullptr;
+    QCheckBox* unacknowledged_ = nullptr;
     QPushButton* ackButton_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     QPushButton* returnButton_ = nullptr;

@@ -182,6 +182,9 @@ QWidget* MainWindow::buildNavigation()
     // In the hidden calibration key's place; enabled with the port closed,
     // as a recorded period needs no line.
     layout->addWidget(tuningButton_, 1, 0);
+    overviewButton_ = button(QStringLiteral("OverviewButton"), tr("回路总览"), box);
+    layout->addWidget(overviewButton_, 2, 0);
+    overviewButton_->hide();
     // "历史曲线" sits with the trend's own function keys.
     trendView_->addFunctionButton(historyButton_);
     configButton_->setEnabled(station_.link.isOpen());
@@ -203,6 +206,7 @@ QWidget* MainWindow::buildNavigation()
         Q_EMIT journalRequested();
     });
     connect(historyButton_, &QPushButton::clicked, this, &MainWindow::leaveForHistory);
+    connect(overviewButton_, &QPushButton::clicked, this, &MainWindow::overviewRequested);
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::exitStation);
     return box;
 }
@@ -212,6 +216,8 @@ void MainWindow::setLoop(int address, const QString& title)
     setWindowTitle(tr("过程控制仪表 PX5800") + QStringLiteral(" — ") + title);
     portPanel_->lockAddress(address);
 }
+
+void MainWindow::setOverviewAvailable(bool available) { overviewButton_->setVisible(available); }
 
 void MainWindow::openPort()
 {

@@ -66,6 +66,10 @@ public:
     // A loop on a line of several: the caption names it and its address is fixed.
     void setLoop(int address, const QString& title);
 
+    // With loops, "回路总览" (OverviewButton) after the other buttons of
+    // 画面切换; hidden otherwise.
+    void setOverviewAvailable(bool available);
+
 Q_SIGNALS:
     void configRequested();   // "参数设置"
     void segmentsRequested(); // "输出分组"
@@ -73,6 +77,7 @@ Q_SIGNALS:
     void tuningRequested();   // "PID整定": the assistant, which analyses history without a line too
     void historyRequested();  // after the window was unloaded for the history window
     void exitRequested();     // after the window was unloaded by "退出"
+    void overviewRequested(); // "回路总览": the opener hides this window and shows the overview
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -106,4 +111,5 @@ private:
     QPushButton* historyButton_ = nullptr;  // Command29
     QPushButton* tuningButton_ = nullptr;   // TuningButton
     QPushButton* journalButton_ = nullptr;  // Command30
+    QPushButton* overviewButton_ = nullptr; // OverviewButton
 };

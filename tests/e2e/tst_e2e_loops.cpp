@@ -8,6 +8,7 @@
 #include "SimServer.h"
 #include "StationApp.h"
 
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -63,6 +64,16 @@ void TestE2eLoops::loopsKeepApartAndADeadOneCostsTheOthersNothing()
         journalPath = app.journal()->path();
         app.handOver();
         QCOMPARE(int(app.loops().size()), 4);
+        // Loops start on the overview; a faceplate's Enter opens that loop's main window, 回路总览 returns.
+        QVERIFY(app.overview() && !app.mainWindow());
+        QMetaObject::invokeMethod(app.overview(), "loopChosen", Q_ARG(int, 3));
+        QVERIFY(app.mainWindow());
+        QCOMPARE(app.currentLoop().address(), 3);
+        QVERIFY(app.mainWindow()->windowTitle().contains(QStringLiteral("3号仪表")));
+        auto* back = app.mainWindow()->findChild<QPushButton*>(QStringLiteral("OverviewButton"));
+        QVERIFY(back);
+        back->click();
+        QCOMPARE(app.activeWindow(), static_cast<QWidget*>(app.overview()));
         const auto sv = [&](int a) { return app.loopAt(a)->image().Values[2]; };
         QTRY_VERIFY_WITH_TIMEOUT(sv(1) != 0 && sv(2) != 0 && sv(3) != 0 && sv(4) != 0, 10000);
         // Each simulated instrument gets its own set value: none may show another's.

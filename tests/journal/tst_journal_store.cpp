@@ -76,6 +76,7 @@ private Q_SLOTS:
     void readOnlyAtStartRecovers();
     void unwritableIndexNeverFaults();
     void clearedAlarmsNeedNoAcknowledgement();
+    void unacknowledgedAlarmsByLoop();
     void lastingTroubleIsLoggedNowAndThen();
     void closingLeavesAStuckRequestBehind();
     void journalFromBeforeLoopsGetsTheColumn();
@@ -470,6 +471,36 @@ void TestJournalStore::clearedAlarmsNeedNoAcknowledgement()
     QCOMPARE(again.unacknowledgedAlarms(), 1); // a fresh count agrees
     QVERIFY(store.acknowledge({batch[0].id}, QDateTime::currentDateTimeUtc(), QStringLiteral("op")));
     QCOMPARE(store.unacknowledgedAlarms(), 0);
+}
+
+void TestJournalStore::unacknowledgedAlarmsByLoop()
+{
+    JournalStore store(QStringLiteral("by-loop"));
+    QVERIFY(store.open(freshPath()));
+    store.setBound(5);
+    QList<JournalEvent> batch{event("alarm", "alarm 1", "报警1（PV 412）"), event("alarm", "alarm 1", "报警1（PV 413）"),
+                              event("alarm", "alarm 2", "报警2（PV 20）"), event("alarm", "alarm 1", "报警1解除（PV 380）"),
+                              event("alarm", "alarm 1", "报警1（PV 415）")};
+    for (const int i : {0, 1, 3})
+        batch[i].loop = 1;
+    batch[2].loop = 2; // batch[4]: the station's own
+    QVERIFY(store.append(batch));
+    using Counts = QHash<int, int>;
+    QCOMPARE(store.unacknowledgedAlarmsByLoop(), (Counts{{0, 1}, {1, 2}, {2, 1}}));
+    // The clearing changes nothing; an acknowledged loop leaves the list.
+    QVERIFY(store.acknowledge({batch[3].id, batch[2].id, batch[0].id}, QDateTime::currentDateTimeUtc(), "op"));
+    QCOMPARE(store.unacknowledgedAlarmsByLoop(), (Counts{{0, 1}, {1, 1}}));
+    JournalFilter waiting;
+    waiting.unacknowledgedOnly = true;
+    QCOMPARE(messages(store, waiting), (QStringList{"报警1（PV 415）", "报警1（PV 413）"}));
+    // Trimmed past the bound: the oldest unacknowledged (loop 1) goes with its row.
+    QList<JournalEvent> more{event("system", "station", "a"), event("system", "station", "b")};
+    QVERIFY(store.append(more));
+    QCOMPARE(store.unacknowledgedAlarmsByLoop(), (Counts{{0, 1}}));
+    QCOMPARE(store.unacknowledgedAlarms(), 1);
+    JournalStore again(QStringLiteral("by-loop-again"));
+    QVERIFY(again.open(store.path()));
+    QCOMPARE(again.unacknowledgedAlarmsByLoop(), store.unacknowledgedAlarmsByLoop()); // a fresh count agrees
 }
 
 void TestJournalStore::lastingTroubleIsLoggedNowAndThen()

@@ -3,6 +3,7 @@
 #include "JournalModel.h"
 #include "JournalWindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -142,6 +143,13 @@ void TestJournalWindow::acknowledgeSelectedAlarms()
     QCOMPARE(again.model()->event(1).source, QStringLiteral("sensor open"));
     QVERIFY(again.model()->acknowledged(1));
     QVERIFY(!again.model()->acknowledged(3)); // alarm 1 still waits
+    // The loop overview's summary opens the window on what still waits.
+    again.findChild<QLineEdit*>(QStringLiteral("JournalSearch"))->setText(QStringLiteral("sensor"));
+    again.showUnacknowledgedAlarms();
+    QTRY_COMPARE(again.model()->totalCount(), 1);
+    QTRY_COMPARE(again.model()->rowCount(), 1);
+    QCOMPARE(again.model()->event(0).message, QStringLiteral("报警1（PV 412）"));
+    QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("JournalUnacknowledged"))->isChecked());
 }
 
 void TestJournalWindow::clearedAlarmIsNotRed()

@@ -98,6 +98,7 @@ private Q_SLOTS:
     void closeBoxRefused();
     void parameterWindowsHideAndKeepUpdating_data();
     void parameterWindowsHideAndKeepUpdating();
+    void overviewButtonOnlyWithLoops();
     void escapeExits();
     void escapeClosesPopupOnly();
     void escapeClosesRefusalTipOnly();
@@ -633,6 +634,22 @@ void TestMainWindow::parameterWindowsHideAndKeepUpdating_data()
     QTest::addColumn<bool>("config");
     QTest::newRow("参数设置") << "Command21" << true;
     QTest::newRow("输出分组") << "Command22" << false;
+}
+
+void TestMainWindow::overviewButtonOnlyWithLoops()
+{
+    MonitorRig rig;
+    rig.window->show();
+    auto* button = rig.find<QPushButton>(QStringLiteral("OverviewButton"));
+    QVERIFY(button && !button->isVisible());
+    QCOMPARE(button->parentWidget()->objectName(), QStringLiteral("NavFrame"));
+    rig.window->setOverviewAvailable(true);
+    QVERIFY(button->isVisible());
+    QCOMPARE(button->text(), QStringLiteral("回路总览"));
+    QSignalSpy requested(rig.window.get(), &MainWindow::overviewRequested);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(requested.count(), 1);
+    QVERIFY(rig.window->keepOpen()); // the station goes on; only the opener switches windows
 }
 
 void TestMainWindow::parameterWindowsHideAndKeepUpdating()
