@@ -214,8 +214,10 @@ void StationApp::showOverview()
     }
     const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                           : QRect(0, 0, 1280, 800);
-    if (screen.width() >= 1280 && screen.height() >= 800)
+    if (screen.width() >= 1280 && screen.height() >= 800) {
+        overview_->setGeometry(screen); // without a window manager maximising does nothing
         overview_->showMaximized();
+    }
     else {
         overview_->resize(qMin(1280, screen.width()), qMin(800, screen.height()));
         overview_->show();
