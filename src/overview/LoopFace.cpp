@@ -277,8 +277,10 @@ void LoopFace::paintEvent(QPaintEvent* event)
         const double afterTitle = header_.left() + titleMetrics.horizontalAdvance(title) + 6;
         p.setFont(smallFont_);
         p.setPen(soft);
+        const QString number = tr("%1号").arg(address_);
         p.drawText(QRectF(afterTitle, header_.top(), header_.width(), header_.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                   tr("%1号").arg(address_));
+                   number);
+        const double afterNumber = afterTitle + QFontMetricsF(smallFont_).horizontalAdvance(number) + 8;
 
         const QFontMetricsF small(smallFont_);
         double right = header_.right();
@@ -294,8 +296,12 @@ void LoopFace::paintEvent(QPaintEvent* event)
         const QString status = statusText();
         if (!status.isEmpty()) {
             p.setPen(text);
-            p.setFont(state_.offline() ? titleFont_ : smallFont_);
-            p.drawText(header_, Qt::AlignRight | Qt::AlignVCenter, status);
+            const QFont& font = state_.offline() ? titleFont_ : smallFont_;
+            p.setFont(font);
+            // Never over the loop's name: what does not fit is cut short.
+            const QRectF room(afterNumber, header_.top(), std::max(0.0, header_.right() - afterNumber), header_.height());
+            p.drawText(room, Qt::AlignRight | Qt::AlignVCenter,
+                       QFontMetricsF(font).elidedText(status, Qt::ElideRight, room.width()));
         } else {
             if (state_.selfTune)
                 badge(tr("自整定"), true);
@@ -397,17 +403,36 @@ void LoopFace::paintEvent(QPaintEvent* event)
             {state_.sensorOpen ? tr("传感器开路") : state_.sensorShort ? tr("传感器短路") : tr("传感器"),
              state_.sensorFault()},
         };
+        QFont bold = smallFont_;
+        bold.setBold(true);
+        const QFontMetricsF boldMetrics(bold);
+        // The unacknowledged count always has room: a lamp's words give way.
+        const int unacknowledged = state_.unacknowledged;
+        const QString shortMark = QStringLiteral("!%1").arg(unacknowledged);
+        const double limit = lampRect_.right()
+                             - (unacknowledged > 0 ? boldMetrics.horizontalAdvance(shortMark) + metrics.height() * 0.4 : 0);
+        const double lampSize = std::min(lampRect_.height() * 0.62, 14.0) + 4;
+        double lampsEnd = x;
         for (const auto& [word, on] : lamps) {
-            const double w = std::min(lampRect_.height() * 0.62, 14.0) + 4 + metrics.horizontalAdvance(word);
-            paintLamp(p, QRectF(x, lampRect_.top(), w + 2, lampRect_.height()), word, on);
+            QString shown = word;
+            double w = lampSize + metrics.horizontalAdvance(word);
+            if (x + w > limit) {
+                shown = metrics.elidedText(word, Qt::ElideRight, std::max(0.0, limit - x - lampSize));
+                w = lampSize + metrics.horizontalAdvance(shown);
+            }
+            paintLamp(p, QRectF(x, lampRect_.top(), w + 2, lampRect_.height()), shown, on);
+            lampsEnd = x + w + 2;
             x += w + metrics.height() * 0.8;
         }
-        if (state_.unacknowledged > 0) {
-            QFont bold = smallFont_;
-            bold.setBold(true);
+        if (unacknowledged > 0) {
             p.setFont(bold);
             p.setPen(unacknowledgedRed());
-            p.drawText(lampRect_, Qt::AlignRight | Qt::AlignVCenter, tr("未确认 %1").arg(state_.unacknowledged));
+            // After the lamps; where the words do not fit, the count alone.
+            const QRectF room(lampsEnd, lampRect_.top(), std::max(0.0, lampRect_.right() - lampsEnd), lampRect_.height());
+            QString mark = tr("未确认 %1").arg(unacknowledged);
+            if (boldMetrics.horizontalAdvance(mark) > room.width())
+                mark = shortMark;
+            p.drawText(room, Qt::AlignRight | Qt::AlignVCenter, mark);
         }
     }
 }
