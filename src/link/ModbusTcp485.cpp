@@ -50,6 +50,15 @@ int ModbusTcp485::fail(Line& line, int errnum)
 {
     if (connectionLost(errnum))
         return finish(line, LinkOutcome::DeviceGone);
+    // A gateway that says its path is down or the instrument did not answer
+    // on the line speaks for a silent instrument: that is no answer (it goes
+    // offline like one), not a refusal. The gateway itself answered, so the
+    // connection counts as alive, and the reply was whole: nothing to drain.
+    if (errnum == EMBXGPATH || errnum == EMBXGTAR) {
+        finish(line, LinkOutcome::Answered);
+        last_ = LinkOutcome::Timeout;
+        return -1;
+    }
     LinkOutcome outcome = LinkOutcome::Other;
     if (errnum == ETIMEDOUT)
         outcome = LinkOutcome::Timeout;

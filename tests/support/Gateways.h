@@ -98,10 +98,14 @@ inline bool bridge(Server& s, const QString& device, int port)
 
 inline QString script(const char* name) { return QStringLiteral(PX_TEST_SCRIPTS "/") + QLatin1String(name); }
 
-// The pymodbus TCP server with the registers the station polls.
-inline bool modbusTcpServer(Server& s, int port)
+// The pymodbus TCP server with the registers the station polls; with
+// `units` ("2,5") a gateway to a line of those instruments only.
+inline bool modbusTcpServer(Server& s, int port, const QString& units = QString())
 {
-    return s.start(QLatin1String(kPython), {script("modbus_tcp_server.py"), QString::number(port)}, port);
+    QStringList args{script("modbus_tcp_server.py"), QString::number(port)};
+    if (!units.isEmpty())
+        args << units;
+    return s.start(QLatin1String(kPython), args, port);
 }
 
 // A gateway that misbehaves: "silent" accepts and never answers; "hold"
