@@ -2,6 +2,7 @@
 #include "LineBus485.h"
 #include "PollingCycle.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 QString outcomeText(LinkOutcome outcome)
@@ -52,6 +53,16 @@ QString InstrumentSession::lineText() const
         .arg(QLatin1String("8") + QLatin1Char(parityLetterOf(s.parityIndex)) + QLatin1String("1"));
 }
 
+QString InstrumentSession::busText() const
+{
+    const PortSettings& s = options_.settings;
+    return QStringLiteral("port %1 (%2), %3 %4")
+        .arg(s.port)
+        .arg(options_.device())
+        .arg(baudRateOf(s.baudIndex))
+        .arg(QLatin1String("8") + QLatin1Char(parityLetterOf(s.parityIndex)) + QLatin1String("1"));
+}
+
 bool InstrumentSession::open(QString* error)
 {
     const QString device = options_.device();
@@ -76,20 +87,30 @@ bool InstrumentSession::open(QString* error)
 
 bool InstrumentSession::poll(LiveImage& image, QString* error)
 {
+    return pollAt(options_.settings.address, image, error);
+}
+
+bool InstrumentSession::pollAt(int address, LiveImage& image, QString* error, const ReadObserver& onRead)
+{
     const PortSettings& s = options_.settings;
     QVector<ReadResult> results;
     for (const ReadRequest& request : PollingCycle::cycleRequests()) {
         ReadResult r;
         r.request = request;
         r.data = QVector<qint32>(kReadBufferSize, 0);
-        const int rc = callRead(*bus_, s.port, s.address, request, std::span<qint32>(r.data.data(), r.data.size()));
+        QElapsedTimer clock;
+        clock.start();
+        const int rc = callRead(*bus_, s.port, address, request, std::span<qint32>(r.data.data(), r.data.size()));
+        const double responseMs = double(clock.nsecsElapsed()) / 1e6;
         r.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
         r.exceptionCode = r.outcome == LinkOutcome::Exception ? bus_->lastExceptionCode() : 0;
         count(r.outcome);
+        if (onRead)
+            onRead(r.outcome, responseMs);
         results.append(r);
         if (!r.ok()) {
             *error = QStringLiteral("instrument at address %1 on %2: %3")
-                         .arg(s.address)
+                         .arg(address)
                          .arg(options_.device(), outcomeText(r.outcome, r.exceptionCode));
             PollingCycle::apply(results, image);
             return false;

@@ -5,6 +5,7 @@
 #include "Modbus485.h"
 
 #include <QMap>
+#include <functional>
 #include <memory>
 
 // The cli's line to the instrument: the station's library calls, made
@@ -25,6 +26,10 @@ public:
     // `image`; stops at the first read without a valid answer, leaving that
     // block of the image as it was, and says which read failed.
     bool poll(LiveImage& image, QString* error);
+    // The same cycle with the instrument at `address` on this line; `onRead`
+    // (may be empty) hears each read's outcome and response time.
+    using ReadObserver = std::function<void(LinkOutcome outcome, double responseMs)>;
+    bool pollAt(int address, LiveImage& image, QString* error, const ReadObserver& onRead = {});
 
     // One holding register through the station's write path (repeated once
     // when the library reports -8888).
@@ -39,6 +44,7 @@ public:
     const QMap<LinkOutcome, int>& counters() const { return counters_; }
     const InstrumentOptions& options() const { return options_; }
     QString lineText() const; // "port 1 (/dev/ttyUSB0), address 1, 9600 8N1"
+    QString busText() const;  // "port 1 (/dev/ttyUSB0), 9600 8N1"
 
 private:
     void count(LinkOutcome outcome) { ++counters_[outcome]; }

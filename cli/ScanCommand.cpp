@@ -1,5 +1,6 @@
 #include "CliApp.h"
 #include "DeviceLock.h"
+#include "LoopList.h"
 #include "NumberText.h"
 
 #include <QElapsedTimer>
@@ -92,25 +93,6 @@ private:
     int timeoutMs_ = 0;
 };
 
-// "1-4,7": runs of three or more as a range, as --loops takes them.
-QString loopList(const QList<int>& addresses)
-{
-    QStringList parts;
-    for (int i = 0; i < addresses.size();) {
-        int j = i;
-        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
-            ++j;
-        if (j - i >= 2) {
-            parts << QStringLiteral("%1-%2").arg(addresses[i]).arg(addresses[j]);
-        } else {
-            for (int k = i; k <= j; ++k)
-                parts << QString::number(addresses[k]);
-        }
-        i = j + 1;
-    }
-    return parts.join(QLatin1Char(','));
-}
-
 QString outcomeWord(Probe::Outcome o)
 {
     switch (o) {
@@ -166,7 +148,7 @@ int runScan(CliContext& cx)
         if (probes[a].outcome == Probe::Outcome::Silent || probes[a].outcome == Probe::Outcome::Garbled)
             probes[a] = line.ask(a);
 
-    QList<int> answered;
+    QVector<int> answered;
     for (int a = kFirstAddress; a <= kLastAddress; ++a)
         if (probes[a].outcome == Probe::Outcome::Answered)
             answered << a;
@@ -188,7 +170,7 @@ int runScan(CliContext& cx)
         const QJsonObject report{{QStringLiteral("line"), lineText},
                                  {QStringLiteral("timeout_ms"), line.timeoutMs()},
                                  {QStringLiteral("addresses"), addresses},
-                                 {QStringLiteral("loops"), loopList(answered)}};
+                                 {QStringLiteral("loops"), LoopList::format(answered)}};
         cx.print(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented)));
     } else {
         QString text = QStringLiteral("%1, addresses %2-%3:\n").arg(lineText).arg(kFirstAddress).arg(kLastAddress);
@@ -202,7 +184,7 @@ int runScan(CliContext& cx)
                 text += QStringLiteral("  address %1: %2 (not listed)\n").arg(a, 2).arg(outcomeWord(p.outcome));
         }
         if (!answered.isEmpty())
-            text += QStringLiteral("%1 answered; use --loops %2\n").arg(answered.size()).arg(loopList(answered));
+            text += QStringLiteral("%1 answered; use --loops %2\n").arg(answered.size()).arg(LoopList::format(answered));
         cx.print(text);
     }
     if (answered.isEmpty())
