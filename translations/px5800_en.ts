@@ -1967,6 +1967,16 @@ Latest exception answer: %1</translation>
 <context>
     <name>StatusLine</name>
     <message>
+        <source>响应 %1 / %2 ms</source>
+        <translation>Response %1 / %2 ms</translation>
+    </message>
+    <message>
+        <source>线路上本仪表：应答 %1　超时 %2　校验错 %3　异常应答 %4
+响应时间 p50 %5 ms，p95 %6 ms</source>
+        <translation>This instrument on the line: answered %1, timeouts %2, CRC errors %3, exception replies %4
+Response time p50 %5 ms, p95 %6 ms</translation>
+    </message>
+    <message>
         <source>尚无有效数据</source>
         <translation>No data yet</translation>
     </message>

@@ -257,6 +257,8 @@ void StationApp::showMainWindow()
         connect(main_, &MainWindow::overviewRequested, this, &StationApp::showOverview);
         // Its main window open, the loop gets the full cycle twice a second.
         current_->link().setFocused(true);
+        main_->showLineCounters(current_->lineCounters());
+        connect(&current_->link(), &LinkClient::countersChanged, main_, &MainWindow::showLineCounters);
         const LinkClient& link = current_->link();
         if (link.isOpen()) {
             const PortSettings& s = link.portSettings();

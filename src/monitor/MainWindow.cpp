@@ -217,6 +217,8 @@ void MainWindow::setLoop(int address, const QString& title)
     portPanel_->lockAddress(address);
 }
 
+void MainWindow::showLineCounters(const LineLoopCounters& counters) { statusLine_->setLineCounters(counters); }
+
 void MainWindow::setOverviewAvailable(bool available) { overviewButton_->setVisible(available); }
 
 void MainWindow::openPort()

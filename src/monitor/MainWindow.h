@@ -65,6 +65,8 @@ public:
 
     // A loop on a line of several: the caption names it and its address is fixed.
     void setLoop(int address, const QString& title);
+    // The line's counters for this loop, in the status line.
+    void showLineCounters(const LineLoopCounters& counters);
 
     // With loops, "回路总览" (OverviewButton) after the other buttons of
     // 画面切换; hidden otherwise.

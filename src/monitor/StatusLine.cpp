@@ -45,6 +45,9 @@ StatusLine::StatusLine(const LinkHealth& health, QWidget* parent) : QWidget(pare
     layout->addWidget(link_);
     layout->addWidget(age_, 1);
     layout->addWidget(device_);
+    response_ = cell(QStringLiteral("LoopResponse"), this);
+    response_->hide();
+    layout->addWidget(response_);
     layout->addWidget(recorder_, 1);
     publisher_ = cell(QStringLiteral("MqttState"), this);
     publisher_->hide();
@@ -119,4 +122,17 @@ void StatusLine::setUnacknowledgedAlarms(int count)
 {
     alarms_->setText(tr("未确认报警 %1 条").arg(count));
     alarms_->setVisible(count > 0);
+}
+
+void StatusLine::setLineCounters(const LineLoopCounters& c)
+{
+    const auto ms = [](int v) { return v < 0 ? QStringLiteral("-") : QString::number(v); };
+    response_->setText(tr("响应 %1 / %2 ms").arg(ms(c.responseP50Ms), ms(c.responseP95Ms)));
+    response_->setToolTip(tr("线路上本仪表：应答 %1　超时 %2　校验错 %3　异常应答 %4\n响应时间 p50 %5 ms，p95 %6 ms")
+                              .arg(c.answered)
+                              .arg(c.timeouts)
+                              .arg(c.crcErrors)
+                              .arg(c.exceptions)
+                              .arg(ms(c.responseP50Ms), ms(c.responseP95Ms)));
+    response_->show();
 }

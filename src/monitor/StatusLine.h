@@ -1,4 +1,5 @@
 #pragma once
+#include "LineScheduler.h"
 #include "LinkHealth.h"
 
 #include <QWidget>
@@ -28,6 +29,9 @@ public Q_SLOTS:
     void setJournalState(const QString& text, bool healthy);
     // Shown only while there are any.
     void setUnacknowledgedAlarms(int count);
+    // A loop on a line of several: its response times, the line's counters
+    // for it in the tooltip. Hidden on the station of one instrument.
+    void setLineCounters(const LineLoopCounters& counters);
 
 private:
     const LinkHealth& health_;
@@ -38,5 +42,6 @@ private:
     QLabel* publisher_ = nullptr;
     QLabel* journal_ = nullptr;
     QLabel* alarms_ = nullptr;
+    QLabel* response_ = nullptr;
     QTimer* timer_ = nullptr;
 };

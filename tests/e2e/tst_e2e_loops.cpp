@@ -8,7 +8,9 @@
 #include "SimServer.h"
 #include "StationApp.h"
 
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -70,6 +72,11 @@ void TestE2eLoops::loopsKeepApartAndADeadOneCostsTheOthersNothing()
         QVERIFY(app.mainWindow());
         QCOMPARE(app.currentLoop().address(), 3);
         QVERIFY(app.mainWindow()->windowTitle().contains(QStringLiteral("3号仪表")));
+        // The status line shows the line's response times for this loop.
+        auto* response = app.mainWindow()->findChild<QLabel*>(QStringLiteral("LoopResponse"));
+        QVERIFY(response);
+        QTRY_VERIFY_WITH_TIMEOUT(response->text().contains(QRegularExpression(QStringLiteral("^响应 \\d+ / \\d+ ms$"))),
+                                 5000);
         auto* back = app.mainWindow()->findChild<QPushButton*>(QStringLiteral("OverviewButton"));
         QVERIFY(back);
         back->click();
