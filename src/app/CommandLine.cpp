@@ -167,7 +167,9 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
         if (addresses.isEmpty())
             return failure(QStringLiteral("--loops: %1").arg(why));
         LineOptions line;
-        line.portNumber = o.portNumber > 0 ? o.portNumber : 1;
+        // Without --port-number the loops replace the file's first line's.
+        const bool fileHasLines = file && !file->lines.isEmpty();
+        line.portNumber = o.portNumber > 0 ? o.portNumber : fileHasLines ? file->lines.first().portNumber : 1;
         const LineOptions* named = file ? file->lineOnPort(line.portNumber) : nullptr;
         line.baudIndex = named ? named->baudIndex : -1;
         line.parityIndex = named ? named->parityIndex : -1;

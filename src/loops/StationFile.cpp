@@ -6,6 +6,18 @@
 #include <QSet>
 #include <QStandardPaths>
 
+namespace {
+
+// QSettings reads an INI value with commas as a list ("loops=1-4,7"); the
+// file means the text as written.
+QString textOf(const QVariant& value)
+{
+    return value.metaType().id() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
+                                                            : value.toString();
+}
+
+} // namespace
+
 namespace StationFile {
 
 QString defaultPath()
@@ -42,7 +54,7 @@ std::optional<Contents> read(const QString& path, QString* error)
         file.beginGroup(group);
         LineOptions line;
         const auto option = [&](const char* key, LineOption rule, int* out) {
-            const QString text = file.value(QLatin1String(key)).toString();
+            const QString text = textOf(file.value(QLatin1String(key)));
             return text.isEmpty() ? QString() : parseLineOption(rule, text, out);
         };
         QString why = option("port", LineOption::PortNumber, &line.portNumber);
@@ -52,14 +64,14 @@ std::optional<Contents> read(const QString& path, QString* error)
             why = option("parity", LineOption::Parity, &line.parityIndex);
         if (why.isEmpty() && ports.contains(line.portNumber))
             why = QStringLiteral("port %1 is already another line's").arg(line.portNumber);
-        const QString device = file.value(QStringLiteral("device")).toString();
+        const QString device = textOf(file.value(QStringLiteral("device")));
         if (why.isEmpty() && !device.isEmpty())
             contents.ports.parseMapping(QStringLiteral("%1=%2").arg(line.portNumber).arg(device), &why);
         QVector<int> addresses;
         if (why.isEmpty())
-            addresses = LoopList::parse(file.value(QStringLiteral("loops")).toString(), &why);
+            addresses = LoopList::parse(textOf(file.value(QStringLiteral("loops"))), &why);
         for (const int address : addresses)
-            line.loops.append({address, file.value(QStringLiteral("name%1").arg(address)).toString().trimmed()});
+            line.loops.append({address, textOf(file.value(QStringLiteral("name%1").arg(address))).trimmed()});
         file.endGroup();
         if (!why.isEmpty())
             return fail(group, why);

@@ -14,6 +14,7 @@
 #include "StationApp.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +32,7 @@ private Q_SLOTS:
     void commandLine();
     void demoKeepsItsOwnDatabase();
     void commandLineValues();
+    void stationFileAndTheCommandLineOverIt();
     void splashIgnoresKeysAndHandsOverAfterAboutASecondAndAHalf();
     void handOverShowsMainWindowAndStartsRecorder();
     void portListsAndDefaults();
@@ -147,6 +149,83 @@ void TestApp::commandLineValues()
     QCOMPARE(named({"--database", "postgresql:///plant?station=furnace_3"}), QStringLiteral("furnace_3 furnace_3"));
     QCOMPARE(named({"--database", "postgresql:///plant?station=furnace_3", "--station", "oven_7"}),
              QStringLiteral("oven_7 furnace_3"));
+}
+
+void TestApp::stationFileAndTheCommandLineOverIt()
+{
+    const auto write = [this](const char* name, const QByteArray& text) {
+        QFile f(dir_.filePath(QLatin1String(name)));
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+        return f.fileName();
+    };
+    const QString path = write("station.ini", "[line1]\nport=2\ndevice=/dev/pts/7\nbaud=19200\nparity=even\n"
+                                              "loops=1-3\nname1=1区上部\nname3= 3区,东 \nname9=not a loop\n"
+                                              "[line2]\nport=3\ndevice=tcp://10.0.0.5:502\nloops=5,7\n");
+    const auto parse = [&](QStringList args) {
+        args.prepend("px5800");
+        return parseCommandLine(args);
+    };
+    int baud19200 = -1, baud9600 = -1, even = -1;
+    parseLineOption(LineOption::Baud, QStringLiteral("19200"), &baud19200);
+    parseLineOption(LineOption::Baud, QStringLiteral("9600"), &baud9600);
+    parseLineOption(LineOption::Parity, QStringLiteral("even"), &even);
+
+    CommandLineResult r = parse({"--station-file", path});
+    QVERIFY2(r.run, qPrintable(r.output));
+    QCOMPARE(r.options.lines.size(), 2);
+    const LineOptions& one = r.options.lines.at(0);
+    QCOMPARE(one.portNumber, 2);
+    QCOMPARE(one.baudIndex, baud19200);
+    QCOMPARE(one.parityIndex, even);
+    QCOMPARE(one.loops.size(), 3);
+    QCOMPARE(one.loops.at(0).name, QStringLiteral("1区上部")); // UTF-8 as written
+    QCOMPARE(one.loops.at(1).name, QString());
+    QCOMPARE(one.loops.at(2).name, QStringLiteral("3区,东"));
+    QCOMPARE(r.options.lines.at(1).portNumber, 3);
+    QCOMPARE(r.options.lines.at(1).loops.size(), 2); // "5,7": a list with a comma
+    QCOMPARE(r.options.ports.deviceFor(2), QStringLiteral("/dev/pts/7"));
+    QCOMPARE(r.options.ports.deviceFor(3), QStringLiteral("tcp://10.0.0.5:502"));
+
+    // The command line wins: line settings go to the first line, --loops
+    // replaces the lines (keeping the first line's port, settings and names).
+    r = parse({"--station-file", path, "--baud", "9600"});
+    QCOMPARE(r.options.lines.at(0).baudIndex, baud9600);
+    QCOMPARE(r.options.lines.at(1).baudIndex, -1);
+    r = parse({"--station-file", path, "--loops", "3-4"});
+    QVERIFY2(r.run, qPrintable(r.output));
+    QCOMPARE(r.options.lines.size(), 1);
+    QCOMPARE(r.options.lines.at(0).portNumber, 2);
+    QCOMPARE(r.options.lines.at(0).baudIndex, baud19200);
+    QCOMPARE(r.options.lines.at(0).loops.at(0).name, QStringLiteral("3区,东"));
+    QCOMPARE(r.options.ports.deviceFor(2), QStringLiteral("/dev/pts/7"));
+    r = parse({"--station-file", path, "--loops", "5", "--port-number", "3"});
+    QCOMPARE(r.options.lines.at(0).portNumber, 3);
+    QCOMPARE(r.options.lines.at(0).baudIndex, -1);
+
+    // Refused, in one line naming the file and the group.
+    const struct {
+        const char* name;
+        QByteArray text;
+        const char* why;
+    } bad[] = {
+        {"range.ini", "[line1]\nloops=1-17\n", "[line1]: "},
+        {"twice.ini", "[line1]\nport=2\nloops=1\n[line2]\nport=2\nloops=2\n", "[line2]: port 2 is already"},
+        {"baud.ini", "[line1]\nbaud=1234\nloops=1\n", "[line1]: "},
+        {"device.ini", "[line1]\ndevice=udp://10.0.0.5:502\nloops=1\n", "[line1]: "},
+        {"empty.ini", "[general]\nx=1\n", "names no line"},
+    };
+    for (const auto& b : bad) {
+        r = parse({"--station-file", write(b.name, b.text)});
+        QVERIFY2(!r.run && r.exitCode == 2, b.name);
+        QVERIFY2(r.output.startsWith("px5800: --station-file: ") && r.output.contains(QLatin1String(b.why))
+                     && !r.output.contains('\n'),
+                 qPrintable(r.output));
+    }
+    r = parse({"--station-file", dir_.filePath("missing.ini")});
+    QVERIFY(!r.run && r.output.contains("cannot read the file"));
+    r = parse({"--station-file", path, "--address", "2"});
+    QVERIFY(!r.run && r.output.contains("--address"));
 }
 
 std::unique_ptr<StationApp> TestApp::makeApp(FakeModbus485** fake, StationOptions options)
