@@ -149,7 +149,7 @@ void TestCliScan::statusOfEveryLoop()
         QCOMPARE(o.value("exchanges").toObject().value("timeout").toInt(), 0);
         QVERIFY(o.value("response_ms").toObject().value("p95").toDouble()
                 >= o.value("response_ms").toObject().value("p50").toDouble());
-        QVERIFY(o.value("response_ms").toObject().value("p50").toDouble() > 0);
+        QVERIFY(o.value("response_ms").toObject().value("p50").toDouble() >= 0); // -1: none answered
     }
     // The silent one costs two timeouts, then is given up for the run.
     const QJsonObject dead = loops.at(2).toObject();
