@@ -1,5 +1,6 @@
 #include "DisplayTick.h"
 #include "BackgroundColour.h"
+#include "StationClock.h"
 #include "LinkHealth.h"
 #include "LiveImage.h"
 #include "LiveTrend.h"
@@ -169,7 +170,7 @@ QString DisplayTick::staleTip(int block) const
     QString tip = tr("%1：显示的是最后读到的值\n%2").arg(why, linkAgeText(health_.ageOfLastGoodMs()));
     const QDateTime last = health_.lastGoodCycle();
     if (last.isValid())
-        tip += tr("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        tip += tr("（%1）").arg(TimeText::text(last));
     return tip;
 }
 

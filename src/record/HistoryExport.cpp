@@ -1,5 +1,6 @@
 #include "HistoryExport.h"
 #include "HistoryLocation.h"
+#include "StationClock.h"
 #include "HistoryReadConnection.h"
 #include "NumberText.h"
 #include "RecordLog.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-const QDate kOleEpoch(1899, 12, 30);
 constexpr qint64 kDay = 86400;
 
 qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -118,7 +118,7 @@ private:
         const qint64 day = floorDiv(second, kDay);
         if (day != cachedDay_) {
             cachedDay_ = day;
-            const QDate date = kOleEpoch.addDays(day); // years 1900 to 9999: four digits
+            const QDate date = OleTime::epoch().addDays(day); // years 1900 to 9999: four digits
             struct Part {
                 int value, digits;
                 char after;
@@ -163,7 +163,7 @@ ExportResult failed(ExportResult::Status status, const QString& error, qint64 ro
 
 HistorySecond historySecondOf(const QDate& date, const QTime& time)
 {
-    return kOleEpoch.daysTo(date) * kDay + time.msecsSinceStartOfDay() / 1000;
+    return OleTime::epoch().daysTo(date) * kDay + time.msecsSinceStartOfDay() / 1000;
 }
 
 std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfDay)
@@ -184,8 +184,7 @@ std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfD
 QString historySecondText(HistorySecond second)
 {
     const qint64 day = floorDiv(second, kDay);
-    return kOleEpoch.addDays(day).toString(QStringLiteral("yyyy-MM-dd ")) +
-           QTime(0, 0).addSecs(int(second - day * kDay)).toString(QStringLiteral("HH:mm:ss"));
+    return TimeText::text(OleTime::epoch().addDays(day), QTime(0, 0).addSecs(int(second - day * kDay)));
 }
 
 ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, const Progress& progress,

@@ -1,6 +1,7 @@
 #include "HistoryWindow.h"
 
 #include "BackgroundColour.h"
+#include "StationClock.h"
 #include "HistoryReader.h"
 #include "HistoryStore.h"
 #include "TrendHistory.h"
@@ -339,7 +340,7 @@ void HistoryWindow::showFreshness()
         tip = tr("%1：显示的是最后读到的值").arg(LinkHealth::stateText(health_->state()));
         const QDateTime last = health_->lastGoodCycle();
         if (last.isValid())
-            tip += tr("\n最后读到：%1").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            tip += tr("\n最后读到：%1").arg(TimeText::text(last));
     }
     const QColor text = stale_ ? staleText() : normalText();
     for (QLabel* label : processValues_) {

@@ -35,7 +35,7 @@ HistorySecond secondOf(double date, double time)
 
 QDateTime localOf(HistorySecond second)
 {
-    return QDateTime::fromString(historySecondText(second), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return TimeText::fromText(historySecondText(second));
 }
 
 // The F5 chooser's form of a moment.
@@ -43,7 +43,7 @@ QDateTimeEdit* makeTimeEdit(const QString& name, const QDateTime& when, QWidget*
 {
     auto* edit = new QDateTimeEdit(when, parent);
     edit->setObjectName(name);
-    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    edit->setDisplayFormat(TimeText::format());
     edit->setCalendarPopup(true);
     return edit;
 }

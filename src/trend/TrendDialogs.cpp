@@ -126,7 +126,7 @@ void TrendDialogs::openSelect()
     auto* layout = new QVBoxLayout(dialog);
     auto* when = new QDateTimeEdit(StationClock::now(), dialog);
     when->setObjectName(QStringLiteral("selectTime"));
-    when->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    when->setDisplayFormat(TimeText::format());
     when->setCalendarPopup(true);
     layout->addWidget(when);
     auto* buttons = new QDialogButtonBox(dialog);
