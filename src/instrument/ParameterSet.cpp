@@ -390,7 +390,7 @@ LoadResult fromJson(const QByteArray& bytes)
     file.savedUtc = root.value(QStringLiteral("saved_utc")).toString();
     const QJsonObject port = root.value(QStringLiteral("port")).toObject();
     file.port.port = port.value(QStringLiteral("number")).toInt();
-    file.port.baudIndex = std::max(0, int(QList<int>{4800, 9600, 19200}.indexOf(port.value(QStringLiteral("baud")).toInt())));
+    file.port.baudIndex = std::max(0, baudIndexOf(port.value(QStringLiteral("baud")).toInt()));
     file.port.parityIndex = std::max(0, int(QStringLiteral("NOE").indexOf(port.value(QStringLiteral("parity")).toString())));
     file.port.address = root.value(QStringLiteral("address")).toInt();
 
