@@ -144,50 +144,6 @@
 <context>
     <name>HistoryWindow</name>
     <message>
-        <source>PV值</source>
-        <translation>PV</translation>
-    </message>
-    <message>
-        <source>SV值</source>
-        <translation>SV</translation>
-    </message>
-    <message>
-        <source>OP值</source>
-        <translation>OP</translation>
-    </message>
-    <message>
-        <source>报警1值</source>
-        <translation>Alarm 1</translation>
-    </message>
-    <message>
-        <source>报警1回差</source>
-        <translation>Alarm 1 hyst.</translation>
-    </message>
-    <message>
-        <source>报警1延迟</source>
-        <translation>Alarm 1 delay</translation>
-    </message>
-    <message>
-        <source>报警2值</source>
-        <translation>Alarm 2</translation>
-    </message>
-    <message>
-        <source>报警2回差</source>
-        <translation>Alarm 2 hyst.</translation>
-    </message>
-    <message>
-        <source>报警2延迟</source>
-        <translation>Alarm 2 delay</translation>
-    </message>
-    <message>
-        <source>断线报警值</source>
-        <translation>Break alarm</translation>
-    </message>
-    <message>
-        <source>断线输出值</source>
-        <translation>Break output</translation>
-    </message>
-    <message>
         <source>过程控制仪表</source>
         <translation>Process controller</translation>
     </message>
@@ -941,6 +897,14 @@ Latest exception answer: %1</translation>
     <message>
         <source>使能手动</source>
         <translation>Allow manual</translation>
+    </message>
+    <message>
+        <source>PV值</source>
+        <translation>PV</translation>
+    </message>
+    <message>
+        <source>OP值</source>
+        <translation>OP</translation>
     </message>
 </context>
 <context>
