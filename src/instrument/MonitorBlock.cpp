@@ -27,17 +27,23 @@ constexpr std::array<Value, 12> kValues{{
     {263, Settings, 10, 264, 0, QT_TRANSLATE_NOOP("MonitorTables", "断线输出值"), "break", "output", nullptr, nullptr},
 }};
 
-// The journal's words are its own (the window's labels say "报警一ON").
+// The journal's words are its own (the window's labels say "报警一ON"), in
+// the "JournalMessage" translation context.
 constexpr std::array<Bit, 7> kBits{{
-    {BitTable::Input, 0, BitTest::NonZero, "alarm1", "alarm 1", "alarm1", false, "alarm 1", "报警1解除", "报警1"},
-    {BitTable::Input, 1, BitTest::NonZero, "alarm2", "alarm 2", "alarm2", false, "alarm 2", "报警2解除", "报警2"},
+    {BitTable::Input, 0, BitTest::NonZero, "alarm1", "alarm 1", "alarm1", false, "alarm 1",
+     QT_TRANSLATE_NOOP("JournalMessage", "报警1解除"), QT_TRANSLATE_NOOP("JournalMessage", "报警1")},
+    {BitTable::Input, 1, BitTest::NonZero, "alarm2", "alarm 2", "alarm2", false, "alarm 2",
+     QT_TRANSLATE_NOOP("JournalMessage", "报警2解除"), QT_TRANSLATE_NOOP("JournalMessage", "报警2")},
     {BitTable::Input, 2, BitTest::ExactlyOne, "sensor_open", "sensor open", "sensor_open", false, "sensor open",
-     "传感器开路解除", "传感器开路"},
+     QT_TRANSLATE_NOOP("JournalMessage", "传感器开路解除"), QT_TRANSLATE_NOOP("JournalMessage", "传感器开路")},
     {BitTable::Input, 3, BitTest::ExactlyOne, "sensor_short", "sensor short", "sensor_short", false, "sensor short",
-     "传感器短路解除", "传感器短路"},
-    {BitTable::Coil, 0, BitTest::NonZero, "self_tuning", "self-tuning", "tuning", false, "coil 1", "自整定关", "自整定开"},
-    {BitTable::Coil, 1, BitTest::NonZero, "automatic", "mode", "manual", true, "coil 2", "手动", "自动"},
-    {BitTable::Coil, 2, BitTest::NonZero, "manual_permitted", "manual", nullptr, false, "coil 3", "禁止手动", "允许手动"},
+     QT_TRANSLATE_NOOP("JournalMessage", "传感器短路解除"), QT_TRANSLATE_NOOP("JournalMessage", "传感器短路")},
+    {BitTable::Coil, 0, BitTest::NonZero, "self_tuning", "self-tuning", "tuning", false, "coil 1",
+     QT_TRANSLATE_NOOP("JournalMessage", "自整定关"), QT_TRANSLATE_NOOP("JournalMessage", "自整定开")},
+    {BitTable::Coil, 1, BitTest::NonZero, "automatic", "mode", "manual", true, "coil 2",
+     QT_TRANSLATE_NOOP("JournalMessage", "手动"), QT_TRANSLATE_NOOP("JournalMessage", "自动")},
+    {BitTable::Coil, 2, BitTest::NonZero, "manual_permitted", "manual", nullptr, false, "coil 3",
+     QT_TRANSLATE_NOOP("JournalMessage", "禁止手动"), QT_TRANSLATE_NOOP("JournalMessage", "允许手动")},
 }};
 
 constexpr std::array<Alarm, 2> kAlarms{{

@@ -57,7 +57,7 @@ struct Bit {
     bool mqttWhenOff;          // published as true while the bit is off ("manual" is the automatic coil off)
     const char* journalSource; // journal event source
     const char* journalOff;    // journal message when it goes off ...
-    const char* journalOn;     // ... and on
+    const char* journalOn;     // ... and on ("JournalMessage" translation context)
 };
 // Alarm outputs and sensor faults (discrete inputs 1..4), then the coils 1..3.
 std::span<const Bit> bits();

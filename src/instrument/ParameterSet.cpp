@@ -282,7 +282,7 @@ EntryRule::Verdict editorVerdict(const Row& row, qint32 raw)
         break;
     case Section::Grouping:
         // The switch's list offers 0 and 1.
-        verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(0).arg(1));
+        verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(EntryRule::outOfRangeText(0, 1));
         break;
     case Section::AlarmSettings:
     case Section::Sv:

@@ -7,7 +7,9 @@
 #include <iterator>
 
 namespace {
-constexpr const char* kParityWords[] = {"无", "奇", "偶"}; // by PortSettings::parityIndex
+// By PortSettings::parityIndex.
+constexpr const char* kParityWords[] = {QT_TRANSLATE_NOOP("JournalMessage", "无"), QT_TRANSLATE_NOOP("JournalMessage", "奇"),
+                                        QT_TRANSLATE_NOOP("JournalMessage", "偶")};
 } // namespace
 
 QString journalPortText(const PortSettings& s)
@@ -17,6 +19,16 @@ QString journalPortText(const PortSettings& s)
         .arg(s.address)
         .arg(baudRateOf(s.baudIndex))
         .arg(QString::fromUtf8(kParityWords[known ? s.parityIndex : 0]));
+}
+
+QList<const char*> journalWords()
+{
+    QList<const char*> words;
+    for (const MonitorBlock::Bit& b : MonitorBlock::bits())
+        words << b.journalOn << b.journalOff;
+    for (const char* w : kParityWords)
+        words << w;
+    return words;
 }
 
 TransitionWatcher::TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link,

@@ -14,6 +14,11 @@ class LinkClient;
 // "仪表地址 1，波特率 9600，校验 无" (parity as the port panel names it).
 QString journalPortText(const PortSettings& settings);
 
+// The whole words the watcher writes as messages or parts of them: the
+// polled bits' two states ("报警1", "报警1解除", "自动", ...) and the parity
+// ("无", "奇", "偶"), in the "JournalMessage" translation context.
+QList<const char*> journalWords();
+
 // Turns what the station sees into journal events, once per change and
 // never once per poll: alarm outputs and sensor faults (with the PV at that
 // moment), the mode coils, the link's state and port, and the recorder.
