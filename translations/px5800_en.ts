@@ -9,6 +9,33 @@
     </message>
 </context>
 <context>
+    <name>CommonText</name>
+    <message>
+        <source>过程控制仪表 PX5800</source>
+        <translation>PX5800 operator station</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>无法写入 %1: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>ConfigWindow</name>
     <message>
         <source>参数设置</source>
@@ -146,10 +173,6 @@
     <message>
         <source>过程控制仪表</source>
         <translation>Process controller</translation>
-    </message>
-    <message>
-        <source>返回</source>
-        <translation>Back</translation>
     </message>
     <message>
         <source>过程值</source>
@@ -406,14 +429,6 @@ Last read: %1</translation>
         <translation>Acknowledge</translation>
     </message>
     <message>
-        <source>导出CSV</source>
-        <translation>Export CSV</translation>
-    </message>
-    <message>
-        <source>返回</source>
-        <translation>Back</translation>
-    </message>
-    <message>
         <source>至</source>
         <translation>to</translation>
     </message>
@@ -635,20 +650,12 @@ Latest exception answer: %1</translation>
         <translation>Open the event log on the unacknowledged alarms</translation>
     </message>
     <message>
-        <source>退出</source>
-        <translation>Exit</translation>
-    </message>
-    <message>
         <source>报警回路 %1    通讯中断 %2    未确认报警 %3</source>
         <translation>Loops in alarm %1    No communication %2    Unacknowledged alarms %3</translation>
     </message>
 </context>
 <context>
     <name>MainWindow</name>
-    <message>
-        <source>过程控制仪表 PX5800</source>
-        <translation>PX5800 operator station</translation>
-    </message>
     <message>
         <source>画面切换</source>
         <translation>Windows</translation>
@@ -668,10 +675,6 @@ Latest exception answer: %1</translation>
     <message>
         <source>输出校正</source>
         <translation>Output trim</translation>
-    </message>
-    <message>
-        <source>退出</source>
-        <translation>Exit</translation>
     </message>
     <message>
         <source>历史曲线</source>
@@ -968,10 +971,6 @@ Latest exception answer: %1</translation>
         <translation>Restore selected</translation>
     </message>
     <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>关闭</source>
         <translation>Close</translation>
     </message>
@@ -1033,10 +1032,6 @@ Latest exception answer: %1</translation>
     <message>
         <source>正在恢复参数…</source>
         <translation>Restoring parameters…</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
     </message>
     <message>
         <source>正在读回核对…</source>
@@ -1886,10 +1881,6 @@ Latest exception answer: %1</translation>
         <translation>A changed value is written when its box loses focus</translation>
     </message>
     <message>
-        <source>返回</source>
-        <translation>Back</translation>
-    </message>
-    <message>
         <source>分组输出允许</source>
         <translation>Output groups</translation>
     </message>
@@ -1919,10 +1910,6 @@ Latest exception answer: %1</translation>
 </context>
 <context>
     <name>Splash</name>
-    <message>
-        <source>过程控制仪表 PX5800</source>
-        <translation>PX5800 operator station</translation>
-    </message>
     <message>
         <source>系统正在初始化数据引擎，请稍后。。。。。。</source>
         <translation>Starting the data engine, please wait...</translation>
@@ -2019,10 +2006,6 @@ Last complete read: %1</translation>
         <translation>Exported %1 rows; skipped %2 invalid rows (impossible time or a value that is not a finite number)</translation>
     </message>
     <message>
-        <source>导出CSV</source>
-        <translation>Export CSV</translation>
-    </message>
-    <message>
         <source>没有历史数据库</source>
         <translation>No history database</translation>
     </message>
@@ -2051,16 +2034,8 @@ Last complete read: %1</translation>
         <translation>OK</translation>
     </message>
     <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>正在导出CSV...</source>
         <translation>Exporting CSV...</translation>
-    </message>
-    <message>
-        <source>无法写入 %1: %2</source>
-        <translation>Cannot write %1: %2</translation>
     </message>
     <message>
         <source>导出失败: %1</source>
@@ -2086,10 +2061,6 @@ Last complete read: %1</translation>
         <translation>Save as PNG...</translation>
     </message>
     <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>保存</source>
         <translation>Save</translation>
     </message>
@@ -2100,10 +2071,6 @@ Last complete read: %1</translation>
     <message>
         <source>确定</source>
         <translation>OK</translation>
-    </message>
-    <message>
-        <source>导出CSV</source>
-        <translation>Export CSV</translation>
     </message>
     <message>
         <source>打印失败：无法开始打印</source>
@@ -2120,10 +2087,6 @@ Last complete read: %1</translation>
 </context>
 <context>
     <name>TrendOutput</name>
-    <message>
-        <source>无法写入 %1: %2</source>
-        <translation>Cannot write %1: %2</translation>
-    </message>
     <message>
         <source>没有画面</source>
         <translation>no picture</translation>

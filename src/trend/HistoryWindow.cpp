@@ -1,4 +1,5 @@
 #include "HistoryWindow.h"
+#include "CommonTexts.h"
 
 #include "BackgroundColour.h"
 #include "StationClock.h"
@@ -131,7 +132,7 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
         // the appended samples still show.
         trend_ = new TrendView(TrendStyle::history(), opened ? store_.get() : nullptr, scale_, this);
     }
-    returnButton_ = new QPushButton(tr("返回"), this);
+    returnButton_ = new QPushButton(CommonText::back(), this);
     returnButton_->setObjectName(QStringLiteral("Command1"));
     returnButton_->setAutoDefault(false);
     trend_->addFunctionButton(returnButton_);
