@@ -15,7 +15,7 @@ constexpr const char* kParityWords[] = {QT_TRANSLATE_NOOP("JournalMessage", "无
 QString journalPortText(const PortSettings& s)
 {
     const bool known = s.parityIndex >= 0 && s.parityIndex < int(std::size(kParityWords));
-    return QStringLiteral("仪表地址 %1，波特率 %2，校验 %3")
+    return QString::fromUtf8(JournalForm::kPortText)
         .arg(s.address)
         .arg(baudRateOf(s.baudIndex))
         .arg(QString::fromUtf8(kParityWords[known ? s.parityIndex : 0]));
@@ -123,7 +123,7 @@ void TransitionWatcher::onPortState(PortState state)
     if (state == PortState::Open && before == PortState::CannotOpen && deviceLost_) {
         deviceLost_ = false;
         append(QString::fromUtf16(JournalKind::Link), portName(),
-               QStringLiteral("设备重新出现，端口已重新打开（%1）").arg(health_.countersText()));
+               QString::fromUtf8(JournalForm::kDeviceBack).arg(health_.countersText()));
     } else if (state == PortState::Open && session_ && !openJournaled_) {
         portOpened();
     }
@@ -133,13 +133,13 @@ void TransitionWatcher::portOpened()
 {
     openJournaled_ = true;
     append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("端口已打开（%1）").arg(journalPortText(link_.portSettings())));
+           QString::fromUtf8(JournalForm::kPortOpened).arg(journalPortText(link_.portSettings())));
 }
 
 void TransitionWatcher::portClosed()
 {
     append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("端口已关闭（%1）").arg(health_.countersText()));
+           QString::fromUtf8(JournalForm::kPortClosed).arg(health_.countersText()));
     deviceLost_ = false;
 }
 
