@@ -23,7 +23,7 @@ private:
                                    QStringLiteral("N")};
     QCommandLineOption address_{QStringLiteral("address"), QStringLiteral("Instrument address (1-16, default 1)."),
                                 QStringLiteral("N")};
-    QCommandLineOption baud_{QStringLiteral("baud"), QStringLiteral("4800, 9600 or 19200 (default 9600)."),
+    QCommandLineOption baud_{QStringLiteral("baud"), QStringLiteral("%1 (default %2).").arg(baudRatesText()).arg(baudRateOf(kDefaultBaudIndex)),
                              QStringLiteral("RATE")};
     QCommandLineOption parity_{QStringLiteral("parity"), QStringLiteral("none, odd or even (default none)."),
                                QStringLiteral("MODE")};

@@ -21,7 +21,7 @@ enum CliExit {
 // the station panel's: port 1, address 1, 9600 bit/s, no parity.
 struct InstrumentOptions {
     PortMap ports;
-    PortSettings settings{1, 1, 0, 1};
+    PortSettings settings{1, kDefaultBaudIndex, 0, 1};
     QString journalPath;
     QString device() const { return ports.deviceFor(settings.port); }
 };

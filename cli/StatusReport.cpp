@@ -8,14 +8,6 @@ namespace {
 
 using namespace MonitorTables;
 
-const EditRow* editRowShownIn(const char* valueLabel)
-{
-    for (const EditRow& row : editRows())
-        if (qstrcmp(row.valueLabel, valueLabel) == 0)
-            return &row;
-    return nullptr;
-}
-
 const StateRow* stateRowFor(BitTable table, int bit)
 {
     for (const StateRow& row : stateRows())
@@ -59,26 +51,22 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
     Lines lines;
     QJsonObject& j = r.json_;
 
-    struct Main {
-        const char* key;
-        const char* caption;
-        int index;
-    };
-    for (const Main& m : {Main{"pv", "PV", 0}, Main{"sv", "SV", 2}, Main{"op_percent", "OP %", 1}, Main{"aux", "aux", 3}}) {
-        j.insert(QLatin1String(m.key), jsonNumber(image.Values[std::size_t(m.index)]));
-        lines.add(QLatin1String(m.caption), singleText(image.Values[std::size_t(m.index)]));
+    for (const MonitorBlock::Value& m : MonitorBlock::values()) {
+        if (!m.statusKey)
+            continue;
+        j.insert(QLatin1String(m.statusKey), jsonNumber(image.Values[std::size_t(m.index)]));
+        lines.add(QLatin1String(m.statusCaption), singleText(image.Values[std::size_t(m.index)]));
     }
 
     // The alarm and break settings as the main window's frame shows them:
     // the row's caption, the value scaled as its label shows it.
     QJsonArray settings;
-    for (const ValueRow& v : valueRows()) {
-        const EditRow* edit = editRowShownIn(v.label);
-        if (v.index < 256 || !edit)
+    for (const MonitorBlock::Value& v : MonitorBlock::values()) {
+        if (v.block != MonitorBlock::Settings)
             continue;
         const double value = jsonNumber(image.Values[std::size_t(v.index)]) / v.divisor;
-        const QString caption = QString::fromUtf8(edit->caption);
-        settings.append(QJsonObject{{QStringLiteral("register"), edit->reg},
+        const QString caption = QString::fromUtf8(v.caption);
+        settings.append(QJsonObject{{QStringLiteral("register"), v.written},
                                     {QStringLiteral("caption"), caption},
                                     {QStringLiteral("value"), value}});
         lines.add(caption, doubleText(value));
@@ -87,7 +75,7 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
 
     QJsonArray types;
     for (const AlarmTypeRow& row : alarmTypeRows()) {
-        const qint32 type = image.HoldingRegs[std::size_t(row.holdingIndex)];
+        const qint32 type = image.HoldingRegs[std::size_t(typeIndex(row))];
         const auto shown = alarmTypeText(row.alarm, type);
         // A type the instrument does not define has no wording; say so.
         const QString text = shown ? shown->text : QString();
@@ -101,29 +89,25 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
 
     // Alarm outputs, sensor faults and modes, tested and worded as the main
     // window's state labels are (a sensor fault only when its bit is 1).
-    struct Bit {
-        const char* key;
-        const char* caption;
-        BitTable table;
-        int bit;
-    };
-    const Bit bits[] = {
-        {"alarm1", "alarm 1", BitTable::Input, 0},        {"alarm2", "alarm 2", BitTable::Input, 1},
-        {"sensor_open", "sensor open", BitTable::Input, 2}, {"sensor_short", "sensor short", BitTable::Input, 3},
-        {"automatic", "mode", BitTable::Coil, 1},          {"self_tuning", "self-tuning", BitTable::Coil, 0},
-        {"manual_permitted", "manual", BitTable::Coil, 2},
-    };
+    // The alarm outputs and sensor faults, then the modes in the order of the
+    // window's mode labels.
+    QList<const MonitorBlock::Bit*> bits;
+    for (const MonitorBlock::Bit& b : MonitorBlock::bits())
+        if (b.table == BitTable::Input)
+            bits << &b;
+    for (const ModeRow& mode : modeRows())
+        bits << MonitorBlock::bitOf(BitTable::Coil, mode.coil - 1);
     QJsonObject states;
-    for (const Bit& b : bits) {
-        const StateRow* row = stateRowFor(b.table, b.bit);
+    for (const MonitorBlock::Bit* b : std::as_const(bits)) {
+        const StateRow* row = stateRowFor(b->table, b->bit);
         if (!row)
             continue;
         const bool on = stateIsOn(*row, image);
         const QString word = stateText(*row, on);
-        states.insert(QLatin1String(b.key),
+        states.insert(QLatin1String(b->statusKey),
                       QJsonObject{{QStringLiteral("on"), on},
                                   {QStringLiteral("text"), word.isEmpty() ? QJsonValue() : QJsonValue(word)}});
-        lines.add(QLatin1String(b.caption), word.isEmpty() ? QStringLiteral("-") : word);
+        lines.add(QLatin1String(b->statusCaption), word.isEmpty() ? QStringLiteral("-") : word);
     }
     j.insert(QStringLiteral("states"), states);
 

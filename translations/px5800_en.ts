@@ -9,6 +9,33 @@
     </message>
 </context>
 <context>
+    <name>CommonText</name>
+    <message>
+        <source>过程控制仪表 PX5800</source>
+        <translation>PX5800 operator station</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>无法写入 %1: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>ConfigWindow</name>
     <message>
         <source>参数设置</source>
@@ -144,56 +171,8 @@
 <context>
     <name>HistoryWindow</name>
     <message>
-        <source>PV值</source>
-        <translation>PV</translation>
-    </message>
-    <message>
-        <source>SV值</source>
-        <translation>SV</translation>
-    </message>
-    <message>
-        <source>OP值</source>
-        <translation>OP</translation>
-    </message>
-    <message>
-        <source>报警1值</source>
-        <translation>Alarm 1</translation>
-    </message>
-    <message>
-        <source>报警1回差</source>
-        <translation>Alarm 1 hyst.</translation>
-    </message>
-    <message>
-        <source>报警1延迟</source>
-        <translation>Alarm 1 delay</translation>
-    </message>
-    <message>
-        <source>报警2值</source>
-        <translation>Alarm 2</translation>
-    </message>
-    <message>
-        <source>报警2回差</source>
-        <translation>Alarm 2 hyst.</translation>
-    </message>
-    <message>
-        <source>报警2延迟</source>
-        <translation>Alarm 2 delay</translation>
-    </message>
-    <message>
-        <source>断线报警值</source>
-        <translation>Break alarm</translation>
-    </message>
-    <message>
-        <source>断线输出值</source>
-        <translation>Break output</translation>
-    </message>
-    <message>
         <source>过程控制仪表</source>
         <translation>Process controller</translation>
-    </message>
-    <message>
-        <source>返回</source>
-        <translation>Back</translation>
     </message>
     <message>
         <source>过程值</source>
@@ -450,14 +429,6 @@ Last read: %1</translation>
         <translation>Acknowledge</translation>
     </message>
     <message>
-        <source>导出CSV</source>
-        <translation>Export CSV</translation>
-    </message>
-    <message>
-        <source>返回</source>
-        <translation>Back</translation>
-    </message>
-    <message>
         <source>至</source>
         <translation>to</translation>
     </message>
@@ -679,20 +650,12 @@ Latest exception answer: %1</translation>
         <translation>Open the event log on the unacknowledged alarms</translation>
     </message>
     <message>
-        <source>退出</source>
-        <translation>Exit</translation>
-    </message>
-    <message>
         <source>报警回路 %1    通讯中断 %2    未确认报警 %3</source>
         <translation>Loops in alarm %1    No communication %2    Unacknowledged alarms %3</translation>
     </message>
 </context>
 <context>
     <name>MainWindow</name>
-    <message>
-        <source>过程控制仪表 PX5800</source>
-        <translation>PX5800 operator station</translation>
-    </message>
     <message>
         <source>画面切换</source>
         <translation>Windows</translation>
@@ -712,10 +675,6 @@ Latest exception answer: %1</translation>
     <message>
         <source>输出校正</source>
         <translation>Output trim</translation>
-    </message>
-    <message>
-        <source>退出</source>
-        <translation>Exit</translation>
     </message>
     <message>
         <source>历史曲线</source>
@@ -942,6 +901,14 @@ Latest exception answer: %1</translation>
         <source>使能手动</source>
         <translation>Allow manual</translation>
     </message>
+    <message>
+        <source>PV值</source>
+        <translation>PV</translation>
+    </message>
+    <message>
+        <source>OP值</source>
+        <translation>OP</translation>
+    </message>
 </context>
 <context>
     <name>MqttPublisher</name>
@@ -1002,10 +969,6 @@ Latest exception answer: %1</translation>
     <message>
         <source>恢复选中项</source>
         <translation>Restore selected</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
     </message>
     <message>
         <source>关闭</source>
@@ -1069,10 +1032,6 @@ Latest exception answer: %1</translation>
     <message>
         <source>正在恢复参数…</source>
         <translation>Restoring parameters…</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
     </message>
     <message>
         <source>正在读回核对…</source>
@@ -1922,10 +1881,6 @@ Latest exception answer: %1</translation>
         <translation>A changed value is written when its box loses focus</translation>
     </message>
     <message>
-        <source>返回</source>
-        <translation>Back</translation>
-    </message>
-    <message>
         <source>分组输出允许</source>
         <translation>Output groups</translation>
     </message>
@@ -1955,10 +1910,6 @@ Latest exception answer: %1</translation>
 </context>
 <context>
     <name>Splash</name>
-    <message>
-        <source>过程控制仪表 PX5800</source>
-        <translation>PX5800 operator station</translation>
-    </message>
     <message>
         <source>系统正在初始化数据引擎，请稍后。。。。。。</source>
         <translation>Starting the data engine, please wait...</translation>
@@ -2065,10 +2016,6 @@ Last complete read: %1</translation>
         <translation>Exported %1 rows; skipped %2 invalid rows (impossible time or a value that is not a finite number)</translation>
     </message>
     <message>
-        <source>导出CSV</source>
-        <translation>Export CSV</translation>
-    </message>
-    <message>
         <source>没有历史数据库</source>
         <translation>No history database</translation>
     </message>
@@ -2097,16 +2044,8 @@ Last complete read: %1</translation>
         <translation>OK</translation>
     </message>
     <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>正在导出CSV...</source>
         <translation>Exporting CSV...</translation>
-    </message>
-    <message>
-        <source>无法写入 %1: %2</source>
-        <translation>Cannot write %1: %2</translation>
     </message>
     <message>
         <source>导出失败: %1</source>
@@ -2132,10 +2071,6 @@ Last complete read: %1</translation>
         <translation>Save as PNG...</translation>
     </message>
     <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>保存</source>
         <translation>Save</translation>
     </message>
@@ -2146,10 +2081,6 @@ Last complete read: %1</translation>
     <message>
         <source>确定</source>
         <translation>OK</translation>
-    </message>
-    <message>
-        <source>导出CSV</source>
-        <translation>Export CSV</translation>
     </message>
     <message>
         <source>打印失败：无法开始打印</source>
@@ -2166,10 +2097,6 @@ Last complete read: %1</translation>
 </context>
 <context>
     <name>TrendOutput</name>
-    <message>
-        <source>无法写入 %1: %2</source>
-        <translation>Cannot write %1: %2</translation>
-    </message>
     <message>
         <source>没有画面</source>
         <translation>no picture</translation>

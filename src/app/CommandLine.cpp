@@ -59,7 +59,7 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     const QCommandLineOption address({QStringLiteral("address")},
                                      QStringLiteral("Instrument address preselected in the panel (1-16)."),
                                      QStringLiteral("N"));
-    const QCommandLineOption baud({QStringLiteral("baud")}, QStringLiteral("Baud rate: 4800, 9600 or 19200."),
+    const QCommandLineOption baud({QStringLiteral("baud")}, QStringLiteral("Baud rate: %1.").arg(baudRatesText()),
                                   QStringLiteral("RATE"));
     const QCommandLineOption parity({QStringLiteral("parity")}, QStringLiteral("Parity: none, odd or even."),
                                     QStringLiteral("MODE"));

@@ -1,4 +1,5 @@
 #include "Splash.h"
+#include "CommonTexts.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -42,7 +43,7 @@ QPixmap splashPicture()
 Splash::Splash(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("frmSplash"));
-    setWindowTitle(tr("过程控制仪表 PX5800"));
+    setWindowTitle(CommonText::stationTitle());
     auto* layout = new QVBoxLayout(this);
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("Image1"));

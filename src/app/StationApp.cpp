@@ -170,7 +170,7 @@ void StationApp::openLines()
         PortSettings settings;
         settings.port = line.portNumber;
         settings.address = line.loops.value(0).address;
-        settings.baudIndex = line.baudIndex >= 0 ? line.baudIndex : 1;
+        settings.baudIndex = line.baudIndex >= 0 ? line.baudIndex : kDefaultBaudIndex;
         settings.parityIndex = line.parityIndex >= 0 ? line.parityIndex : 0;
         lines_[i]->open(settings);
     }

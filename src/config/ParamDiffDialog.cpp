@@ -1,4 +1,5 @@
 #include "ParamDiffDialog.h"
+#include "CommonTexts.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -52,7 +53,7 @@ ParamDiffDialog::ParamDiffDialog(Mode mode, const QVector<Difference>& differenc
     if (mode == Mode::Restore) {
         QPushButton* restore = buttons->addButton(tr("恢复选中项"), QDialogButtonBox::AcceptRole);
         restore->setObjectName(QStringLiteral("RestoreChecked"));
-        buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
+        buttons->addButton(CommonText::cancel(), QDialogButtonBox::RejectRole);
     } else {
         buttons->addButton(tr("关闭"), QDialogButtonBox::RejectRole);
     }

@@ -1,4 +1,5 @@
 #include "ParamSetBar.h"
+#include "CommonTexts.h"
 #include "WriteAudit.h"
 #include "WriteLabels.h"
 #include "ConfigLog.h"
@@ -226,7 +227,7 @@ void ParamSetBar::startRestore(const File& file, const Values& instrument)
     Plan p = plan(instrument, file.values, *chosen);
     target_ = std::make_unique<AuditedTarget>(link_, audit_, this);
     runner_ = new RestoreRunner(*target_, std::move(p), file.values, *chosen, this);
-    progress_ = new QProgressDialog(tr("正在恢复参数…"), tr("取消"), 0,
+    progress_ = new QProgressDialog(tr("正在恢复参数…"), CommonText::cancel(), 0,
                                     int(runner_->report().steps.size()), this);
     progress_->setObjectName(QStringLiteral("RestoreProgress"));
     progress_->setWindowModality(Qt::WindowModal);

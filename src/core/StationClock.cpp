@@ -3,7 +3,18 @@
 #include <cmath>
 
 namespace {
-const QDate kOleEpoch(1899, 12, 30);
+// Both are read from other files' static initialisers (HistoryExport's
+// time span): constructed on first use, never before.
+const QDate& oleEpoch()
+{
+    static const QDate epoch(1899, 12, 30);
+    return epoch;
+}
+const QString& dateTimeFormat()
+{
+    static const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    return format;
+}
 std::function<QDateTime()>& source()
 {
     static std::function<QDateTime()> s;
@@ -11,7 +22,9 @@ std::function<QDateTime()>& source()
 }
 } // namespace
 
-double OleTime::dayNumber(const QDate& date) { return date.isValid() ? double(kOleEpoch.daysTo(date)) : 0.0; }
+QDate OleTime::epoch() { return oleEpoch(); }
+
+double OleTime::dayNumber(const QDate& date) { return date.isValid() ? double(oleEpoch().daysTo(date)) : 0.0; }
 
 double OleTime::dayFraction(const QTime& time)
 {
@@ -26,8 +39,8 @@ OleStamp OleTime::fromDateTime(const QDateTime& local)
 QDate OleTime::toDate(double dayNumber)
 {
     if (!std::isfinite(dayNumber))
-        return kOleEpoch;
-    return kOleEpoch.addDays(qint64(std::floor(dayNumber)));
+        return oleEpoch();
+    return oleEpoch().addDays(qint64(std::floor(dayNumber)));
 }
 
 QTime OleTime::toTime(double fraction)
@@ -41,8 +54,19 @@ QTime OleTime::toTime(double fraction)
     return QTime(0, 0).addSecs(int(seconds));
 }
 
-QString OleTime::dateText(double dayNumber) { return toDate(dayNumber).toString(QStringLiteral("yyyy-MM-dd")); }
-QString OleTime::timeText(double fraction) { return toTime(fraction).toString(QStringLiteral("HH:mm:ss")); }
+QString OleTime::dateText(double dayNumber) { return toDate(dayNumber).toString(TimeText::dateFormat()); }
+QString OleTime::timeText(double fraction) { return toTime(fraction).toString(TimeText::timeFormat()); }
+
+QString TimeText::format() { return dateTimeFormat(); }
+QString TimeText::dateFormat() { return dateTimeFormat().left(10); }
+QString TimeText::timeFormat() { return dateTimeFormat().mid(11); }
+QString TimeText::text(const QDateTime& time) { return time.toString(dateTimeFormat()); }
+QString TimeText::textWithMs(const QDateTime& time) { return time.toString(dateTimeFormat() + QStringLiteral(".zzz")); }
+QString TimeText::text(const QDate& date, const QTime& time)
+{
+    return date.toString(dateFormat()) + QLatin1Char(' ') + time.toString(timeFormat());
+}
+QDateTime TimeText::fromText(const QString& text) { return QDateTime::fromString(text, dateTimeFormat()); }
 
 QString utcTimeText(const QDateTime& time)
 {

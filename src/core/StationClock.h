@@ -12,6 +12,7 @@ struct OleStamp {
 };
 
 namespace OleTime {
+QDate epoch(); // day 0: 30 December 1899
 double dayNumber(const QDate& date);
 double dayFraction(const QTime& time); // whole seconds
 OleStamp fromDateTime(const QDateTime& local);
@@ -20,6 +21,19 @@ QTime toTime(double fraction); // rounded to the second
 QString dateText(double dayNumber); // "2026-12-08"
 QString timeText(double fraction);  // "14:03:59"
 } // namespace OleTime
+
+// The station's local date and time as people read and type it, in windows,
+// exports and on the command line: "2026-12-08 14:03:59" (the same form
+// everywhere, so a time copied from one place can be pasted into another).
+namespace TimeText {
+QString format();     // for QDateTimeEdit::setDisplayFormat and QDateTime::toString
+QString dateFormat(); // its date part, "yyyy-MM-dd"
+QString timeFormat(); // its time part, "HH:mm:ss"
+QString text(const QDateTime& time);            // in the time's own zone
+QString textWithMs(const QDateTime& time);      // "2026-12-08 14:03:59.123"
+QString text(const QDate& date, const QTime& time);
+QDateTime fromText(const QString& text); // local time; invalid unless exactly of the form
+} // namespace TimeText
 
 // The station's one machine-readable time stamp, wherever it leaves the
 // station (journal rows, published messages): ISO 8601 in UTC with

@@ -18,10 +18,15 @@ Bounds effective(Bounds written)
                   written.factor};
 }
 
+QString outOfRangeText(double lower, double upper)
+{
+    return QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(doubleText(lower), doubleText(upper));
+}
+
 QString refusalText(Bounds written)
 {
     const Bounds b = effective(written);
-    return QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(doubleText(b.lower), doubleText(b.upper));
+    return outOfRangeText(b.lower, b.upper);
 }
 
 QString noNumberText() { return QCoreApplication::translate("EntryRule", "不是数值"); }

@@ -32,6 +32,8 @@ Bounds effective(Bounds written);
 
 // "超出范围 -1999 ~ 3276.7": the effective bounds, as the operator is told.
 QString refusalText(Bounds written);
+// "超出范围 lower ~ upper", the one wording of every range refusal.
+QString outOfRangeText(double lower, double upper);
 
 struct Verdict {
     std::optional<qint32> value; // the register value; empty when refused

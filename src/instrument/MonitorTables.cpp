@@ -3,27 +3,13 @@
 #include <QCoreApplication>
 
 #include <array>
+#include <vector>
 
 namespace MonitorTables {
 
 namespace {
 
 // Texts are looked up in the "MonitorTables" context where they are shown.
-
-constexpr std::array<ValueRow, 12> kValues{{
-    {"D_3W_0", 0, 1},     // PV
-    {"D_3W_1", 1, 1},     // OP %, already in percent
-    {"D_3W_2", 2, 1},     // SV
-    {"D_3W_3", 3, 1},     // auxiliary channel
-    {"D_4W_256", 256, 1}, // alarm 1 value
-    {"D_4W_257", 257, 1}, // alarm 1 hysteresis
-    {"D_4W_258", 258, 1}, // alarm 1 delay
-    {"D_4W_259", 259, 1}, // alarm 2 value
-    {"D_4W_260", 260, 1}, // alarm 2 hysteresis
-    {"D_4W_261", 261, 1}, // alarm 2 delay
-    {"D_4W_262", 262, 1}, // break alarm value
-    {"D_4W_263", 263, 10}, // break output, tenths of a percent
-}};
 
 // The alarm frame keeps the instrument's two-row arrangement, columns as on
 // the instrument's panel: top row (SV, shown in the value panel) alarm 1
@@ -56,26 +42,8 @@ constexpr std::array<EditRow, 10> kEdits{{
 }};
 
 constexpr std::array<AlarmTypeRow, 2> kAlarmTypeRows{{
-    {"D_3W_6", 0, 13, QT_TRANSLATE_NOOP("MonitorTables", "报警1无报警")},
-    {"D_3W_7", 1, 14, QT_TRANSLATE_NOOP("MonitorTables", "报警2无报警")},
-}};
-
-struct AlarmTypeTexts {
-    const char* alarm1;
-    const char* alarm2;
-    bool active;
-};
-constexpr std::array<AlarmTypeTexts, 7> kAlarmTypes{{
-    {QT_TRANSLATE_NOOP("MonitorTables", "无报警"), QT_TRANSLATE_NOOP("MonitorTables", "无报警"), false},
-    {QT_TRANSLATE_NOOP("MonitorTables", "报警1上限报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2上限报警"), true},
-    {QT_TRANSLATE_NOOP("MonitorTables", "报警1下限报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2下限报警"), true},
-    {QT_TRANSLATE_NOOP("MonitorTables", "报警1上偏差报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2上偏差报警"),
-     true},
-    {QT_TRANSLATE_NOOP("MonitorTables", "报警1下偏差报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2下偏差报警"),
-     true},
-    {QT_TRANSLATE_NOOP("MonitorTables", "报警1偏差带报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2偏差带报警"),
-     true},
-    {QT_TRANSLATE_NOOP("MonitorTables", "报警1断线报警"), QT_TRANSLATE_NOOP("MonitorTables", "报警2断线报警"), true},
+    {"D_3W_6", 0, QT_TRANSLATE_NOOP("MonitorTables", "报警1无报警")},
+    {"D_3W_7", 1, QT_TRANSLATE_NOOP("MonitorTables", "报警2无报警")},
 }};
 
 using C = StateColourChoice;
@@ -85,7 +53,6 @@ constexpr std::array<StateRow, 7> kStates{{
      true,
      BitTable::Coil,
      1,
-     StateTest::NonZero,
      {QT_TRANSLATE_NOOP("MonitorTables", "手动"), C::Unchanged},
      {QT_TRANSLATE_NOOP("MonitorTables", "自动"), C::Unchanged},
      StateEffect::ManualEntry},
@@ -94,7 +61,6 @@ constexpr std::array<StateRow, 7> kStates{{
      true,
      BitTable::Coil,
      0,
-     StateTest::NonZero,
      {QT_TRANSLATE_NOOP("MonitorTables", "整定关"), C::Quiet},
      {QT_TRANSLATE_NOOP("MonitorTables", "自整定开"), C::Active},
      StateEffect::None},
@@ -103,7 +69,6 @@ constexpr std::array<StateRow, 7> kStates{{
      true,
      BitTable::Coil,
      2,
-     StateTest::NonZero,
      {QT_TRANSLATE_NOOP("MonitorTables", "禁止手动"), C::Quiet},
      {QT_TRANSLATE_NOOP("MonitorTables", "允许手动"), C::Active},
      StateEffect::None},
@@ -112,7 +77,6 @@ constexpr std::array<StateRow, 7> kStates{{
      true,
      BitTable::Input,
      0,
-     StateTest::NonZero,
      {QT_TRANSLATE_NOOP("MonitorTables", "报警一OFF"), C::Quiet},
      {QT_TRANSLATE_NOOP("MonitorTables", "报警一ON"), C::Active},
      StateEffect::None},
@@ -121,7 +85,6 @@ constexpr std::array<StateRow, 7> kStates{{
      true,
      BitTable::Input,
      1,
-     StateTest::NonZero,
      {QT_TRANSLATE_NOOP("MonitorTables", "报警二OFF"), C::Quiet},
      {QT_TRANSLATE_NOOP("MonitorTables", "报警二ON"), C::Active},
      StateEffect::None},
@@ -130,7 +93,6 @@ constexpr std::array<StateRow, 7> kStates{{
      false,
      BitTable::Input,
      2,
-     StateTest::ExactlyOne,
      {nullptr, C::Unchanged},
      {QT_TRANSLATE_NOOP("MonitorTables", "传感器开路"), C::Active},
      StateEffect::ShowWhenOn},
@@ -139,7 +101,6 @@ constexpr std::array<StateRow, 7> kStates{{
      false,
      BitTable::Input,
      3,
-     StateTest::ExactlyOne,
      {nullptr, C::Unchanged},
      {QT_TRANSLATE_NOOP("MonitorTables", "传感器短路"), C::Active},
      StateEffect::ShowWhenOn},
@@ -155,7 +116,25 @@ constexpr std::array<ModeRow, 3> kModes{{
 
 QString shown(const char* text) { return QCoreApplication::translate("MonitorTables", text); }
 
-std::span<const ValueRow> valueRows() { return kValues; }
+std::span<const ValueRow> valueRows()
+{
+    // One label a value: D_3W_<index> for the process values, D_4W_<index>
+    // for the settings.
+    static const std::vector<QByteArray> labels = [] {
+        std::vector<QByteArray> out;
+        for (const MonitorBlock::Value& v : MonitorBlock::values())
+            out.push_back((v.block == MonitorBlock::Process ? QByteArray("D_3W_") : QByteArray("D_4W_"))
+                          + QByteArray::number(v.index));
+        return out;
+    }();
+    static const std::vector<ValueRow> rows = [] {
+        std::vector<ValueRow> out;
+        for (const MonitorBlock::Value& v : MonitorBlock::values())
+            out.push_back(ValueRow{labels[out.size()].constData(), v.index, double(v.divisor), v.block});
+        return out;
+    }();
+    return rows;
+}
 std::span<const EditRow> editRows() { return kEdits; }
 std::span<const AlarmTypeRow> alarmTypeRows() { return kAlarmTypeRows; }
 std::span<const StateRow> stateRows() { return kStates; }
@@ -183,17 +162,21 @@ EntryRule::Verdict entryVerdict(QStringView text, const EditRow& row) { return E
 
 std::optional<qint32> entryToRegister(QStringView text, const EditRow& row) { return entryVerdict(text, row).value; }
 
+int typeIndex(const AlarmTypeRow& row) { return MonitorBlock::alarms()[std::size_t(row.alarm)].typeIndex; }
+
 std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
 {
-    if (type < 0 || type >= qint32(kAlarmTypes.size()) || alarm < 0 || alarm > 1)
+    const MonitorBlock::AlarmType* t = MonitorBlock::alarmType(type);
+    if (!t || alarm < 0 || alarm > 1)
         return std::nullopt;
-    const AlarmTypeTexts& t = kAlarmTypes[std::size_t(type)];
-    return AlarmTypeShown{shown(alarm == 0 ? t.alarm1 : t.alarm2), t.active};
+    return AlarmTypeShown{shown(alarm == 0 ? t->alarm1Text : t->alarm2Text), t->active};
 }
 
-bool stateIsOn(const StateRow& row, qint32 bit)
+bool stateIsOn(const StateRow& row, qint32 bit) { return MonitorBlock::isOn(*MonitorBlock::bitOf(row.table, row.bit), bit); }
+
+bool stateIsOn(const StateRow& row, const LiveImage& image)
 {
-    return row.test == StateTest::NonZero ? bit != 0 : bit == 1;
+    return MonitorBlock::isOn(*MonitorBlock::bitOf(row.table, row.bit), image);
 }
 
 QString stateText(const StateRow& row, bool on)

@@ -1,5 +1,6 @@
 #pragma once
 #include "EntryRule.h"
+#include "MonitorBlock.h"
 
 #include <QString>
 #include <QStringView>
@@ -13,11 +14,12 @@
 // from them; no label or button has a handler of its own.
 namespace MonitorTables {
 
-// A value label and the LiveImage element it shows.
+// A value label and the LiveImage element it shows (MonitorBlock::values()).
 struct ValueRow {
     const char* label; // objectName
     int index;         // LiveImage::Values index
     double divisor;    // the instrument keeps some values in tenths
+    MonitorBlock::Block block; // the read that fills it
 };
 std::span<const ValueRow> valueRows();
 
@@ -63,9 +65,10 @@ std::optional<qint32> entryToRegister(QStringView text, const EditRow& row);
 struct AlarmTypeRow {
     const char* label;
     int alarm;        // 0 for alarm 1, 1 for alarm 2
-    int holdingIndex; // LiveImage::HoldingRegs index of the type parameter
     const char* initialText;
 };
+// LiveImage::HoldingRegs index of the row's type parameter (MonitorBlock::alarms()).
+int typeIndex(const AlarmTypeRow& row);
 std::span<const AlarmTypeRow> alarmTypeRows();
 
 struct AlarmTypeShown {
@@ -76,12 +79,9 @@ struct AlarmTypeShown {
 // instrument does not define, which leave the label as it was.
 std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type);
 
-// Mode and alarm-output state labels.
-enum class BitTable { Coil, Input };
-enum class StateTest {
-    NonZero,   // on when the bit is not 0
-    ExactlyOne // on only when the bit is exactly 1 (the sensor faults)
-};
+// Mode and alarm-output state labels, each showing one bit of
+// MonitorBlock::bits() (which says when it counts as on).
+using MonitorBlock::BitTable;
 enum class StateColourChoice { Unchanged, Quiet, Active };
 enum class StateEffect {
     None,
@@ -98,7 +98,6 @@ struct StateRow {
     bool initiallyVisible;
     BitTable table;
     int bit; // index into CoilBits / InputBits
-    StateTest test;
     StateShown off, on;
     StateEffect effect;
 };
@@ -110,12 +109,7 @@ bool stateIsOn(const StateRow& row, qint32 bit);
 // its own (a sensor fault that is not there).
 QString stateText(const StateRow& row, bool on);
 // Same, looked up in a polled image (the LiveImage: CoilBits, InputBits).
-template <class Image>
-bool stateIsOn(const StateRow& row, const Image& image)
-{
-    const auto& bits = row.table == BitTable::Coil ? image.CoilBits : image.InputBits;
-    return stateIsOn(row, qint32(bits[std::size_t(row.bit)]));
-}
+bool stateIsOn(const StateRow& row, const LiveImage& image);
 
 // Mode switches: double-click on the label reveals the button; one click
 // toggles the coil once.

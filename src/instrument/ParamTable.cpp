@@ -346,7 +346,7 @@ EntryRule::Verdict choiceVerdict(const ParamDef& def, double typed)
     for (std::size_t n = 0; n < count; ++n)
         if (offered(n) == typed)
             return EntryRule::accepted(*scaled(def, typed));
-    return EntryRule::refused(QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(doubleText(offered(0)), doubleText(offered(count - 1))));
+    return EntryRule::refused(EntryRule::outOfRangeText(offered(0), offered(count - 1)));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "MonitorTables.h"
 #include "NumberText.h"
 #include "ParamTable.h"
+#include "PollingCycle.h"
 #include "SegmentFields.h"
 
 #include <QCoreApplication>
@@ -282,7 +283,7 @@ EntryRule::Verdict editorVerdict(const Row& row, qint32 raw)
         break;
     case Section::Grouping:
         // The switch's list offers 0 and 1.
-        verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(QCoreApplication::translate("EntryRule", "超出范围 %1 ~ %2").arg(0).arg(1));
+        verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(EntryRule::outOfRangeText(0, 1));
         break;
     case Section::AlarmSettings:
     case Section::Sv:
@@ -305,14 +306,18 @@ QVector<ReadRequest> readRequests()
         out.append(ReadRequest{ReadFn::Get_4X_D8, first});
     for (const SegmentMap::BlockRead& read : SegmentMap::kRefreshReads)
         out.append(ReadRequest{ReadFn::Get_4X_D16, read.firstRegister});
-    out.append(ReadRequest{ReadFn::Get_4X_D8, 257});
-    out.append(ReadRequest{ReadFn::Get_3X_D8, 1}); // element 2 is the set value
+    // The alarm settings and the set value as the poll reads them.
+    const QVector<ReadRequest> cycle = PollingCycle::cycleRequests();
+    out.append(cycle.at(MonitorBlock::Settings));
+    out.append(cycle.at(MonitorBlock::Process));
     return out;
 }
 
 std::optional<Values> valuesFromReads(const QVector<ReadResult>& results, QString* error)
 {
-    constexpr int kSvElement = 2;
+    // The set value is written to one register and read back from an input register.
+    const int svRegister = MonitorTables::editRowForBox(0)->reg;
+    const int svElement = MonitorBlock::valueWritten(svRegister)->readBackInput - 1;
     Values values;
     for (const ReadResult& r : results) {
         if (!r.ok()) {
@@ -321,7 +326,7 @@ std::optional<Values> valuesFromReads(const QVector<ReadResult>& results, QStrin
             return std::nullopt;
         }
         if (r.request.fn == ReadFn::Get_3X_D8) {
-            values.insert(MonitorTables::editRowForBox(0)->reg, r.data.value(kSvElement));
+            values.insert(svRegister, r.data.value(svElement));
             continue;
         }
         for (int k = 0; k < elementsOf(r.request.fn); ++k) {
@@ -390,7 +395,7 @@ LoadResult fromJson(const QByteArray& bytes)
     file.savedUtc = root.value(QStringLiteral("saved_utc")).toString();
     const QJsonObject port = root.value(QStringLiteral("port")).toObject();
     file.port.port = port.value(QStringLiteral("number")).toInt();
-    file.port.baudIndex = std::max(0, int(QList<int>{4800, 9600, 19200}.indexOf(port.value(QStringLiteral("baud")).toInt())));
+    file.port.baudIndex = std::max(0, baudIndexOf(port.value(QStringLiteral("baud")).toInt()));
     file.port.parityIndex = std::max(0, int(QStringLiteral("NOE").indexOf(port.value(QStringLiteral("parity")).toString())));
     file.port.address = root.value(QStringLiteral("address")).toInt();
 

@@ -36,7 +36,7 @@ QDateTime journalTimeFromText(const QString& text)
 
 QString journalLocalTimeText(const QDateTime& utc)
 {
-    return utc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return TimeText::textWithMs(utc.toLocalTime());
 }
 
 QString currentOperator()

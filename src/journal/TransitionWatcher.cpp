@@ -1,42 +1,34 @@
 #include "TransitionWatcher.h"
 #include "Journal.h"
 #include "LinkClient.h"
+#include "MonitorBlock.h"
 #include "NumberText.h"
 
 #include <iterator>
 
 namespace {
-// The polled bits the journal follows, with the words for their two states.
-// Alarm outputs and sensor faults (discrete inputs 1..4) carry the PV and
-// count even when already on at the reference; the mode coils 1..3 (the
-// main window's words) only when they change.
-struct WatchedBit {
-    bool alarm;  // a discrete input; otherwise a mode coil
-    int bit;     // InputBits / CoilBits index
-    const char* source;
-    const char* off;
-    const char* on;
-};
-constexpr WatchedBit kWatched[TransitionWatcher::kWatchedBits] = {
-    {true, 0, "alarm 1", "报警1解除", "报警1"},
-    {true, 1, "alarm 2", "报警2解除", "报警2"},
-    {true, 2, "sensor open", "传感器开路解除", "传感器开路"},
-    {true, 3, "sensor short", "传感器短路解除", "传感器短路"},
-    {false, 0, "coil 1", "自整定关", "自整定开"},
-    {false, 1, "coil 2", "手动", "自动"},
-    {false, 2, "coil 3", "禁止手动", "允许手动"},
-};
-
-constexpr const char* kParityWords[] = {"无", "奇", "偶"}; // by PortSettings::parityIndex
+// By PortSettings::parityIndex.
+constexpr const char* kParityWords[] = {QT_TRANSLATE_NOOP("JournalMessage", "无"), QT_TRANSLATE_NOOP("JournalMessage", "奇"),
+                                        QT_TRANSLATE_NOOP("JournalMessage", "偶")};
 } // namespace
 
 QString journalPortText(const PortSettings& s)
 {
     const bool known = s.parityIndex >= 0 && s.parityIndex < int(std::size(kParityWords));
-    return QStringLiteral("仪表地址 %1，波特率 %2，校验 %3")
+    return QString::fromUtf8(JournalForm::kPortText)
         .arg(s.address)
         .arg(baudRateOf(s.baudIndex))
         .arg(QString::fromUtf8(kParityWords[known ? s.parityIndex : 0]));
+}
+
+QList<const char*> journalWords()
+{
+    QList<const char*> words;
+    for (const MonitorBlock::Bit& b : MonitorBlock::bits())
+        words << b.journalOn << b.journalOff;
+    for (const char* w : kParityWords)
+        words << w;
+    return words;
 }
 
 TransitionWatcher::TransitionWatcher(Journal& journal, const LiveImage& image, const LinkClient& link,
@@ -66,17 +58,23 @@ void TransitionWatcher::onCycle(bool allAnswered)
     // the start, which are no news.
     if (!haveReference_ && !allAnswered)
         return;
-    for (std::size_t k = 0; k < last_.size(); ++k) {
-        const WatchedBit& w = kWatched[k];
-        const qint32 now = (w.alarm ? image_.InputBits : image_.CoilBits)[std::size_t(w.bit)];
+    // The polled bits (MonitorBlock::bits()) with the journal's words for
+    // their two states. Alarm outputs and sensor faults (the discrete inputs)
+    // carry the PV and count even when already on at the reference; the mode
+    // coils only when they change.
+    const auto watched = MonitorBlock::bits();
+    for (std::size_t k = 0; k < last_.size() && k < watched.size(); ++k) {
+        const MonitorBlock::Bit& w = watched[k];
+        const bool alarm = w.table == MonitorBlock::BitTable::Input;
+        const qint32 now = MonitorBlock::rawBit(w, image_);
         // At the reference an alarm already on is news; a mode is not.
-        const bool changed = haveReference_ ? now != last_[k] : w.alarm && now != 0;
+        const bool changed = haveReference_ ? now != last_[k] : alarm && now != 0;
         if (changed) {
-            QString message = QString::fromUtf8(now ? w.on : w.off);
-            if (w.alarm)
+            QString message = QString::fromUtf8(now ? w.journalOn : w.journalOff);
+            if (alarm)
                 message += QStringLiteral("（PV %1）").arg(singleText(image_.Values[0])); // as the window shows it
-            append(QString::fromUtf16(w.alarm ? JournalKind::Alarm : JournalKind::State), QString::fromLatin1(w.source),
-                   message);
+            append(QString::fromUtf16(alarm ? JournalKind::Alarm : JournalKind::State),
+                   QString::fromLatin1(w.journalSource), message);
         }
         last_[k] = now;
     }
@@ -125,7 +123,7 @@ void TransitionWatcher::onPortState(PortState state)
     if (state == PortState::Open && before == PortState::CannotOpen && deviceLost_) {
         deviceLost_ = false;
         append(QString::fromUtf16(JournalKind::Link), portName(),
-               QStringLiteral("设备重新出现，端口已重新打开（%1）").arg(health_.countersText()));
+               QString::fromUtf8(JournalForm::kDeviceBack).arg(health_.countersText()));
     } else if (state == PortState::Open && session_ && !openJournaled_) {
         portOpened();
     }
@@ -135,13 +133,13 @@ void TransitionWatcher::portOpened()
 {
     openJournaled_ = true;
     append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("端口已打开（%1）").arg(journalPortText(link_.portSettings())));
+           QString::fromUtf8(JournalForm::kPortOpened).arg(journalPortText(link_.portSettings())));
 }
 
 void TransitionWatcher::portClosed()
 {
     append(QString::fromUtf16(JournalKind::Link), portName(),
-           QStringLiteral("端口已关闭（%1）").arg(health_.countersText()));
+           QString::fromUtf8(JournalForm::kPortClosed).arg(health_.countersText()));
     deviceLost_ = false;
 }
 

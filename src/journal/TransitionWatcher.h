@@ -14,6 +14,21 @@ class LinkClient;
 // "仪表地址 1，波特率 9600，校验 无" (parity as the port panel names it).
 QString journalPortText(const PortSettings& settings);
 
+// The forms of the watcher's port messages, %n for the parts that vary, in
+// the "JournalMessage" translation context: the journal view translates
+// stored messages by them.
+namespace JournalForm {
+inline constexpr char kDeviceBack[] = QT_TRANSLATE_NOOP("JournalMessage", "设备重新出现，端口已重新打开（%1）");
+inline constexpr char kPortOpened[] = QT_TRANSLATE_NOOP("JournalMessage", "端口已打开（%1）");
+inline constexpr char kPortClosed[] = QT_TRANSLATE_NOOP("JournalMessage", "端口已关闭（%1）");
+inline constexpr char kPortText[] = QT_TRANSLATE_NOOP("JournalMessage", "仪表地址 %1，波特率 %2，校验 %3");
+} // namespace JournalForm
+
+// The whole words the watcher writes as messages or parts of them: the
+// polled bits' two states ("报警1", "报警1解除", "自动", ...) and the parity
+// ("无", "奇", "偶"), in the "JournalMessage" translation context.
+QList<const char*> journalWords();
+
 // Turns what the station sees into journal events, once per change and
 // never once per poll: alarm outputs and sensor faults (with the PV at that
 // moment), the mode coils, the link's state and port, and the recorder.

@@ -1,22 +1,12 @@
 #include "WriteAudit.h"
 #include "Journal.h"
 #include "JournalLog.h"
+#include "MonitorBlock.h"
 
 size_t qHash(const InstrumentPoint& p, size_t seed) { return qHashMulti(seed, int(p.space), p.number); }
 
 namespace {
 using Space = InstrumentPoint::Space;
-
-// Holding registers the poll never reads back directly, and where their
-// value shows instead.
-struct Alias {
-    int holding;
-    InstrumentPoint shown;
-};
-constexpr Alias kAliases[] = {
-    {1, {Space::InputRegister, 3}}, // set value
-    {2, {Space::InputRegister, 2}}, // manual output, tenths of a percent
-};
 
 InstrumentPoint pointOf(const WriteRequest& request)
 {
@@ -38,10 +28,11 @@ WriteAudit::WriteAudit(LinkClient& link, Journal& journal, QObject* parent)
 InstrumentPoint WriteAudit::readBackPoint(const WriteRequest& request)
 {
     const InstrumentPoint point = pointOf(request);
+    // Holding registers the poll never reads back directly show as an input
+    // register instead (the set value, the manual output).
     if (point.space == Space::HoldingRegister)
-        for (const Alias& a : kAliases)
-            if (a.holding == point.number)
-                return a.shown;
+        if (const MonitorBlock::Value* v = MonitorBlock::valueWritten(point.number); v && v->readBackInput != 0)
+            return {Space::InputRegister, v->readBackInput};
     return point;
 }
 

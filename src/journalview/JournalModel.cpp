@@ -1,5 +1,6 @@
 #include "JournalModel.h"
 #include "JournalReader.h"
+#include "TransitionWatcher.h"
 #include "StateColours.h"
 
 #include <QCoreApplication>
@@ -85,10 +86,10 @@ struct MessageForm {
 constexpr MessageForm kMessageForms[] = {
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "修改%1：输入被拒绝")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "修改%1")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "设备重新出现，端口已重新打开（%1）")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口已打开（%1）")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口已关闭（%1）")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "仪表地址 %1，波特率 %2，校验 %3")},
+    {"JournalMessage", JournalForm::kDeviceBack},
+    {"JournalMessage", JournalForm::kPortOpened},
+    {"JournalMessage", JournalForm::kPortClosed},
+    {"JournalMessage", JournalForm::kPortText},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站启动（版本 %1，历史数据库 %2，%3）")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站停止（端口 %1，%2）")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口 %1 (%2)")},
@@ -99,26 +100,9 @@ constexpr MessageForm kMessageForms[] = {
 };
 // Whole texts without varying parts.
 constexpr MessageForm kMessageWords[] = {
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警1")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警1解除")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警2")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "报警2解除")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器开路")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器开路解除")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器短路")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "传感器短路解除")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "自整定开")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "自整定关")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "自动")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "手动")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "允许手动")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "禁止手动")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站停止")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口待选择")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "无")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "奇")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "偶")},
     {"LinkHealth", "端口未打开"},
     {"LinkHealth", "正在连接仪表"},
     {"LinkHealth", "通讯正常"},
@@ -128,6 +112,9 @@ constexpr MessageForm kMessageWords[] = {
 
 QString shownPart(const QString& text, int depth)
 {
+    for (const char* word : journalWords())
+        if (text == QString::fromUtf8(word))
+            return QCoreApplication::translate("JournalMessage", word);
     for (const MessageForm& w : kMessageWords)
         if (text == QString::fromUtf8(w.text))
             return QCoreApplication::translate(w.context, w.text);

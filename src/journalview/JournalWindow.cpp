@@ -1,4 +1,5 @@
 #include "JournalWindow.h"
+#include "CommonTexts.h"
 
 #include <algorithm>
 #include "Journal.h"
@@ -93,8 +94,8 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     table_->setColumnHidden(JournalModel::Loop, true);
 
     ackButton_ = named(new QPushButton(tr("确认"), this), "JournalAck");
-    exportButton_ = named(new QPushButton(tr("导出CSV"), this), "JournalExport");
-    returnButton_ = named(new QPushButton(tr("返回"), this), "JournalReturn");
+    exportButton_ = named(new QPushButton(CommonText::exportCsv(), this), "JournalExport");
+    returnButton_ = named(new QPushButton(CommonText::back(), this), "JournalReturn");
     for (QPushButton* b : {ackButton_, exportButton_, returnButton_})
         b->setAutoDefault(false);
     count_ = named(new QLabel(this), "JournalCount");
@@ -259,7 +260,7 @@ void JournalWindow::chooseExportFile()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString suggested = tr("%1/事件记录_%2.csv")
                                   .arg(folder, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(this, tr("导出CSV"), suggested,
+    const QString path = QFileDialog::getSaveFileName(this, CommonText::exportCsv(), suggested,
                                                       QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         exportTo(path);

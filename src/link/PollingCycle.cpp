@@ -37,9 +37,14 @@ void PollingCycle::deliver(const QVector<ReadResult>& results)
 {
     if (!fed_)
         return;
+    finish(results, !results.isEmpty());
+}
+
+void PollingCycle::finish(const QVector<ReadResult>& results, bool complete)
+{
     apply(results, image_);
     ++completed_;
-    bool all = !results.isEmpty();
+    bool all = complete;
     quint32 answered = 0;
     for (const ReadResult& r : results) {
         all = all && r.ok();
@@ -51,16 +56,32 @@ void PollingCycle::deliver(const QVector<ReadResult>& results)
 }
 
 namespace {
+// The five reads and where each answer lands in the image. A word block
+// fills `count` elements of its register array from `offset` and the first
+// `values` of them also Values[offset...]; a bit block splits the word into
+// `count` bits. The meaning of each element is the instrument's
+// (MonitorBlock, which names these blocks by their place here).
 struct CycleBlock {
     ReadRequest request;
     const char* failure; // said while this block alone is not answered
+    enum class Into { InputRegs, HoldingRegs, InputBits, CoilBits } into;
+    int offset;
+    int count;
+    int values = 0;
+    int tenths = -1; // element kept in tenths by the instrument, divided on the way into Values
 };
+using Into = CycleBlock::Into;
 const CycleBlock kBlocks[] = {
-    {{ReadFn::Get_3X_D8, 1}, QT_TRANSLATE_NOOP("PollingCycle", "过程值读取失败")},    // PV, OP, SV, aux and four more
-    {{ReadFn::Get_4X_D8, 257}, QT_TRANSLATE_NOOP("PollingCycle", "报警设定读取失败")}, // alarm and sensor-break settings
-    {{ReadFn::Get_4X_D8, 4114}, QT_TRANSLATE_NOOP("PollingCycle", "报警类型读取失败")}, // alarm types and the rest
-    {{ReadFn::Get_1X_B16, 1}, QT_TRANSLATE_NOOP("PollingCycle", "报警状态读取失败")},  // alarm outputs, sensor open / short
-    {{ReadFn::Get_0X_B16, 1}, QT_TRANSLATE_NOOP("PollingCycle", "运行状态读取失败")},  // self-tuning, auto/manual, manual permitted
+    // PV, OP (tenths of a percent), SV, aux and four more
+    {{ReadFn::Get_3X_D8, 1}, QT_TRANSLATE_NOOP("PollingCycle", "过程值读取失败"), Into::InputRegs, 0, 8, 4, 1},
+    // alarm and sensor-break settings: registers 257..264 as 256..263
+    {{ReadFn::Get_4X_D8, 257}, QT_TRANSLATE_NOOP("PollingCycle", "报警设定读取失败"), Into::HoldingRegs, 256, 8, 8},
+    // alarm types and the rest: registers 4114..4121 as 13..20
+    {{ReadFn::Get_4X_D8, 4114}, QT_TRANSLATE_NOOP("PollingCycle", "报警类型读取失败"), Into::HoldingRegs, 13, 8},
+    // alarm outputs, sensor open / short
+    {{ReadFn::Get_1X_B16, 1}, QT_TRANSLATE_NOOP("PollingCycle", "报警状态读取失败"), Into::InputBits, 0, 4},
+    // self-tuning, auto/manual, manual permitted
+    {{ReadFn::Get_0X_B16, 1}, QT_TRANSLATE_NOOP("PollingCycle", "运行状态读取失败"), Into::CoilBits, 0, 3},
 };
 } // namespace
 
@@ -111,17 +132,7 @@ void PollingCycle::tick()
                 break;
             }
         }
-        apply(results, image_);
-        ++completed_;
-        bool all = results.size() == 5;
-        quint32 answered = 0;
-        for (const ReadResult& r : results) {
-            all = all && r.ok();
-            if (const int block = blockOf(r.request); r.ok() && block >= 0)
-                answered |= 1u << block;
-        }
-        Q_EMIT blocksAnswered(answered);
-        Q_EMIT cycleCompleted(all);
+        finish(results, results.size() == blockCount());
         // A cycle slowed by a silent block ran past a tick: begin the next
         // one now rather than at the tick after, so the blocks that answer
         // are refreshed every cycle plus that one timeout, not every third tick.
@@ -166,37 +177,26 @@ void PollingCycle::apply(const QVector<ReadResult>& results, LiveImage& image)
     for (const ReadResult& r : results) {
         if (!r.ok() || r.data.size() < 8)
             continue;
-        switch (r.request.fn) {
-        case ReadFn::Get_3X_D8:
-            if (r.request.first != 1)
-                break;
-            for (int i = 0; i < 8; ++i)
-                image.InputRegs[i] = r.data[i];
-            for (int i = 0; i < 4; ++i) {
-                image.Values[i] = float(image.InputRegs[i]);
-                if (i == 1)
-                    image.Values[1] /= 10;
+        const int k = blockOf(r.request);
+        if (k < 0)
+            continue;
+        const CycleBlock& b = kBlocks[k];
+        switch (b.into) {
+        case Into::InputRegs:
+        case Into::HoldingRegs: {
+            auto& regs = b.into == Into::InputRegs ? image.InputRegs : image.HoldingRegs;
+            for (int i = 0; i < b.count; ++i)
+                regs[std::size_t(b.offset + i)] = r.data[i];
+            for (int i = 0; i < b.values; ++i) {
+                float& value = image.Values[std::size_t(b.offset + i)];
+                value = float(regs[std::size_t(b.offset + i)]);
+                if (i == b.tenths)
+                    value /= 10;
             }
             break;
-        case ReadFn::Get_4X_D8:
-            if (r.request.first == 257) {
-                for (int i = 0; i < 8; ++i) {
-                    image.HoldingRegs[256 + i] = r.data[i];
-                    image.Values[256 + i] = float(image.HoldingRegs[256 + i]);
-                }
-            } else if (r.request.first == 4114) {
-                for (int i = 0; i < 8; ++i)
-                    image.HoldingRegs[13 + i] = r.data[i];
-            }
-            break;
-        case ReadFn::Get_1X_B16:
-            applyBits(r, image.InputBits.data(), 4);
-            break;
-        case ReadFn::Get_0X_B16:
-            applyBits(r, image.CoilBits.data(), 3);
-            break;
-        case ReadFn::Get_4X_D16:
-            break;
+        }
+        case Into::InputBits: applyBits(r, image.InputBits.data() + b.offset, b.count); break;
+        case Into::CoilBits: applyBits(r, image.CoilBits.data() + b.offset, b.count); break;
         }
     }
 }

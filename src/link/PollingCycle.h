@@ -58,6 +58,10 @@ Q_SIGNALS:
     void cycleCompleted(bool allAnswered);
 
 private:
+    // One cycle's results in: the image, the counts and the signals.
+    // complete: every block of the cycle was issued.
+    void finish(const QVector<ReadResult>& results, bool complete);
+
     LinkClient& link_;
     LiveImage& image_;
     QTimer* timer_ = nullptr; // "Timer1"

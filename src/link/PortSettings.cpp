@@ -3,11 +3,27 @@
 
 int baudRateOf(int baudIndex)
 {
-    switch (baudIndex) {
-    case 0: return 4800;
-    case 2: return 19200;
-    default: return 9600;
+    const bool known = baudIndex >= 0 && baudIndex < int(kBaudRates.size());
+    return kBaudRates[std::size_t(known ? baudIndex : kDefaultBaudIndex)];
+}
+
+int baudIndexOf(int rate)
+{
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i)
+        if (kBaudRates[i] == rate)
+            return int(i);
+    return -1;
+}
+
+QString baudRatesText()
+{
+    QString text;
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == kBaudRates.size() ? QStringLiteral(" or ") : QStringLiteral(", ");
+        text += QString::number(kBaudRates[i]);
     }
+    return text;
 }
 
 char parityLetterOf(int parityIndex)
@@ -29,10 +45,18 @@ QString parseLineOption(LineOption option, const QString& text, int* out)
     static constexpr Rule kRules[] = {
         {"--port-number expects 1 to 20", 1, 20, {}},
         {"--address expects 1 to 16", 1, 16, {}},
-        {"--baud expects 4800, 9600 or 19200", 0, 0, {"4800", "9600", "19200"}},
+        {"--baud expects ", 0, 0, {}}, // the rates of kBaudRates
         {"--parity expects none, odd or even", 0, 0, {"none", "odd", "even"}},
     };
     const Rule& rule = kRules[int(option)];
+    if (option == LineOption::Baud) {
+        for (std::size_t i = 0; i < kBaudRates.size(); ++i)
+            if (text == QString::number(kBaudRates[i])) {
+                *out = int(i);
+                return QString();
+            }
+        return QString::fromLatin1(rule.expects) + baudRatesText();
+    }
     if (rule.words[0]) {
         for (int i = 0; i < 3; ++i)
             if (text.compare(QLatin1String(rule.words[i]), Qt::CaseInsensitive) == 0) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QMap>
 #include <QString>
+#include <array>
 
 // The line and instrument chosen at the last "打开". Every library call
 // passes port and address as its first two arguments.
@@ -11,7 +12,15 @@ struct PortSettings {
     int address = 0;     // instrument address 1-16
 };
 
-int baudRateOf(int baudIndex);     // 4800, 9600, 19200; 9600 for an unknown index
+// The line speeds the instrument offers, in bit/s, by baudIndex: the one
+// list behind the port panel, the command lines, parameter-set files and
+// the journal's port text.
+inline constexpr std::array<int, 3> kBaudRates{4800, 9600, 19200};
+inline constexpr int kDefaultBaudIndex = 1;
+
+int baudRateOf(int baudIndex);     // kBaudRates[baudIndex]; the default rate for an unknown index
+int baudIndexOf(int rate);         // -1 for a rate not offered
+QString baudRatesText();           // "4800, 9600 or 19200"
 char parityLetterOf(int parityIndex); // 'N', 'O', 'E'; 'N' for an unknown index
 
 // The line options of the station's and px5800-cli's command lines, one

@@ -1,5 +1,6 @@
 #include "DisplayTick.h"
 #include "BackgroundColour.h"
+#include "StationClock.h"
 #include "LinkHealth.h"
 #include "LiveImage.h"
 #include "LiveTrend.h"
@@ -37,13 +38,6 @@ bool isStale(LinkHealth::State state)
 {
     return state == LinkHealth::State::NoAnswer || state == LinkHealth::State::CannotOpen;
 }
-
-// The polling cycle's blocks the labels show (PollingCycle::cycleRequests()).
-constexpr int kProcessBlock = 0;  // input registers 1..8
-constexpr int kSettingsBlock = 1; // holding 257..
-constexpr int kTypesBlock = 2;    // holding 4114..
-constexpr int kInputsBlock = 3;
-constexpr int kCoilsBlock = 4;
 } // namespace
 
 DisplayTick::DisplayTick(const LiveImage& image, SampleFlags& flags, const LinkHealth& health, QWidget* root,
@@ -53,15 +47,15 @@ DisplayTick::DisplayTick(const LiveImage& image, SampleFlags& flags, const LinkH
     setObjectName(QStringLiteral("DisplayTick"));
     for (const ValueRow& row : valueRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            values_.append({&row, label, row.index <= 2, row.index < 256 ? kProcessBlock : kSettingsBlock});
+            values_.append({&row, label, row.index <= 2, row.block});
     }
     for (const AlarmTypeRow& row : alarmTypeRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            types_.append({&row, label, kTypesBlock});
+            types_.append({&row, label, MonitorBlock::Types});
     }
     for (const StateRow& row : stateRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            states_.append({&row, label, label->toolTip(), row.table == BitTable::Input ? kInputsBlock : kCoilsBlock});
+            states_.append({&row, label, label->toolTip(), row.table == BitTable::Input ? MonitorBlock::Inputs : MonitorBlock::Coils});
     }
     manualBox_ = find<QLineEdit>(root, QStringLiteral("T_3RW_1"));
     manualButton_ = find<QPushButton>(root, QStringLiteral("Command25"));
@@ -116,7 +110,7 @@ void DisplayTick::showAlarmTypes()
 {
     for (const TypeTarget& t : std::as_const(types_)) {
         // Types the instrument does not define leave the label as it was.
-        if (const auto shown = alarmTypeText(t.row->alarm, image_.HoldingRegs[std::size_t(t.row->holdingIndex)])) {
+        if (const auto shown = alarmTypeText(t.row->alarm, image_.HoldingRegs[std::size_t(typeIndex(*t.row))])) {
             t.label->setText(shown->text);
             setBackgroundColour(t.label, shown->active ? StateColour::active() : StateColour::quiet());
         }
@@ -169,7 +163,7 @@ QString DisplayTick::staleTip(int block) const
     QString tip = tr("%1：显示的是最后读到的值\n%2").arg(why, linkAgeText(health_.ageOfLastGoodMs()));
     const QDateTime last = health_.lastGoodCycle();
     if (last.isValid())
-        tip += tr("（%1）").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        tip += tr("（%1）").arg(TimeText::text(last));
     return tip;
 }
 

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "CommonTexts.h"
 #include "AlarmSettingsPanel.h"
 #include "DisplayTick.h"
 #include "HistoryReader.h"
@@ -53,7 +54,7 @@ private:
 MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent), station_(station)
 {
     setObjectName(QStringLiteral("ssqx"));
-    setWindowTitle(tr("过程控制仪表 PX5800"));
+    setWindowTitle(CommonText::stationTitle());
     setAttribute(Qt::WA_DeleteOnClose, false);
 
     // The window's own database connection, which the trend reads its pages
@@ -169,7 +170,7 @@ QWidget* MainWindow::buildNavigation()
     segmentsButton_ = button(QStringLiteral("Command22"), tr("输出分组"), box);
     calibrateButton_ = button(QStringLiteral("Command23"), tr("参数校准"), box);
     correctButton_ = button(QStringLiteral("Command24"), tr("输出校正"), box);
-    exitButton_ = button(QStringLiteral("Command1"), tr("退出"), box);
+    exitButton_ = button(QStringLiteral("Command1"), CommonText::exit(), box);
     historyButton_ = button(QStringLiteral("Command29"), tr("历史曲线"), box);
     journalButton_ = button(QStringLiteral("Command30"), tr("事件记录"), box);
     tuningButton_ = button(QStringLiteral("TuningButton"), tr("PID整定"), box);
@@ -213,7 +214,7 @@ QWidget* MainWindow::buildNavigation()
 
 void MainWindow::setLoop(int address, const QString& title)
 {
-    setWindowTitle(tr("过程控制仪表 PX5800") + QStringLiteral(" — ") + title);
+    setWindowTitle(CommonText::stationTitle() + QStringLiteral(" — ") + title);
     portPanel_->lockAddress(address);
 }
 

@@ -20,10 +20,9 @@ const StateRow& stateRow(const char* name)
     Q_UNREACHABLE();
 }
 
-QLabel* stateLabelFor(const char* name, const QString& widest, QWidget* parent)
+QLabel* stateLabelFor(const StateRow& row, const QString& widest, QWidget* parent)
 {
-    const StateRow& row = stateRow(name);
-    QLabel* label = PanelWidgets::stateLabel(name, MonitorTables::shown(row.initialText), widest, parent);
+    QLabel* label = PanelWidgets::stateLabel(row.label, MonitorTables::shown(row.initialText), widest, parent);
     label->setVisible(row.initiallyVisible);
     if (!row.initiallyVisible)
         PanelWidgets::keepPlaceWhenHidden(label);
@@ -56,7 +55,7 @@ ModePanel::ModePanel(QWidget* parent) : QWidget(parent)
     const QString modeWidest = tr("自整定开", "sizing: widest mode label text");
     for (const ModeRow& row : modeRows()) {
         const QString name = QStringLiteral("D_1RW_%1").arg(row.label);
-        QLabel* label = stateLabelFor(name.toLatin1().constData(), modeWidest, modes);
+        QLabel* label = stateLabelFor(stateRow(name.toLatin1().constData()), modeWidest, modes);
         label->setToolTip(tr("双击以切换"));
         auto* button = new QPushButton(MonitorTables::shown(row.buttonText), modes);
         button->setObjectName(QString::fromLatin1(row.button));
@@ -93,10 +92,11 @@ ModePanel::ModePanel(QWidget* parent) : QWidget(parent)
         QLabel* label = PanelWidgets::stateLabel(row.label, MonitorTables::shown(row.initialText), typeWidest, alarms);
         alarmGrid->addWidget(label, row.alarm, 0);
     }
-    alarmGrid->addWidget(stateLabelFor("D_2R_0", stateWidest, alarms), 0, 1);
-    alarmGrid->addWidget(stateLabelFor("D_2R_1", stateWidest, alarms), 1, 1);
-    alarmGrid->addWidget(stateLabelFor("D_2R_2", stateWidest, alarms), 0, 2);
-    alarmGrid->addWidget(stateLabelFor("D_2R_3", stateWidest, alarms), 1, 2);
+    // Discrete inputs in pairs: the alarm outputs (1, 2), then the sensor
+    // faults (open, short), each pair one column.
+    for (const StateRow& row : stateRows())
+        if (row.table == BitTable::Input)
+            alarmGrid->addWidget(stateLabelFor(row, stateWidest, alarms), row.bit % 2, 1 + row.bit / 2);
     layout->addWidget(alarms);
 
     QGroupBox* aux = group("AuxFrame", tr("辅助通道"), this);

@@ -62,9 +62,8 @@ PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), p
     baudFrame_ = frame(QStringLiteral("Frame2_1"), tr("波特率"), this);
     auto* baudLayout = compactRow(baudFrame_);
     auto* baudGroup = new QButtonGroup(this);
-    const QString baudTexts[3] = {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")};
-    for (int i = 0; i < 3; ++i) {
-        baud_[i] = new QRadioButton(baudTexts[i], baudFrame_);
+    for (int i = 0; i < int(kBaudRates.size()); ++i) {
+        baud_[i] = new QRadioButton(QString::number(kBaudRates[std::size_t(i)]), baudFrame_);
         baud_[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
         baudGroup->addButton(baud_[i], i);
         baudLayout->addWidget(baud_[i]);
@@ -106,7 +105,7 @@ void PortPanel::resetToDefaults()
     for (int n = 1; n <= 20; ++n)
         portList_->addItem(QStringLiteral("%1 ").arg(n));
     portList_->setCurrentIndex(0);
-    baud_[1]->setChecked(true);
+    baud_[kDefaultBaudIndex]->setChecked(true);
     parity_[0]->setChecked(true);
     addressList_->clear();
     for (int n = 1; n <= 16; ++n)
@@ -120,7 +119,7 @@ PortSettings PortPanel::settingsShown() const
 {
     PortSettings s;
     s.port = leadingNumber(portList_->currentText());
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < int(kBaudRates.size()); ++i)
         if (baud_[i]->isChecked())
             s.baudIndex = i;
     for (int i = 0; i < 3; ++i)
@@ -136,7 +135,7 @@ void PortPanel::preselect(int port, int address, int baudIndex, int parityIndex)
         portList_->setCurrentIndex(port - 1);
     if (address >= 1 && address <= 16)
         addressList_->setCurrentIndex(address - 1);
-    if (baudIndex >= 0 && baudIndex <= 2)
+    if (baudIndex >= 0 && baudIndex < int(kBaudRates.size()))
         baud_[baudIndex]->setChecked(true);
     if (parityIndex >= 0 && parityIndex <= 2)
         parity_[parityIndex]->setChecked(true);

@@ -39,7 +39,7 @@ private:
     QGroupBox* parityFrame_ = nullptr;   // Frame5(1)
     QComboBox* portList_ = nullptr;      // Combo1
     QComboBox* addressList_ = nullptr;   // Combo2
-    QRadioButton* baud_[3] = {};         // Option1(0..2)
+    QRadioButton* baud_[kBaudRates.size()] = {}; // Option1(0..2)
     QRadioButton* parity_[3] = {};       // Option2(0..2)
     QLabel* device_ = nullptr;
     QPushButton* openButton_ = nullptr;  // Command9

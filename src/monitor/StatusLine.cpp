@@ -1,5 +1,6 @@
 #include "StatusLine.h"
 #include "BackgroundColour.h"
+#include "StationClock.h"
 #include "RefusedEntry.h"
 #include "StateColours.h"
 
@@ -92,7 +93,7 @@ void StatusLine::refresh()
     const QString tip = health_.countersText()
                         + (health_.lastGoodCycle().isValid()
                                ? tr("\n最后一次完整读取：%1")
-                                     .arg(health_.lastGoodCycle().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                     .arg(TimeText::text(health_.lastGoodCycle()))
                                : QString());
     link_->setToolTip(tip);
     age_->setToolTip(tip);

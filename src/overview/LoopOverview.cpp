@@ -1,4 +1,5 @@
 #include "LoopOverview.h"
+#include "CommonTexts.h"
 #include "Journal.h"
 #include "LinkHealth.h"
 #include "LiveImage.h"
@@ -67,7 +68,7 @@ LoopOverview::LoopOverview(QVector<OverviewLoop> loops, Journal* journal, QWidge
     summary_->setToolTip(tr("打开事件记录，显示未确认的报警"));
     summary_->setAutoDefault(false);
     summary_->setFocusPolicy(Qt::TabFocus);
-    exitButton_ = new QPushButton(tr("退出"), this);
+    exitButton_ = new QPushButton(CommonText::exit(), this);
     exitButton_->setObjectName(QStringLiteral("OverviewExit"));
     exitButton_->setAutoDefault(false);
     exitButton_->setFocusPolicy(Qt::TabFocus);

@@ -1,4 +1,5 @@
 #include "TopicLayout.h"
+#include "MonitorBlock.h"
 #include "NumberText.h"
 #include "StationClock.h"
 
@@ -17,23 +18,11 @@ QString topic(const QString& station, const char* leaf)
 // The number as the station's labels show it (7 significant digits), so that
 // 45.6f is published as 45.6 and not as 45.59999847.
 double shown(float value) { return singleText(value).toDouble(); }
-double shownTenths(float value) { return doubleText(double(value) / 10).toDouble(); }
-
-// Alarm type codes in the instrument's order.
-constexpr std::array<const char*, 7> kAlarmTypeNames{
-    "none", "high", "low", "deviation_high", "deviation_low", "deviation_band", "sensor_break",
-};
-
-QJsonObject alarm(const LiveImage& image, int first, int typeIndex)
+// A value kept in tenths (the break output) in its unit, as its label shows it.
+double shown(const MonitorBlock::Value& v, const LiveImage& image)
 {
-    const qint32 type = image.HoldingRegs[std::size_t(typeIndex)];
-    return {
-        {QStringLiteral("type"), int(type)},
-        {QStringLiteral("type_name"), alarmTypeName(type)},
-        {QStringLiteral("value"), shown(image.Values[std::size_t(first)])},
-        {QStringLiteral("hysteresis"), shown(image.Values[std::size_t(first + 1)])},
-        {QStringLiteral("delay"), shown(image.Values[std::size_t(first + 2)])},
-    };
+    const float value = image.Values[std::size_t(v.index)];
+    return v.divisor == 1 ? shown(value) : doubleText(double(value) / v.divisor).toDouble();
 }
 } // namespace
 
@@ -56,23 +45,20 @@ QString linkText(LinkHealth::State state)
 
 QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ageMs, const QDateTime& now)
 {
-    // Bit meanings as the main window shows them: coil 2 set is automatic
-    // mode, the sensor faults count only when exactly 1.
     QJsonObject o{
         {QStringLiteral("time"), utcTimeText(now)},
-        {QStringLiteral("pv"), shown(image.Values[0])},
-        {QStringLiteral("sv"), shown(image.Values[2])},
-        {QStringLiteral("op"), shown(image.Values[1])},
-        {QStringLiteral("aux"), shown(image.Values[3])},
-        {QStringLiteral("alarm1"), image.InputBits[0] != 0},
-        {QStringLiteral("alarm2"), image.InputBits[1] != 0},
-        {QStringLiteral("sensor_open"), image.InputBits[2] == 1},
-        {QStringLiteral("sensor_short"), image.InputBits[3] == 1},
-        {QStringLiteral("manual"), image.CoilBits[1] == 0},
-        {QStringLiteral("tuning"), image.CoilBits[0] != 0},
         {QStringLiteral("link"), linkText(link)},
         {QStringLiteral("age_s"), ageMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(ageMs) / 1000)},
     };
+    for (const MonitorBlock::Value& v : MonitorBlock::values())
+        if (!v.group)
+            o.insert(QLatin1String(v.key), shown(v, image));
+    // Bit meanings as the main window shows them: coil 2 set is automatic
+    // mode ("manual" is published while it is off), the sensor faults count
+    // only when exactly 1.
+    for (const MonitorBlock::Bit& b : MonitorBlock::bits())
+        if (b.mqttKey)
+            o.insert(QLatin1String(b.mqttKey), MonitorBlock::isOn(b, image) != b.mqttWhenOff);
     // Before the first good cycle the image holds zeros nobody read: the
     // values are unknown, only the link state is news.
     if (ageMs < 0)
@@ -84,22 +70,26 @@ QJsonObject liveObject(const LiveImage& image, LinkHealth::State link, qint64 ag
 
 QJsonObject settingsObject(const LiveImage& image)
 {
-    return {
-        {QStringLiteral("alarm1"), alarm(image, 256, 13)},
-        {QStringLiteral("alarm2"), alarm(image, 259, 14)},
-        {QStringLiteral("break"),
-         QJsonObject{
-             {QStringLiteral("value"), shown(image.Values[262])},
-             {QStringLiteral("output"), shownTenths(image.Values[263])},
-         }},
-    };
+    QJsonObject groups;
+    for (const MonitorBlock::Alarm& a : MonitorBlock::alarms()) {
+        const qint32 type = image.HoldingRegs[std::size_t(a.typeIndex)];
+        groups.insert(QLatin1String(a.key), QJsonObject{{QStringLiteral("type"), int(type)},
+                                                        {QStringLiteral("type_name"), alarmTypeName(type)}});
+    }
+    for (const MonitorBlock::Value& v : MonitorBlock::values()) {
+        if (!v.group)
+            continue;
+        QJsonObject group = groups.value(QLatin1String(v.group)).toObject();
+        group.insert(QLatin1String(v.key), shown(v, image));
+        groups.insert(QLatin1String(v.group), group);
+    }
+    return groups;
 }
 
 QString alarmTypeName(qint32 type)
 {
-    if (type < 0 || type >= qint32(kAlarmTypeNames.size()))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(kAlarmTypeNames[std::size_t(type)]);
+    const MonitorBlock::AlarmType* t = MonitorBlock::alarmType(type);
+    return QString::fromLatin1(t ? t->name : MonitorBlock::kUnknownAlarmType);
 }
 
 QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include "HistoryStore.h"
 #include "RecordLog.h"
+#include "RingSchema.h"
 #include "SqliteWalIndex.h"
 #include "ServerWatchdog.h"
 
@@ -16,25 +17,6 @@
 #include <algorithm>
 
 namespace {
-
-// Column order is what the readers address by position: id, date, time, PV,
-// OP, SV, aux. %1 is the id type, %2 the value type.
-const char* const kSchemaTemplate[] = {
-    "create table pv_data (w_id %1, w_date %2, w_time %2, w_pv %2, w_op %2, w_sv %2, w_aux %2)",
-    "create table lpv_wdjl (lw_id %1, w_date %2, w_time %2, w_pv %2, w_op %2, w_sv %2, w_aux %2)",
-    "create table sl_void (w_last %1, w_last2 %1, lw_last %1, lw_last2 %1)",
-    "insert into sl_void (w_last, w_last2, lw_last, lw_last2) values (0, 0, 0, 0)",
-    "create index pv_data_w_id on pv_data (w_id)",
-    "create index lpv_wdjl_lw_id on lpv_wdjl (lw_id)",
-};
-
-QStringList schemaWith(const QString& idType, const QString& valueType)
-{
-    QStringList out;
-    for (const char* sql : kSchemaTemplate)
-        out << QString::fromLatin1(sql).replace(QLatin1String("%1"), idType).replace(QLatin1String("%2"), valueType);
-    return out;
-}
 
 // One file, created with the tables when missing.
 class SqliteEngine final : public HistoryEngine {
@@ -91,7 +73,7 @@ public:
     // Takes the write lock up front: a deferred transaction that reads first
     // can fail on the upgrade without waiting for the lock.
     QStringList beginCreate() const override { return {beginWrite()}; }
-    QStringList schema() const override { return schemaWith(QStringLiteral("INTEGER"), QStringLiteral("REAL")); }
+    QStringList schema() const override { return RingSchema::schema(QStringLiteral("INTEGER"), QStringLiteral("REAL")); }
     QString beginWrite() const override { return QStringLiteral("begin immediate"); }
     // A file deleted under an open connection still takes writes on some
     // systems, into a file nobody will see again.
@@ -164,9 +146,8 @@ public:
     QString tableCountQuery() const override
     {
         // Only the history's own tables: the journal's share the schema.
-        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1' "
-                              "and tablename in ('pv_data', 'lpv_wdjl', 'sl_void')")
-            .arg(l_.station);
+        return QStringLiteral("select count(*) from pg_catalog.pg_tables where schemaname = '%1' and tablename in %2")
+            .arg(l_.station, RingSchema::tableList());
     }
     QStringList beginCreate() const override
     {
@@ -181,7 +162,7 @@ public:
     }
     QStringList schema() const override
     {
-        return schemaWith(QStringLiteral("integer"), QStringLiteral("double precision"));
+        return RingSchema::schema(QStringLiteral("integer"), QStringLiteral("double precision"));
     }
     QString beginWrite() const override { return QStringLiteral("begin"); }
     int retryIntervalMs() const override { return 5000; }
@@ -197,16 +178,12 @@ public:
     }
     QString layoutProblem(QSqlDatabase& db) const override
     {
-        static const QStringList expected{
-            QStringLiteral("lpv_wdjl(lw_id,w_date,w_time,w_pv,w_op,w_sv,w_aux)"),
-            QStringLiteral("pv_data(w_id,w_date,w_time,w_pv,w_op,w_sv,w_aux)"),
-            QStringLiteral("sl_void(w_last,w_last2,lw_last,lw_last2)"),
-        };
+        static const QStringList expected = RingSchema::layout();
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("select table_name || '(' || string_agg(column_name, ',' order by ordinal_position) "
                                    "|| ')' from information_schema.columns where table_schema = '%1' and table_name in "
-                                   "('pv_data', 'lpv_wdjl', 'sl_void') group by table_name order by table_name")
-                        .arg(l_.station)))
+                                   "%2 group by table_name order by table_name")
+                        .arg(l_.station, RingSchema::tableList())))
             return {}; // the first write says what is wrong
         QStringList found;
         while (q.next())

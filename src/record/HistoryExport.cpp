@@ -1,8 +1,10 @@
 #include "HistoryExport.h"
 #include "HistoryLocation.h"
+#include "StationClock.h"
 #include "HistoryReadConnection.h"
 #include "NumberText.h"
 #include "RecordLog.h"
+#include "RingSchema.h"
 
 #include <QIODevice>
 #include <QRegularExpression>
@@ -15,46 +17,11 @@
 
 namespace {
 
-const QDate kOleEpoch(1899, 12, 30);
 constexpr qint64 kDay = 86400;
 
 qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-struct RingColumns {
-    const char* table;
-    const char* id;
-    const char* counter;
-};
-
-RingColumns columnsOf(HistoryRing ring)
-{
-    return ring == HistoryRing::Short ? RingColumns{"pv_data", "w_id", "w_last"}
-                                      : RingColumns{"lpv_wdjl", "lw_id", "lw_last"};
-}
-
-QString errorText(const QSqlError& e) { return e.text().trimmed(); }
-
-// The ring's rows with their second on the export scale (column t) and
-// their place in the ring (column ring_pos, 0 = oldest), limited to the
-// range. The second is rounded as the recorder's whole-second stamps are.
-QString rangeQuery(const RingColumns& c, const ExportRequest& r, const QString& select, const QString& tail)
-{
-    QString where;
-    if (r.from)
-        where += QStringLiteral(" and t >= %1").arg(*r.from);
-    if (r.to)
-        where += QStringLiteral(" and t <= %1").arg(*r.to);
-    // One text for every engine: the derived table is named, the filter
-    // starts from "true", and the second is a 64-bit integer (seconds since
-    // 1899 pass 2^31).
-    return QStringLiteral("select %1 from (select cast(round((w_date + w_time) * 86400) as bigint) as t, "
-                          "(%2 - :newest + %3) % %4 as ring_pos, w_pv, w_op, w_sv, w_aux from %5 "
-                          "where w_date is not null and w_time is not null) as ring where true%6%7")
-        .arg(select, QLatin1String(c.id))
-        .arg(kRingSize - 1)
-        .arg(kRingSize)
-        .arg(QLatin1String(c.table), where, tail);
-}
+using RingSchema::errorText;
 
 // The span of times a row can truly have; outside it the stored day number
 // is damaged (and would print as "-018-06-18" or "0000-00-00").
@@ -118,7 +85,7 @@ private:
         const qint64 day = floorDiv(second, kDay);
         if (day != cachedDay_) {
             cachedDay_ = day;
-            const QDate date = kOleEpoch.addDays(day); // years 1900 to 9999: four digits
+            const QDate date = OleTime::epoch().addDays(day); // years 1900 to 9999: four digits
             struct Part {
                 int value, digits;
                 char after;
@@ -163,7 +130,7 @@ ExportResult failed(ExportResult::Status status, const QString& error, qint64 ro
 
 HistorySecond historySecondOf(const QDate& date, const QTime& time)
 {
-    return kOleEpoch.daysTo(date) * kDay + time.msecsSinceStartOfDay() / 1000;
+    return OleTime::epoch().daysTo(date) * kDay + time.msecsSinceStartOfDay() / 1000;
 }
 
 std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfDay)
@@ -184,8 +151,7 @@ std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfD
 QString historySecondText(HistorySecond second)
 {
     const qint64 day = floorDiv(second, kDay);
-    return kOleEpoch.addDays(day).toString(QStringLiteral("yyyy-MM-dd ")) +
-           QTime(0, 0).addSecs(int(second - day * kDay)).toString(QStringLiteral("HH:mm:ss"));
+    return TimeText::text(OleTime::epoch().addDays(day), QTime(0, 0).addSecs(int(second - day * kDay)));
 }
 
 ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, const Progress& progress,
@@ -198,43 +164,44 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
         return failed(S::DatabaseFailed, error);
     const QString shown = connection.displayName();
 
-    const RingColumns c = columnsOf(request.ring);
+    const QLatin1String table(RingSchema::of(request.ring).table);
     {
         // A prepared statement on a missing table fails with a binding
         // complaint; name the table instead.
         QSqlQuery probe(connection.db());
-        if (!probe.exec(QStringLiteral("select 1 from %1 where 1 = 0").arg(QLatin1String(c.table))))
+        if (!probe.exec(RingSchema::tableProbe(request.ring)))
             return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
-                                                 .arg(QLatin1String(c.table), shown, errorText(probe.lastError())));
+                                                 .arg(table, shown, errorText(probe.lastError())));
     }
     qint64 newest = 0;
     {
         // Without a readable counter the ties fall back to plain id order.
         QSqlQuery q(connection.db());
-        if (q.exec(QStringLiteral("select %1 from sl_void").arg(QLatin1String(c.counter))) && q.next())
+        if (q.exec(RingSchema::newestIdQuery(request.ring)) && q.next())
             newest = q.value(0).toLongLong();
     }
 
     qint64 total = 0;
     {
         QSqlQuery q(connection.db());
-        q.prepare(rangeQuery(c, request, QStringLiteral("count(*)"), QString()));
+        q.prepare(RingSchema::exportRangeQuery(request.ring, request.from, request.to, QStringLiteral("count(*)"), QString()));
         q.bindValue(QStringLiteral(":newest"), newest);
         if (!q.exec() || !q.next())
             return failed(S::DatabaseFailed,
                           QStringLiteral("cannot read %1 from %2: %3")
-                              .arg(QLatin1String(c.table), shown, errorText(q.lastError())));
+                              .arg(table, shown, errorText(q.lastError())));
         total = q.value(0).toLongLong();
     }
 
     QSqlQuery q(connection.db());
     q.setForwardOnly(true);
-    q.prepare(rangeQuery(c, request, QStringLiteral("t, ring_pos, w_pv, w_op, w_sv, w_aux"),
-                         QStringLiteral(" order by t, ring_pos")));
+    q.prepare(RingSchema::exportRangeQuery(request.ring, request.from, request.to,
+                                           QStringLiteral("t, ring_pos, w_pv, w_op, w_sv, w_aux"),
+                                           QStringLiteral(" order by t, ring_pos")));
     q.bindValue(QStringLiteral(":newest"), newest);
     if (!q.exec())
         return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
-                                             .arg(QLatin1String(c.table), shown, errorText(q.lastError())));
+                                             .arg(table, shown, errorText(q.lastError())));
 
     CsvWriter csv(out);
     const QString writeError = QStringLiteral("cannot write the CSV: %1");
@@ -255,12 +222,12 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     }
     if (q.lastError().isValid())
         return failed(S::DatabaseFailed, QStringLiteral("reading %1 stopped: %2")
-                                             .arg(QLatin1String(c.table), errorText(q.lastError())), rows);
+                                             .arg(table, errorText(q.lastError())), rows);
     if (!csv.flush())
         return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
     if (progress)
         progress(rows + skipped, total);
-    qCDebug(lcRecord) << "exported" << rows << "rows of" << c.table << "skipped" << skipped;
+    qCDebug(lcRecord) << "exported" << rows << "rows of" << table << "skipped" << skipped;
     ExportResult r;
     r.rows = rows;
     r.skipped = skipped;

@@ -1,4 +1,5 @@
 #include "HistorySpool.h"
+#include "RingSchema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,7 +8,6 @@
 #include <QVariant>
 
 namespace {
-QString table(HistoryRing ring) { return ring == HistoryRing::Short ? QStringLiteral("spool_pv_data") : QStringLiteral("spool_lpv_wdjl"); }
 int slot(HistoryRing ring) { return ring == HistoryRing::Short ? 0 : 1; }
 } // namespace
 
@@ -41,12 +41,8 @@ bool HistorySpool::open(const QString& path, QString* error)
     bool ok = db_.open();
     if (!ok)
         lastError_ = db_.lastError().text();
-    // seq counts each table's rows without gaps: renumbering relies on it.
     for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long})
-        ok = ok
-            && exec(QStringLiteral("create table if not exists %1 (seq INTEGER PRIMARY KEY AUTOINCREMENT, id INTEGER, "
-                                   "w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")
-                        .arg(table(ring)));
+        ok = ok && exec(RingSchema::spoolCreate(ring));
     ok = ok && exec(QStringLiteral("pragma synchronous=FULL"));
     for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long})
         size_[slot(ring)] = ok ? count(ring) : 0;
@@ -58,7 +54,7 @@ bool HistorySpool::open(const QString& path, QString* error)
 qint64 HistorySpool::count(HistoryRing ring)
 {
     QSqlQuery q(db_);
-    return q.exec(QStringLiteral("select count(*) from %1").arg(table(ring))) && q.next() ? q.value(0).toLongLong() : 0;
+    return q.exec(RingSchema::spoolCount(ring)) && q.next() ? q.value(0).toLongLong() : 0;
 }
 
 bool HistorySpool::append(HistoryRing ring, const QList<HistoryRow>& rows)
@@ -89,8 +85,7 @@ bool HistorySpool::append(HistoryRing ring, const QList<HistoryRow>& rows)
 bool HistorySpool::append(HistoryRing ring, const HistoryRow& r)
 {
     QSqlQuery q(db_);
-    q.prepare(QStringLiteral("insert into %1 (id, w_date, w_time, w_pv, w_op, w_sv, w_aux) values (?, ?, ?, ?, ?, ?, ?)")
-                  .arg(table(ring)));
+    q.prepare(RingSchema::spoolInsert(ring));
     for (const QVariant& v : QVariantList{r.id, r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)})
         q.addBindValue(v);
     if (!q.exec()) {
@@ -106,9 +101,7 @@ QList<HistoryRow> HistorySpool::front(HistoryRing ring, int count)
     QList<HistoryRow> rows;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("select id, w_date, w_time, w_pv, w_op, w_sv, w_aux from %1 order by seq limit %2")
-                    .arg(table(ring))
-                    .arg(count))) {
+    if (!q.exec(RingSchema::spoolFront(ring, count))) {
         lastError_ = q.lastError().text();
         return rows;
     }
@@ -120,9 +113,7 @@ QList<HistoryRow> HistorySpool::front(HistoryRing ring, int count)
 
 bool HistorySpool::dropFront(HistoryRing ring, int count)
 {
-    if (!exec(QStringLiteral("delete from %1 where seq in (select seq from %1 order by seq limit %2)")
-                  .arg(table(ring))
-                  .arg(count)))
+    if (!exec(RingSchema::spoolDropFront(ring, count)))
         return false;
     size_[slot(ring)] = this->count(ring);
     return true;
@@ -134,10 +125,7 @@ std::optional<qint32> HistorySpool::renumberFrom(HistoryRing ring, qint32 counte
     if (n == 0)
         return counter;
     const qint32 start = (counter >= kRingSize || counter < 0) ? 0 : counter;
-    if (!exec(QStringLiteral("update %1 set id = ((%2 + seq - (select min(seq) from %1)) % %3) + 1")
-                  .arg(table(ring))
-                  .arg(start)
-                  .arg(kRingSize)))
+    if (!exec(RingSchema::spoolRenumber(ring, start)))
         return std::nullopt;
     return qint32((start + n - 1) % kRingSize) + 1;
 }

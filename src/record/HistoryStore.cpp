@@ -1,6 +1,7 @@
 #include "HistoryStore.h"
 #include "HistoryEngine.h"
 #include "RecordLog.h"
+#include "RingSchema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,27 +16,7 @@
 
 namespace {
 
-struct RingTable {
-    const char* table;   // as the writer names it
-    const char* idColumn;
-    const char* counter;  // sl_void columns holding the newest id
-    const char* counter2;
-};
-
-const RingTable& tableOf(HistoryRing ring)
-{
-    static const RingTable shortRing{"pv_data", "w_id", "w_last", "w_last2"};
-    static const RingTable longRing{"lpv_wdjl", "lw_id", "lw_last", "lw_last2"};
-    return ring == HistoryRing::Short ? shortRing : longRing;
-}
-
-QString errorText(const QSqlError& e)
-{
-    QString text = e.text();
-    if (!e.nativeErrorCode().isEmpty())
-        text += QStringLiteral(" [%1]").arg(e.nativeErrorCode());
-    return text;
-}
+using RingSchema::errorText;
 
 HistoryRow rowFrom(const QSqlQuery& q)
 {
@@ -201,12 +182,12 @@ std::optional<HistoryCounters> HistoryStore::readCounters()
         return std::nullopt;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("select * from  sl_void"))) {
+    if (!q.exec(RingSchema::counterQuery())) {
         lastError_ = errorText(q.lastError());
         return std::nullopt;
     }
     if (!q.next()) {
-        lastError_ = QStringLiteral("sl_void has no row");
+        lastError_ = QStringLiteral("%1 has no row").arg(QLatin1String(RingSchema::kCounterTable));
         return std::nullopt;
     }
     HistoryCounters c;
@@ -225,11 +206,7 @@ std::optional<qint32> HistoryStore::newestId(HistoryRing ring)
     return ring == HistoryRing::Short ? c->shortLast : c->longLast;
 }
 
-QString HistoryStore::sampleQuery(HistoryRing ring, qint32 id)
-{
-    return ring == HistoryRing::Short ? QStringLiteral("select * from  pv_data where w_id=") + QString::number(id)
-                                      : QStringLiteral("select * from  Lpv_wdjl   Where lw_id = ") + QString::number(id);
-}
+QString HistoryStore::sampleQuery(HistoryRing ring, qint32 id) { return RingSchema::sampleQuery(ring, id); }
 
 bool HistoryStore::writeSample(HistoryRing ring, qint32 id, const OleStamp& stamp, const std::array<float, 4>& values,
                                QString* error)
@@ -242,24 +219,18 @@ HistoryStore::WriteStatements* HistoryStore::writeStatements(HistoryRing ring, Q
     auto& slot = statements_[ring == HistoryRing::Short ? 0 : 1];
     if (slot)
         return slot.get();
-    const RingTable& t = tableOf(ring);
     auto s = std::make_unique<WriteStatements>(db_);
     s->find.setForwardOnly(true);
-    const QString table = QLatin1String(t.table), id = QLatin1String(t.idColumn);
     // The recorder's row lookup (sampleQuery()) with the id bound.
     const QString find = sampleQuery(ring, 0);
     QSqlQuery* failed = nullptr;
     if (!s->find.prepare(find.left(find.size() - 1) + QLatin1Char('?')))
         failed = &s->find;
-    else if (!s->update.prepare(QStringLiteral("update %1 set w_date=?, w_time=?, w_pv=?, w_op=?, w_sv=?, w_aux=? where %2=?")
-                                    .arg(table, id)))
+    else if (!s->update.prepare(RingSchema::sampleUpdate(ring)))
         failed = &s->update;
-    else if (!s->insert.prepare(QStringLiteral("insert into %1 (%2, w_date, w_time, w_pv, w_op, w_sv, w_aux) "
-                                               "values (?, ?, ?, ?, ?, ?, ?)")
-                                    .arg(table, id)))
+    else if (!s->insert.prepare(RingSchema::sampleInsert(ring)))
         failed = &s->insert;
-    else if (!s->counter.prepare(QStringLiteral("update sl_void set %1=?, %2=?")
-                                     .arg(QLatin1String(t.counter), QLatin1String(t.counter2))))
+    else if (!s->counter.prepare(RingSchema::counterUpdate(ring)))
         failed = &s->counter;
     if (failed) {
         *message = errorText(failed->lastError());
@@ -323,12 +294,9 @@ bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows,
         s->counter.finish();
         // The counter table must hold one row; put it back if someone emptied it.
         if (ok && affected == 0) {
-            const QString shortId = ring == HistoryRing::Short ? QString::number(last) : QStringLiteral("0");
-            const QString longId = ring == HistoryRing::Long ? QString::number(last) : QStringLiteral("0");
             QSqlQuery counter(db_);
-            ok = counter.exec(QStringLiteral("insert into sl_void (w_last, w_last2, lw_last, lw_last2) "
-                                             "values (%1, %1, %2, %2)")
-                                  .arg(shortId, longId));
+            ok = counter.exec(RingSchema::counterRowInsert(ring == HistoryRing::Short ? last : 0,
+                                                           ring == HistoryRing::Long ? last : 0));
             if (!ok)
                 message = errorText(counter.lastError());
         }
@@ -344,30 +312,12 @@ bool HistoryStore::writeSamples(HistoryRing ring, const QList<HistoryRow>& rows,
 
 QString HistoryStore::pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
 {
-    const RingTable& t = tableOf(ring);
-    const QString head = QStringLiteral("select * from  %1 where %2 ").arg(QLatin1String(t.table), QLatin1String(t.idColumn));
-    if (pageEndId >= pageSize) {
-        const qint32 b = pageEndId - pageSize;
-        return head + QStringLiteral(" between ") + QString::number(b + 1) + QStringLiteral(" and ")
-            + QString::number(pageEndId) + QStringLiteral(" order by w_date,w_time");
-    }
-    const qint32 b = kRingSize - (pageSize - pageEndId);
-    return head + QStringLiteral("not between ") + QString::number(pageEndId + 1) + QStringLiteral(" and ")
-        + QString::number(b) + QStringLiteral(" order by w_date,w_time ");
+    return RingSchema::pageQuery(ring, pageEndId, pageSize);
 }
 
 QString HistoryStore::pageReadQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
 {
-    const qint32 b = kRingSize - (pageSize - pageEndId);
-    // "not between" scans the whole ring. Across the wrap it is the two id
-    // ranges either side of the gap, which the id index serves; ranges that
-    // would overlap (a page as large as the ring) stay a scan.
-    if (pageEndId >= pageSize || b < pageEndId + 1)
-        return pageQuery(ring, pageEndId, pageSize);
-    const RingTable& t = tableOf(ring);
-    const QString head = QStringLiteral("select * from  %1 where %2 ").arg(QLatin1String(t.table), QLatin1String(t.idColumn));
-    return head + QStringLiteral("< ") + QString::number(qint64(pageEndId) + 1) + QStringLiteral(" union all ") + head
-        + QStringLiteral("> ") + QString::number(b) + QStringLiteral(" order by w_date,w_time");
+    return RingSchema::pageReadQuery(ring, pageEndId, pageSize);
 }
 
 std::optional<QVector<HistoryRow>> HistoryStore::loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
@@ -404,20 +354,15 @@ std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, dou
 {
     if (!usable())
         return std::nullopt;
-    const RingTable& t = tableOf(ring);
     // Ids rise with time within each lap of the ring: ids 1 up to the newest
     // hold the current lap, the ids above it the one before. The search
     // halves id ranges through the id index instead of scanning the ring.
-    const QString step = QStringLiteral("select %1, w_date, w_time from %2 where %1 %3 ? and w_date is not null "
-                                        "and w_time is not null order by %1 %4 limit 1");
     QSqlQuery up(db_);
     QSqlQuery down(db_);
     up.setForwardOnly(true);
     down.setForwardOnly(true);
-    const QLatin1String id(t.idColumn);
-    const QLatin1String table(t.table);
-    bool failed = !up.prepare(step.arg(id, table, QLatin1String(">="), QLatin1String("asc")))
-        || !down.prepare(step.arg(id, table, QLatin1String("<="), QLatin1String("desc")));
+    bool failed = !up.prepare(RingSchema::idStepQuery(ring, ">=", "asc"))
+        || !down.prepare(RingSchema::idStepQuery(ring, "<=", "desc"));
     if (failed)
         lastError_ = errorText((up.lastError().isValid() ? up : down).lastError());
     // The stored sample with the nearest id at or above (up) or below (down) `from`.

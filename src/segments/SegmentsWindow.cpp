@@ -1,4 +1,5 @@
 #include "SegmentsWindow.h"
+#include "CommonTexts.h"
 #include "WriteAudit.h"
 #include "SegmentsLog.h"
 
@@ -84,7 +85,7 @@ SegmentsWindow::SegmentsWindow(LinkClient& link, QWidget* parent)
     auto* note = new QLabel(tr("修改数据后，失去焦点，数据就修改"), this);
     note->setObjectName(QStringLiteral("Note"));
 
-    returnButton_ = new QPushButton(tr("返回"), this);
+    returnButton_ = new QPushButton(CommonText::back(), this);
     returnButton_->setObjectName(QStringLiteral("Command2"));
     returnButton_->setMinimumWidth(96);
     connect(returnButton_, &QPushButton::clicked, this, &SegmentsWindow::requestReturn);

@@ -1,11 +1,14 @@
 #include "HistoryWindow.h"
+#include "CommonTexts.h"
 
 #include "BackgroundColour.h"
+#include "StationClock.h"
 #include "HistoryReader.h"
 #include "HistoryStore.h"
 #include "TrendHistory.h"
 #include "LinkHealth.h"
 #include "LiveImage.h"
+#include "MonitorTables.h"
 #include "NumberText.h"
 #include "PopupKeys.h"
 #include "SampleFlags.h"
@@ -27,7 +30,8 @@
 
 namespace {
 
-// One value label of the panel and the LiveImage element it shows.
+// One value label of the panel: the main window's label of the value, with
+// the value's caption (MonitorBlock).
 struct ValueRow {
     const char* label; // objectName
     int index;         // LiveImage::Values index
@@ -35,24 +39,28 @@ struct ValueRow {
     const char* caption;
 };
 
+std::vector<ValueRow> rowsOf(MonitorBlock::Block block)
+{
+    std::vector<ValueRow> out;
+    for (const MonitorTables::ValueRow& r : MonitorTables::valueRows())
+        if (const char* caption = MonitorBlock::valueAt(r.index)->caption; r.block == block && caption)
+            out.push_back({r.label, r.index, int(r.divisor), caption});
+    return out;
+}
+
 // PV, SV, OP from top to bottom: set value next to measured value, as the
 // operator compares them.
-constexpr std::array<ValueRow, 3> kProcessRows{{
-    {"D_3W_0", 0, 1, QT_TRANSLATE_NOOP("HistoryWindow", "PV值")},
-    {"D_3W_2", 2, 1, QT_TRANSLATE_NOOP("HistoryWindow", "SV值")},
-    {"D_3W_1", 1, 1, QT_TRANSLATE_NOOP("HistoryWindow", "OP值")},
-}};
+const std::vector<ValueRow>& processRows()
+{
+    static const std::vector<ValueRow> rows = rowsOf(MonitorBlock::Process);
+    return rows;
+}
 
-constexpr std::array<ValueRow, 8> kSettingRows{{
-    {"D_4W_256", 256, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警1值")},
-    {"D_4W_257", 257, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警1回差")},
-    {"D_4W_258", 258, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警1延迟")},
-    {"D_4W_259", 259, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警2值")},
-    {"D_4W_260", 260, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警2回差")},
-    {"D_4W_261", 261, 1, QT_TRANSLATE_NOOP("HistoryWindow", "报警2延迟")},
-    {"D_4W_262", 262, 1, QT_TRANSLATE_NOOP("HistoryWindow", "断线报警值")},
-    {"D_4W_263", 263, 10, QT_TRANSLATE_NOOP("HistoryWindow", "断线输出值")},
-}};
+const std::vector<ValueRow>& settingRows()
+{
+    static const std::vector<ValueRow> rows = rowsOf(MonitorBlock::Settings);
+    return rows;
+}
 
 QString valueText(float value, int divisor)
 {
@@ -86,7 +94,7 @@ QLabel* valueLabel(const ValueRow& row, int pointSize, bool bold, const QColor& 
 
 QLabel* caption(const ValueRow& row, QLabel* buddy, QWidget* parent)
 {
-    auto* label = new QLabel(HistoryWindow::tr(row.caption), parent);
+    auto* label = new QLabel(MonitorTables::shown(row.caption), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setBuddy(buddy);
     return label;
@@ -124,7 +132,7 @@ HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendSc
         // the appended samples still show.
         trend_ = new TrendView(TrendStyle::history(), opened ? store_.get() : nullptr, scale_, this);
     }
-    returnButton_ = new QPushButton(tr("返回"), this);
+    returnButton_ = new QPushButton(CommonText::back(), this);
     returnButton_->setObjectName(QStringLiteral("Command1"));
     returnButton_->setAutoDefault(false);
     trend_->addFunctionButton(returnButton_);
@@ -216,7 +224,7 @@ QWidget* HistoryWindow::buildSidePanel()
     // Captions in their curve's colour tie the numbers to the chart.
     const QColor curveColour[3] = {style.pv, style.op, style.sv};
     int row = 0;
-    for (const ValueRow& r : kProcessRows) {
+    for (const ValueRow& r : processRows()) {
         QLabel* value = valueLabel(r, 18, true, StateColour::value(), process);
         processValues_[std::size_t(r.index)] = value;
         QLabel* name = caption(r, value, process);
@@ -239,9 +247,9 @@ QWidget* HistoryWindow::buildSidePanel()
     alarmGrid->setHorizontalSpacing(6);
     alarmGrid->setVerticalSpacing(4);
     row = 0;
-    for (const ValueRow& r : kSettingRows) {
+    for (const ValueRow& r : settingRows()) {
         QLabel* value = valueLabel(r, 11, false, StateColour::white(), alarms);
-        settings_[std::size_t(r.index - 256)] = value;
+        settings_[std::size_t(row)] = value;
         alarmGrid->addWidget(caption(r, value, alarms), row, 0);
         alarmGrid->addWidget(value, row, 1);
         ++row;
@@ -326,10 +334,11 @@ void HistoryWindow::restoreValueColours()
 
 void HistoryWindow::showValues()
 {
-    for (const ValueRow& r : kProcessRows)
+    for (const ValueRow& r : processRows())
         setValueText(processValues_[std::size_t(r.index)], valueText(image_.Values[std::size_t(r.index)], r.divisor));
-    for (const ValueRow& r : kSettingRows)
-        setValueText(settings_[std::size_t(r.index - 256)], valueText(image_.Values[std::size_t(r.index)], r.divisor));
+    std::size_t k = 0;
+    for (const ValueRow& r : settingRows())
+        setValueText(settings_[k++], valueText(image_.Values[std::size_t(r.index)], r.divisor));
 }
 
 void HistoryWindow::showFreshness()
@@ -339,7 +348,7 @@ void HistoryWindow::showFreshness()
         tip = tr("%1：显示的是最后读到的值").arg(LinkHealth::stateText(health_->state()));
         const QDateTime last = health_->lastGoodCycle();
         if (last.isValid())
-            tip += tr("\n最后读到：%1").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            tip += tr("\n最后读到：%1").arg(TimeText::text(last));
     }
     const QColor text = stale_ ? staleText() : normalText();
     for (QLabel* label : processValues_) {

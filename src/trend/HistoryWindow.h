@@ -99,5 +99,5 @@ private:
     QPushButton* returnButton_ = nullptr;  // Command1
     QLabel* databaseNote_ = nullptr;       // shown when the history cannot be read
     std::array<QLabel*, 3> processValues_{}; // D_3W_0..2: PV, OP, SV
-    std::array<QLabel*, 8> settings_{};      // D_4W_256..263
+    std::array<QLabel*, 8> settings_{};      // D_4W_256..263, in the order of the setting rows
 };

@@ -1,4 +1,5 @@
 #include "TrendCsvExport.h"
+#include "CommonTexts.h"
 
 #include "StationClock.h"
 #include "TrendGeometry.h"
@@ -35,7 +36,7 @@ HistorySecond secondOf(double date, double time)
 
 QDateTime localOf(HistorySecond second)
 {
-    return QDateTime::fromString(historySecondText(second), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return TimeText::fromText(historySecondText(second));
 }
 
 // The F5 chooser's form of a moment.
@@ -43,7 +44,7 @@ QDateTimeEdit* makeTimeEdit(const QString& name, const QDateTime& when, QWidget*
 {
     auto* edit = new QDateTimeEdit(when, parent);
     edit->setObjectName(name);
-    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    edit->setDisplayFormat(TimeText::format());
     edit->setCalendarPopup(true);
     return edit;
 }
@@ -90,7 +91,7 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
         }
     }
     if (databasePath.isEmpty()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, tr("导出CSV"), tr("没有历史数据库"),
+        auto* box = new QMessageBox(QMessageBox::Warning, CommonText::exportCsv(), tr("没有历史数据库"),
                                     QMessageBox::Ok, owner_);
         box->setObjectName(QStringLiteral("csvError"));
         box->setAttribute(Qt::WA_DeleteOnClose);
@@ -99,7 +100,7 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
     }
     auto* dialog = new QDialog(owner_);
     dialog->setObjectName(QStringLiteral("csvDialog"));
-    dialog->setWindowTitle(tr("导出CSV"));
+    dialog->setWindowTitle(CommonText::exportCsv());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(dialog);
     auto* pageChoice = new QRadioButton(tr("当前页面"), dialog);
@@ -131,7 +132,7 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
 
     auto* buttons = new QDialogButtonBox(dialog);
     buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("csvOk"));
-    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("csvCancel"));
+    buttons->addButton(CommonText::cancel(), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("csvCancel"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
@@ -161,7 +162,7 @@ void TrendCsvExport::choosePath(const ExportRequest& request)
         start(request, testPath_);
         return;
     }
-    auto* files = new QFileDialog(owner_, tr("导出CSV"), QString(), QStringLiteral("CSV (*.csv)"));
+    auto* files = new QFileDialog(owner_, CommonText::exportCsv(), QString(), QStringLiteral("CSV (*.csv)"));
     files->setAttribute(Qt::WA_DeleteOnClose);
     files->setAcceptMode(QFileDialog::AcceptSave);
     files->setDefaultSuffix(QStringLiteral("csv"));
@@ -178,9 +179,9 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
     job->path = path;
     job_ = job;
 
-    auto* progress = new QProgressDialog(tr("正在导出CSV..."), tr("取消"), 0, 100, owner_);
+    auto* progress = new QProgressDialog(tr("正在导出CSV..."), CommonText::cancel(), 0, 100, owner_);
     progress->setObjectName(QStringLiteral("csvProgress"));
-    progress->setWindowTitle(tr("导出CSV"));
+    progress->setWindowTitle(CommonText::exportCsv());
     progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->setAutoClose(false);
     progress->setAutoReset(false);
@@ -196,7 +197,7 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
         QSaveFile file(job->path);
         if (!file.open(QIODevice::WriteOnly)) {
             job->result = {ExportResult::Status::WriteFailed, 0,
-                           tr("无法写入 %1: %2").arg(job->path, file.errorString())};
+                           CommonText::cannotWrite(job->path, file.errorString())};
             return;
         }
         const auto report = [this](qint64 written, qint64 total) {
@@ -208,7 +209,7 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
             file.cancelWriting();
         } else if (!file.commit()) {
             job->result.status = ExportResult::Status::WriteFailed;
-            job->result.error = tr("无法写入 %1: %2").arg(job->path, file.errorString());
+            job->result.error = CommonText::cannotWrite(job->path, file.errorString());
         }
     });
     thread_->setObjectName(QStringLiteral("csvExport"));
@@ -243,7 +244,7 @@ void TrendCsvExport::done()
         qCInfo(lcTrend) << "CSV export:" << lastResult_.rows << "rows," << lastResult_.skipped << "skipped";
         if (lastResult_.skipped > 0) {
             // The file is written, but short of rows the history holds: say so.
-            auto* box = new QMessageBox(QMessageBox::Information, tr("导出CSV"),
+            auto* box = new QMessageBox(QMessageBox::Information, CommonText::exportCsv(),
                                         tr("已导出 %1 行；跳过 %2 行无效数据（时间不可能或数值不是有限数）")
                                             .arg(lastResult_.rows)
                                             .arg(lastResult_.skipped),
@@ -257,7 +258,7 @@ void TrendCsvExport::done()
     case ExportResult::Status::DatabaseFailed:
     case ExportResult::Status::WriteFailed: {
         qCWarning(lcTrend) << "CSV export failed:" << lastResult_.error;
-        auto* box = new QMessageBox(QMessageBox::Warning, tr("导出CSV"),
+        auto* box = new QMessageBox(QMessageBox::Warning, CommonText::exportCsv(),
                                     tr("导出失败: %1").arg(lastResult_.error), QMessageBox::Ok, owner_);
         box->setObjectName(QStringLiteral("csvError"));
         box->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,4 +1,5 @@
 #include "TrendDialogs.h"
+#include "CommonTexts.h"
 
 #include "StationClock.h"
 #include "TrendOutput.h"
@@ -55,8 +56,8 @@ void TrendDialogs::openPrint(const QImage& image)
     auto* toPrinter = makeButton(QStringLiteral("printToPrinter"), tr("打印..."), dialog);
     auto* toPdf = makeButton(QStringLiteral("printToPdf"), tr("保存为PDF..."), dialog);
     auto* toPng = makeButton(QStringLiteral("printToPng"), tr("保存为PNG..."), dialog);
-    auto* toCsv = makeButton(QStringLiteral("printToCsv"), tr("导出CSV"), dialog);
-    auto* cancel = makeButton(QStringLiteral("printCancel"), tr("取消"), dialog);
+    auto* toCsv = makeButton(QStringLiteral("printToCsv"), CommonText::exportCsv(), dialog);
+    auto* cancel = makeButton(QStringLiteral("printCancel"), CommonText::cancel(), dialog);
     for (QPushButton* b : {toPrinter, toPdf, toPng, toCsv, cancel})
         layout->addWidget(b);
     connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
@@ -126,13 +127,13 @@ void TrendDialogs::openSelect()
     auto* layout = new QVBoxLayout(dialog);
     auto* when = new QDateTimeEdit(StationClock::now(), dialog);
     when->setObjectName(QStringLiteral("selectTime"));
-    when->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    when->setDisplayFormat(TimeText::format());
     when->setCalendarPopup(true);
     layout->addWidget(when);
     auto* buttons = new QDialogButtonBox(dialog);
     auto* ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("selectOk"));
-    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
+    buttons->addButton(CommonText::cancel(), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);

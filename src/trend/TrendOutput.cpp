@@ -1,4 +1,5 @@
 #include "TrendOutput.h"
+#include "CommonTexts.h"
 
 #include "TrendLog.h"
 
@@ -73,7 +74,7 @@ bool writeFile(const QImage& image, const QString& path, QString* error)
     const auto fail = [&](const QString& why) {
         qCWarning(lcTrend) << "cannot write" << path << why;
         if (error)
-            *error = QCoreApplication::translate("TrendOutput", "无法写入 %1: %2").arg(path, why);
+            *error = CommonText::cannotWrite(path, why);
         return false;
     };
     if (image.isNull())

@@ -1,5 +1,6 @@
 #include "HistoryPeriod.h"
 #include "HistoryReadConnection.h"
+#include "RingSchema.h"
 #include "StationClock.h"
 #include "TuningLog.h"
 
@@ -36,8 +37,7 @@ bool query(QSqlDatabase& db, double from, double to, std::vector<TimedSample>& r
     // Times are whole seconds as fractions of a day; half a second either
     // side absorbs the rounding of the stored fractions.
     constexpr double kHalfSecond = 0.5 / 86400.0;
-    q.prepare(QStringLiteral("select w_date, w_time, w_pv, w_op from pv_data "
-                             "where w_date + w_time >= ? and w_date + w_time <= ? order by w_date, w_time"));
+    q.prepare(RingSchema::periodQuery());
     q.addBindValue(from - kHalfSecond);
     q.addBindValue(to + kHalfSecond);
     if (!q.exec())

@@ -1,5 +1,6 @@
 #include "TuneCommand.h"
 #include "FopdtFit.h"
+#include "StationClock.h"
 #include "HistoryPeriod.h"
 #include "PidRules.h"
 
@@ -33,7 +34,7 @@ QJsonObject toJson(const InstrumentPid& p)
 
 QDateTime parseTime(const QString& text)
 {
-    return QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return TimeText::fromText(text.trimmed());
 }
 
 QString usage()

@@ -1,5 +1,6 @@
 #include "TuningWindow.h"
 #include "TuningChart.h"
+#include "StationClock.h"
 
 #include "HistoryPeriod.h"
 #include "LinkClient.h"
@@ -120,7 +121,7 @@ void TuningWindow::buildUi()
     to_ = new QDateTimeEdit(now);
     to_->setObjectName(QStringLiteral("PeriodTo"));
     for (QDateTimeEdit* e : {from_, to_})
-        e->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        e->setDisplayFormat(TimeText::format());
     periodForm->addRow(tr("从"), from_);
     periodForm->addRow(tr("到"), to_);
     analyseButton_ = new QPushButton(tr("分析"));

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void numberText();
     void oleStamps();
     void utcStamps();
+    void localTimeTexts();
 };
 
 void TestCore::numericPrefix_data()
@@ -203,6 +204,20 @@ void TestCore::utcStamps()
     QCOMPARE(utcTimeText(beijing), QStringLiteral("2026-12-08T14:03:07.000Z"));
     const QDateTime newYear(QDate(2027, 1, 1), QTime(0, 0, 0, 5), QTimeZone(-3600));
     QCOMPARE(utcTimeText(newYear), QStringLiteral("2027-01-01T01:00:00.005Z"));
+}
+
+void TestCore::localTimeTexts()
+{
+    // One form for what is shown, typed and exported; a form with other
+    // separators or without seconds is no time.
+    const QDateTime t(QDate(2026, 12, 8), QTime(14, 3, 59, 123));
+    QCOMPARE(TimeText::text(t), QStringLiteral("2026-12-08 14:03:59"));
+    QCOMPARE(TimeText::textWithMs(t), QStringLiteral("2026-12-08 14:03:59.123"));
+    QCOMPARE(TimeText::text(QDate(1900, 1, 1), QTime(0, 0)), QStringLiteral("1900-01-01 00:00:00"));
+    QCOMPARE(TimeText::fromText(QStringLiteral("2026-12-08 14:03:59")), QDateTime(QDate(2026, 12, 8), QTime(14, 3, 59)));
+    QVERIFY(!TimeText::fromText(QStringLiteral("2026-12-08T14:03:59")).isValid());
+    QVERIFY(!TimeText::fromText(QStringLiteral("2026-12-08 14:03")).isValid());
+    QCOMPARE(TimeText::dateFormat() + QLatin1Char(' ') + TimeText::timeFormat(), TimeText::format());
 }
 
 QTEST_APPLESS_MAIN(TestCore)

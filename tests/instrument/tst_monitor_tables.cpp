@@ -1,4 +1,6 @@
+#include "MonitorBlock.h"
 #include "MonitorTables.h"
+#include "PollingCycle.h"
 
 #include <QtTest>
 
@@ -12,6 +14,8 @@ private Q_SLOTS:
     void alarmTypeText_data();
     void alarmTypeText();
     void rowsAreConsistent();
+    void blockAgreesWithPoll();
+    void blockAgreesWithWindowRows();
 };
 
 void TestMonitorTables::entryToRegister_data()
@@ -118,6 +122,94 @@ void TestMonitorTables::rowsAreConsistent()
     }
     QCOMPARE(boxes.size(), 10);
     QCOMPARE(cells.size(), 8);
+}
+
+namespace {
+// One cycle answered with each word telling where it came from: element i
+// of block k answers 1000 * (k + 1) + i, bit words with bits 0..6 set.
+LiveImage polledImage()
+{
+    QVector<ReadResult> results;
+    int k = 0;
+    for (const ReadRequest& request : PollingCycle::cycleRequests()) {
+        ReadResult r;
+        r.request = request;
+        r.outcome = LinkOutcome::Answered;
+        const bool bitsRead = request.fn == ReadFn::Get_0X_B16 || request.fn == ReadFn::Get_1X_B16;
+        for (int i = 0; i < 8; ++i)
+            r.data.append(bitsRead ? 0x7F : 1000 * (k + 1) + i); // a bit word above 254 is no answer
+        results.append(r);
+        ++k;
+    }
+    LiveImage image;
+    PollingCycle::apply(results, image);
+    return image;
+}
+
+void checkValue(const MonitorBlock::Value& v, const LiveImage& image)
+{
+    // The value's element is filled by the read the table names, and a
+    // written value is polled back where the table says.
+    const int word = int(std::lround(image.Values[std::size_t(v.index)] * (v.index == 1 ? 10 : 1)));
+    QVERIFY2(word / 1000 == int(v.block) + 1, qPrintable(QStringLiteral("Values[%1]").arg(v.index)));
+    if (v.readBackInput != 0) {
+        QCOMPARE(v.block, MonitorBlock::Process);
+        QCOMPARE(word % 1000, v.readBackInput - 1); // input register r is element r - 1 of the read
+    }
+}
+} // namespace
+
+void TestMonitorTables::blockAgreesWithPoll()
+{
+    const LiveImage image = polledImage();
+    QCOMPARE(PollingCycle::blockCount(), 5);
+    QSet<int> indexes, written;
+    for (const MonitorBlock::Value& v : MonitorBlock::values()) {
+        QVERIFY(!indexes.contains(v.index));
+        indexes.insert(v.index);
+        if (v.written) {
+            QVERIFY(!written.contains(v.written));
+            written.insert(v.written);
+        }
+        QVERIFY(v.divisor == 1 || v.divisor == 10);
+        checkValue(v, image);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    // The alarm types come from the types read.
+    for (const MonitorBlock::Alarm& a : MonitorBlock::alarms()) {
+        QCOMPARE(image.HoldingRegs[std::size_t(a.typeIndex)] / 1000, int(MonitorBlock::Types) + 1);
+        QCOMPARE(MonitorBlock::valueAt(a.firstValue)->group, a.key);
+    }
+    // Every bit the table names is filled by its read.
+    for (const MonitorBlock::Bit& b : MonitorBlock::bits())
+        QCOMPARE(MonitorBlock::rawBit(b, image), 1);
+    QCOMPARE(QString::fromLatin1(MonitorBlock::alarmType(6)->name), QStringLiteral("sensor_break"));
+    QVERIFY(!MonitorBlock::alarmType(7));
+}
+
+void TestMonitorTables::blockAgreesWithWindowRows()
+{
+    // Each edit row writes the register of the value its label shows, and
+    // a caption the row gives is the value's.
+    for (const EditRow& row : editRows()) {
+        const MonitorBlock::Value* v = MonitorBlock::valueWritten(row.reg);
+        QVERIFY2(v, row.button);
+        const auto shownBy = std::find_if(valueRows().begin(), valueRows().end(),
+                                          [&](const ValueRow& r) { return qstrcmp(r.label, row.valueLabel) == 0; });
+        QVERIFY2(shownBy != valueRows().end(), row.valueLabel);
+        QCOMPARE(shownBy->index, v->index);
+        if (row.caption)
+            QCOMPARE(QString::fromUtf8(row.caption), QString::fromUtf8(v->caption));
+    }
+    // Each state label shows a bit of the block.
+    for (const StateRow& row : stateRows())
+        QVERIFY2(MonitorBlock::bitOf(row.table, row.bit), row.label);
+    // Sensor faults count only at exactly 1; the other bits at anything but 0.
+    const MonitorBlock::Bit* open = MonitorBlock::bitOf(BitTable::Input, 2);
+    QVERIFY(!MonitorBlock::isOn(*open, 2));
+    QVERIFY(MonitorBlock::isOn(*open, 1));
+    QVERIFY(MonitorBlock::isOn(*MonitorBlock::bitOf(BitTable::Input, 0), 2));
 }
 
 QTEST_MAIN(TestMonitorTables)

@@ -358,6 +358,17 @@ void TestLibModbus485::portMapping()
     QVERIFY(!error.isEmpty());
     QCOMPARE(baudRateOf(0), 4800);
     QCOMPARE(baudRateOf(2), 19200);
+    QCOMPARE(baudRateOf(-1), 9600); // an unknown index: the default rate
+    QCOMPARE(baudIndexOf(9600), 1);
+    QCOMPARE(baudIndexOf(1200), -1);
+    // The option takes the rate, and a rate the instrument does not offer is
+    // refused with the list, leaving the value as it was.
+    int index = -1;
+    QCOMPARE(parseLineOption(LineOption::Baud, QStringLiteral("19200"), &index), QString());
+    QCOMPARE(index, 2);
+    QCOMPARE(parseLineOption(LineOption::Baud, QStringLiteral("1200"), &index),
+             QStringLiteral("--baud expects 4800, 9600 or 19200"));
+    QCOMPARE(index, 2);
     QCOMPARE(parityLetterOf(1), 'O');
     QCOMPARE(parityLetterOf(2), 'E');
 }

@@ -1,5 +1,6 @@
 #include "HistoryStore.h"
 #include "Recorder.h"
+#include "RingSchema.h"
 #include "StationClock.h"
 
 #include <QtTest>
@@ -169,6 +170,7 @@ private Q_SLOTS:
     void cleanup();
 
     void newFileLayout();
+    void driverErrorText();
     void existingFile_data();
     void existingFile();
     void pageQueryText_data();
@@ -920,6 +922,16 @@ void TestRecord::unwritableIndexNeverFaults()
     tickTo(6);
     QCOMPARE(recorder.state(), RecorderState::Recording);
     QCOMPARE(Peek(path).ids(QStringLiteral("pv_data")), (QList<int>{1, 2, 3, 4, 5, 6, 7}));
+}
+
+void TestRecord::driverErrorText()
+{
+    // The store's and the export's messages quote a driver's complaint one
+    // way: its text, and the driver's code where it gives one.
+    QCOMPARE(RingSchema::errorText(QSqlError(QStringLiteral("no such table: pv_data"), QStringLiteral("Unable to execute"),
+                                             QSqlError::StatementError, QStringLiteral("1"))),
+             QStringLiteral("Unable to execute no such table: pv_data [1]"));
+    QCOMPARE(RingSchema::errorText(QSqlError(QString(), QStringLiteral("disk I/O error "))), QStringLiteral("disk I/O error"));
 }
 
 int main(int argc, char** argv)
