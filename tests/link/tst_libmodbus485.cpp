@@ -133,11 +133,17 @@ void TestLibModbus485::replyLaterThanTheDrainIsNeverTaken()
     QCOMPARE(bus.lastOutcome(), LinkOutcome::Timeout);
     QThread::msleep(pauseMs);
     buf.fill(-7);
-    // Registers 257.. answered late must never pass for registers 4114..
-    if (bus.Get_4X_D8(1, 1, 4114, buf) == 0)
-        QCOMPARE(buf[0], 4114 + 1000);
-    else
-        QCOMPARE(buf[0], -7);
+    // Registers 257.. answered late must never pass for registers 4114..,
+    // and the line is back in step within a few exchanges (on a loaded
+    // machine the late reply can also spoil the probes of the next one).
+    int rc = -1;
+    for (int attempt = 0; attempt < 3 && rc != 0; ++attempt) {
+        rc = bus.Get_4X_D8(1, 1, 4114, buf);
+        if (rc != 0)
+            QCOMPARE(buf[0], -7);
+    }
+    QCOMPARE(rc, 0);
+    QCOMPARE(buf[0], 4114 + 1000);
     QCOMPARE(bus.Get_4X_D8(1, 1, 4114, buf), 0);
     QCOMPARE(buf[0], 4114 + 1000);
     QCOMPARE(bus.Get_4X_D8(1, 1, 257, buf), 0);
