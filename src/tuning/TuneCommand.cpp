@@ -4,7 +4,6 @@
 #include "HistoryPeriod.h"
 #include "PidRules.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,37 +34,6 @@ QJsonObject toJson(const InstrumentPid& p)
 QDateTime parseTime(const QString& text)
 {
     return TimeText::fromText(text.trimmed());
-}
-
-QString usage()
-{
-    return QStringLiteral("用法: px5800-cli tune --database DB --from \"YYYY-MM-DD HH:MM:SS\" --to \"YYYY-MM-DD HH:MM:SS\" [--json]");
-}
-
-int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
-{
-    QCommandLineParser parser;
-    const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("DB"));
-    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("TIME"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({database, from, to, json});
-    if (!parser.parse(QStringList{QStringLiteral("tune")} + arguments) || !parser.positionalArguments().isEmpty()
-        || !parser.isSet(database) || !parser.isSet(from) || !parser.isSet(to)) {
-        err << (parser.errorText().isEmpty() ? QString() : parser.errorText() + QLatin1Char('\n')) << usage() << '\n';
-        return kUsage;
-    }
-    const Request request{parser.value(database), parseTime(parser.value(from)), parseTime(parser.value(to)),
-                          parser.isSet(json)};
-    if (!request.from.isValid() || !request.to.isValid() || !(request.from < request.to)) {
-        err << "时间格式应为 YYYY-MM-DD HH:MM:SS, 且 --from 早于 --to\n";
-        return kUsage;
-    }
-    QString error;
-    const int code = execute(request, out, &error);
-    if (code == kUnreadable)
-        err << error << '\n';
-    return code;
 }
 
 int execute(const Request& request, QTextStream& out, QString* error)

@@ -3,12 +3,10 @@
 #include <QStringList>
 #include <QTextStream>
 
-// px5800-cli tune --database DB --from "YYYY-MM-DD HH:MM:SS" --to "..." [--json]
-//
-// Fits the process model to a period of the one-second history and prints
+// What px5800-cli tune does once its command line is read (the cli parses it):
+// fits the process model to a period of the one-second history and prints
 // K, τ, θ, R² and the suggested settings in the instrument's units. The
-// database is opened read-only. `arguments` follow the word "tune".
-// Exit status as px5800-cli's: see Exit.
+// database is opened read-only. Exit status as px5800-cli's: see Exit.
 namespace TuneCommand {
 
 enum Exit {
@@ -30,8 +28,4 @@ QDateTime parseTime(const QString& text);
 // Reads the period, fits and prints to `out`. kUnreadable with `*error`;
 // kNoSuggestion with the reason in `*error`.
 int execute(const Request& request, QTextStream& out, QString* error);
-
-// Parses `arguments` (after "tune") and executes them.
-int run(const QStringList& arguments, QTextStream& out, QTextStream& err);
-QString usage();
 } // namespace TuneCommand
