@@ -2,6 +2,7 @@
 #include "LoopList.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QSettings>
 #include <QSet>
 #include <QStandardPaths>
@@ -49,6 +50,7 @@ std::optional<Contents> read(const QString& path, QString* error)
         return fail(QString(), QStringLiteral("not a readable INI file"));
     Contents contents;
     QSet<int> ports;
+    QHash<int, QString> addressLine; // loop address -> the group that has it
     for (int n = 1; file.childGroups().contains(QStringLiteral("line%1").arg(n)); ++n) {
         const QString group = QStringLiteral("line%1").arg(n);
         file.beginGroup(group);
@@ -70,8 +72,15 @@ std::optional<Contents> read(const QString& path, QString* error)
         QVector<int> addresses;
         if (why.isEmpty())
             addresses = LoopList::parse(textOf(file.value(QStringLiteral("loops"))), &why);
+        // A loop's address names its history file, topics and journal rows,
+        // so it is unique across the station's lines.
         for (const int address : addresses)
+            if (why.isEmpty() && addressLine.contains(address))
+                why = QStringLiteral("address %1 is already a loop of [%2]").arg(address).arg(addressLine.value(address));
+        for (const int address : addresses) {
             line.loops.append({address, textOf(file.value(QStringLiteral("name%1").arg(address))).trimmed()});
+            addressLine.insert(address, group);
+        }
         file.endGroup();
         if (!why.isEmpty())
             return fail(group, why);

@@ -214,6 +214,8 @@ void TestApp::stationFileAndTheCommandLineOverIt()
         {"baud.ini", "[line1]\nbaud=1234\nloops=1\n", "[line1]: "},
         {"device.ini", "[line1]\ndevice=udp://10.0.0.5:502\nloops=1\n", "[line1]: "},
         {"empty.ini", "[general]\nx=1\n", "names no line"},
+        {"shared.ini", "[line1]\nport=1\nloops=1-2\n[line2]\nport=2\nloops=2-3\n",
+         "[line2]: address 2 is already a loop of [line1]"},
     };
     for (const auto& b : bad) {
         r = parse({"--station-file", write(b.name, b.text)});

@@ -20,6 +20,7 @@ class TestE2eLoops : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void loopsKeepApartAndADeadOneCostsTheOthersNothing();
+    void twoLinesEachWithItsOwnWorker();
 };
 
 namespace {
@@ -129,6 +130,60 @@ void TestE2eLoops::loopsKeepApartAndADeadOneCostsTheOthersNothing()
     QVERIFY(!q.next()); // once per transition
     q.finish();
     db.close();
+}
+
+// Loops 1 and 2 on one line, 3 on another (as a station file names them):
+// each line has its own worker, so a dead line stops only its own loops.
+void TestE2eLoops::twoLinesEachWithItsOwnWorker()
+{
+    QTemporaryDir dir;
+    SimOptions a;
+    a.addresses = {1, 2};
+    SimServer lineA(a);
+    SimOptions b;
+    b.addresses = {3};
+    SimServer lineB(b);
+    QString error;
+    QVERIFY2(lineA.start(&error), qPrintable(error));
+    QVERIFY2(lineB.start(&error), qPrintable(error));
+
+    StationOptions options;
+    options.ports.map(1, lineA.devicePath());
+    options.ports.map(2, lineB.devicePath());
+    options.databasePath = dir.filePath(QStringLiteral("h.db"));
+    options.journalPath = dir.filePath(QStringLiteral("j.db"));
+    options.station = QStringLiteral("px5800");
+    options.connect = true;
+    LineOptions one;
+    one.portNumber = 1;
+    one.loops = {{1, QStringLiteral("1区上部")}, {2, QString()}};
+    LineOptions two;
+    two.portNumber = 2;
+    two.loops = {{3, QString()}};
+    options.lines = {one, two};
+
+    StationApp app(options, makeLineBus(options.ports), LinkClient::Mode::Threaded);
+    app.handOver();
+    QCOMPARE(int(app.loops().size()), 3);
+    QCOMPARE(app.loopAt(1)->title(), QStringLiteral("1号仪表 1区上部"));
+    QVERIFY(!lineA.command(QStringLiteral("@2 setpoint-step 20")).startsWith(u"error"));
+    QVERIFY(!lineB.command(QStringLiteral("@3 setpoint-step 40")).startsWith(u"error"));
+    const auto sv = [&](int x) { return app.loopAt(x)->image().Values[2]; };
+    const auto simSv = [](SimServer& sim, int x) { return sim.command(QStringLiteral("@%1 get ir 3").arg(x)).toFloat(); };
+    QTRY_VERIFY_WITH_TIMEOUT(QSet<float>({sv(1), sv(2), sv(3)}).size() == 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(sv(1) == simSv(lineA, 1) && sv(2) == simSv(lineA, 2) && sv(3) == simSv(lineB, 3), 5000);
+
+    // Line B goes dead: loop 3 offline, the other line's loops keep their pace.
+    QVERIFY(!lineB.command(QStringLiteral("silent 3600")).startsWith(u"error"));
+    QTRY_VERIFY_WITH_TIMEOUT(app.loopAt(3)->isOffline(), 4000);
+    const int before1 = app.loopAt(1)->polling().completedCycles();
+    const int before2 = app.loopAt(2)->polling().completedCycles();
+    QTest::qWait(2000);
+    QVERIFY(app.loopAt(1)->polling().completedCycles() - before1 >= 3);
+    QVERIFY(app.loopAt(2)->polling().completedCycles() - before2 >= 3);
+    QVERIFY(!app.loopAt(1)->isOffline() && !app.loopAt(2)->isOffline());
+    QCOMPARE(app.loopAt(3)->link().portSettings().port, 2);
+    app.shutdown();
 }
 
 QTEST_MAIN(TestE2eLoops)
