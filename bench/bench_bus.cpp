@@ -9,6 +9,7 @@
 // `bench_bus --quick` runs each case for a third of the time; `--only 12+4`
 // one case (answering + dead) at 9600 bit/s.
 #include "BenchStats.h"
+#include "LibModbus485.h"
 #include "LineBus485.h"
 #include "LinkClient.h"
 #include "LoopList.h"
@@ -205,7 +206,7 @@ void busCases(QTemporaryDir& dir, int seconds, const std::vector<Case>& cases, c
             const CaseResult r = runCase(link, loops, dead, span);
             const double bound = std::max(500.0, roundWireMs(baud, c.answering));
             // A round that carries the probe of a dead address also holds its timeout.
-            const double probeBound = bound + 400 + exchangeMs(baud, 0) - kTurnaroundMs;
+            const double probeBound = bound + LibModbus485::kResponseTimeoutMs + exchangeMs(baud, 0) - kTurnaroundMs;
             const double p50 = percentile(r.periods, 0.5);
             const double p99 = percentile(r.periods, 0.99);
             std::printf("  %5d bit/s %2d answering%s: n=%4zu  p50 %7.1f ms  p99 %7.1f ms  bound %7.1f ms  "

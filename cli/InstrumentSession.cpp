@@ -44,23 +44,21 @@ InstrumentSession::~InstrumentSession()
 QString InstrumentSession::lineText() const
 {
     const PortSettings& s = options_.settings;
-    // The frame is spelt out whole: "8%51" would read as a placeholder %51.
-    return QStringLiteral("port %1 (%2), address %3, %4 %5")
-        .arg(s.port)
-        .arg(options_.device())
-        .arg(s.address)
-        .arg(baudRateOf(s.baudIndex))
-        .arg(QLatin1String("8") + QLatin1Char(parityLetterOf(s.parityIndex)) + QLatin1String("1"));
+    return QStringLiteral("port %1 (%2), address %3, %4").arg(s.port).arg(options_.device()).arg(s.address).arg(frameText());
 }
 
 QString InstrumentSession::busText() const
 {
     const PortSettings& s = options_.settings;
-    return QStringLiteral("port %1 (%2), %3 %4")
-        .arg(s.port)
-        .arg(options_.device())
-        .arg(baudRateOf(s.baudIndex))
-        .arg(QLatin1String("8") + QLatin1Char(parityLetterOf(s.parityIndex)) + QLatin1String("1"));
+    return QStringLiteral("port %1 (%2), %3").arg(s.port).arg(options_.device(), frameText());
+}
+
+QString InstrumentSession::frameText() const
+{
+    const PortSettings& s = options_.settings;
+    // The frame is spelt out whole: "8%51" would read as a placeholder %51.
+    return QString::number(baudRateOf(s.baudIndex)) + QStringLiteral(" 8") + QLatin1Char(parityLetterOf(s.parityIndex))
+           + QLatin1Char('1');
 }
 
 bool InstrumentSession::open(QString* error)

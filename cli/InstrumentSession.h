@@ -48,6 +48,7 @@ public:
 
 private:
     void count(LinkOutcome outcome) { ++counters_[outcome]; }
+    QString frameText() const; // "9600 8N1"
 
     InstrumentOptions options_;
     std::unique_ptr<Modbus485> bus_;

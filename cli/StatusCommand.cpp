@@ -1,5 +1,6 @@
 #include "CliApp.h"
 #include "InstrumentSession.h"
+#include "LineScheduler.h"
 #include "LoopList.h"
 #include "NumberText.h"
 #include "StatusReport.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int kMaxCycles = 100;
 // As on the station's line: two timeouts in a row and an address is given up.
-constexpr int kTimeoutsToOffline = 2;
+constexpr int kTimeoutsToOffline = LineScheduler::kTimeoutsToOffline;
 
 // One loop's exchanges over the cycles of one status run.
 struct LoopTally {
@@ -54,19 +55,13 @@ double percentile(QVector<double> values, int p)
 QString msText(double ms) { return ms < 0 ? QStringLiteral("-") : QString::number(ms, 'f', 1) + QStringLiteral(" ms"); }
 double msJson(double ms) { return std::round(ms * 10) / 10; }
 
-QString countsText(const QMap<LinkOutcome, int>& c)
+// The counters as the one-instrument status counts them.
+QString countsText(const QJsonObject& exchanges)
 {
-    int other = 0;
-    for (auto it = c.begin(); it != c.end(); ++it)
-        if (it.key() != LinkOutcome::Answered && it.key() != LinkOutcome::Timeout && it.key() != LinkOutcome::CrcError
-            && it.key() != LinkOutcome::Exception)
-            other += it.value();
-    return QStringLiteral("answered %1, timeout %2, crc_error %3, exception %4, other %5")
-        .arg(c.value(LinkOutcome::Answered))
-        .arg(c.value(LinkOutcome::Timeout))
-        .arg(c.value(LinkOutcome::CrcError))
-        .arg(c.value(LinkOutcome::Exception))
-        .arg(other);
+    QStringList parts;
+    for (const char* key : {"answered", "timeout", "crc_error", "exception", "other"})
+        parts << QStringLiteral("%1 %2").arg(QLatin1String(key)).arg(exchanges.value(QLatin1String(key)).toInt());
+    return parts.join(QStringLiteral(", "));
 }
 
 QString loopText(const LoopTally& t)
@@ -82,7 +77,8 @@ QString loopText(const LoopTally& t)
         head = t.lastError;
     return QStringLiteral("address %1: %2\n    %3; response p50 %4, p95 %5\n")
         .arg(t.address, 2)
-        .arg(head, countsText(t.counters), msText(percentile(t.responseMs, 50)), msText(percentile(t.responseMs, 95)));
+        .arg(head, countsText(StatusReport::from(t.image, t.counters).toJson().value(QStringLiteral("exchanges")).toObject()),
+             msText(percentile(t.responseMs, 50)), msText(percentile(t.responseMs, 95)));
 }
 
 QJsonObject loopJson(const LoopTally& t)
