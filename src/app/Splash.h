@@ -9,7 +9,6 @@ class Splash : public QWidget {
     Q_OBJECT
 public:
     explicit Splash(QWidget* parent = nullptr);
-    int tickCount() const { return ticks_; }
 
 Q_SIGNALS:
     void handOver();

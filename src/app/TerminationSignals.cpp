@@ -29,11 +29,8 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     action.sa_handler = &TerminationSignals::onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    watching_ = true;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         installed_[i] = ::sigaction(kSignals[i], &action, &previous_[i]) == 0;
-        watching_ = watching_ && installed_[i];
-    }
 }
 
 TerminationSignals::~TerminationSignals()

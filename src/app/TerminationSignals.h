@@ -16,8 +16,6 @@ class TerminationSignals final : public QObject {
 public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
-    // False when the socket pair or a handler could not be set up.
-    bool isWatching() const { return watching_; }
 
 Q_SIGNALS:
     void received(int signalNumber);
@@ -31,5 +29,4 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction previous_[3] = {};
     bool installed_[3] = {};
-    bool watching_ = false;
 };

@@ -36,8 +36,6 @@ EntryRule::Bounds bounds(bool scaled) { return EntryRule::Bounds{kEntryMin, kEnt
 
 EntryRule::Verdict entryVerdict(QStringView text, bool scaled) { return EntryRule::read(text, bounds(scaled)); }
 
-std::optional<qint32> entryValue(QStringView text, bool scaled) { return entryVerdict(text, scaled).value; }
-
 QString wordText(qint32 word, bool scaled)
 {
     return scaled ? doubleText(word / 10.0) : QString::number(word);

@@ -106,8 +106,6 @@ inline constexpr int kPidWords = 32;
 // x 10 for scaled fields (whose register then caps them at 3276.7).
 EntryRule::Bounds bounds(bool scaled);
 EntryRule::Verdict entryVerdict(QStringView text, bool scaled);
-// The value alone; nothing when the entry is refused.
-std::optional<qint32> entryValue(QStringView text, bool scaled);
 
 // How a register word is shown: plain integer, or word / 10 for scaled fields.
 QString wordText(qint32 word, bool scaled);

@@ -28,7 +28,6 @@ public:
     void release();
 
     Status status() const { return status_; }
-    bool isHeld() const { return status_ == Status::Held; }
     int error() const { return error_; } // errno of a failed open
     QString device() const { return device_; }
     // One line for logs and the command line, e.g. "port in use by another program".

@@ -39,7 +39,6 @@ class PortMap {
 public:
     QString deviceFor(int port) const;
     void map(int port, const QString& device);
-    bool isMapped(int port) const { return overrides_.contains(port); }
     // Parses "N=DEVICE" or "N=URL"; on failure returns false and says why.
     bool parseMapping(const QString& text, QString* error);
 

@@ -15,11 +15,6 @@ class ModePanel : public QWidget {
 public:
     explicit ModePanel(QWidget* parent = nullptr);
 
-    QLabel* modeLabel(int i) const { return modeLabels_[i]; }
-    QPushButton* modeButton(int i) const { return modeButtons_[i]; }
-    QLineEdit* manualBox() const { return manualBox_; }
-    QPushButton* manualButton() const { return manualButton_; }
-
 private:
     QLabel* modeLabels_[3] = {};
     QPushButton* modeButtons_[3] = {};

@@ -16,8 +16,6 @@ public:
     QLabel* pv() const { return pv_; }
     QLabel* op() const { return op_; }
     QLabel* sv() const { return sv_; }
-    QLineEdit* svBox() const { return svBox_; }
-    QPushButton* svButton() const { return svButton_; }
 
 private:
     QLabel* pv_ = nullptr;

@@ -30,7 +30,6 @@ public:
     void connectionLost();
 
     int size() const { return int(entries_.size()); }
-    int inFlight() const { return sent_; }
     quint64 dropped() const { return dropped_; }
 
 private:

@@ -161,7 +161,6 @@ public:
     bool appendLiveSample(float pv, float op, float sv, const OleStamp& stamp);
 
     // Test hook: put the buffer and view into a given state.
-    TrendBuffer& bufferForTest() { return buffer_; }
     TrendViewState& viewForTest() { return view_; }
 
 private:

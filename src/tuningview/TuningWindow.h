@@ -39,7 +39,6 @@ public:
     void setAudit(WriteAudit* audit) { writes_.setAudit(audit); }
 
     const FopdtFit& fit() const { return fit_; }
-    const StepTest& stepTest() const { return test_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
