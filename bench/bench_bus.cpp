@@ -106,10 +106,10 @@ double roundWireMs(int baud, int loops)
 }
 
 struct CaseResult {
-    std::vector<double> periods;        // PV refresh periods of the answering loops, ms
-    std::map<int, int> deadTimeouts;    // timeouts on each dead address
-    double seconds = 0;                 // measured span
-    double cpuPercent = 0;              // this process (link and scheduler), share of one core
+    std::vector<double> periods;     // PV refresh periods of the answering loops, ms
+    std::map<int, int> deadTimeouts; // timeouts on each dead address
+    double seconds = 0;              // measured span
+    double cpuPercent = 0;           // this process (link and scheduler), share of one core
 };
 
 double processCpuSeconds()
@@ -214,7 +214,8 @@ void busCases(QTemporaryDir& dir, int seconds, const std::vector<Case>& cases, c
                         baud, c.answering, c.dead ? qPrintable(QStringLiteral(" + %1 dead").arg(c.dead)) : "",
                         r.periods.size(), p50, p99, bound, p50 / bound, p99 / bound, r.cpuPercent);
             if (c.dead) {
-                std::printf("      bound of a round with a probe %.1f ms: ratio p99 %.3f\n", probeBound, p99 / probeBound);
+                std::printf("      bound of a round with a probe %.1f ms: ratio p99 %.3f\n", probeBound,
+                            p99 / probeBound);
                 int total = 0;
                 for (const auto& [a, n] : r.deadTimeouts)
                     total += n;

@@ -34,8 +34,8 @@ void exportFullRing(const QString& path)
         for (int k = 0; k < kRingSize; ++k) {
             const qint32 id = (30000 + k) % kRingSize + 1;
             const OleStamp s = OleTime::fromDateTime(start.addSecs(k));
-            rows.append({id, s.date, s.time, 300.0f + float(k % 97) / 10.0f, float(k % 1001) / 10.0f, 350.0f,
-                         float(k % 50)});
+            rows.append(
+                {id, s.date, s.time, 300.0f + float(k % 97) / 10.0f, float(k % 1001) / 10.0f, 350.0f, float(k % 50)});
         }
         store.writeSamples(HistoryRing::Short, rows);
     }
@@ -57,8 +57,8 @@ void exportFullRing(const QString& path)
     std::printf("  rows per second            %7.0f\n", double(rows) / (p50 / 1000.0));
 
     // The same rows, in the same order, by the sqlite3 shell.
-    const QString sql = QStringLiteral(
-        "select w_date + w_time, w_pv, w_op, w_sv, w_aux from pv_data order by w_date + w_time, w_id;");
+    const QString sql =
+        QStringLiteral("select w_date + w_time, w_pv, w_op, w_sv, w_aux from pv_data order by w_date + w_time, w_id;");
     std::vector<double> shell;
     for (int i = 0; i < 5; ++i) {
         QProcess p;
@@ -88,7 +88,7 @@ void statusAt9600(QTemporaryDir& dir)
         std::printf("status: simulator did not start: %s\n", qPrintable(error));
         return;
     }
-    const QStringList args{QStringLiteral("px5800-cli"), QStringLiteral("status"), QStringLiteral("--port"),
+    const QStringList args{QStringLiteral("px5800-cli"),  QStringLiteral("status"), QStringLiteral("--port"),
                            QStringLiteral("1=") + o.link, QStringLiteral("--baud"), QStringLiteral("9600")};
     std::vector<double> ms;
     int failed = 0;

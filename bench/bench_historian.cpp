@@ -34,8 +34,8 @@ QList<HistoryRow> rowsFrom(qint32 firstId, int count, double startDay)
     QList<HistoryRow> rows;
     for (int i = 0; i < count; ++i) {
         const double t = double(i) / 86400.0;
-        rows << HistoryRow{firstId + i, startDay + std::floor(t), t - std::floor(t), 300.0f + float(i % 50), 45.0f,
-                           300.0f, 0.0f};
+        rows << HistoryRow{
+            firstId + i, startDay + std::floor(t), t - std::floor(t), 300.0f + float(i % 50), 45.0f, 300.0f, 0.0f};
     }
     return rows;
 }
@@ -60,7 +60,8 @@ bench::Stats psqlCommits(const QString& url, const QString& schema, int n, int f
                       .arg(QString::number(double(i) / 86400.0, 'g', 17));
     }
     QProcess psql;
-    psql.start(QStringLiteral("psql"), {QStringLiteral("-qAtX"), QStringLiteral("-d"), url, QStringLiteral("-f"), QStringLiteral("-")});
+    psql.start(QStringLiteral("psql"),
+               {QStringLiteral("-qAtX"), QStringLiteral("-d"), url, QStringLiteral("-f"), QStringLiteral("-")});
     if (!psql.waitForStarted(5000))
         return {};
     psql.write(script.toUtf8());
@@ -128,8 +129,8 @@ int main(int argc, char** argv)
             // transaction per sample: what the round trips themselves cost.
             if (const auto psql = psqlCommits(url, bench, n, n + 1); psql.p99 > 0) {
                 print("same commit from psql (statement times summed)", n, psql);
-                std::printf("%-52s %.2f x psql at p50, %.2f x at p99 (goal <= 1.5)\n", "station / psql", station.p50 / psql.p50,
-                            station.p99 / psql.p99);
+                std::printf("%-52s %.2f x psql at p50, %.2f x at p99 (goal <= 1.5)\n", "station / psql",
+                            station.p50 / psql.p50, station.p99 / psql.p99);
             } else {
                 std::printf("psql not found or failed: no comparison\n");
             }

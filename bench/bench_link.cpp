@@ -166,8 +166,8 @@ void transports(QTemporaryDir& dir)
             std::printf("  %-28s not measured (%d failed)\n", name, failed);
             return;
         }
-        std::printf("  %-28s p50 / p99 %6.2f / %.2f ms   (%d failed)\n", name, percentile(c, 0.5),
-                    percentile(c, 0.99), failed);
+        std::printf("  %-28s p50 / p99 %6.2f / %.2f ms   (%d failed)\n", name, percentile(c, 0.5), percentile(c, 0.99),
+                    failed);
     };
     int failed = 0;
     auto serial = cycleTimes(o.link, 200, &failed);

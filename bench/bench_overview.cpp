@@ -82,7 +82,7 @@ private:
 };
 
 const char* kNames[] = {"1区上部", "1区下部", "2区上部", "2区下部", "3区上部", "3区下部", "4区上部", "4区下部",
-                        "5区上部", "5区下部", "6区上部", "6区下部", "淬火炉", "回火炉", "预热段", "保温段"};
+                        "5区上部", "5区下部", "6区上部", "6区下部", "淬火炉",  "回火炉",  "预热段",  "保温段"};
 } // namespace
 
 int main(int argc, char** argv)
@@ -130,10 +130,10 @@ int main(int argc, char** argv)
     }
     // The look: a few loops in the states the operator must tell apart.
     if (loopCount >= 8) {
-        images[2]->InputBits[0] = 1;     // alarm 1
-        images[4]->CoilBits[1] = 0;      // manual
-        images[5]->CoilBits[0] = 1;      // self-tune
-        images[7]->InputBits[2] = 1;     // sensor open
+        images[2]->InputBits[0] = 1; // alarm 1
+        images[4]->CoilBits[1] = 0;  // manual
+        images[5]->CoilBits[0] = 1;  // self-tune
+        images[7]->InputBits[2] = 1; // sensor open
     }
     const int silent = loopCount >= 8 ? 6 : -1; // this loop stops answering
     if (silent >= 0)
@@ -207,7 +207,7 @@ int main(int argc, char** argv)
             QPainter p(&image);
             face->render(&p);
         });
-        const char* what = address == 1 ? "paint of one faceplate (normal, sparkline)"
+        const char* what = address == 1   ? "paint of one faceplate (normal, sparkline)"
                            : address == 3 ? "paint of one faceplate (alarm)"
                                           : "paint of one faceplate (offline)";
         bench::print(what, 500, paint);

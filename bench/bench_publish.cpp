@@ -90,9 +90,10 @@ int main(int argc, char* argv[])
         QThread::usleep(2000); // a paced stream rather than a burst
     }
     const double processCpu = cpuMs(CLOCK_PROCESS_CPUTIME_ID) - processStart;
-    const double subCpu = subscriberCpu.size() > 1 ? (subscriberCpu.back() - subscriberCpu.front())
-                                                         * double(subscriberCpu.size()) / double(subscriberCpu.size() - 1)
-                                                   : 0;
+    const double subCpu = subscriberCpu.size() > 1
+                              ? (subscriberCpu.back() - subscriberCpu.front()) * double(subscriberCpu.size())
+                                    / double(subscriberCpu.size() - 1)
+                              : 0;
     const bench::Stats s{bench::percentile(latency, 0.5), bench::percentile(latency, 0.99),
                          bench::percentile(latency, 1.0)};
     bench::print("poll cycle done -> subscriber has live message", int(latency.size()), s);

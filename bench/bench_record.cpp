@@ -115,11 +115,12 @@ int main(int argc, char** argv)
     for (HistoryRing ring : {HistoryRing::Short, HistoryRing::Long}) {
         const double s = seconds([&] {
             for (qint32 first = 1; first <= kRingSize; first += 6550)
-                store.writeSamples(ring, rowsFrom(first, qMin(6550, kRingSize - first + 1), ring == HistoryRing::Short ? 1 : 10,
-                                                  qint64(first) * 10));
+                store.writeSamples(ring, rowsFrom(first, qMin(6550, kRingSize - first + 1),
+                                                  ring == HistoryRing::Short ? 1 : 10, qint64(first) * 10));
         });
-        std::printf("%-44s %8.3f s\n", ring == HistoryRing::Short ? "fill pv_data (65500 rows, batches of 6550)"
-                                                                 : "fill lpv_wdjl (65500 rows, batches of 6550)",
+        std::printf("%-44s %8.3f s\n",
+                    ring == HistoryRing::Short ? "fill pv_data (65500 rows, batches of 6550)"
+                                               : "fill lpv_wdjl (65500 rows, batches of 6550)",
                     s);
     }
     {
@@ -133,16 +134,20 @@ int main(int argc, char** argv)
                   store.writeSample(HistoryRing::Long, ++id, OleStamp{46010.0, double(i) / 86400.0}, values);
               }));
     }
-    std::printf("%-44s %8.3f ms\n", "flush backlog of one hour (3600 + 360 rows)", 1000.0 * seconds([&] {
+    std::printf("%-44s %8.3f ms\n", "flush backlog of one hour (3600 + 360 rows)",
+                1000.0 * seconds([&] {
                     store.writeSamples(HistoryRing::Short, rowsFrom(3000, 3600, 1, 9000000));
                     store.writeSamples(HistoryRing::Long, rowsFrom(3000, 360, 10, 9000000));
                 }));
     {
         const int n = 200;
-        print("load live page (241 rows, no wrap)", n, measure(n, [&](int) { store.loadPage(HistoryRing::Short, 30000, 241); }));
-        print("load paged view (321 rows, wrap)", n, measure(n, [&](int) { store.loadPage(HistoryRing::Short, 100, 321); }));
+        print("load live page (241 rows, no wrap)", n,
+              measure(n, [&](int) { store.loadPage(HistoryRing::Short, 30000, 241); }));
+        print("load paged view (321 rows, wrap)", n,
+              measure(n, [&](int) { store.loadPage(HistoryRing::Short, 100, 321); }));
         print("newest id (sl_void read)", n, measure(n, [&](int) { store.newestId(HistoryRing::Short); }));
-        print("id nearest to a moment (full scan)", 20, measure(20, [&](int) { store.idNearest(HistoryRing::Long, 46005, 0.5); }));
+        print("id nearest to a moment (full scan)", 20,
+              measure(20, [&](int) { store.idNearest(HistoryRing::Long, 46005, 0.5); }));
     }
 
     const qint64 walBefore = fileSize(path + QStringLiteral("-wal"));

@@ -24,7 +24,6 @@ using bench::measure;
 using bench::print;
 using bench::Stats;
 
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -46,8 +45,8 @@ int main(int argc, char** argv)
     for (qint32 n = 0; n < kRingSize; ++n) {
         const qint32 id = (newest + n) % kRingSize + 1; // oldest first: newest+1 .. 65500, 1 .. newest
         const qint64 second = 36000 + n;
-        rows.append(HistoryRow{id, day0 + double(second / 86400), double(second % 86400) / 86400.0,
-                               float(n % 1000), 50.0f, 500.0f, 0.0f});
+        rows.append(HistoryRow{id, day0 + double(second / 86400), double(second % 86400) / 86400.0, float(n % 1000),
+                               50.0f, 500.0f, 0.0f});
     }
     QElapsedTimer fill;
     fill.start();
@@ -107,11 +106,9 @@ int main(int argc, char** argv)
         filled += model.buffer().sampleTime[s] != 0.0;
     std::printf("last page: %d of 321 slots filled\n", filled);
     // Targets over both laps of the ring, before its oldest and after its newest.
-    print("F5 nearest sample (idNearest)", 100, measure(100, [&](int i) {
-              store.idNearest(HistoryRing::Short, day0, double(35000 + i * 670) / 86400.0);
-          }));
-    print("the whole-ring scan it replaces", 10, measure(10, [&](int i) {
-              scanNearest(day0 + double(40000 + i * 6000) / 86400.0);
-          }));
+    print("F5 nearest sample (idNearest)", 100,
+          measure(100, [&](int i) { store.idNearest(HistoryRing::Short, day0, double(35000 + i * 670) / 86400.0); }));
+    print("the whole-ring scan it replaces", 10,
+          measure(10, [&](int i) { scanNearest(day0 + double(40000 + i * 6000) / 86400.0); }));
     return 0;
 }

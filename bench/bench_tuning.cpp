@@ -29,7 +29,8 @@ int main()
         FopdtFit last;
         const auto stats = measure(3, [&](int) { last = Fopdt::fit(pv, op, 1.0); });
         char label[64];
-        std::snprintf(label, sizeof label, "fit %d samples (K %.2f, tau %.0f)", n, last.model.gain, last.model.timeConstant);
+        std::snprintf(label, sizeof label, "fit %d samples (K %.2f, tau %.0f)", n, last.model.gain,
+                      last.model.timeConstant);
         print(label, 3, stats);
     }
     return 0;

@@ -15,10 +15,9 @@ constexpr std::array<CliCommand, 6> kCommands{{
 
 QString overview()
 {
-    QString text = QStringLiteral(
-        "Usage: px5800-cli COMMAND [options]\n"
-        "The PX5800 temperature controller and its history from the command line.\n\n"
-        "Commands:\n");
+    QString text = QStringLiteral("Usage: px5800-cli COMMAND [options]\n"
+                                  "The PX5800 temperature controller and its history from the command line.\n\n"
+                                  "Commands:\n");
     for (const CliCommand& c : kCommands)
         text += QStringLiteral("  %1 %2\n").arg(QString::fromLatin1(c.name).leftJustified(8), QLatin1String(c.summary));
     text += QStringLiteral(

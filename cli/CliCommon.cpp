@@ -14,16 +14,18 @@ public:
     bool read(const QCommandLineParser& parser, InstrumentOptions* options, QString* error) const;
 
 private:
-    QCommandLineOption port_{QStringLiteral("port"),
-                             QStringLiteral("Serial device or gateway (tcp://HOST[:PORT], rtu+tcp://HOST:PORT) behind port N "
-                                            "(1-20); repeatable. "
-                                            "Default: port N is /dev/ttyUSB<N-1>."),
-                             QStringLiteral("N=DEVICE")};
+    QCommandLineOption port_{
+        QStringLiteral("port"),
+        QStringLiteral("Serial device or gateway (tcp://HOST[:PORT], rtu+tcp://HOST:PORT) behind port N "
+                       "(1-20); repeatable. "
+                       "Default: port N is /dev/ttyUSB<N-1>."),
+        QStringLiteral("N=DEVICE")};
     QCommandLineOption portNumber_{QStringLiteral("port-number"), QStringLiteral("Port to use (1-20, default 1)."),
                                    QStringLiteral("N")};
     QCommandLineOption address_{QStringLiteral("address"), QStringLiteral("Instrument address (1-16, default 1)."),
                                 QStringLiteral("N")};
-    QCommandLineOption baud_{QStringLiteral("baud"), QStringLiteral("%1 (default %2).").arg(baudRatesText()).arg(baudRateOf(kDefaultBaudIndex)),
+    QCommandLineOption baud_{QStringLiteral("baud"),
+                             QStringLiteral("%1 (default %2).").arg(baudRatesText()).arg(baudRateOf(kDefaultBaudIndex)),
                              QStringLiteral("RATE")};
     QCommandLineOption parity_{QStringLiteral("parity"), QStringLiteral("none, odd or even (default none)."),
                                QStringLiteral("MODE")};
@@ -92,8 +94,9 @@ bool CliContext::parseInstrument(QCommandLineParser& parser, const QString& syno
 int CliContext::refuseArguments(const QCommandLineParser& parser)
 {
     const QStringList positional = parser.positionalArguments();
-    return positional.isEmpty() ? kExitOk
-                                : usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(positional.first())));
+    return positional.isEmpty()
+               ? kExitOk
+               : usage(QStringLiteral("unexpected argument \"%1\"").arg(unprotect(positional.first())));
 }
 
 CliJournal& CliContext::journal()

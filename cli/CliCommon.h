@@ -10,9 +10,9 @@
 // Exit codes of every subcommand.
 enum CliExit {
     kExitOk = 0,
-    kExitFailed = 1,    // the instrument or the database failed
-    kExitUsage = 2,     // bad usage, or a value the station's rules refuse
-    kExitDifferent = 3, // params: the instrument and the file differ
+    kExitFailed = 1,       // the instrument or the database failed
+    kExitUsage = 2,        // bad usage, or a value the station's rules refuse
+    kExitDifferent = 3,    // params: the instrument and the file differ
     kExitNoSuggestion = 4, // tune: a model was fitted but too poor to suggest settings
 };
 

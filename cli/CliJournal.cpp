@@ -50,21 +50,17 @@ void CliJournal::refused(const WriteRequest& request, const WriteLabel& label, s
     append(WriteEntry::refused(request, label, old, enteredText, reason));
 }
 
-void CliJournal::readBack(qint64 row, const WriteRequest& request, const WriteLabel& label,
-                          std::optional<qint32> shown)
+void CliJournal::readBack(qint64 row, const WriteRequest& request, const WriteLabel& label, std::optional<qint32> shown)
 {
     if (row <= 0 || !shown)
         return;
-    const QString result = *shown == WriteEntry::valueOf(request) ? WriteEntry::verified()
-                                                                   : WriteEntry::mismatch(*shown, label.divisor);
+    const QString result =
+        *shown == WriteEntry::valueOf(request) ? WriteEntry::verified() : WriteEntry::mismatch(*shown, label.divisor);
     if (!store_.updateResult(row, result))
         warnOnce(store_.lastError());
 }
 
-QString defaultCliJournalPath()
-{
-    return journalLocationFor(QString(), defaultDatabasePath());
-}
+QString defaultCliJournalPath() { return journalLocationFor(QString(), defaultDatabasePath()); }
 
 std::unique_ptr<CliJournal> openCliJournal(const QString& path, CliJournal::Warn warn)
 {

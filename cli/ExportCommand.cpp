@@ -31,7 +31,8 @@ int runExport(CliContext& cx)
                                      QStringLiteral("N"));
     parser.addOptions({database, ring, from, to, out, address});
     int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("--database DB [--address N] --ring 1s|10s [--from TIME] [--to TIME] [--out FILE|-]"),
+    if (!cx.parse(parser,
+                  QStringLiteral("--database DB [--address N] --ring 1s|10s [--from TIME] [--to TIME] [--out FILE|-]"),
                   QStringLiteral("Writes one history ring as CSV (UTF-8, header time,pv,op,sv,aux) in time "
                                  "order. The database is only read, also while the station records into it."),
                   &code))
@@ -52,8 +53,9 @@ int runExport(CliContext& cx)
         QString why;
         const auto loop = ok ? loopHistoryLocation(request.databasePath, n, &why) : std::nullopt;
         if (!loop)
-            return cx.usage(QStringLiteral("--address expects 1-16, got \"%1\"%2")
-                                .arg(parser.value(address), why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+            return cx.usage(
+                QStringLiteral("--address expects 1-16, got \"%1\"%2")
+                    .arg(parser.value(address), why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
         request.databasePath = *loop;
     }
     const QString ringText = parser.value(ring);

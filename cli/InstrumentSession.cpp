@@ -24,7 +24,8 @@ QString outcomeText(LinkOutcome outcome)
 QString outcomeText(LinkOutcome outcome, int exceptionCode)
 {
     if (outcome == LinkOutcome::Exception && exceptionCode)
-        return QStringLiteral("refused by the instrument (Modbus exception %1)").arg(exceptionTextEnglish(exceptionCode));
+        return QStringLiteral("refused by the instrument (Modbus exception %1)")
+            .arg(exceptionTextEnglish(exceptionCode));
     return outcomeText(outcome);
 }
 
@@ -44,7 +45,11 @@ InstrumentSession::~InstrumentSession()
 QString InstrumentSession::lineText() const
 {
     const PortSettings& s = options_.settings;
-    return QStringLiteral("port %1 (%2), address %3, %4").arg(s.port).arg(options_.device()).arg(s.address).arg(frameText());
+    return QStringLiteral("port %1 (%2), address %3, %4")
+        .arg(s.port)
+        .arg(options_.device())
+        .arg(s.address)
+        .arg(frameText());
 }
 
 QString InstrumentSession::busText() const

@@ -109,8 +109,8 @@ int printDifferences(CliContext& cx, const QVector<Difference>& d)
     cx.print(tableLine(QStringLiteral("REGISTER"), QStringLiteral("CAPTION"), QStringLiteral("INSTRUMENT"),
                        QStringLiteral("FILE")));
     for (const Difference& x : d)
-        cx.print(tableLine(QString::number(x.row->reg), caption(*x.row), text(*x.row, x.instrument),
-                           text(*x.row, x.file)));
+        cx.print(
+            tableLine(QString::number(x.row->reg), caption(*x.row), text(*x.row, x.instrument), text(*x.row, x.file)));
     return kExitDifferent;
 }
 
@@ -153,7 +153,8 @@ int restoreCommand(CliContext& cx, const File& file, const QString& onlyText, bo
                      .arg(++n)
                      .arg(step.row->reg)
                      .arg(caption(*step.row),
-                          s.instrument.contains(step.row->reg) ? text(*step.row, s.instrument.value(step.row->reg)) : QString(),
+                          s.instrument.contains(step.row->reg) ? text(*step.row, s.instrument.value(step.row->reg))
+                                                               : QString(),
                           text(*step.row, step.value),
                           step.linked ? QStringLiteral(" (with the output type)") : QString()));
     for (const Refusal& r : p.refused)
@@ -184,22 +185,26 @@ int restoreCommand(CliContext& cx, const File& file, const QString& onlyText, bo
 int runParams(CliContext& cx)
 {
     QCommandLineParser parser;
-    const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("dump: write the set to FILE instead of standard output."),
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("dump: write the set to FILE instead of standard output."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("restore: only these registers (and what their writes change)."),
                                   QStringLiteral("REGISTER,..."));
-    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("restore: write; without it the plan is printed and nothing is written."));
+    const QCommandLineOption yes(
+        QStringLiteral("yes"),
+        QStringLiteral("restore: write; without it the plan is printed and nothing is written."));
     parser.addOptions({out, only, yes});
     parser.addPositionalArgument(QStringLiteral("action"), QStringLiteral("dump, diff FILE or restore FILE."));
     Setup s;
     int code = kExitOk;
-    if (!cx.parseInstrument(parser, QStringLiteral("dump [--out FILE] | diff FILE | restore FILE [--only REGISTER,...] [--yes]"),
-                            QStringLiteral("The instrument's whole parameter set (configuration, segments, PID groups, "
-                                           "grouping, alarm settings, SV) as a JSON file. diff exits 3 when the instrument "
-                                           "and the file differ. restore writes the registers that differ, in a safe order, "
-                                           "through the station's write path, then reads everything back."),
-                            &s.options, &code))
+    if (!cx.parseInstrument(
+            parser, QStringLiteral("dump [--out FILE] | diff FILE | restore FILE [--only REGISTER,...] [--yes]"),
+            QStringLiteral("The instrument's whole parameter set (configuration, segments, PID groups, "
+                           "grouping, alarm settings, SV) as a JSON file. diff exits 3 when the instrument "
+                           "and the file differ. restore writes the registers that differ, in a safe order, "
+                           "through the station's write path, then reads everything back."),
+            &s.options, &code))
         return code;
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())

@@ -113,7 +113,8 @@ int runScan(CliContext& cx)
     parser.addOption(json);
     InstrumentOptions options;
     int code = kExitOk;
-    if (!cx.parseInstrument(parser, QStringLiteral("[--json] [--port N=DEVICE] [--port-number N] [--baud B] [--parity P]"),
+    if (!cx.parseInstrument(parser,
+                            QStringLiteral("[--json] [--port N=DEVICE] [--port-number N] [--baud B] [--parity P]"),
                             QStringLiteral("Asks every address 1-16 on the line for its PV (input registers 1-8), "
                                            "once each with a short timeout and once more for those that did not "
                                            "answer, and prints who answered, their PV and response time, and the "
@@ -153,8 +154,8 @@ int runScan(CliContext& cx)
         if (probes[a].outcome == Probe::Outcome::Answered)
             answered << a;
     // "8N1" spelled out: "%41" would be read as a placeholder of its own.
-    const QString lineText = QStringLiteral("port %1 (%2), %3 8").arg(s.port).arg(device).arg(baud)
-                             + QLatin1Char(parity) + QLatin1Char('1');
+    const QString lineText =
+        QStringLiteral("port %1 (%2), %3 8").arg(s.port).arg(device).arg(baud) + QLatin1Char(parity) + QLatin1Char('1');
 
     if (parser.isSet(json)) {
         QJsonArray addresses;
@@ -184,7 +185,8 @@ int runScan(CliContext& cx)
                 text += QStringLiteral("  address %1: %2 (not listed)\n").arg(a, 2).arg(outcomeWord(p.outcome));
         }
         if (!answered.isEmpty())
-            text += QStringLiteral("%1 answered; use --loops %2\n").arg(answered.size()).arg(LoopList::format(answered));
+            text +=
+                QStringLiteral("%1 answered; use --loops %2\n").arg(answered.size()).arg(LoopList::format(answered));
         cx.print(text);
     }
     if (answered.isEmpty())

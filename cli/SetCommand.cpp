@@ -50,10 +50,10 @@ QString scaled(qint32 raw, int factor) { return doubleText(double(raw) / factor)
 
 // What a register write or a coil switch targets, and how to see it.
 struct Target {
-    QString source;  // for messages: "SV", "manual OP", "coil 2"
+    QString source; // for messages: "SV", "manual OP", "coil 2"
     const EditRow* edit = nullptr;
     const ModeRow* mode = nullptr;
-    qint32 value = 0; // register value, or 0/1 for a coil
+    qint32 value = 0;        // register value, or 0/1 for a coil
     QString offWord, onWord; // a coil's states as the command line names them
     QString valueText() const { return shownText(value); }
     std::optional<qint32> shown(const LiveImage& image) const
@@ -90,11 +90,12 @@ int runSet(CliContext& cx)
                                           doubleText(EntryRule::effective(bounds(*op)).upper)));
     InstrumentOptions options;
     int code = kExitOk;
-    if (!cx.parseInstrument(parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
-                            QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
-                                           "it and refused outside the bounds, without writing), then reads the instrument "
-                                           "until it shows the new value. Exit 0 only when it does."),
-                            &options, &code))
+    if (!cx.parseInstrument(
+            parser, QStringLiteral("sv|op VALUE | mode auto|manual | tune on|off [instrument options]"),
+            QStringLiteral("Writes as the station's operator panel does (a number is read as the panel reads "
+                           "it and refused outside the bounds, without writing), then reads the instrument "
+                           "until it shows the new value. Exit 0 only when it does."),
+            &options, &code))
         return code;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
@@ -113,7 +114,7 @@ int runSet(CliContext& cx)
             const NumericPrefix n = parseNumericPrefix(text);
             const QString reason = QStringLiteral("%1 \"%2\" (reads as %3): %4")
                                        .arg(target.source, text,
-                                            !n.found            ? QStringLiteral("no number")
+                                            !n.found          ? QStringLiteral("no number")
                                             : n.representable ? doubleText(n.value)
                                                               : QStringLiteral("a number too large"),
                                             verdict.refusal);
@@ -152,7 +153,8 @@ int runSet(CliContext& cx)
     // The manual output is the panel's only while the instrument is in manual mode.
     if (target.edit && target.edit->place == Place::ModePanel && inAutomatic(image)) {
         const QString reason = QStringLiteral("manual OP needs manual mode; the instrument is in automatic");
-        cx.journal().refused(target.request(), target.label(), before, text, QStringLiteral("自动状态下不能修改手动输出"));
+        cx.journal().refused(target.request(), target.label(), before, text,
+                             QStringLiteral("自动状态下不能修改手动输出"));
         return cx.fail(kExitUsage, QStringLiteral("refused, nothing written: ") + reason);
     }
 
@@ -160,10 +162,10 @@ int runSet(CliContext& cx)
                                             : session.writeCoil(target.mode->coil, target.value != 0);
     const qint64 row = cx.journal().sent(target.request(), target.label(), before, written);
     if (written.outcome != LinkOutcome::Answered) {
-        return cx.fail(kExitFailed, QStringLiteral("writing %1 failed%2: %3")
-                                        .arg(target.source,
-                                             written.calls > 1 ? QStringLiteral(" (also when repeated)") : QString(),
-                                             outcomeText(written.outcome, written.exceptionCode)));
+        return cx.fail(kExitFailed,
+                       QStringLiteral("writing %1 failed%2: %3")
+                           .arg(target.source, written.calls > 1 ? QStringLiteral(" (also when repeated)") : QString(),
+                                outcomeText(written.outcome, written.exceptionCode)));
     }
 
     // Read back until the instrument shows the value or the time is up.

@@ -77,19 +77,20 @@ QString loopText(const LoopTally& t)
         head = t.lastError;
     return QStringLiteral("address %1: %2\n    %3; response p50 %4, p95 %5\n")
         .arg(t.address, 2)
-        .arg(head, countsText(StatusReport::from(t.image, t.counters).toJson().value(QStringLiteral("exchanges")).toObject()),
+        .arg(head,
+             countsText(StatusReport::from(t.image, t.counters).toJson().value(QStringLiteral("exchanges")).toObject()),
              msText(percentile(t.responseMs, 50)), msText(percentile(t.responseMs, 95)));
 }
 
 QJsonObject loopJson(const LoopTally& t)
 {
-    QJsonObject o{{QStringLiteral("address"), t.address},
-                  {QStringLiteral("answered"), t.lastCycleOk},
-                  {QStringLiteral("offline_since"),
-                   t.offlineSince ? QJsonValue(t.offlineSince->toString(Qt::ISODateWithMs)) : QJsonValue()},
-                  {QStringLiteral("response_ms"),
-                   QJsonObject{{QStringLiteral("p50"), msJson(percentile(t.responseMs, 50))},
-                               {QStringLiteral("p95"), msJson(percentile(t.responseMs, 95))}}}};
+    QJsonObject o{
+        {QStringLiteral("address"), t.address},
+        {QStringLiteral("answered"), t.lastCycleOk},
+        {QStringLiteral("offline_since"),
+         t.offlineSince ? QJsonValue(t.offlineSince->toString(Qt::ISODateWithMs)) : QJsonValue()},
+        {QStringLiteral("response_ms"), QJsonObject{{QStringLiteral("p50"), msJson(percentile(t.responseMs, 50))},
+                                                    {QStringLiteral("p95"), msJson(percentile(t.responseMs, 95))}}}};
     // The loop's values and counters in the shape of a one-instrument status.
     const QJsonObject report = StatusReport::from(t.image, t.counters).toJson();
     if (t.lastCycleOk)
@@ -123,8 +124,8 @@ int runLineStatus(CliContext& cx, InstrumentSession& session, const QVector<int>
             if (t.offlineSince)
                 continue;
             QString error;
-            t.lastCycleOk = session.pollAt(t.address, t.image, &error,
-                                           [&t](LinkOutcome o, double ms) { t.onRead(o, ms); });
+            t.lastCycleOk =
+                session.pollAt(t.address, t.image, &error, [&t](LinkOutcome o, double ms) { t.onRead(o, ms); });
             t.lastError = error;
         }
     }
@@ -138,9 +139,8 @@ int runLineStatus(CliContext& cx, InstrumentSession& session, const QVector<int>
         QJsonArray loops;
         for (const LoopTally& t : tallies)
             loops.append(loopJson(t));
-        const QJsonObject all{{QStringLiteral("line"), line},
-                              {QStringLiteral("cycles"), cycles},
-                              {QStringLiteral("loops"), loops}};
+        const QJsonObject all{
+            {QStringLiteral("line"), line}, {QStringLiteral("cycles"), cycles}, {QStringLiteral("loops"), loops}};
         cx.print(QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Indented)));
     } else {
         QString text = QStringLiteral("%1, loops %2, %3 cycle%4:\n")
@@ -169,10 +169,10 @@ int runStatus(CliContext& cx)
                                    QStringLiteral("Every instrument of LIST on the line (e.g. 1-4,7) instead of one "
                                                   "--address: values, exchange counters and response times per loop."),
                                    QStringLiteral("LIST"));
-    const QCommandLineOption cycles(QStringLiteral("cycles"),
-                                    QStringLiteral("With --loops: polling cycles per loop, 1-%1 (default 1).")
-                                        .arg(kMaxCycles),
-                                    QStringLiteral("N"));
+    const QCommandLineOption cycles(
+        QStringLiteral("cycles"),
+        QStringLiteral("With --loops: polling cycles per loop, 1-%1 (default 1).").arg(kMaxCycles),
+        QStringLiteral("N"));
     parser.addOptions({json, loops, cycles});
     InstrumentOptions options;
     int code = kExitOk;
@@ -196,7 +196,8 @@ int runStatus(CliContext& cx)
         if (addresses.isEmpty())
             return cx.usage(QStringLiteral("--loops: %1").arg(why));
         if (parser.isSet(cycles) && !readCycles(parser.value(cycles), &cycleCount))
-            return cx.usage(QStringLiteral("--cycles: \"%1\" is not a number 1-%2").arg(parser.value(cycles)).arg(kMaxCycles));
+            return cx.usage(
+                QStringLiteral("--cycles: \"%1\" is not a number 1-%2").arg(parser.value(cycles)).arg(kMaxCycles));
     } else if (parser.isSet(cycles)) {
         return cx.usage(QStringLiteral("--cycles applies with --loops only"));
     }

@@ -113,8 +113,9 @@ StatusReport StatusReport::from(const LiveImage& image, const QMap<LinkOutcome, 
 
     QJsonObject exchanges;
     QStringList counts;
-    for (auto [outcome, key] : {std::pair{LinkOutcome::Answered, "answered"}, std::pair{LinkOutcome::Timeout, "timeout"},
-                                std::pair{LinkOutcome::CrcError, "crc_error"}, std::pair{LinkOutcome::Exception, "exception"}}) {
+    for (auto [outcome, key] :
+         {std::pair{LinkOutcome::Answered, "answered"}, std::pair{LinkOutcome::Timeout, "timeout"},
+          std::pair{LinkOutcome::CrcError, "crc_error"}, std::pair{LinkOutcome::Exception, "exception"}}) {
         exchanges.insert(QLatin1String(key), counters.value(outcome));
         counts.append(QStringLiteral("%1 %2").arg(QLatin1String(key)).arg(counters.value(outcome)));
     }

@@ -15,8 +15,8 @@ bool installEnglish(QTranslator& translator)
 {
     if (qEnvironmentVariable("PX5800_LANG").trimmed().toLower() != QLatin1String("en"))
         return false;
-    QStringList folders{QDir::cleanPath(QCoreApplication::applicationDirPath()
-                                        + QStringLiteral("/../share/px5800/translations"))};
+    QStringList folders{
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/px5800/translations"))};
 #ifdef PX5800_BUILD_TRANSLATIONS
     folders << QStringLiteral(PX5800_BUILD_TRANSLATIONS);
 #endif
@@ -42,14 +42,15 @@ int runTune(CliContext& cx)
                                   QStringLiteral("One JSON object: gain, time_constant_s, dead_time_s, r2, pid, ..."));
     parser.addOptions({database, from, to, json});
     int code = kExitOk;
-    if (!cx.parse(parser, QStringLiteral("--database DB --from TIME --to TIME [--json]"),
-                  QStringLiteral("Fits a first-order-plus-dead-time model to PV against OP over a period of the "
-                                 "1 s history and suggests PI and PID settings in the instrument's units.\n"
-                                 "Exit codes: 0 suggestions printed, 1 the database or the period could not be "
-                                 "read, 2 bad usage, 4 no suggestion: the record cannot be trusted (a stale stretch, too "
-                                 "short, no step or one too small, dead time beyond the window) or the fit is too poor; "
-                                 "the reason is printed."),
-                  &code))
+    if (!cx.parse(
+            parser, QStringLiteral("--database DB --from TIME --to TIME [--json]"),
+            QStringLiteral("Fits a first-order-plus-dead-time model to PV against OP over a period of the "
+                           "1 s history and suggests PI and PID settings in the instrument's units.\n"
+                           "Exit codes: 0 suggestions printed, 1 the database or the period could not be "
+                           "read, 2 bad usage, 4 no suggestion: the record cannot be trusted (a stale stretch, too "
+                           "short, no step or one too small, dead time beyond the window) or the fit is too poor; "
+                           "the reason is printed."),
+            &code))
         return code;
     if (const int refused = cx.refuseArguments(parser))
         return refused;

@@ -138,38 +138,36 @@ QString SimServer::Private::statusLocked(const SimUnit& unit) const
     const SimInstrument& model = unit.model;
     const char* fault = "none";
     switch (model.sensorFault()) {
-    case SimInstrument::SensorFault::Open:
-        fault = "open";
-        break;
-    case SimInstrument::SensorFault::Short:
-        fault = "short";
-        break;
-    case SimInstrument::SensorFault::None:
-        fault = model.heaterBroken() ? "heater" : "none";
-        break;
+    case SimInstrument::SensorFault::Open: fault = "open"; break;
+    case SimInstrument::SensorFault::Short: fault = "short"; break;
+    case SimInstrument::SensorFault::None: fault = model.heaterBroken() ? "heater" : "none"; break;
     }
     const auto now = Clock::now();
-    const double silentLeft = now < unit.silentUntil ? std::chrono::duration<double>(unit.silentUntil - now).count() : 0.0;
+    const double silentLeft =
+        now < unit.silentUntil ? std::chrono::duration<double>(unit.silentUntil - now).count() : 0.0;
     return QStringLiteral("time=%1 pv=%2 sv=%3 op=%4 aux=%5 mode=%6 tune=%7 alarm1=%8 alarm2=%9 fault=%10 "
                           "speed=%11 late=%12 silent=%13 requests=%14 replies=%15 ignored=%16 dropped=%17")
-        .arg(model.simulatedTime(), 0, 'f', 1)
-        .arg(model.input(SimReg::Pv))
-        .arg(model.holding(SimReg::Sv))
-        .arg(model.input(SimReg::Op) / 10.0, 0, 'f', 1)
-        .arg(model.input(SimReg::Aux))
-        .arg(QLatin1String(model.coil(SimReg::Automatic) ? "auto" : "manual"))
-        .arg(QLatin1String(model.coil(SimReg::SelfTune) ? "on" : "off"))
-        .arg(int(model.discreteInput(SimReg::Alarm1Output)))
-        .arg(int(model.discreteInput(SimReg::Alarm2Output)))
-        .arg(QLatin1String(fault))
-        .arg(speed)
-        .arg(unit.lateMs)
-        .arg(silentLeft, 0, 'f', 1)
-        .arg(unit.requests)
-        .arg(unit.replies)
-        .arg(ignored)
-        .arg(unit.dropped)
-        + QStringLiteral(" plant=%1/%2/%3").arg(model.plant().gain).arg(model.plant().timeConstant).arg(model.plant().deadTime);
+               .arg(model.simulatedTime(), 0, 'f', 1)
+               .arg(model.input(SimReg::Pv))
+               .arg(model.holding(SimReg::Sv))
+               .arg(model.input(SimReg::Op) / 10.0, 0, 'f', 1)
+               .arg(model.input(SimReg::Aux))
+               .arg(QLatin1String(model.coil(SimReg::Automatic) ? "auto" : "manual"))
+               .arg(QLatin1String(model.coil(SimReg::SelfTune) ? "on" : "off"))
+               .arg(int(model.discreteInput(SimReg::Alarm1Output)))
+               .arg(int(model.discreteInput(SimReg::Alarm2Output)))
+               .arg(QLatin1String(fault))
+               .arg(speed)
+               .arg(unit.lateMs)
+               .arg(silentLeft, 0, 'f', 1)
+               .arg(unit.requests)
+               .arg(unit.replies)
+               .arg(ignored)
+               .arg(unit.dropped)
+           + QStringLiteral(" plant=%1/%2/%3")
+                 .arg(model.plant().gain)
+                 .arg(model.plant().timeConstant)
+                 .arg(model.plant().deadTime);
 }
 
 QString SimServer::Private::commandLocked(SimUnit* unit, const QStringList& w)
@@ -192,7 +190,8 @@ QString SimServer::Private::commandLocked(SimUnit* unit, const QStringList& w)
             lines.append(QStringLiteral("@%1 ").arg(each->address) + statusLocked(*each));
         return lines.join(QLatin1Char('\n'));
     }
-    if (verb == QLatin1String("get") || (verb == QLatin1String("writes") && w.value(1).toLower() != QLatin1String("clear")))
+    if (verb == QLatin1String("get")
+        || (verb == QLatin1String("writes") && w.value(1).toLower() != QLatin1String("clear")))
         return QStringLiteral("error: %1 is for one instrument: @ADDRESS %1 ...").arg(verb);
     // Every instrument, or none: a command wrong for one is wrong for all.
     QString answer;
@@ -215,8 +214,7 @@ QString SimServer::Private::unitCommandLocked(SimUnit& unit, const QStringList& 
         return ok && std::isfinite(*out);
     };
     auto exceptionText = [](SimException e) {
-        return e == SimException::None ? QStringLiteral("ok")
-                                       : QStringLiteral("error: exception %1").arg(int(e));
+        return e == SimException::None ? QStringLiteral("ok") : QStringLiteral("error: exception %1").arg(int(e));
     };
     const QString usage = QStringLiteral("error: usage: ");
     double a = 0.0;
@@ -278,7 +276,8 @@ QString SimServer::Private::unitCommandLocked(SimUnit& unit, const QStringList& 
     if (verb == QLatin1String("set") || verb == QLatin1String("get")) {
         const bool set = verb == QLatin1String("set");
         if (!number(2, &a) || (set && !number(3, &b)))
-            return usage + (set ? QStringLiteral("set hr|coil NUMBER VALUE") : QStringLiteral("get hr|ir|coil|di NUMBER"));
+            return usage
+                   + (set ? QStringLiteral("set hr|coil NUMBER VALUE") : QStringLiteral("get hr|ir|coil|di NUMBER"));
         const int n = int(a);
         if (set) {
             if (arg1 == QLatin1String("hr")) {

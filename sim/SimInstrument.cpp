@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr int kTicksPerScan = 5;          // kScanPeriod / kPlantStep
-constexpr double kValveLag = 5.0;         // s, the valve the second input may follow
+constexpr int kTicksPerScan = 5;  // kScanPeriod / kPlantStep
+constexpr double kValveLag = 5.0; // s, the valve the second input may follow
 
 // Euler integration stays stable only with a time constant above the plant step.
 SimPlant sanePlant(SimPlant p)
@@ -27,9 +27,10 @@ qint16 toRegister(double value)
 
 SimInstrument::SimInstrument(quint32 seed, SimPlant plant)
     : plant_(sanePlant(plant))
-    // One slot is the shortest line: a dead time of 0 still delays by one plant step.
-    , deadLine_(std::max<std::size_t>(1, std::size_t(std::lround(plant_.deadTime / kPlantStep))), 0.0)
-    , rng_(quint64(seed) * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL)
+      // One slot is the shortest line: a dead time of 0 still delays by one plant step.
+      ,
+      deadLine_(std::max<std::size_t>(1, std::size_t(std::lround(plant_.deadTime / kPlantStep))), 0.0),
+      rng_(quint64(seed) * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL)
 {
     using namespace SimReg;
     auto set = [this](int reg, int value) { holding_[std::size_t(reg)] = qint16(value); };
@@ -142,18 +143,10 @@ SimException SimInstrument::read(SimTable table, int first, int count, std::span
     for (int i = 0; i < count; ++i) {
         const int n = first + i;
         switch (table) {
-        case SimTable::Coils:
-            out[std::size_t(i)] = coil(n) ? 1 : 0;
-            break;
-        case SimTable::DiscreteInputs:
-            out[std::size_t(i)] = discreteInput(n) ? 1 : 0;
-            break;
-        case SimTable::InputRegisters:
-            out[std::size_t(i)] = quint16(input(n));
-            break;
-        case SimTable::HoldingRegisters:
-            out[std::size_t(i)] = quint16(holding(n));
-            break;
+        case SimTable::Coils: out[std::size_t(i)] = coil(n) ? 1 : 0; break;
+        case SimTable::DiscreteInputs: out[std::size_t(i)] = discreteInput(n) ? 1 : 0; break;
+        case SimTable::InputRegisters: out[std::size_t(i)] = quint16(input(n)); break;
+        case SimTable::HoldingRegisters: out[std::size_t(i)] = quint16(holding(n)); break;
         }
     }
     return SimException::None;
@@ -293,15 +286,9 @@ double SimInstrument::noise()
 
 // --------------------------------------------------------------- instrument
 
-int SimInstrument::rangeHigh() const
-{
-    return std::max(holding(SimReg::RangeHigh), holding(SimReg::RangeLow));
-}
+int SimInstrument::rangeHigh() const { return std::max(holding(SimReg::RangeHigh), holding(SimReg::RangeLow)); }
 
-int SimInstrument::rangeLow() const
-{
-    return std::min(holding(SimReg::RangeHigh), holding(SimReg::RangeLow));
-}
+int SimInstrument::rangeLow() const { return std::min(holding(SimReg::RangeHigh), holding(SimReg::RangeLow)); }
 
 double SimInstrument::unitsPerDegree() const
 {
@@ -313,26 +300,18 @@ double SimInstrument::toUnits(double celsius) const
 {
     const double scale = std::pow(10.0, std::clamp<int>(holding(SimReg::DecimalPoint), 0, 3));
     switch (holding(SimReg::TemperatureUnit)) {
-    case 1:
-        return (celsius * 1.8 + 32.0) * scale;
-    case 2:
-        return (celsius + 273.15) * scale;
-    default:
-        return celsius * scale;
+    case 1: return (celsius * 1.8 + 32.0) * scale;
+    case 2: return (celsius + 273.15) * scale;
+    default: return celsius * scale;
     }
 }
 
 double SimInstrument::measure()
 {
     switch (sensorFault_) {
-    case SensorFault::Open:
-        filterPrimed_ = false;
-        return pv_ = rangeHigh(); // an open thermocouple reads upscale
-    case SensorFault::Short:
-        filterPrimed_ = false;
-        return pv_ = rangeLow();
-    case SensorFault::None:
-        break;
+    case SensorFault::Open: filterPrimed_ = false; return pv_ = rangeHigh(); // an open thermocouple reads upscale
+    case SensorFault::Short: filterPrimed_ = false; return pv_ = rangeLow();
+    case SensorFault::None: break;
     }
     const double raw = toUnits(temperature_ + noise()) + holding(SimReg::Offset);
     if (!filterPrimed_) {
@@ -415,10 +394,10 @@ void SimInstrument::scan()
     const int pvInt = toRegister(pv);
     const int svInt = holding(SimReg::Sv);
     using namespace SimReg;
-    updateAlarm(alarm1_, holding(Alarm1Type), holding(Alarm1Value), holding(Alarm1Hysteresis),
-                holding(Alarm1Delay), pvInt, svInt, aux);
-    updateAlarm(alarm2_, holding(Alarm2Type), holding(Alarm2Value), holding(Alarm2Hysteresis),
-                holding(Alarm2Delay), pvInt, svInt, aux);
+    updateAlarm(alarm1_, holding(Alarm1Type), holding(Alarm1Value), holding(Alarm1Hysteresis), holding(Alarm1Delay),
+                pvInt, svInt, aux);
+    updateAlarm(alarm2_, holding(Alarm2Type), holding(Alarm2Value), holding(Alarm2Hysteresis), holding(Alarm2Delay),
+                pvInt, svInt, aux);
     discrete_[std::size_t(Alarm1Output)] = alarm1_.on;
     discrete_[std::size_t(Alarm2Output)] = alarm2_.on;
     discrete_[std::size_t(SensorOpen)] = sensorFault_ == SensorFault::Open;

@@ -20,18 +20,18 @@
 // The heated process: steady-state rise per percent output, time constant
 // and dead time. Tests vary it to exercise tuning against different plants.
 struct SimPlant {
-    double gain = 5.0;          // °C of steady-state rise per percent output
+    double gain = 5.0;           // °C of steady-state rise per percent output
     double timeConstant = 300.0; // s, above 0
-    double deadTime = 10.0;     // s, 0 or more; carried in whole plant steps
+    double deadTime = 10.0;      // s, 0 or more; carried in whole plant steps
 };
 
 class SimInstrument {
 public:
     enum class SensorFault { None, Open, Short };
 
-    static constexpr double kAmbient = 25.0;      // °C
-    static constexpr double kPlantStep = 0.1;     // s of simulated time per integration step
-    static constexpr double kScanPeriod = 0.5;    // s between two control scans
+    static constexpr double kAmbient = 25.0;       // °C
+    static constexpr double kPlantStep = 0.1;      // s of simulated time per integration step
+    static constexpr double kScanPeriod = 0.5;     // s between two control scans
     static constexpr double kTuneTimeout = 7200.0; // s before an unfinished self-tune gives up
 
     explicit SimInstrument(quint32 seed = 1, SimPlant plant = {});
@@ -77,9 +77,9 @@ public:
     void pinTemperature(std::optional<double> celsius);
     void setNoise(double sigmaCelsius) { noiseSigma_ = sigmaCelsius; }
 
-    double temperature() const { return temperature_; }  // °C, the process itself
+    double temperature() const { return temperature_; } // °C, the process itself
     double outputPercent() const { return output_; }
-    double measuredValue() const { return pv_; }         // filtered, instrument units
+    double measuredValue() const { return pv_; } // filtered, instrument units
     bool tuning() const { return tune_.active; }
 
 private:
@@ -101,11 +101,11 @@ private:
         std::vector<double> amplitudes;
     };
     struct Loop {
-        double band;     // instrument units
-        double integral; // s
+        double band;       // instrument units
+        double integral;   // s
         double derivative; // s
-        double low;      // percent
-        double high;     // percent
+        double low;        // percent
+        double high;       // percent
         int segment;
         int group;
     };
@@ -150,15 +150,15 @@ private:
     SensorFault sensorFault_ = SensorFault::None;
 
     // Instrument.
-    double pv_ = 0.0;          // filtered measurement, instrument units
+    double pv_ = 0.0;           // filtered measurement, instrument units
     bool filterPrimed_ = false; // false until a good reading has started the filter
-    double output_ = 0.0;      // percent
-    double integral_ = 0.0;    // integral term, percent
-    double derivative_ = 0.0;  // filtered derivative term, percent
+    double output_ = 0.0;       // percent
+    double integral_ = 0.0;     // integral term, percent
+    double derivative_ = 0.0;   // filtered derivative term, percent
     double lastPv_ = 0.0;
     bool onOffHigh_ = false;
-    double valve_ = 0.0;       // position followed by the second input, percent
-    double faultHold_ = 0.0;   // output before the sensor failed
+    double valve_ = 0.0;     // position followed by the second input, percent
+    double faultHold_ = 0.0; // output before the sensor failed
     bool faultActive_ = false;
     Alarm alarm1_;
     Alarm alarm2_;

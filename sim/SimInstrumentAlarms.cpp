@@ -42,9 +42,7 @@ void SimInstrument::updateAlarm(Alarm& alarm, int type, int value, int hysteresi
         clear = !outputOn || aux > value + hysteresis;
         break;
     }
-    default:
-        alarm = Alarm{};
-        return;
+    default: alarm = Alarm{}; return;
     }
 
     if (alarm.on) {

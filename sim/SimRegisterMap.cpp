@@ -8,11 +8,11 @@ constexpr SimBlock kCoilBlocks[] = {{1, 16}};
 constexpr SimBlock kInputBitBlocks[] = {{1, 16}};
 constexpr SimBlock kInputRegisterBlocks[] = {{1, 8}};
 constexpr SimBlock kHoldingBlocks[] = {
-    {1, 2},       // set value, manual output
-    {257, 8},     // alarm and break settings
-    {4097, 40},   // 39 configuration parameters and one spare
-    {4609, 48},   // grouping switch, ten segments, spares
-    {5121, 32},   // five PID groups of six, spares
+    {1, 2},     // set value, manual output
+    {257, 8},   // alarm and break settings
+    {4097, 40}, // 39 configuration parameters and one spare
+    {4609, 48}, // grouping switch, ten segments, spares
+    {5121, 32}, // five PID groups of six, spares
 };
 
 struct LimitRow {
@@ -85,14 +85,10 @@ constexpr SimLimits kGroupDerivative{0, 9999};
 std::span<const SimBlock> simReadableBlocks(SimTable table)
 {
     switch (table) {
-    case SimTable::Coils:
-        return kCoilBlocks;
-    case SimTable::DiscreteInputs:
-        return kInputBitBlocks;
-    case SimTable::InputRegisters:
-        return kInputRegisterBlocks;
-    case SimTable::HoldingRegisters:
-        return kHoldingBlocks;
+    case SimTable::Coils: return kCoilBlocks;
+    case SimTable::DiscreteInputs: return kInputBitBlocks;
+    case SimTable::InputRegisters: return kInputRegisterBlocks;
+    case SimTable::HoldingRegisters: return kHoldingBlocks;
     }
     return {};
 }
@@ -120,14 +116,10 @@ std::optional<SimLimits> simWritableLimits(int reg)
     const int groupLast = SimReg::groupField(SimReg::PidGroups, 5);
     if (reg >= groupFirst && reg <= groupLast) {
         switch ((reg - groupFirst) % 6) {
-        case 0:
-            return kGroupBand;
-        case 2:
-            return kGroupIntegral;
-        case 3:
-            return kGroupDerivative;
-        default:
-            return std::nullopt; // offsets 1, 4, 5 are spares
+        case 0: return kGroupBand;
+        case 2: return kGroupIntegral;
+        case 3: return kGroupDerivative;
+        default: return std::nullopt; // offsets 1, 4, 5 are spares
         }
     }
     return std::nullopt;

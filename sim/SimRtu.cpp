@@ -37,22 +37,28 @@ int SimRtuFramer::expectedLength() const
     if (length_ < 2)
         return 0;
     switch (buffer_[1]) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x08:
-        return 8;
-    case 0x07: case 0x0B: case 0x0C: case 0x11:
-        return 4;
-    case 0x0F: case 0x10: // address, quantity, byte count, data
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+    case 0x08: return 8;
+    case 0x07:
+    case 0x0B:
+    case 0x0C:
+    case 0x11: return 4;
+    case 0x0F:
+    case 0x10: // address, quantity, byte count, data
         return length_ < 7 ? 0 : 9 + buffer_[6];
-    case 0x14: case 0x15: // file records: byte count, data
+    case 0x14:
+    case 0x15: // file records: byte count, data
         return length_ < 3 ? 0 : 5 + buffer_[2];
-    case 0x16:
-        return 10;
+    case 0x16: return 10;
     case 0x17: // read/write multiple registers
         return length_ < 11 ? 0 : 13 + buffer_[10];
-    case 0x18:
-        return 6;
-    default:
-        return -1;
+    case 0x18: return 6;
+    default: return -1;
     }
 }
 
@@ -108,10 +114,7 @@ std::optional<SimRtuFramer::Frame> SimRtuFramer::lineIdle()
 
 namespace {
 
-int word(std::span<const quint8> pdu, std::size_t at)
-{
-    return (pdu[at] << 8) | pdu[at + 1];
-}
+int word(std::span<const quint8> pdu, std::size_t at) { return (pdu[at] << 8) | pdu[at + 1]; }
 
 int exception(std::span<quint8, kSimMaxPdu> reply, quint8 function, SimException code)
 {
@@ -138,7 +141,10 @@ int simHandleRequest(SimInstrument& instrument, std::span<const quint8> pdu, boo
     int length = 0;
 
     switch (function) {
-    case 0x01: case 0x02: case 0x03: case 0x04: {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04: {
         if (broadcast)
             return 0; // a broadcast read has nobody to answer to
         const bool bits = function <= 0x02;
@@ -149,11 +155,11 @@ int simHandleRequest(SimInstrument& instrument, std::span<const quint8> pdu, boo
         const int count = word(pdu, 3);
         if (count < 1 || count > maxCount)
             return exception(reply, function, SimException::IllegalValue);
-        static constexpr SimTable tables[] = {SimTable::Coils, SimTable::DiscreteInputs,
-                                              SimTable::HoldingRegisters, SimTable::InputRegisters};
+        static constexpr SimTable tables[] = {SimTable::Coils, SimTable::DiscreteInputs, SimTable::HoldingRegisters,
+                                              SimTable::InputRegisters};
         std::array<quint16, 2000> values{};
-        const SimException ex = instrument.read(tables[function - 1], address + 1, count,
-                                                std::span(values.data(), std::size_t(count)));
+        const SimException ex =
+            instrument.read(tables[function - 1], address + 1, count, std::span(values.data(), std::size_t(count)));
         if (ex != SimException::None)
             return exception(reply, function, ex);
         reply[0] = function;
@@ -225,14 +231,14 @@ int simHandleRequest(SimInstrument& instrument, std::span<const quint8> pdu, boo
         std::array<qint16, 123> values{};
         for (int i = 0; i < count; ++i)
             values[std::size_t(i)] = qint16(word(pdu, std::size_t(6 + 2 * i)));
-        const SimException ex = instrument.writeRegisters(word(pdu, 1) + 1, std::span(values.data(), std::size_t(count)));
+        const SimException ex =
+            instrument.writeRegisters(word(pdu, 1) + 1, std::span(values.data(), std::size_t(count)));
         if (ex != SimException::None)
             return broadcast ? 0 : exception(reply, function, ex);
         length = echo(reply, pdu);
         break;
     }
-    default:
-        return broadcast ? 0 : exception(reply, function, SimException::IllegalFunction);
+    default: return broadcast ? 0 : exception(reply, function, SimException::IllegalFunction);
     }
     return broadcast ? 0 : length;
 }

@@ -31,19 +31,13 @@ constexpr double kMaxCatchUp = 3600.0; // simulated seconds per step after a sta
 int baudIndexOf(int baud)
 {
     switch (baud) {
-    case 4800:
-        return 0;
-    case 19200:
-        return 2;
-    default:
-        return 1;
+    case 4800: return 0;
+    case 19200: return 2;
+    default: return 1;
     }
 }
 
-int parityIndexOf(char parity)
-{
-    return parity == 'O' ? 1 : parity == 'E' ? 2 : 0;
-}
+int parityIndexOf(char parity) { return parity == 'O' ? 1 : parity == 'E' ? 2 : 0; }
 
 speed_t speedOf(int baud)
 {
@@ -366,8 +360,8 @@ void SimServer::Private::run()
 }
 
 int SimServer::Private::serveLocked(SimUnit& unit, const SimRtuFramer::Frame& frame, bool broadcast,
-                                     Clock::time_point receivedAt, std::span<quint8, kSimMaxPdu> pdu,
-                                     int* delayMs, bool* corrupt)
+                                    Clock::time_point receivedAt, std::span<quint8, kSimMaxPdu> pdu, int* delayMs,
+                                    bool* corrupt)
 {
     ++unit.requests;
     if (receivedAt < unit.silentUntil) {

@@ -16,20 +16,20 @@ struct SimPlantOverride {
 };
 
 struct SimOptions {
-    int slave = 1;            // instrument address, 1..247, when `addresses` is empty
+    int slave = 1; // instrument address, 1..247, when `addresses` is empty
     // Several instruments on the one line, each with its own register map and
     // plant. Empty: the one instrument at `slave`, exactly as without it.
     std::vector<int> addresses;
     std::map<int, SimPlantOverride> plantOverrides; // by address
-    int baud = 9600;          // line speed for wire timing, and of a given device
-    char parity = 'N';        // 'N', 'O' or 'E'
-    double speed = 1.0;       // simulated seconds per wall-clock second
-    bool wireTiming = false;  // hold each reply until a real line could have carried the exchange
-    int turnaroundMs = 20;    // the instrument's think time, added with wire timing
-    QString device;           // serial device to serve; empty: create a pseudo-terminal
-    QString link;             // optional stable symlink to the device (an existing symlink is replaced)
-    quint32 seed = 1;         // measurement noise
-    SimPlant plant;           // the heated process
+    int baud = 9600;                                // line speed for wire timing, and of a given device
+    char parity = 'N';                              // 'N', 'O' or 'E'
+    double speed = 1.0;                             // simulated seconds per wall-clock second
+    bool wireTiming = false;                        // hold each reply until a real line could have carried the exchange
+    int turnaroundMs = 20;                          // the instrument's think time, added with wire timing
+    QString device;                                 // serial device to serve; empty: create a pseudo-terminal
+    QString link;     // optional stable symlink to the device (an existing symlink is replaced)
+    quint32 seed = 1; // measurement noise
+    SimPlant plant;   // the heated process
 };
 
 // "1-4,7": addresses 1..16, ascending ranges, each address once. Empty on

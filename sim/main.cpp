@@ -54,25 +54,50 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(
         QStringLiteral("Simulated temperature controller: a Modbus RTU slave on a pseudo-terminal.\n"
                        "Prints the device path on the first line, then reads commands from standard input:\n\n")
-        + SimServer::commandHelp()
-        + QStringLiteral("\nquit                           end the simulator"));
+        + SimServer::commandHelp() + QStringLiteral("\nquit                           end the simulator"));
     parser.addHelpOption();
-    const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a new pseudo-terminal."), QStringLiteral("PATH"));
-    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device (replaces an existing link)."), QStringLiteral("PATH"));
-    const QCommandLineOption slave(QStringLiteral("slave"), QStringLiteral("Instrument address, 1..247."), QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption addresses(QStringLiteral("addresses"), QStringLiteral("Several instruments on the line, at these addresses: a list such as 1-4,7 (1..16)."), QStringLiteral("LIST"));
-    const QCommandLineOption plant(QStringLiteral("plant"), QStringLiteral("Plant of one instrument, e.g. 3=gain:2,tau:120,dead:10 (repeatable; what is left out keeps its default)."), QStringLiteral("N=SPEC"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate."), QStringLiteral("BPS"), QStringLiteral("9600"));
-    const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("Parity: none, odd or even."), QStringLiteral("P"), QStringLiteral("none"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Simulated time runs K times faster."), QStringLiteral("K"), QStringLiteral("1"));
-    const QCommandLineOption wireTiming(QStringLiteral("wire-timing"), QStringLiteral("Answer no sooner than the exchange would take on a real line."));
-    const QCommandLineOption turnaround(QStringLiteral("turnaround"), QStringLiteral("Turnaround added with --wire-timing."), QStringLiteral("MS"), QStringLiteral("20"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the measurement noise."), QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption plantGain(QStringLiteral("plant-gain"), QStringLiteral("Steady-state rise of the process per percent output, in °C."), QStringLiteral("K"), QStringLiteral("5"));
-    const QCommandLineOption plantTau(QStringLiteral("plant-tau"), QStringLiteral("Time constant of the process, in seconds."), QStringLiteral("S"), QStringLiteral("300"));
-    const QCommandLineOption plantDeadTime(QStringLiteral("plant-dead-time"), QStringLiteral("Dead time of the process, in seconds."), QStringLiteral("S"), QStringLiteral("10"));
+    const QCommandLineOption device(QStringLiteral("device"),
+                                    QStringLiteral("Serve this serial device instead of a new pseudo-terminal."),
+                                    QStringLiteral("PATH"));
+    const QCommandLineOption link(
+        QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device (replaces an existing link)."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption slave(QStringLiteral("slave"), QStringLiteral("Instrument address, 1..247."),
+                                   QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption addresses(
+        QStringLiteral("addresses"),
+        QStringLiteral("Several instruments on the line, at these addresses: a list such as 1-4,7 (1..16)."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption plant(
+        QStringLiteral("plant"),
+        QStringLiteral(
+            "Plant of one instrument, e.g. 3=gain:2,tau:120,dead:10 (repeatable; what is left out keeps its default)."),
+        QStringLiteral("N=SPEC"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate."), QStringLiteral("BPS"),
+                                  QStringLiteral("9600"));
+    const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("Parity: none, odd or even."),
+                                    QStringLiteral("P"), QStringLiteral("none"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Simulated time runs K times faster."),
+                                   QStringLiteral("K"), QStringLiteral("1"));
+    const QCommandLineOption wireTiming(
+        QStringLiteral("wire-timing"), QStringLiteral("Answer no sooner than the exchange would take on a real line."));
+    const QCommandLineOption turnaround(QStringLiteral("turnaround"),
+                                        QStringLiteral("Turnaround added with --wire-timing."), QStringLiteral("MS"),
+                                        QStringLiteral("20"));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the measurement noise."),
+                                  QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption plantGain(QStringLiteral("plant-gain"),
+                                       QStringLiteral("Steady-state rise of the process per percent output, in °C."),
+                                       QStringLiteral("K"), QStringLiteral("5"));
+    const QCommandLineOption plantTau(QStringLiteral("plant-tau"),
+                                      QStringLiteral("Time constant of the process, in seconds."), QStringLiteral("S"),
+                                      QStringLiteral("300"));
+    const QCommandLineOption plantDeadTime(QStringLiteral("plant-dead-time"),
+                                           QStringLiteral("Dead time of the process, in seconds."), QStringLiteral("S"),
+                                           QStringLiteral("10"));
     const QCommandLineOption exitOnEof(QStringLiteral("exit-on-eof"), QStringLiteral("Exit when standard input ends."));
-    parser.addOptions({device, link, slave, addresses, plant, baud, parity, speed, wireTiming, turnaround, seed, plantGain, plantTau, plantDeadTime, exitOnEof});
+    parser.addOptions({device, link, slave, addresses, plant, baud, parity, speed, wireTiming, turnaround, seed,
+                       plantGain, plantTau, plantDeadTime, exitOnEof});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));

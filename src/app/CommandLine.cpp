@@ -35,11 +35,12 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Displays version information."));
     parser.addOption(versionOption);
-    const QCommandLineOption port({QStringLiteral("port")},
-                                  QStringLiteral("Serial device or gateway (tcp://HOST[:PORT], rtu+tcp://HOST:PORT) behind port N "
-                                                 "(1-20); repeatable. "
-                                                 "Default: port N is /dev/ttyUSB<N-1>."),
-                                  QStringLiteral("N=DEVICE"));
+    const QCommandLineOption port(
+        {QStringLiteral("port")},
+        QStringLiteral("Serial device or gateway (tcp://HOST[:PORT], rtu+tcp://HOST:PORT) behind port N "
+                       "(1-20); repeatable. "
+                       "Default: port N is /dev/ttyUSB<N-1>."),
+        QStringLiteral("N=DEVICE"));
     const QCommandLineOption database({QStringLiteral("database")},
                                       QStringLiteral("History database file (default: Rdatabj.db in the "
                                                      "user's application data folder), or a server: "
@@ -73,10 +74,11 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
                                   QStringLiteral("Interface language: zh (default) or en. Without it, "
                                                  "PX5800_LANG decides."),
                                   QStringLiteral("LANG"));
-    const QCommandLineOption station({QStringLiteral("station")},
-                                     QStringLiteral("Station name in published topics and, unless the database URL names one, the "
-                                                                    "server schema (default px5800_<address>)."),
-                                     QStringLiteral("NAME"));
+    const QCommandLineOption station(
+        {QStringLiteral("station")},
+        QStringLiteral("Station name in published topics and, unless the database URL names one, the "
+                       "server schema (default px5800_<address>)."),
+        QStringLiteral("NAME"));
     const QCommandLineOption mqtt({QStringLiteral("mqtt")},
                                   QStringLiteral("Publish values and events to this MQTT broker: "
                                                  "mqtt://[user@]HOST[:PORT] or mqtts://..."),
@@ -127,7 +129,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     std::optional<StationFile::Contents> file;
     if (parser.isSet(stationFile) || (!parser.isSet(loops) && QFileInfo::exists(StationFile::defaultPath()))) {
         QString why;
-        file = StationFile::read(parser.isSet(stationFile) ? parser.value(stationFile) : StationFile::defaultPath(), &why);
+        file =
+            StationFile::read(parser.isSet(stationFile) ? parser.value(stationFile) : StationFile::defaultPath(), &why);
         if (!file)
             return failure(QStringLiteral("--station-file: %1").arg(why));
         o.ports = file->ports;
@@ -223,9 +226,10 @@ CommandLineResult parseCommandLine(const QStringList& arguments)
     else
         o.station = defaultStationName(o.address > 0 ? o.address : 1);
     if (!isValidHistoryStation(o.station) || !isValidStationName(o.station))
-        return failure(QStringLiteral("--station \"%1\" cannot name the station's topics and schema: lower-case letters, "
-                                      "digits and _, not starting with a digit, at most 63")
-                           .arg(o.station));
+        return failure(
+            QStringLiteral("--station \"%1\" cannot name the station's topics and schema: lower-case letters, "
+                           "digits and _, not starting with a digit, at most 63")
+                .arg(o.station));
     for (const LineOptions& line : o.lines) {
         for (const LoopOption& loop : line.loops) {
             QString why;

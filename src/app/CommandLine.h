@@ -15,11 +15,11 @@ struct StationOptions {
     int address = -1;
     int baudIndex = -1;
     int parityIndex = -1;
-    bool demo = false;    // run the simulated instrument in-process on port 1
+    bool demo = false; // run the simulated instrument in-process on port 1
     double demoSpeed = 1.0;
-    QString language;     // --lang: "zh" or "en"; empty when not given
-    QString station;      // --station, default px5800_<address>
-    bool mqtt = false;    // publish to the broker in `broker`
+    QString language;  // --lang: "zh" or "en"; empty when not given
+    QString station;   // --station, default px5800_<address>
+    bool mqtt = false; // publish to the broker in `broker`
     BrokerSettings broker;
     // Several instruments: the lines and their loops (--loops, or the station
     // file). Empty: the station of one instrument.
@@ -27,9 +27,9 @@ struct StationOptions {
 };
 
 struct CommandLineResult {
-    bool run = true;   // false: exit at once with exitCode after printing `output`
-    int exitCode = 0;  // 0 for --help / --version, 2 for a bad command line
-    QString output;    // text for stdout (help, version) or stderr (error)
+    bool run = true;  // false: exit at once with exitCode after printing `output`
+    int exitCode = 0; // 0 for --help / --version, 2 for a bad command line
+    QString output;   // text for stdout (help, version) or stderr (error)
     StationOptions options;
 };
 

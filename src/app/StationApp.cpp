@@ -135,7 +135,8 @@ void StationApp::handOver()
             loop->publisher()->start(); // the status line was wired with the main window
     QString port = QStringLiteral("端口待选择");
     if (options_.portNumber > 0)
-        port = QStringLiteral("端口 %1 (%2)").arg(options_.portNumber).arg(options_.ports.deviceFor(options_.portNumber));
+        port =
+            QStringLiteral("端口 %1 (%2)").arg(options_.portNumber).arg(options_.ports.deviceFor(options_.portNumber));
     if (hasLoops()) {
         QStringList lines;
         for (const LineOptions& line : options_.lines) {
@@ -217,8 +218,7 @@ void StationApp::showOverview()
     if (screen.width() >= 1280 && screen.height() >= 800) {
         overview_->setGeometry(screen); // without a window manager maximising does nothing
         overview_->showMaximized();
-    }
-    else {
+    } else {
         overview_->resize(qMin(1280, screen.width()), qMin(800, screen.height()));
         overview_->show();
     }

@@ -28,8 +28,8 @@ public:
     StationApp(const StationOptions& options, std::unique_ptr<Modbus485> bus, LinkClient::Mode mode);
     ~StationApp() override;
 
-    void start();      // shows the splash
-    void handOver();   // what the splash's last tick does (public for tests)
+    void start();    // shows the splash
+    void handOver(); // what the splash's last tick does (public for tests)
 
     // The loop the windows show (the only one without loops).
     Station& station() { return current_->station(); }

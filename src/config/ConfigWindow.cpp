@@ -109,8 +109,8 @@ QWidget* ConfigWindow::buildPage(const PageLayout& layout)
     grid->setContentsMargins(12, 14, 12, 14);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(10);
-    constexpr int kFields = 4;               // grid columns per parameter column
-    constexpr int kGapColumn = kFields;      // empty column between left and right
+    constexpr int kFields = 4;          // grid columns per parameter column
+    constexpr int kGapColumn = kFields; // empty column between left and right
     constexpr int kRightColumn = kFields + 1;
     int gridRow = 0;
     for (int index : layout.left)
@@ -240,9 +240,8 @@ bool ConfigWindow::refreshNow()
     QVector<ReadRequest> requests;
     for (int block = 0; block < kBlocks; ++block)
         requests.append(ReadRequest{ReadFn::Get_4X_D8, kFirstRegister + block * kBlockSize});
-    const bool queued = link_.readBatch(this, requests, [this](const QVector<ReadResult>& results) {
-        applyReads(results);
-    });
+    const bool queued =
+        link_.readBatch(this, requests, [this](const QVector<ReadResult>& results) { applyReads(results); });
     if (!queued) {
         ++skippedRefreshes_;
         qCDebug(lcConfig) << "refresh skipped: previous reads still out," << skippedRefreshes_ << "skipped so far";
@@ -318,12 +317,8 @@ void ConfigWindow::modify(int index)
     std::optional<qint32> value;
     QString refusal;
     switch (param(index).editor) {
-    case Editor::Choice:
-        value = valueToWrite(index, ChoiceEntry{row.combo->currentIndex()});
-        break;
-    case Editor::Options:
-        value = valueToWrite(index, OptionChoice{row.options[1]->isChecked() ? 1 : 0});
-        break;
+    case Editor::Choice: value = valueToWrite(index, ChoiceEntry{row.combo->currentIndex()}); break;
+    case Editor::Options: value = valueToWrite(index, OptionChoice{row.options[1]->isChecked() ? 1 : 0}); break;
     case Editor::NumberBox: {
         const EntryRule::Verdict verdict = entryVerdict(index, QStringView(row.box->text()));
         value = verdict.value;
@@ -339,8 +334,8 @@ void ConfigWindow::modify(int index)
         // The row stays open so the operator can correct the entry.
         qCDebug(lcConfig) << "entry for parameter" << index << "refused";
         const ParamDef& p = param(index);
-        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, kFirstRegister + index, 0}, WriteLabels::forParameter(index),
-                     p.editor == Editor::NumberBox ? row.box->text() : QString(),
+        auditRefusal(audit_, WriteRequest{WriteFn::Set_4X_D1, kFirstRegister + index, 0},
+                     WriteLabels::forParameter(index), p.editor == Editor::NumberBox ? row.box->text() : QString(),
                      p.editor == Editor::NumberBox ? refusal : QStringLiteral("选项无效"));
         return;
     }
@@ -354,11 +349,12 @@ void ConfigWindow::writeRegister(int address, qint32 value, const WriteLabel& la
 {
     // The link repeats a write that answers -8888 once; anything else that
     // goes wrong shows as the old value coming back on the next refresh.
-    auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, address, value}, label, [](const WriteResult& result) {
-        if (result.outcome != LinkOutcome::Answered)
-            qCWarning(lcConfig) << "write of" << result.request.value << "to register" << result.request.address
-                                << "failed:" << outcomeName(result.outcome) << "after" << result.calls << "call(s)";
-    });
+    auditedWrite(
+        audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, address, value}, label, [](const WriteResult& result) {
+            if (result.outcome != LinkOutcome::Answered)
+                qCWarning(lcConfig) << "write of" << result.request.value << "to register" << result.request.address
+                                    << "failed:" << outcomeName(result.outcome) << "after" << result.calls << "call(s)";
+        });
 }
 
 // ---- Leaving ------------------------------------------------------------------

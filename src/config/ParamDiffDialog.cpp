@@ -19,8 +19,7 @@ ParamDiffDialog::ParamDiffDialog(Mode mode, const QVector<Difference>& differenc
 
     table_ = new QTableWidget(int(differences.size()), 4, this);
     table_->setObjectName(QStringLiteral("DiffTable"));
-    table_->setHorizontalHeaderLabels({tr("参数"), tr("仪表"), tr("文件"),
-                                       tr("说明")});
+    table_->setHorizontalHeaderLabels({tr("参数"), tr("仪表"), tr("文件"), tr("说明")});
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);

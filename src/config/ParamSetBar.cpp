@@ -51,27 +51,26 @@ namespace {
 
 // Runs `work` on the thread pool and `then` with its result on the GUI
 // thread, unless `context` is gone by then.
-template <class R>
-void offThread(QObject* context, std::function<R()> work, std::function<void(R)> then)
+template <class R> void offThread(QObject* context, std::function<R()> work, std::function<void(R)> then)
 {
-    QThreadPool::globalInstance()->start([guard = QPointer<QObject>(context), work = std::move(work),
-                                          then = std::move(then)] {
-        R result = work();
-        QMetaObject::invokeMethod(
-            qApp, [guard, then, result = std::move(result)] {
-                if (guard)
-                    then(result);
-            },
-            Qt::QueuedConnection);
-    });
+    QThreadPool::globalInstance()->start(
+        [guard = QPointer<QObject>(context), work = std::move(work), then = std::move(then)] {
+            R result = work();
+            QMetaObject::invokeMethod(
+                qApp,
+                [guard, then, result = std::move(result)] {
+                    if (guard)
+                        then(result);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 QString fileFilter() { return QCoreApplication::translate("ParamSetBar", "参数集 (*.json)"); }
 
 } // namespace
 
-ParamSetBar::ParamSetBar(LinkClient& link, QWidget* parent)
-    : QWidget(parent), link_(link)
+ParamSetBar::ParamSetBar(LinkClient& link, QWidget* parent) : QWidget(parent), link_(link)
 {
     setObjectName(QStringLiteral("ParamSetBar"));
     auto make = [this](const char* name, const char* caption, void (ParamSetBar::*slot)()) {
@@ -96,8 +95,10 @@ ParamSetBar::ParamSetBar(LinkClient& link, QWidget* parent)
     confirm = [this](const QString& question) {
         return QMessageBox::question(this, tr("恢复参数"), question) == QMessageBox::Yes;
     };
-    showDifferences = [this](bool restore, const QVector<Difference>& d, const QString& heading) -> std::optional<QSet<int>> {
-        ParamDiffDialog dialog(restore ? ParamDiffDialog::Mode::Restore : ParamDiffDialog::Mode::Compare, d, heading, this);
+    showDifferences = [this](bool restore, const QVector<Difference>& d,
+                             const QString& heading) -> std::optional<QSet<int>> {
+        ParamDiffDialog dialog(restore ? ParamDiffDialog::Mode::Restore : ParamDiffDialog::Mode::Compare, d, heading,
+                               this);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
         return dialog.checkedRegisters();
@@ -146,12 +147,14 @@ void ParamSetBar::loadFile(std::function<void(const File&)> then)
     const QString path = chooseFile(FileUse::Open, QString());
     if (path.isEmpty())
         return done(QString(), false);
-    offThread<LoadResult>(this, [path] { return ParameterSet::load(path); }, [this, then](const LoadResult& r) {
-        if (r.file)
-            then(*r.file);
-        else
-            done(r.error, true);
-    });
+    offThread<LoadResult>(
+        this, [path] { return ParameterSet::load(path); },
+        [this, then](const LoadResult& r) {
+            if (r.file)
+                then(*r.file);
+            else
+                done(r.error, true);
+        });
 }
 
 void ParamSetBar::backup()
@@ -205,9 +208,8 @@ void ParamSetBar::restore()
         readInstrument([this, file](const Values& instrument) {
             const int here = link_.portSettings().address;
             if (file.port.address != 0 && file.port.address != here
-                && !confirm(tr("此文件读自地址 %1 的仪表，当前仪表地址为 %2。仍要恢复吗？")
-                                .arg(file.port.address)
-                                .arg(here)))
+                && !confirm(
+                    tr("此文件读自地址 %1 的仪表，当前仪表地址为 %2。仍要恢复吗？").arg(file.port.address).arg(here)))
                 return done(QString(), false);
             startRestore(file, instrument);
         });
@@ -227,8 +229,8 @@ void ParamSetBar::startRestore(const File& file, const Values& instrument)
     Plan p = plan(instrument, file.values, *chosen);
     target_ = std::make_unique<AuditedTarget>(link_, audit_, this);
     runner_ = new RestoreRunner(*target_, std::move(p), file.values, *chosen, this);
-    progress_ = new QProgressDialog(tr("正在恢复参数…"), CommonText::cancel(), 0,
-                                    int(runner_->report().steps.size()), this);
+    progress_ =
+        new QProgressDialog(tr("正在恢复参数…"), CommonText::cancel(), 0, int(runner_->report().steps.size()), this);
     progress_->setObjectName(QStringLiteral("RestoreProgress"));
     progress_->setWindowModality(Qt::WindowModal);
     progress_->setMinimumDuration(0);
@@ -251,7 +253,7 @@ void ParamSetBar::finishRestore(const Report& report)
     progress_ = nullptr;
     runner_->deleteLater();
     runner_ = nullptr;
-    const bool problem = report.stopped || !report.readBack || !report.stillDiffering.isEmpty() || !report.refused.isEmpty()
-                         || report.count(StepState::Written) != report.steps.size();
+    const bool problem = report.stopped || !report.readBack || !report.stillDiffering.isEmpty()
+                         || !report.refused.isEmpty() || report.count(StepState::Written) != report.steps.size();
     done(reportLines(report).join(u'\n'), problem);
 }

@@ -18,8 +18,7 @@ double nearestEven(double value)
     return r;
 }
 
-template <typename T>
-std::optional<T> roundInto(double value)
+template <typename T> std::optional<T> roundInto(double value)
 {
     if (!std::isfinite(value))
         return std::nullopt;
@@ -36,5 +35,5 @@ std::optional<qint16> roundHalfEven16(double value) { return roundInto<qint16>(v
 int roundHalfEven(double value)
 {
     return roundInto<qint32>(value).value_or(value < 0 ? std::numeric_limits<qint32>::min()
-                                                        : std::numeric_limits<qint32>::max());
+                                                       : std::numeric_limits<qint32>::max());
 }

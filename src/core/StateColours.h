@@ -10,5 +10,5 @@ inline QColor clock() { return QColor(0x80, 0xFF, 0x80); }   // trend date and t
 inline QColor focus() { return QColor(0xFF, 0xFF, 0xC0); }   // focused entry box
 inline QColor readout() { return QColor(0xFF, 0xFF, 0x00); } // ruler readout
 inline QColor white() { return QColor(0xFF, 0xFF, 0xFF); }
-inline QColor stale() { return QColor(0xD0, 0xD0, 0xD0); }   // values no longer confirmed by the instrument
+inline QColor stale() { return QColor(0xD0, 0xD0, 0xD0); } // values no longer confirmed by the instrument
 } // namespace StateColour

@@ -31,10 +31,7 @@ double OleTime::dayFraction(const QTime& time)
     return time.isValid() ? double(time.msecsSinceStartOfDay() / 1000) / 86400.0 : 0.0;
 }
 
-OleStamp OleTime::fromDateTime(const QDateTime& local)
-{
-    return {dayNumber(local.date()), dayFraction(local.time())};
-}
+OleStamp OleTime::fromDateTime(const QDateTime& local) { return {dayNumber(local.date()), dayFraction(local.time())}; }
 
 QDate OleTime::toDate(double dayNumber)
 {
@@ -68,10 +65,7 @@ QString TimeText::text(const QDate& date, const QTime& time)
 }
 QDateTime TimeText::fromText(const QString& text) { return QDateTime::fromString(text, dateTimeFormat()); }
 
-QString utcTimeText(const QDateTime& time)
-{
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-}
+QString utcTimeText(const QDateTime& time) { return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")); }
 
 QDateTime StationClock::now() { return source() ? source()() : QDateTime::currentDateTime(); }
 

@@ -17,7 +17,7 @@ double dayNumber(const QDate& date);
 double dayFraction(const QTime& time); // whole seconds
 OleStamp fromDateTime(const QDateTime& local);
 QDate toDate(double dayNumber);
-QTime toTime(double fraction); // rounded to the second
+QTime toTime(double fraction);      // rounded to the second
 QString dateText(double dayNumber); // "2026-12-08"
 QString timeText(double fraction);  // "14:03:59"
 } // namespace OleTime
@@ -26,11 +26,11 @@ QString timeText(double fraction);  // "14:03:59"
 // exports and on the command line: "2026-12-08 14:03:59" (the same form
 // everywhere, so a time copied from one place can be pasted into another).
 namespace TimeText {
-QString format();     // for QDateTimeEdit::setDisplayFormat and QDateTime::toString
-QString dateFormat(); // its date part, "yyyy-MM-dd"
-QString timeFormat(); // its time part, "HH:mm:ss"
-QString text(const QDateTime& time);            // in the time's own zone
-QString textWithMs(const QDateTime& time);      // "2026-12-08 14:03:59.123"
+QString format();                          // for QDateTimeEdit::setDisplayFormat and QDateTime::toString
+QString dateFormat();                      // its date part, "yyyy-MM-dd"
+QString timeFormat();                      // its time part, "HH:mm:ss"
+QString text(const QDateTime& time);       // in the time's own zone
+QString textWithMs(const QDateTime& time); // "2026-12-08 14:03:59.123"
 QString text(const QDate& date, const QTime& time);
 QDateTime fromText(const QString& text); // local time; invalid unless exactly of the form
 } // namespace TimeText
@@ -46,6 +46,6 @@ QString utcTimeText(const QDateTime& time);
 class StationClock {
 public:
     static QDateTime now();
-    static OleStamp nowStamp(); // now-date and now-time, whole seconds
+    static OleStamp nowStamp();                               // now-date and now-time, whole seconds
     static void setSource(std::function<QDateTime()> source); // empty: system clock
 };

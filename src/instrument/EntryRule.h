@@ -23,7 +23,7 @@ inline constexpr qint32 kRegisterMax = 32767;
 struct Bounds {
     double lower = 0; // inclusive, in the units the operator types
     double upper = 0;
-    int factor = 1;   // 10 for values the instrument holds in tenths
+    int factor = 1; // 10 for values the instrument holds in tenths
 };
 
 // The written bounds narrowed to what a signed 16-bit register can hold

@@ -26,11 +26,11 @@ enum Block : int {
 };
 
 struct Value {
-    int index;   // LiveImage::Values index
-    Block block; // read by
-    int divisor; // Values[index] / divisor is the value as shown (the break output is kept in tenths)
-    int written; // holding register an operator write goes to; 0: not written from the main window
-    int readBackInput; // input register the written value is polled back from; 0: the written register itself
+    int index;                 // LiveImage::Values index
+    Block block;               // read by
+    int divisor;               // Values[index] / divisor is the value as shown (the break output is kept in tenths)
+    int written;               // holding register an operator write goes to; 0: not written from the main window
+    int readBackInput;         // input register the written value is polled back from; 0: the written register itself
     const char* caption;       // the operator's name; null where the window gives it none
     const char* group;         // MQTT settings object the value belongs to; null: a live value
     const char* key;           // MQTT name in the live message or in its settings group
@@ -39,8 +39,8 @@ struct Value {
 };
 // PV, SV, OP, aux, then the settings in register order.
 std::span<const Value> values();
-const Value* valueAt(int index);          // by LiveImage::Values index
-const Value* valueWritten(int holding);   // the value holding register `holding` writes
+const Value* valueAt(int index);        // by LiveImage::Values index
+const Value* valueWritten(int holding); // the value holding register `holding` writes
 
 enum class BitTable { Coil, Input };
 enum class BitTest {
@@ -68,9 +68,9 @@ qint32 rawBit(const Bit& bit, const LiveImage& image);
 
 // The two alarms: where their type and their three settings sit.
 struct Alarm {
-    const char* key;  // "alarm1", "alarm2": MQTT settings group
-    int typeIndex;    // LiveImage::HoldingRegs index of the type (registers 4114, 4115)
-    int firstValue;   // Values index of its value; hysteresis and delay follow
+    const char* key; // "alarm1", "alarm2": MQTT settings group
+    int typeIndex;   // LiveImage::HoldingRegs index of the type (registers 4114, 4115)
+    int firstValue;  // Values index of its value; hysteresis and delay follow
 };
 std::span<const Alarm> alarms();
 

@@ -172,7 +172,10 @@ std::optional<AlarmTypeShown> alarmTypeText(int alarm, qint32 type)
     return AlarmTypeShown{shown(alarm == 0 ? t->alarm1Text : t->alarm2Text), t->active};
 }
 
-bool stateIsOn(const StateRow& row, qint32 bit) { return MonitorBlock::isOn(*MonitorBlock::bitOf(row.table, row.bit), bit); }
+bool stateIsOn(const StateRow& row, qint32 bit)
+{
+    return MonitorBlock::isOn(*MonitorBlock::bitOf(row.table, row.bit), bit);
+}
 
 bool stateIsOn(const StateRow& row, const LiveImage& image)
 {

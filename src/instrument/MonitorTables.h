@@ -16,9 +16,9 @@ namespace MonitorTables {
 
 // A value label and the LiveImage element it shows (MonitorBlock::values()).
 struct ValueRow {
-    const char* label; // objectName
-    int index;         // LiveImage::Values index
-    double divisor;    // the instrument keeps some values in tenths
+    const char* label;         // objectName
+    int index;                 // LiveImage::Values index
+    double divisor;            // the instrument keeps some values in tenths
     MonitorBlock::Block block; // the read that fills it
 };
 std::span<const ValueRow> valueRows();
@@ -36,16 +36,16 @@ QString shown(const char* text);
 
 // One entry box, the button that sends it and what is written.
 struct EditRow {
-    int box;               // T_3RW index (objectName "T_3RW_<box>")
-    const char* button;    // objectName of the send button
+    int box;            // T_3RW index (objectName "T_3RW_<box>")
+    const char* button; // objectName of the send button
     const char* buttonText;
-    const char* caption;   // row caption; null for the manual output box
+    const char* caption;    // row caption; null for the manual output box
     const char* valueLabel; // label showing the instrument's current value
-    int reg;               // holding register written
-    double lower, upper;   // accepted input, inclusive, tested before scaling
-    int factor;            // percent rows are written in tenths
-    bool revealOnFocus;    // focusing the box shows the button
-    bool hideAfterSend;    // a sent row hides its button again
+    int reg;                // holding register written
+    double lower, upper;    // accepted input, inclusive, tested before scaling
+    int factor;             // percent rows are written in tenths
+    bool revealOnFocus;     // focusing the box shows the button
+    bool hideAfterSend;     // a sent row hides its button again
     Place place;
     int gridRow, gridColumn; // cell in the alarm frame
     bool entryBelow = false; // box and button sit in the row below the caption
@@ -64,7 +64,7 @@ std::optional<qint32> entryToRegister(QStringView text, const EditRow& row);
 // The alarm type labels D_3W_6 (alarm 1) and D_3W_7 (alarm 2).
 struct AlarmTypeRow {
     const char* label;
-    int alarm;        // 0 for alarm 1, 1 for alarm 2
+    int alarm; // 0 for alarm 1, 1 for alarm 2
     const char* initialText;
 };
 // LiveImage::HoldingRegs index of the row's type parameter (MonitorBlock::alarms()).
@@ -85,8 +85,8 @@ using MonitorBlock::BitTable;
 enum class StateColourChoice { Unchanged, Quiet, Active };
 enum class StateEffect {
     None,
-    ManualEntry,   // the manual output box and button are shown while off (manual mode)
-    ShowWhenOn,    // the label itself is shown only while on
+    ManualEntry, // the manual output box and button are shown while off (manual mode)
+    ShowWhenOn,  // the label itself is shown only while on
 };
 struct StateShown {
     const char* text; // null: text unchanged
@@ -117,7 +117,7 @@ struct ModeRow {
     int label;          // D_1RW index
     const char* button; // objectName
     const char* buttonText;
-    int coil;           // coil number written; its polled state is CoilBits[coil - 1]
+    int coil; // coil number written; its polled state is CoilBits[coil - 1]
 };
 std::span<const ModeRow> modeRows();
 

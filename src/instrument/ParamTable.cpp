@@ -18,12 +18,16 @@ using sv = std::u16string_view;
 // ---- Display texts, one list per code set --------------------------------
 
 constexpr sv kInputTypeTexts[] = {
-    u"K(-200~1300)", u"S(0~1700)", u"R(0~1700)", u"T(-200~400)", u"E(0~1000)", u"J(0~1200)",
-    u"B(400~1800)", u"N(0~1300)", u"WRe325(0~2300)", u"WRe526(0~2300)", u"Cu50(-50-150)",
-    u"PT100(-200-850)", u"0Ω80(0～80Ω)", u"0Ω400(0～400Ω)", u"0MA10(0～10MA)", u"0MA20(0～20MA)",
-    u"4MA20(4-20MA)", u"0MV20(0-20MV)", u"0MV100(0-100MV)", u"正负20MV(-20-+20MV)",
-    u"正负100MV(-100-+100MV)", u"0V1(0-1V)", u"0V2(0-2V)", u"0V5(0-5V)", u"1V5(1-5V)",
-    u"0V10(0-+10V)", u"2V10(2-+10V)", u"正负5V(-5-+5V)", u"正负10V(-10-+10V)",
+    u"K(-200~1300)",    u"S(0~1700)",           u"R(0~1700)",
+    u"T(-200~400)",     u"E(0~1000)",           u"J(0~1200)",
+    u"B(400~1800)",     u"N(0~1300)",           u"WRe325(0~2300)",
+    u"WRe526(0~2300)",  u"Cu50(-50-150)",       u"PT100(-200-850)",
+    u"0Ω80(0～80Ω)",    u"0Ω400(0～400Ω)",      u"0MA10(0～10MA)",
+    u"0MA20(0～20MA)",  u"4MA20(4-20MA)",       u"0MV20(0-20MV)",
+    u"0MV100(0-100MV)", u"正负20MV(-20-+20MV)", u"正负100MV(-100-+100MV)",
+    u"0V1(0-1V)",       u"0V2(0-2V)",           u"0V5(0-5V)",
+    u"1V5(1-5V)",       u"0V10(0-+10V)",        u"2V10(2-+10V)",
+    u"正负5V(-5-+5V)",  u"正负10V(-10-+10V)",
 };
 // Digit patterns of the decimal-point codes; the label shows the code itself
 // through its own pattern.
@@ -46,13 +50,35 @@ constexpr sv kFaultHandlingTexts[] = {u"异常转输出预置值", u"输出保�
 // ---- Choice lists (byte for byte; the trailing blanks belong to them) -----
 
 constexpr sv kCombo1[] = {
-    u"0:K(-200-1300)", u"1:S(0-1700) ", u"2:R(0-1700) ", u"3:T(-200-400) ", u"4:E(0-1000) ",
-    u"5:J(0-1200) ", u"6:B(400-1800) ", u"7:N(0-1300) ", u"8 WRe325(0-2300)", u"9:WRe526(0-2300) ",
-    u"10:Cu50(-50-150)", u"11:PT100(-200-850) ", u"12:0Ω80(0～80Ω) ", u"13:0Ω400(0～400Ω) ",
-    u"14:0MA10(0～10MA) ", u"15:0MA20(0～20MA) ", u"16:4MA20(4-20MA) ", u"17:0MV20(0-20MV) ",
-    u"18:0MV100(0-100MV)", u"19:正负20MV(-20-+20MV) ", u"20:正负100MV(-100-+100MV)", u"21:0V1(0-1V) ",
-    u"22:0V2(0-2V) ", u"23:0V5(0-5V) ", u"24:1V5(1-5V) ", u"25:0V10(0-+10V) ", u"26:2V10(2-+10V) ",
-    u"27:正负5V(-5-+5V) ", u"28:正负10V(-10-+10V) ",
+    u"0:K(-200-1300)",
+    u"1:S(0-1700) ",
+    u"2:R(0-1700) ",
+    u"3:T(-200-400) ",
+    u"4:E(0-1000) ",
+    u"5:J(0-1200) ",
+    u"6:B(400-1800) ",
+    u"7:N(0-1300) ",
+    u"8 WRe325(0-2300)",
+    u"9:WRe526(0-2300) ",
+    u"10:Cu50(-50-150)",
+    u"11:PT100(-200-850) ",
+    u"12:0Ω80(0～80Ω) ",
+    u"13:0Ω400(0～400Ω) ",
+    u"14:0MA10(0～10MA) ",
+    u"15:0MA20(0～20MA) ",
+    u"16:4MA20(4-20MA) ",
+    u"17:0MV20(0-20MV) ",
+    u"18:0MV100(0-100MV)",
+    u"19:正负20MV(-20-+20MV) ",
+    u"20:正负100MV(-100-+100MV)",
+    u"21:0V1(0-1V) ",
+    u"22:0V2(0-2V) ",
+    u"23:0V5(0-5V) ",
+    u"24:1V5(1-5V) ",
+    u"25:0V10(0-+10V) ",
+    u"26:2V10(2-+10V) ",
+    u"27:正负5V(-5-+5V) ",
+    u"28:正负10V(-10-+10V) ",
 };
 constexpr sv kCombo5[] = {u"0:0000 ", u"1:000.0 ", u"2:00.00 ", u"3:0.000 "};
 constexpr sv kCombo2[] = {u"0.1 ", u"0.2 ", u"0.3 ", u"0.4 ", u"0.5 ", u"0.6 ",
@@ -60,9 +86,9 @@ constexpr sv kCombo2[] = {u"0.1 ", u"0.2 ", u"0.3 ", u"0.4 ", u"0.5 ", u"0.6 ",
 constexpr sv kCombo17[] = {u"0:禁止使用 ", u"1:1-5V输入 ", u"2:0-5V输入 "};
 constexpr sv kCombo16[] = {u"0:断线报警 ", u"1:阀位反馈 ", u"2:遥控设定 "};
 constexpr sv kOutputTypeList[] = {u"0:线性输出 ", u"1:继电器 ", u"2:固态输出 ", u"3:可控硅 "}; // Combo4, Combo7
-constexpr sv kSignalList[] = {u"0:4-20mA ", u"1:0-10mA ", u"2:0-20mA "};                      // Combo6, 8, 13
-constexpr sv kAlarmTypeList[] = {u"0:无",     u"1:上限报警 ", u"2:下限报警 ", u"3:上偏差",
-                                 u"4:下偏差 ", u"5:偏差带 ",  u"6:断线报警 "}; // Combo9, Combo10
+constexpr sv kSignalList[] = {u"0:4-20mA ", u"1:0-10mA ", u"2:0-20mA "};                       // Combo6, 8, 13
+constexpr sv kAlarmTypeList[] = {u"0:无",      u"1:上限报警 ", u"2:下限报警 ", u"3:上偏差",
+                                 u"4:下偏差 ", u"5:偏差带 ",   u"6:断线报警 "}; // Combo9, Combo10
 constexpr sv kCombo11[] = {u"0:4800BPS ", u"1:9600BPS ", u"2:19200BPS "};
 constexpr sv kCombo12[] = {u"0:无校验 ", u"1:奇校验 ", u"2:偶校验 "};
 constexpr sv kCombo14[] = {u"0:变送测量值 ", u"1:变送设定值 ", u"2:变送输出值 ", u"3:变送（PV-SV)值 "};
@@ -79,8 +105,14 @@ constexpr int kCycleTimeIndex = 33;
 constexpr ParamDef choice(int i, Page page, sv caption, Encoding encoding, sv combo, Texts display, Texts entries,
                           double minimum, double maximum)
 {
-    return ParamDef{i, kFirstRegister + i, page, caption, encoding, Editor::Choice, combo, {},
-                    minimum, maximum, display, entries, {}, -1, {}};
+    return ParamDef{i,        kFirstRegister + i,
+                    page,     caption,
+                    encoding, Editor::Choice,
+                    combo,    {},
+                    minimum,  maximum,
+                    display,  entries,
+                    {},       -1,
+                    {}};
 }
 
 constexpr ParamDef enumeration(int i, Page page, sv caption, sv combo, Texts display, Texts entries)
@@ -90,14 +122,16 @@ constexpr ParamDef enumeration(int i, Page page, sv caption, sv combo, Texts dis
 
 constexpr ParamDef optionPair(int i, Page page, sv caption, sv name, sv frame, Texts display, sv option0, sv option1)
 {
-    return ParamDef{i, kFirstRegister + i, page, caption, Encoding::OptionPair, Editor::Options, name, frame,
-                    0, 1, display, {}, {option0, option1}, -1, {}};
+    return ParamDef{
+        i,  kFirstRegister + i, page, caption, Encoding::OptionPair, Editor::Options, name, frame, 0, 1, display,
+        {}, {option0, option1}, -1,   {}};
 }
 
 constexpr ParamDef number(int i, Page page, sv caption, Encoding encoding, sv box, double minimum, double maximum)
 {
-    return ParamDef{i, kFirstRegister + i, page, caption, encoding, Editor::NumberBox, box, {},
-                    minimum, maximum, {}, {}, {}, -1, {}};
+    return ParamDef{
+        i, kFirstRegister + i, page, caption, encoding, Editor::NumberBox, box, {}, minimum, maximum, {}, {}, {}, -1,
+        {}};
 }
 
 constexpr ParamDef withLinkedWrite(ParamDef def, int linkedIndex, std::span<const qint32> values)
@@ -153,8 +187,7 @@ constexpr ParamDef kParams[kCount] = {
     enumeration(38, Input, u"输入异常处理", u"Combo15", kFaultHandlingTexts, kCombo15),
 };
 
-template <std::size_t N>
-constexpr bool rowsInIndexOrder(const ParamDef (&rows)[N])
+template <std::size_t N> constexpr bool rowsInIndexOrder(const ParamDef (&rows)[N])
 {
     for (std::size_t i = 0; i < N; ++i)
         if (rows[i].index != int(i) || rows[i].address != kFirstRegister + int(i))
@@ -174,8 +207,9 @@ constexpr int kPidLeft[] = {29, 30, 31, 32, 33, 34};
 constexpr int kPidRight[] = {35, 36};
 
 constexpr PageLayout kPages[] = {
-    {Input, kInputLeft, kInputRight}, {Output, kOutputLeft, kOutputRight}, {Alarm, kAlarmRows, {}},
-    {Comm, kCommRows, {}},            {Return, kReturnRows, {}},           {Pid, kPidLeft, kPidRight},
+    {Input, kInputLeft, kInputRight}, {Output, kOutputLeft, kOutputRight},
+    {Alarm, kAlarmRows, {}},          {Comm, kCommRows, {}},
+    {Return, kReturnRows, {}},        {Pid, kPidLeft, kPidRight},
 };
 
 // Combo1, Combo5, Combo2, Combo15, Combo16, Combo17, Combo3, Combo4, Combo6,
@@ -362,18 +396,12 @@ std::span<const ParamDef> all() { return kParams; }
 QString pageCaption(Page page)
 {
     switch (page) {
-    case Input:
-        return QStringLiteral("Input ");
-    case Output:
-        return QStringLiteral("Output");
-    case Alarm:
-        return QStringLiteral("Alarm");
-    case Comm:
-        return QStringLiteral("Comm");
-    case Return:
-        return QStringLiteral("Return");
-    case Pid:
-        return QStringLiteral("PID");
+    case Input: return QStringLiteral("Input ");
+    case Output: return QStringLiteral("Output");
+    case Alarm: return QStringLiteral("Alarm");
+    case Comm: return QStringLiteral("Comm");
+    case Return: return QStringLiteral("Return");
+    case Pid: return QStringLiteral("PID");
     }
     return {};
 }
@@ -405,12 +433,9 @@ std::optional<QString> displayText(int index, qint32 value)
         if (!validCode(def.displayTexts, value))
             return std::nullopt;
         return patternText(value, def.displayTexts[std::size_t(value)]);
-    case Filter:
-        return patternText(value / 10.0, 2, 1);
-    case Integer:
-        return QString::number(value);
-    case Tenths:
-        return doubleText(value / 10.0);
+    case Filter: return patternText(value / 10.0, 2, 1);
+    case Integer: return QString::number(value);
+    case Tenths: return doubleText(value / 10.0);
     }
     return std::nullopt;
 }

@@ -48,9 +48,9 @@ struct ParamDef {
     // (checked before scaling). Choices and options: the codes offered.
     double minimum;
     double maximum;
-    Texts displayTexts;                            // per code; empty for numeric encodings
-    Texts entries;                                 // choice-list entries, byte for byte
-    std::array<std::u16string_view, 2> options;    // option captions (code 0, code 1)
+    Texts displayTexts;                         // per code; empty for numeric encodings
+    Texts entries;                              // choice-list entries, byte for byte
+    std::array<std::u16string_view, 2> options; // option captions (code 0, code 1)
     // Writing this parameter also writes parameter `linkedIndex` with
     // linkedValues[code written] (output 1 type sets the control cycle time).
     int linkedIndex;
@@ -88,8 +88,12 @@ QString displayText(int index, qint32 value, const QString& previousText);
 
 // What the editor's state writes to the parameter's register; nullopt means
 // the entry is refused (out of bounds, not representable, wrong editor kind).
-struct ChoiceEntry { int entry; };
-struct OptionChoice { int option; };
+struct ChoiceEntry {
+    int entry;
+};
+struct OptionChoice {
+    int option;
+};
 std::optional<qint32> valueToWrite(int index, ChoiceEntry choice);
 std::optional<qint32> valueToWrite(int index, OptionChoice option);
 std::optional<qint32> valueToWrite(int index, QStringView boxText); // number boxes only

@@ -66,14 +66,10 @@ int Report::count(StepState state) const
 QString stateText(StepState state)
 {
     switch (state) {
-    case StepState::Written:
-        return QCoreApplication::translate("ParameterRestore", "已写入");
-    case StepState::RefusedByInstrument:
-        return QCoreApplication::translate("ParameterRestore", "仪表拒收");
-    case StepState::Failed:
-        return QCoreApplication::translate("ParameterRestore", "无应答，未确认");
-    case StepState::NotWritten:
-        return QCoreApplication::translate("ParameterRestore", "未写入");
+    case StepState::Written: return QCoreApplication::translate("ParameterRestore", "已写入");
+    case StepState::RefusedByInstrument: return QCoreApplication::translate("ParameterRestore", "仪表拒收");
+    case StepState::Failed: return QCoreApplication::translate("ParameterRestore", "无应答，未确认");
+    case StepState::NotWritten: return QCoreApplication::translate("ParameterRestore", "未写入");
     }
     return {};
 }
@@ -150,7 +146,8 @@ void RestoreRunner::next()
     Q_EMIT progress(position_, total);
     if (position_ < total && !cancelRequested_ && !report_.stopped) {
         const Step& step = report_.steps[position_].step;
-        qCInfo(lcParams) << "restore: register" << step.row->reg << "<-" << step.value << (step.linked ? "(linked)" : "");
+        qCInfo(lcParams) << "restore: register" << step.row->reg << "<-" << step.value
+                         << (step.linked ? "(linked)" : "");
         target_.write(step.row->reg, step.value, [self = QPointer(this)](const WriteResult& r) {
             if (self)
                 self->onWritten(r);
@@ -172,12 +169,8 @@ void RestoreRunner::onWritten(const WriteResult& result)
     StepReport& step = report_.steps[position_++];
     step.outcome = result.outcome;
     switch (result.outcome) {
-    case LinkOutcome::Answered:
-        step.state = StepState::Written;
-        break;
-    case LinkOutcome::Exception:
-        step.state = StepState::RefusedByInstrument;
-        break;
+    case LinkOutcome::Answered: step.state = StepState::Written; break;
+    case LinkOutcome::Exception: step.state = StepState::RefusedByInstrument; break;
     default:
         // It may or may not have arrived; nothing after it is tried.
         step.state = StepState::Failed;

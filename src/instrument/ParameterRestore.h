@@ -72,7 +72,7 @@ struct Report {
     bool stopped = false; // the instrument stopped answering
     bool readBack = false;
     QString readBackError;
-    QVector<Difference> stillDiffering; // chosen rows that still differ after the read-back
+    QVector<Difference> stillDiffering;    // chosen rows that still differ after the read-back
     QVector<Difference> unchosenDiffering; // rows left unchosen that differ from the file after the read-back
     int count(StepState state) const;
 };

@@ -85,7 +85,10 @@ const std::vector<Row>& rowsOfSection(Section section)
 // The value as the operator would type it into the row's editor.
 QString typedText(const Row& row, qint32 raw) { return row.scaled ? doubleText(raw / 10.0) : QString::number(raw); }
 
-QString fileError(const QString& what) { return QCoreApplication::translate("ParameterSet", "参数集文件有误：%1").arg(what); }
+QString fileError(const QString& what)
+{
+    return QCoreApplication::translate("ParameterSet", "参数集文件有误：%1").arg(what);
+}
 
 // A JSON string starting at the quote json[at]; returns the index of its
 // closing quote, the text decoded into `out` so that "a" and "\u0061" are
@@ -174,18 +177,12 @@ std::optional<QString> duplicateName(const QByteArray& json)
 QString sectionKey(Section section)
 {
     switch (section) {
-    case Section::Parameters:
-        return QStringLiteral("parameters");
-    case Section::Segments:
-        return QStringLiteral("segments");
-    case Section::PidGroups:
-        return QStringLiteral("pid_groups");
-    case Section::Grouping:
-        return QStringLiteral("grouping");
-    case Section::AlarmSettings:
-        return QStringLiteral("alarm_settings");
-    case Section::Sv:
-        return QStringLiteral("sv");
+    case Section::Parameters: return QStringLiteral("parameters");
+    case Section::Segments: return QStringLiteral("segments");
+    case Section::PidGroups: return QStringLiteral("pid_groups");
+    case Section::Grouping: return QStringLiteral("grouping");
+    case Section::AlarmSettings: return QStringLiteral("alarm_settings");
+    case Section::Sv: return QStringLiteral("sv");
     }
     return {};
 }
@@ -206,8 +203,7 @@ QString caption(const Row& row)
 {
     using namespace SegmentMap;
     switch (row.section) {
-    case Section::Parameters:
-        return ParamTable::text(ParamTable::param(row.index).caption);
+    case Section::Parameters: return ParamTable::text(ParamTable::param(row.index).caption);
     case Section::Segments: {
         const int offset = (row.index - 1) % kFieldsPerSegment + 1;
         const auto column = std::ranges::find(kSegmentColumns, offset, &Column::offset);
@@ -217,11 +213,9 @@ QString caption(const Row& row)
         const auto column = std::ranges::find(kPidColumns, row.index % kWordsPerPidGroup, &Column::offset);
         return groupCaption(row.index / kWordsPerPidGroup + 1) + u' ' + QString::fromUtf8(column->caption);
     }
-    case Section::Grouping:
-        return QString::fromUtf8(kSwitchCaption);
+    case Section::Grouping: return QString::fromUtf8(kSwitchCaption);
     case Section::AlarmSettings:
-    case Section::Sv:
-        return QString::fromUtf8(MonitorTables::editRowForRegister(row.reg)->caption);
+    case Section::Sv: return QString::fromUtf8(MonitorTables::editRowForRegister(row.reg)->caption);
     }
     return {};
 }
@@ -230,24 +224,21 @@ QString shownCaption(const Row& row)
 {
     using namespace SegmentMap;
     switch (row.section) {
-    case Section::Parameters:
-        return ParamTable::shown(ParamTable::param(row.index).caption);
+    case Section::Parameters: return ParamTable::shown(ParamTable::param(row.index).caption);
     case Section::Segments: {
         const int offset = (row.index - 1) % kFieldsPerSegment + 1;
         const auto column = std::ranges::find(kSegmentColumns, offset, &Column::offset);
         return groupCaption((row.index - 1) / kFieldsPerSegment + 1) + u' '
-            + QCoreApplication::translate("SegmentMap", column->caption);
+               + QCoreApplication::translate("SegmentMap", column->caption);
     }
     case Section::PidGroups: {
         const auto column = std::ranges::find(kPidColumns, row.index % kWordsPerPidGroup, &Column::offset);
         return groupCaption(row.index / kWordsPerPidGroup + 1) + u' '
-            + QCoreApplication::translate("SegmentMap", column->caption);
+               + QCoreApplication::translate("SegmentMap", column->caption);
     }
-    case Section::Grouping:
-        return QCoreApplication::translate("SegmentMap", kSwitchCaption);
+    case Section::Grouping: return QCoreApplication::translate("SegmentMap", kSwitchCaption);
     case Section::AlarmSettings:
-    case Section::Sv:
-        return MonitorTables::shown(MonitorTables::editRowForRegister(row.reg)->caption);
+    case Section::Sv: return MonitorTables::shown(MonitorTables::editRowForRegister(row.reg)->caption);
     }
     return {};
 }
@@ -255,16 +246,12 @@ QString shownCaption(const Row& row)
 QString text(const Row& row, qint32 raw)
 {
     switch (row.section) {
-    case Section::Parameters:
-        return ParamTable::displayText(row.index, raw).value_or(QString::number(raw));
-    case Section::Grouping:
-        return SegmentMap::switchText(raw);
+    case Section::Parameters: return ParamTable::displayText(row.index, raw).value_or(QString::number(raw));
+    case Section::Grouping: return SegmentMap::switchText(raw);
     case Section::Segments:
-    case Section::PidGroups:
-        return SegmentMap::wordText(raw, row.scaled);
+    case Section::PidGroups: return SegmentMap::wordText(raw, row.scaled);
     case Section::AlarmSettings:
-    case Section::Sv:
-        return typedText(row, raw);
+    case Section::Sv: return typedText(row, raw);
     }
     return {};
 }
@@ -274,21 +261,15 @@ EntryRule::Verdict editorVerdict(const Row& row, qint32 raw)
     const QString typed = typedText(row, raw);
     EntryRule::Verdict verdict;
     switch (row.section) {
-    case Section::Parameters:
-        verdict = ParamTable::entryVerdict(row.index, typed);
-        break;
+    case Section::Parameters: verdict = ParamTable::entryVerdict(row.index, typed); break;
     case Section::Segments:
-    case Section::PidGroups:
-        verdict = SegmentMap::entryVerdict(typed, row.scaled);
-        break;
+    case Section::PidGroups: verdict = SegmentMap::entryVerdict(typed, row.scaled); break;
     case Section::Grouping:
         // The switch's list offers 0 and 1.
         verdict = raw == 0 || raw == 1 ? EntryRule::accepted(raw) : EntryRule::refused(EntryRule::outOfRangeText(0, 1));
         break;
     case Section::AlarmSettings:
-    case Section::Sv:
-        verdict = MonitorTables::entryVerdict(typed, *MonitorTables::editRowForRegister(row.reg));
-        break;
+    case Section::Sv: verdict = MonitorTables::entryVerdict(typed, *MonitorTables::editRowForRegister(row.reg)); break;
     }
     if (verdict.accepted() && *verdict.value != raw)
         return EntryRule::refused(QCoreApplication::translate("ParameterSet", "编辑器无法写入 %1").arg(raw));
@@ -322,7 +303,9 @@ std::optional<Values> valuesFromReads(const QVector<ReadResult>& results, QStrin
     for (const ReadResult& r : results) {
         if (!r.ok()) {
             if (error)
-                *error = QCoreApplication::translate("ParameterSet", "读取寄存器 %1 起的数据失败（%2）").arg(r.request.first).arg(outcomeName(r.outcome));
+                *error = QCoreApplication::translate("ParameterSet", "读取寄存器 %1 起的数据失败（%2）")
+                             .arg(r.request.first)
+                             .arg(outcomeName(r.outcome));
             return std::nullopt;
         }
         if (r.request.fn == ReadFn::Get_3X_D8) {
@@ -351,9 +334,10 @@ QByteArray toJson(const Values& values, const PortSettings& port, const QDateTim
     root.insert(QStringLiteral("format"), kFormat);
     root.insert(QStringLiteral("saved_local"), savedAt.toLocalTime().toString(Qt::ISODate));
     root.insert(QStringLiteral("saved_utc"), savedAt.toUTC().toString(Qt::ISODate));
-    root.insert(QStringLiteral("port"), QJsonObject{{QStringLiteral("number"), port.port},
-                                                    {QStringLiteral("baud"), baudRateOf(port.baudIndex)},
-                                                    {QStringLiteral("parity"), QString(QChar::fromLatin1(parityLetterOf(port.parityIndex)))}});
+    root.insert(QStringLiteral("port"),
+                QJsonObject{{QStringLiteral("number"), port.port},
+                            {QStringLiteral("baud"), baudRateOf(port.baudIndex)},
+                            {QStringLiteral("parity"), QString(QChar::fromLatin1(parityLetterOf(port.parityIndex)))}});
     root.insert(QStringLiteral("address"), port.address);
     for (Section section : kSections) {
         QJsonArray entries;
@@ -380,7 +364,8 @@ LoadResult fromJson(const QByteArray& bytes)
                                             .arg(parseError.offset)
                                             .arg(parseError.errorString()))};
     if (const std::optional<QString> name = duplicateName(bytes))
-        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "名称“%1”在同一层中出现两次").arg(*name))};
+        return {std::nullopt,
+                fileError(QCoreApplication::translate("ParameterSet", "名称“%1”在同一层中出现两次").arg(*name))};
     if (!doc.isObject())
         return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "不是参数集"))};
     const QJsonObject root = doc.object();
@@ -388,7 +373,9 @@ LoadResult fromJson(const QByteArray& bytes)
     if (!format.isDouble())
         return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "不是参数集（没有 format）"))};
     if (format.toDouble() != kFormat)
-        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "格式 %1 不受支持（可读格式 %2）").arg(format.toDouble()).arg(kFormat))};
+        return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "格式 %1 不受支持（可读格式 %2）")
+                                            .arg(format.toDouble())
+                                            .arg(kFormat))};
 
     File file;
     file.savedLocal = root.value(QStringLiteral("saved_local")).toString();
@@ -396,7 +383,8 @@ LoadResult fromJson(const QByteArray& bytes)
     const QJsonObject port = root.value(QStringLiteral("port")).toObject();
     file.port.port = port.value(QStringLiteral("number")).toInt();
     file.port.baudIndex = std::max(0, baudIndexOf(port.value(QStringLiteral("baud")).toInt()));
-    file.port.parityIndex = std::max(0, int(QStringLiteral("NOE").indexOf(port.value(QStringLiteral("parity")).toString())));
+    file.port.parityIndex =
+        std::max(0, int(QStringLiteral("NOE").indexOf(port.value(QStringLiteral("parity")).toString())));
     file.port.address = root.value(QStringLiteral("address")).toInt();
 
     for (Section section : kSections) {
@@ -404,21 +392,30 @@ LoadResult fromJson(const QByteArray& bytes)
         if (list.isUndefined())
             continue;
         if (!list.isArray())
-            return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 不是列表").arg(sectionKey(section)))};
+            return {std::nullopt,
+                    fileError(QCoreApplication::translate("ParameterSet", "%1 不是列表").arg(sectionKey(section)))};
         for (const QJsonValue& item : list.toArray()) {
             const QJsonValue reg = item.toObject().value(QStringLiteral("register"));
             const QJsonValue raw = item.toObject().value(QStringLiteral("raw"));
             if (!reg.isDouble() || !raw.isDouble())
-                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 中有一项缺少 register 或 raw").arg(sectionKey(section)))};
+                return {std::nullopt,
+                        fileError(QCoreApplication::translate("ParameterSet", "%1 中有一项缺少 register 或 raw")
+                                      .arg(sectionKey(section)))};
             const double r = reg.toDouble();
             const Row* row = r == std::floor(r) && std::fabs(r) < 1e6 ? rowFor(int(r)) : nullptr;
             if (!row || row->section != section)
-                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 中的寄存器 %2 未知").arg(sectionKey(section)).arg(r))};
+                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "%1 中的寄存器 %2 未知")
+                                                    .arg(sectionKey(section))
+                                                    .arg(r))};
             const double v = raw.toDouble();
             if (v != std::floor(v) || v < EntryRule::kRegisterMin || v > EntryRule::kRegisterMax)
-                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "寄存器 %1 的值 %2 不是 16 位整数").arg(row->reg).arg(v))};
+                return {std::nullopt,
+                        fileError(QCoreApplication::translate("ParameterSet", "寄存器 %1 的值 %2 不是 16 位整数")
+                                      .arg(row->reg)
+                                      .arg(v))};
             if (file.values.contains(row->reg))
-                return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "寄存器 %1 出现两次").arg(row->reg))};
+                return {std::nullopt,
+                        fileError(QCoreApplication::translate("ParameterSet", "寄存器 %1 出现两次").arg(row->reg))};
             file.values.insert(row->reg, qint32(v));
         }
     }
@@ -432,7 +429,8 @@ LoadResult load(const QString& path)
     constexpr qint64 kLargest = 4 * 1024 * 1024; // a set is about 20 kB
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return {std::nullopt, QCoreApplication::translate("ParameterSet", "无法打开 %1：%2").arg(path, f.errorString())};
+        return {std::nullopt,
+                QCoreApplication::translate("ParameterSet", "无法打开 %1：%2").arg(path, f.errorString())};
     if (f.size() > kLargest)
         return {std::nullopt, fileError(QCoreApplication::translate("ParameterSet", "文件过大"))};
     return fromJson(f.readAll());
@@ -479,7 +477,8 @@ Plan plan(const Values& instrument, const Values& file, const QSet<int>& only)
         if (expected.contains(row.reg) && expected.value(row.reg) == *want)
             continue;
         if (only.isEmpty() && row.linkSetting) {
-            out.refused.append(Refusal{&row, *want, QCoreApplication::translate("ParameterSet", "通讯设置，仅在明确选择时写入")});
+            out.refused.append(
+                Refusal{&row, *want, QCoreApplication::translate("ParameterSet", "通讯设置，仅在明确选择时写入")});
             continue;
         }
         const EntryRule::Verdict verdict = editorVerdict(row, *want);

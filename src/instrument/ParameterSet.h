@@ -24,8 +24,8 @@ namespace ParameterSet {
 inline constexpr int kFormat = 1;
 
 enum class Section { Parameters, Segments, PidGroups, Grouping, AlarmSettings, Sv };
-inline constexpr Section kSections[] = {Section::Parameters,    Section::Segments, Section::PidGroups,
-                                        Section::Grouping,      Section::AlarmSettings, Section::Sv};
+inline constexpr Section kSections[] = {Section::Parameters, Section::Segments,      Section::PidGroups,
+                                        Section::Grouping,   Section::AlarmSettings, Section::Sv};
 QString sectionKey(Section section); // "parameters", "segments", ...
 
 struct Row {

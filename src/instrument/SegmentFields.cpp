@@ -23,27 +23,25 @@ QString groupCaption(int number)
 QString labelName(const Field& field)
 {
     return (field.block == Block::Segment ? QStringLiteral("D_4WRW_") : QStringLiteral("D_4WRWC_"))
-        + QString::number(field.index);
+           + QString::number(field.index);
 }
 
 QString entryName(const Field& field)
 {
     return (field.block == Block::Segment ? QStringLiteral("Text1_") : QStringLiteral("Text1C_"))
-        + QString::number(field.index);
+           + QString::number(field.index);
 }
 
 EntryRule::Bounds bounds(bool scaled) { return EntryRule::Bounds{kEntryMin, kEntryMax, scaled ? 10 : 1}; }
 
 EntryRule::Verdict entryVerdict(QStringView text, bool scaled) { return EntryRule::read(text, bounds(scaled)); }
 
-QString wordText(qint32 word, bool scaled)
-{
-    return scaled ? doubleText(word / 10.0) : QString::number(word);
-}
+QString wordText(qint32 word, bool scaled) { return scaled ? doubleText(word / 10.0) : QString::number(word); }
 
 QString switchText(qint32 word)
 {
-    return word != 0 ? QCoreApplication::translate("SegmentMap", "打开分组") : QCoreApplication::translate("SegmentMap", "关闭分组");
+    return word != 0 ? QCoreApplication::translate("SegmentMap", "打开分组")
+                     : QCoreApplication::translate("SegmentMap", "关闭分组");
 }
 
 } // namespace SegmentMap

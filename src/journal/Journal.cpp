@@ -13,27 +13,35 @@ Journal::Journal(const QString& path, QObject* parent) : QObject(parent), path_(
     connect(thread_, &QThread::finished, writer_, &QObject::deleteLater);
     connect(writer_, &JournalWriter::stored, this, &Journal::eventStored, Qt::QueuedConnection);
     connect(writer_, &JournalWriter::resultStored, this, &Journal::resultStored, Qt::QueuedConnection);
-    connect(writer_, &JournalWriter::stateChanged, this, [this](bool healthy, const QString& text) {
-        healthy_ = healthy;
-        stateText_ = text;
-        Q_EMIT stateChanged(healthy, text);
-    }, Qt::QueuedConnection);
-    connect(writer_, &JournalWriter::unacknowledgedAlarmsChanged, this, [this](int count) {
-        unacked_ = count;
-        Q_EMIT unacknowledgedAlarmsChanged(count);
-    }, Qt::QueuedConnection);
-    connect(writer_, &JournalWriter::unacknowledgedAlarmsByLoopChanged, this, [this](const QHash<int, int>& counts) {
-        unackedByLoop_ = counts;
-        Q_EMIT unacknowledgedAlarmsByLoopChanged();
-    }, Qt::QueuedConnection);
+    connect(
+        writer_, &JournalWriter::stateChanged, this,
+        [this](bool healthy, const QString& text) {
+            healthy_ = healthy;
+            stateText_ = text;
+            Q_EMIT stateChanged(healthy, text);
+        },
+        Qt::QueuedConnection);
+    connect(
+        writer_, &JournalWriter::unacknowledgedAlarmsChanged, this,
+        [this](int count) {
+            unacked_ = count;
+            Q_EMIT unacknowledgedAlarmsChanged(count);
+        },
+        Qt::QueuedConnection);
+    connect(
+        writer_, &JournalWriter::unacknowledgedAlarmsByLoopChanged, this,
+        [this](const QHash<int, int>& counts) {
+            unackedByLoop_ = counts;
+            Q_EMIT unacknowledgedAlarmsByLoopChanged();
+        },
+        Qt::QueuedConnection);
     thread_->start();
     toWriter([w = writer_] { w->flush(); }); // opens (or creates) the file now
 }
 
 Journal::~Journal() { stop(); }
 
-template <typename F>
-void Journal::toWriter(F&& f)
+template <typename F> void Journal::toWriter(F&& f)
 {
     if (thread_->isRunning())
         QMetaObject::invokeMethod(writer_, std::forward<F>(f), Qt::QueuedConnection);
@@ -86,7 +94,8 @@ void Journal::stop()
 {
     if (!thread_->isRunning())
         return;
-    QMetaObject::invokeMethod(writer_, [w = writer_] { w->finish(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        writer_, [w = writer_] { w->finish(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
 }
@@ -100,8 +109,8 @@ bool Journal::sync()
 {
     bool empty = false;
     if (thread_->isRunning())
-        QMetaObject::invokeMethod(writer_, [w = writer_, &empty] { empty = w->pending() == 0; },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            writer_, [w = writer_, &empty] { empty = w->pending() == 0; }, Qt::BlockingQueuedConnection);
     return empty;
 }
 

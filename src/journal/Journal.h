@@ -59,8 +59,7 @@ Q_SIGNALS:
     void unacknowledgedAlarmsByLoopChanged();
 
 private:
-    template <typename F>
-    void toWriter(F&& f);
+    template <typename F> void toWriter(F&& f);
 
     QString path_;
     QThread* thread_ = nullptr;

@@ -8,23 +8,27 @@
 
 QStringList JournalKind::all()
 {
-    return {QString::fromUtf16(Alarm), QString::fromUtf16(State), QString::fromUtf16(Write),
+    return {QString::fromUtf16(Alarm), QString::fromUtf16(State),    QString::fromUtf16(Write),
             QString::fromUtf16(Link),  QString::fromUtf16(Recorder), QString::fromUtf16(System)};
 }
 
 QString JournalKind::label(const QString& kind)
 {
     static const QHash<QString, QString> labels{
-        {QString::fromUtf16(Alarm), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "报警"))},    {QString::fromUtf16(State), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "状态"))},
-        {QString::fromUtf16(Write), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "写入"))},    {QString::fromUtf16(Link), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "通讯"))},
-        {QString::fromUtf16(Recorder), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "记录"))}, {QString::fromUtf16(System), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "系统"))},
+        {QString::fromUtf16(Alarm), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "报警"))},
+        {QString::fromUtf16(State), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "状态"))},
+        {QString::fromUtf16(Write), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "写入"))},
+        {QString::fromUtf16(Link), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "通讯"))},
+        {QString::fromUtf16(Recorder), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "记录"))},
+        {QString::fromUtf16(System), QStringLiteral(QT_TRANSLATE_NOOP("JournalKind", "系统"))},
     };
     return labels.value(kind, kind);
 }
 
 bool isRaisedAlarm(const JournalEvent& event)
 {
-    return event.kind == QStringView(JournalKind::Alarm) && !event.message.contains(QStringView(JournalKind::ClearedWord));
+    return event.kind == QStringView(JournalKind::Alarm)
+           && !event.message.contains(QStringView(JournalKind::ClearedWord));
 }
 
 QDateTime journalTimeFromText(const QString& text)
@@ -34,10 +38,7 @@ QDateTime journalTimeFromText(const QString& text)
     return t;
 }
 
-QString journalLocalTimeText(const QDateTime& utc)
-{
-    return TimeText::textWithMs(utc.toLocalTime());
-}
+QString journalLocalTimeText(const QDateTime& utc) { return TimeText::textWithMs(utc.toLocalTime()); }
 
 QString currentOperator()
 {

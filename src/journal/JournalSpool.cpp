@@ -23,7 +23,7 @@ QString journalSpoolPathFor(const QString& location)
     const auto parsed = HistoryLocation::parse(location);
     if (parsed && parsed->server)
         return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-            + QStringLiteral("/journal-spool-%1.db").arg(parsed->station);
+               + QStringLiteral("/journal-spool-%1.db").arg(parsed->station);
     const QFileInfo info(location);
     return info.dir().filePath(info.completeBaseName() + QStringLiteral("-spool.db"));
 }
@@ -88,21 +88,20 @@ bool JournalSpool::append(QList<Entry>& entries)
         return false;
     }
     QSqlQuery q(db_);
-    q.prepare(QStringLiteral("insert into spool_journal (op, time_utc, kind, source, message, old_value, new_value, "
-                             "result, operator, target_id, ack_ids, loop) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("insert into spool_journal (op, time_utc, kind, source, message, old_value, new_value, "
+                       "result, operator, target_id, ack_ids, loop) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     QList<qint64> keys;
     for (const Entry& e : entries) {
         QStringList ids;
         for (const qint64 id : e.ids)
             ids << QString::number(id);
         const QString result = e.type == Entry::Update ? e.result : e.event.result;
-        for (const QVariant& v : QVariantList{int(e.type), utcTimeText(e.event.timeUtc), nullable(e.event.kind),
-                                              nullable(e.event.source), nullable(e.event.message),
-                                              nullable(e.event.oldValue), nullable(e.event.newValue),
-                                              nullable(result), nullable(e.event.operatorName), e.targetId,
-                                              ids.join(QLatin1Char(',')),
-                                              e.event.loop > 0 ? QVariant(e.event.loop)
-                                                               : QVariant(QMetaType(QMetaType::Int))})
+        for (const QVariant& v :
+             QVariantList{int(e.type), utcTimeText(e.event.timeUtc), nullable(e.event.kind), nullable(e.event.source),
+                          nullable(e.event.message), nullable(e.event.oldValue), nullable(e.event.newValue),
+                          nullable(result), nullable(e.event.operatorName), e.targetId, ids.join(QLatin1Char(',')),
+                          e.event.loop > 0 ? QVariant(e.event.loop) : QVariant(QMetaType(QMetaType::Int))})
             q.addBindValue(v);
         if (!q.exec()) {
             error_ = q.lastError().text();

@@ -13,7 +13,7 @@ class JournalSpool final {
 public:
     struct Entry {
         enum Type { Append = 0, Update = 1, Ack = 2 };
-        qint64 key = 0;      // position in the spool, set by append() and all()
+        qint64 key = 0; // position in the spool, set by append() and all()
         Type type = Append;
         JournalEvent event;  // Append; Ack: time and operator
         qint64 targetId = 0; // Update: the stored row

@@ -15,13 +15,13 @@
 Q_LOGGING_CATEGORY(lcJournal, "px.journal")
 
 namespace {
-const QString kColumns = QStringLiteral(
-    "e.id, e.time_utc, e.kind, e.source, e.message, e.old_value, e.new_value, e.result, e.operator, "
-    "a.event_id IS NOT NULL, e.loop");
+const QString kColumns =
+    QStringLiteral("e.id, e.time_utc, e.kind, e.source, e.message, e.old_value, e.new_value, e.result, e.operator, "
+                   "a.event_id IS NOT NULL, e.loop");
 
 // isRaisedAlarm() in SQL (one text for every engine), for the events table as `e`.
-const QString kRaisedAlarm = QStringLiteral("e.kind = 'alarm' AND e.message NOT LIKE '%%1%'")
-                                 .arg(QString::fromUtf16(JournalKind::ClearedWord));
+const QString kRaisedAlarm =
+    QStringLiteral("e.kind = 'alarm' AND e.message NOT LIKE '%%1%'").arg(QString::fromUtf16(JournalKind::ClearedWord));
 
 QVariant nullable(const QString& text) { return text.isNull() ? QVariant(QMetaType(QMetaType::QString)) : text; }
 
@@ -222,7 +222,8 @@ bool JournalStore::acknowledge(const QList<qint64>& ids, const QDateTime& utc, c
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("INSERT INTO acks(event_id, time_utc, operator) "
                              "SELECT e.id, ?, ? FROM events e WHERE e.id = ? AND %1 "
-                             "ON CONFLICT (event_id) DO NOTHING").arg(kRaisedAlarm));
+                             "ON CONFLICT (event_id) DO NOTHING")
+                  .arg(kRaisedAlarm));
     // Whose alarm each one is, for the count by loop.
     QSqlQuery loopOf(db_);
     loopOf.prepare(QStringLiteral("SELECT COALESCE(loop, 0) FROM events WHERE id = ?"));
@@ -304,7 +305,8 @@ QString JournalStore::where(const JournalFilter& filter, QVariantList* binds) co
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
-QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged)
+QList<JournalEvent> JournalStore::page(const JournalFilter& filter, qint64 beforeId, int limit,
+                                       QList<bool>* acknowledged)
 {
     QList<JournalEvent> rows;
     if (!usable(QStringLiteral("page")))

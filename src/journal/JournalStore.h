@@ -14,12 +14,12 @@ class QIODevice;
 
 // Which events a reader wants: all of them when every field is empty.
 struct JournalFilter {
-    QString kind;     // one of JournalKind; empty = every kind
-    QDateTime fromUtc; // inclusive; invalid = no lower bound
-    QDateTime toUtc;   // exclusive; invalid = no upper bound
-    QString text;     // found in source, message, values, result or operator
-    qint64 afterId = 0; // only rows newer than this id (0 = no bound)
-    int loop = 0;       // an address: that loop's events; kStationOnly: those of no loop; 0 = all
+    QString kind;                    // one of JournalKind; empty = every kind
+    QDateTime fromUtc;               // inclusive; invalid = no lower bound
+    QDateTime toUtc;                 // exclusive; invalid = no upper bound
+    QString text;                    // found in source, message, values, result or operator
+    qint64 afterId = 0;              // only rows newer than this id (0 = no bound)
+    int loop = 0;                    // an address: that loop's events; kStationOnly: those of no loop; 0 = all
     bool unacknowledgedOnly = false; // only raised alarms still waiting for 确认
     static constexpr int kStationOnly = -1;
 };
@@ -83,7 +83,8 @@ public:
     QHash<int, int> unacknowledgedAlarmsByLoop() const { return unackedByLoop_; }
 
     // Newest first, ids below `beforeId` (0 = from the newest), at most `limit`.
-    QList<JournalEvent> page(const JournalFilter& filter, qint64 beforeId, int limit, QList<bool>* acknowledged = nullptr);
+    QList<JournalEvent> page(const JournalFilter& filter, qint64 beforeId, int limit,
+                             QList<bool>* acknowledged = nullptr);
     int count(const JournalFilter& filter);
     // The loops that have events, ascending (empty for a station of one
     // instrument, or when it cannot be read).

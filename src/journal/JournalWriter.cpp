@@ -178,7 +178,7 @@ void JournalWriter::report()
     if (!healthy) {
         const int kept = int(queue_.size());
         text = store_.isServer() ? serverText(store_.lastError())
-               : !openFailed_   ? tr("事件记录不可写")
+               : !openFailed_    ? tr("事件记录不可写")
                                  : tr("事件记录无法打开");
         if (kept > 0)
             text += tr("，暂存 %1 条").arg(kept);
@@ -238,7 +238,7 @@ void JournalWriter::loadSpool()
     const QList<JournalSpool::Entry> entries = spool_->all();
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         Op op;
-        op.type = it->type == JournalSpool::Entry::Append ? Op::Append
+        op.type = it->type == JournalSpool::Entry::Append   ? Op::Append
                   : it->type == JournalSpool::Entry::Update ? Op::Update
                                                             : Op::Ack;
         op.event = it->event;

@@ -8,7 +8,8 @@
 
 namespace {
 // By PortSettings::parityIndex.
-constexpr const char* kParityWords[] = {QT_TRANSLATE_NOOP("JournalMessage", "无"), QT_TRANSLATE_NOOP("JournalMessage", "奇"),
+constexpr const char* kParityWords[] = {QT_TRANSLATE_NOOP("JournalMessage", "无"),
+                                        QT_TRANSLATE_NOOP("JournalMessage", "奇"),
                                         QT_TRANSLATE_NOOP("JournalMessage", "偶")};
 } // namespace
 
@@ -111,7 +112,8 @@ void TransitionWatcher::onLinkState(LinkHealth::State state)
         return; // the first answer after opening is not a recovery
     // A held device says so, as the status line does.
     const QString text = state == S::CannotOpen ? health_.text() : LinkHealth::stateText(state);
-    append(QString::fromUtf16(JournalKind::Link), portName(), QStringLiteral("%1（%2）").arg(text, health_.countersText()));
+    append(QString::fromUtf16(JournalKind::Link), portName(),
+           QStringLiteral("%1（%2）").arg(text, health_.countersText()));
 }
 
 void TransitionWatcher::onPortState(PortState state)

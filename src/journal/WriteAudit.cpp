@@ -48,20 +48,21 @@ void WriteAudit::write(QObject* requester, const WriteRequest& request, const Wr
     const std::optional<qint32> old = lastRead(readBackPoint(request));
     // The audit is the link's requester so the result is recorded even when
     // the window that asked has gone.
-    link_.write(this, request, [this, request, label, old, who = QPointer<QObject>(requester),
-                                done = std::move(done)](const WriteResult& result) {
-        const bool ok = result.outcome == LinkOutcome::Answered;
-        JournalEvent entry = WriteEntry::sent(request, label, old, result);
-        entry.loop = loop_;
-        const quint64 seq = journal_.append(std::move(entry));
-        if (ok) {
-            pending_.append(ReadBack{seq, readBackPoint(request), WriteEntry::valueOf(request), label.divisor, std::nullopt,
-                                     clock_.elapsed() + windowMs_});
-            expiry_.start();
-        }
-        if (who && done)
-            done(result);
-    });
+    link_.write(this, request,
+                [this, request, label, old, who = QPointer<QObject>(requester),
+                 done = std::move(done)](const WriteResult& result) {
+                    const bool ok = result.outcome == LinkOutcome::Answered;
+                    JournalEvent entry = WriteEntry::sent(request, label, old, result);
+                    entry.loop = loop_;
+                    const quint64 seq = journal_.append(std::move(entry));
+                    if (ok) {
+                        pending_.append(ReadBack{seq, readBackPoint(request), WriteEntry::valueOf(request),
+                                                 label.divisor, std::nullopt, clock_.elapsed() + windowMs_});
+                        expiry_.start();
+                    }
+                    if (who && done)
+                        done(result);
+                });
 }
 
 void WriteAudit::refused(const WriteRequest& request, const WriteLabel& label, const QString& enteredText,
@@ -147,8 +148,8 @@ void auditedWrite(WriteAudit* audit, LinkClient& link, QObject* requester, const
         link.write(requester, request, std::move(done));
 }
 
-void auditRefusal(WriteAudit* audit, const WriteRequest& request, const WriteLabel& label,
-                  const QString& enteredText, const QString& reason)
+void auditRefusal(WriteAudit* audit, const WriteRequest& request, const WriteLabel& label, const QString& enteredText,
+                  const QString& reason)
 {
     if (audit)
         audit->refused(request, label, enteredText, reason);

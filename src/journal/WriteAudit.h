@@ -79,5 +79,5 @@ private:
 // straight through the link otherwise (windows built without a journal).
 void auditedWrite(WriteAudit* audit, LinkClient& link, QObject* requester, const WriteRequest& request,
                   const WriteLabel& label = {}, LinkClient::WriteCallback done = {});
-void auditRefusal(WriteAudit* audit, const WriteRequest& request, const WriteLabel& label,
-                  const QString& enteredText, const QString& reason);
+void auditRefusal(WriteAudit* audit, const WriteRequest& request, const WriteLabel& label, const QString& enteredText,
+                  const QString& reason);

@@ -50,14 +50,15 @@ JournalEvent WriteEntry::sent(const WriteRequest& request, const WriteLabel& lab
                              ? exceptionText(result.exceptionCode)
                              : QString();
     if (!ok)
-        e.message += QStringLiteral("（%1，%2）")
-                         .arg(result.calls > 1 ? QStringLiteral("重发一次后仍失败") : QStringLiteral("写入失败"),
-                              QString::fromLatin1(outcomeName(result.outcome))
-                                  + (code.isEmpty() ? QString() : u' ' + code));
+        e.message +=
+            QStringLiteral("（%1，%2）")
+                .arg(result.calls > 1 ? QStringLiteral("重发一次后仍失败") : QStringLiteral("写入失败"),
+                     QString::fromLatin1(outcomeName(result.outcome)) + (code.isEmpty() ? QString() : u' ' + code));
     e.oldValue = valueText(old, label.divisor);
     e.newValue = valueText(valueOf(request), label.divisor);
-    e.result = ok ? QStringLiteral("ok")
-                  : code.isEmpty() ? QStringLiteral("failed") : QStringLiteral("failed: %1").arg(code);
+    e.result = ok               ? QStringLiteral("ok")
+               : code.isEmpty() ? QStringLiteral("failed")
+                                : QStringLiteral("failed: %1").arg(code);
     return e;
 }
 
@@ -78,4 +79,3 @@ QString WriteEntry::mismatch(qint32 shown, int divisor)
 {
     return QStringLiteral("mismatch: 仪表显示 %1").arg(valueText(shown, divisor));
 }
-

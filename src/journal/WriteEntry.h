@@ -6,9 +6,9 @@
 
 // How a written value is named and shown in the journal.
 struct WriteLabel {
-    QString source;   // "SV", "4126", "coil 2"; empty: the register or coil number
-    QString name;     // what the operator calls it ("报警1值", "比例带"); empty: the source
-    int divisor = 1;  // 10 for values the instrument holds in tenths
+    QString source;  // "SV", "4126", "coil 2"; empty: the register or coil number
+    QString name;    // what the operator calls it ("报警1值", "比例带"); empty: the source
+    int divisor = 1; // 10 for values the instrument holds in tenths
 };
 
 // The texts of a "write" row, one shape for every program that writes to

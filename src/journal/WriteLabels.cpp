@@ -27,7 +27,9 @@ WriteLabel forParameter(int index)
 
 WriteLabel forEditRow(const MonitorTables::EditRow& row)
 {
-    return WriteLabel{row.reg == 1 ? QStringLiteral("SV") : row.reg == 2 ? QStringLiteral("OP") : QString(),
+    return WriteLabel{row.reg == 1   ? QStringLiteral("SV")
+                      : row.reg == 2 ? QStringLiteral("OP")
+                                     : QString(),
                       row.caption ? QString::fromUtf8(row.caption) : QStringLiteral("手动输出"), row.factor};
 }
 
@@ -43,8 +45,7 @@ WriteLabel forSetRow(const ParameterSet::Row& row)
 {
     using ParameterSet::Section;
     switch (row.section) {
-    case Section::Parameters:
-        return forParameter(row.index);
+    case Section::Parameters: return forParameter(row.index);
     case Section::AlarmSettings:
     case Section::Sv:
         if (const MonitorTables::EditRow* edit = MonitorTables::editRowForRegister(row.reg))
@@ -52,8 +53,7 @@ WriteLabel forSetRow(const ParameterSet::Row& row)
         break;
     case Section::Segments:
     case Section::PidGroups:
-    case Section::Grouping:
-        break;
+    case Section::Grouping: break;
     }
     return WriteLabel{{}, ParameterSet::caption(row), row.scaled ? 10 : 1};
 }

@@ -29,10 +29,7 @@ void JournalModel::setFilter(const JournalFilter& filter)
     endResetModel();
 }
 
-bool JournalModel::needsAcknowledgement(int row) const
-{
-    return isRaisedAlarm(rows_.at(row)) && !acked_.at(row);
-}
+bool JournalModel::needsAcknowledgement(int row) const { return isRaisedAlarm(rows_.at(row)) && !acked_.at(row); }
 
 void JournalModel::markAcknowledged(const QList<qint64>& ids)
 {
@@ -93,7 +90,8 @@ constexpr MessageForm kMessageForms[] = {
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站启动（版本 %1，历史数据库 %2，%3）")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "操作站停止（端口 %1，%2）")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "端口 %1 (%2)")},
-    {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写，暂存的样本已补写（最多暂存 %1 条），丢弃 %2 条")},
+    {"JournalMessage",
+     QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写，暂存的样本已补写（最多暂存 %1 条），丢弃 %2 条")},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "数据库恢复可写，暂存的样本已补写（最多暂存 %1 条）")},
     {"LinkHealth", "应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6"},
     {"JournalMessage", QT_TRANSLATE_NOOP("JournalMessage", "%1（%2）")},
@@ -124,7 +122,8 @@ QString shownPart(const QString& text, int depth)
         std::vector<QRegularExpression> p;
         for (const MessageForm& f : kMessageForms) {
             QString re = QRegularExpression::escape(QString::fromUtf8(f.text));
-            re.replace(QRegularExpression(QStringLiteral("\\\\?%[1-9]")), QStringLiteral("(.*?)")); // escape() may have put a backslash before %
+            re.replace(QRegularExpression(QStringLiteral("\\\\?%[1-9]")),
+                       QStringLiteral("(.*?)")); // escape() may have put a backslash before %
             p.emplace_back(QStringLiteral("^") + re + QStringLiteral("$"),
                            QRegularExpression::DotMatchesEverythingOption);
         }
@@ -146,10 +145,7 @@ QString shownPart(const QString& text, int depth)
 
 } // namespace
 
-QString shownMessage(const QString& message)
-{
-    return shownPart(message, 0);
-}
+QString shownMessage(const QString& message) { return shownPart(message, 0); }
 
 QString shownKind(const QString& kind)
 {
@@ -160,8 +156,9 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char* const titles[ColumnCount] = {QT_TR_NOOP("时间"), QT_TR_NOOP("类别"), QT_TR_NOOP("来源"), QT_TR_NOOP("内容"),
-                                                    QT_TR_NOOP("原值 → 新值"), QT_TR_NOOP("结果"), QT_TR_NOOP("操作员"), QT_TR_NOOP("回路")};
+    static const char* const titles[ColumnCount] = {QT_TR_NOOP("时间"),   QT_TR_NOOP("类别"),        QT_TR_NOOP("来源"),
+                                                    QT_TR_NOOP("内容"),   QT_TR_NOOP("原值 → 新值"), QT_TR_NOOP("结果"),
+                                                    QT_TR_NOOP("操作员"), QT_TR_NOOP("回路")};
     return section >= 0 && section < ColumnCount ? tr(titles[section]) : QVariant();
 }
 

@@ -25,8 +25,7 @@
 #include <QVBoxLayout>
 
 namespace {
-template <typename W>
-W* named(W* widget, const char* name)
+template <typename W> W* named(W* widget, const char* name)
 {
     widget->setObjectName(QLatin1String(name));
     return widget;
@@ -155,8 +154,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QWidget(parent
     connect(reader_, &JournalReader::exportDone, this, [this](int request, int rows, const QString& error) {
         if (request != exportRequest_)
             return;
-        message_->setText(rows >= 0 ? tr("已导出 %1 条").arg(rows)
-                                    : tr("导出失败：%1").arg(error));
+        message_->setText(rows >= 0 ? tr("已导出 %1 条").arg(rows) : tr("导出失败：%1").arg(error));
         Q_EMIT exportFinished(rows, error);
     });
     applyFilter();
@@ -258,10 +256,10 @@ void JournalWindow::exportTo(const QString& path)
 void JournalWindow::chooseExportFile()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested = tr("%1/事件记录_%2.csv")
-                                  .arg(folder, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(this, CommonText::exportCsv(), suggested,
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString suggested =
+        tr("%1/事件记录_%2.csv").arg(folder, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
+    const QString path =
+        QFileDialog::getSaveFileName(this, CommonText::exportCsv(), suggested, QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         exportTo(path);
 }

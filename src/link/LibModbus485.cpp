@@ -13,23 +13,19 @@ namespace {
 LinkOutcome classify(int errnum)
 {
     switch (errnum) {
-    case ETIMEDOUT:
-        return LinkOutcome::Timeout;
+    case ETIMEDOUT: return LinkOutcome::Timeout;
     case EMBBADCRC:
     case EMBBADDATA:
     case EMBBADEXC:
     case EMBMDATA:
-    case EMBBADSLAVE:
-        return LinkOutcome::CrcError;
+    case EMBBADSLAVE: return LinkOutcome::CrcError;
     case EIO:
     case ENXIO:
     case ENOENT:
     case EBADF:
     case ENODEV:
-    case EPIPE:
-        return LinkOutcome::DeviceGone;
-    default:
-        break;
+    case EPIPE: return LinkOutcome::DeviceGone;
+    default: break;
     }
     if (errnum > MODBUS_ENOBASE && errnum < EMBXGTAR + 1)
         return LinkOutcome::Exception;

@@ -59,7 +59,10 @@ int LineBus485::Get_4X_D16(int port, int slave, int first, std::span<qint32> buf
     return busFor(port).Get_4X_D16(port, slave, first, buffer);
 }
 
-int LineBus485::Set_4X_D1(int port, int slave, int reg, int value) { return busFor(port).Set_4X_D1(port, slave, reg, value); }
+int LineBus485::Set_4X_D1(int port, int slave, int reg, int value)
+{
+    return busFor(port).Set_4X_D1(port, slave, reg, value);
+}
 int LineBus485::Set_0X_Bit1(int port, int slave, int coil) { return busFor(port).Set_0X_Bit1(port, slave, coil); }
 int LineBus485::Rst_0X_Bit1(int port, int slave, int coil) { return busFor(port).Rst_0X_Bit1(port, slave, coil); }
 

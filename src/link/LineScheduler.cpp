@@ -8,10 +8,7 @@ namespace {
 
 // Read every round: the PV block and the alarm/sensor bits. The rest of the
 // cycle changes only when someone writes it.
-bool everyRound(const ReadRequest& read)
-{
-    return read.fn == ReadFn::Get_3X_D8 || read.fn == ReadFn::Get_1X_B16;
-}
+bool everyRound(const ReadRequest& read) { return read.fn == ReadFn::Get_3X_D8 || read.fn == ReadFn::Get_1X_B16; }
 
 LineRequest readOf(LineRequest::Kind kind, int address, const ReadRequest& read, quint64 tag = 0)
 {
@@ -41,11 +38,26 @@ LineScheduler::ReplyShape LineScheduler::shapeOf(const LineRequest& request)
         return shape;
     }
     switch (request.read.fn) {
-    case ReadFn::Get_0X_B16: shape.function = 0x01; shape.length = 2; break;
-    case ReadFn::Get_1X_B16: shape.function = 0x02; shape.length = 2; break;
-    case ReadFn::Get_3X_D8: shape.function = 0x04; shape.length = 16; break;
-    case ReadFn::Get_4X_D8: shape.function = 0x03; shape.length = 16; break;
-    case ReadFn::Get_4X_D16: shape.function = 0x03; shape.length = 32; break;
+    case ReadFn::Get_0X_B16:
+        shape.function = 0x01;
+        shape.length = 2;
+        break;
+    case ReadFn::Get_1X_B16:
+        shape.function = 0x02;
+        shape.length = 2;
+        break;
+    case ReadFn::Get_3X_D8:
+        shape.function = 0x04;
+        shape.length = 16;
+        break;
+    case ReadFn::Get_4X_D8:
+        shape.function = 0x03;
+        shape.length = 16;
+        break;
+    case ReadFn::Get_4X_D16:
+        shape.function = 0x03;
+        shape.length = 32;
+        break;
     }
     return shape;
 }
@@ -225,18 +237,11 @@ LineRequest LineScheduler::issue(LineRequest request, qint64 nowMs)
     request.issuedAtMs = nowMs;
     guard_.reset(); // something of another shape is on the line now
     switch (request.kind) {
-    case LineRequest::Kind::Refresh:
-        lastWasRefresh_ = true;
-        break;
+    case LineRequest::Kind::Refresh: lastWasRefresh_ = true; break;
     case LineRequest::Kind::Round:
-    case LineRequest::Kind::Focus:
-        lastWasRefresh_ = false;
-        break;
-    case LineRequest::Kind::Retry:
-        retryUsed_ = true;
-        break;
-    case LineRequest::Kind::Write:
-        break;
+    case LineRequest::Kind::Focus: lastWasRefresh_ = false; break;
+    case LineRequest::Kind::Retry: retryUsed_ = true; break;
+    case LineRequest::Kind::Write: break;
     }
     return request;
 }
@@ -259,7 +264,8 @@ std::optional<LineRequest> LineScheduler::choose(qint64 nowMs, bool* guarded)
         qint64 dueAt = std::numeric_limits<qint64>::max();
         for (const auto& [address, loop] : loops_) {
             if (loop.offline && loop.retryAt <= nowMs && loop.retryAt < dueAt) {
-                const LineRequest probe = readOf(LineRequest::Kind::Retry, address, PollingCycle::cycleRequests().first());
+                const LineRequest probe =
+                    readOf(LineRequest::Kind::Retry, address, PollingCycle::cycleRequests().first());
                 if (!allowed(probe)) {
                     *guarded = true;
                     continue;
@@ -361,7 +367,8 @@ void LineScheduler::report(const LineRequest& request, LineOutcome outcome, qint
             ++loop.counters.answered;
         else
             ++loop.counters.exceptions;
-        loop.responses.push_back(int(std::clamp<qint64>(nowMs - request.issuedAtMs, 0, std::numeric_limits<int>::max())));
+        loop.responses.push_back(
+            int(std::clamp<qint64>(nowMs - request.issuedAtMs, 0, std::numeric_limits<int>::max())));
         if (loop.responses.size() > std::size_t(kResponseWindow))
             loop.responses.pop_front();
         loop.timeoutsInRow = 0;
@@ -392,8 +399,7 @@ void LineScheduler::report(const LineRequest& request, LineOutcome outcome, qint
         if (!loop.offline && loop.timeoutsInRow >= kTimeoutsToOffline)
             goOffline(address, loop, nowMs);
         break;
-    case LineOutcome::NotSent:
-        return;
+    case LineOutcome::NotSent: return;
     }
     if (loop.offline && request.kind == LineRequest::Kind::Retry) {
         loop.retryStep = std::min(loop.retryStep + 1, int(kRetryDelaysMs.size()) - 1);

@@ -27,8 +27,8 @@ struct LineRequest {
     bool isWrite = false; // `write` applies, else `read`
     ReadRequest read;
     WriteRequest write;
-    quint64 tag = 0;        // the caller's, for refreshes and writes
-    qint64 issuedAtMs = 0;  // when next() gave it out
+    quint64 tag = 0;       // the caller's, for refreshes and writes
+    qint64 issuedAtMs = 0; // when next() gave it out
 };
 
 struct LineLoopCounters {

@@ -4,8 +4,7 @@
 
 #include <QCoreApplication>
 
-LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* parent)
-    : QObject(parent), mode_(mode)
+LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* parent) : QObject(parent), mode_(mode)
 {
     registerLinkMetaTypes();
     worker_ = new LinkWorker(std::move(bus));
@@ -20,10 +19,13 @@ LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* paren
     }
     connect(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone, type);
     connect(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone, type);
-    connect(worker_, &LinkWorker::exchangesSettled, this, [this](const QVector<LinkOutcome>& outcomes) {
-        for (LinkOutcome outcome : outcomes)
-            Q_EMIT exchangeCompleted(outcome);
-    }, type);
+    connect(
+        worker_, &LinkWorker::exchangesSettled, this,
+        [this](const QVector<LinkOutcome>& outcomes) {
+            for (LinkOutcome outcome : outcomes)
+                Q_EMIT exchangeCompleted(outcome);
+        },
+        type);
     connect(worker_, &LinkWorker::portStateChanged, this, &LinkClient::onPortState, type);
     connect(worker_, &LinkWorker::exceptionAnswered, this, &LinkClient::exceptionAnswered, type);
 }
@@ -37,27 +39,39 @@ LinkClient::LinkClient(LinkClient& line, int address, QObject* parent)
     const Qt::ConnectionType type = mode_ == Mode::Threaded ? Qt::QueuedConnection : Qt::DirectConnection;
     connect(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone, type);
     connect(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone, type);
-    connect(worker_, &LinkWorker::exchangeOn, this, [this](int slave, LinkOutcome outcome, int code) {
-        if (slave != address_)
-            return;
-        Q_EMIT exchangeCompleted(outcome);
-        if (outcome == LinkOutcome::Exception)
-            Q_EMIT exceptionAnswered(code);
-    }, type);
-    connect(worker_, &LinkWorker::cycleRead, this, [this](int slave, const QVector<ReadResult>& results) {
-        if (slave != address_)
-            return;
-        Q_EMIT readsCompleted(results); // the journal's read-back sees them as any read
-        Q_EMIT cycleReads(results);
-    }, type);
-    connect(worker_, &LinkWorker::loopOffline, this, [this](int slave, bool offline) {
-        if (slave == address_)
-            Q_EMIT offlineChanged(offline);
-    }, type);
-    connect(worker_, &LinkWorker::loopCounters, this, [this](int slave, const LineLoopCounters& counters) {
-        if (slave == address_)
-            Q_EMIT countersChanged(counters);
-    }, type);
+    connect(
+        worker_, &LinkWorker::exchangeOn, this,
+        [this](int slave, LinkOutcome outcome, int code) {
+            if (slave != address_)
+                return;
+            Q_EMIT exchangeCompleted(outcome);
+            if (outcome == LinkOutcome::Exception)
+                Q_EMIT exceptionAnswered(code);
+        },
+        type);
+    connect(
+        worker_, &LinkWorker::cycleRead, this,
+        [this](int slave, const QVector<ReadResult>& results) {
+            if (slave != address_)
+                return;
+            Q_EMIT readsCompleted(results); // the journal's read-back sees them as any read
+            Q_EMIT cycleReads(results);
+        },
+        type);
+    connect(
+        worker_, &LinkWorker::loopOffline, this,
+        [this](int slave, bool offline) {
+            if (slave == address_)
+                Q_EMIT offlineChanged(offline);
+        },
+        type);
+    connect(
+        worker_, &LinkWorker::loopCounters, this,
+        [this](int slave, const LineLoopCounters& counters) {
+            if (slave == address_)
+                Q_EMIT countersChanged(counters);
+        },
+        type);
     connect(&line, &LinkClient::portStateChanged, this, &LinkClient::onPortState);
     toWorker([w = worker_, address] { w->addLoop(address); });
 }
@@ -77,8 +91,7 @@ void LinkClient::setFocused(bool focused)
     toWorker([w = worker_, slave = focused ? address_ : 0] { w->setFocused(slave); });
 }
 
-template <typename F>
-void LinkClient::toWorker(F&& f)
+template <typename F> void LinkClient::toWorker(F&& f)
 {
     if (!worker_)
         return;
@@ -162,7 +175,8 @@ void LinkClient::shutdown()
     if (!worker_)
         return;
     if (thread_ && thread_->isRunning()) {
-        QMetaObject::invokeMethod(worker_, [w = worker_] { w->shutdown(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            worker_, [w = worker_] { w->shutdown(); }, Qt::BlockingQueuedConnection);
         thread_->quit();
         thread_->wait();
     } else {

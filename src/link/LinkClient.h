@@ -96,8 +96,7 @@ private:
     void onReadsDone(quint64 ticket, const QVector<ReadResult>& results);
     void onWriteDone(quint64 ticket, const WriteResult& result);
     void onPortState(PortState state);
-    template <typename F>
-    void toWorker(F&& f);
+    template <typename F> void toWorker(F&& f);
     quint64 takeTicket() { return line_ ? line_->nextTicket_++ : nextTicket_++; }
 
     Mode mode_;

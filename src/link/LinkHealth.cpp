@@ -60,13 +60,13 @@ QString LinkHealth::staleBlocksText() const
 QString LinkHealth::countersText() const
 {
     return tr("应答 %1　超时 %2　校验错 %3　异常应答 %4　其他 %5　跳过周期 %6")
-        .arg(count(LinkOutcome::Answered))
-        .arg(count(LinkOutcome::Timeout))
-        .arg(count(LinkOutcome::CrcError))
-        .arg(count(LinkOutcome::Exception))
-        .arg(count(LinkOutcome::Other) + count(LinkOutcome::DeviceGone) + count(LinkOutcome::NotOpen))
-        .arg(skipped_)
-        + (lastException_ ? tr("\n最近一次异常应答：%1").arg(exceptionText(lastException_)) : QString());
+               .arg(count(LinkOutcome::Answered))
+               .arg(count(LinkOutcome::Timeout))
+               .arg(count(LinkOutcome::CrcError))
+               .arg(count(LinkOutcome::Exception))
+               .arg(count(LinkOutcome::Other) + count(LinkOutcome::DeviceGone) + count(LinkOutcome::NotOpen))
+               .arg(skipped_)
+           + (lastException_ ? tr("\n最近一次异常应答：%1").arg(exceptionText(lastException_)) : QString());
 }
 
 void LinkHealth::onExchange(LinkOutcome outcome) { ++counts_[int(outcome)]; }
@@ -134,9 +134,8 @@ void LinkHealth::reevaluate()
         setState(State::CannotOpen);
         return;
     }
-    const qint64 reference = sinceGood_.isValid() && sinceGood_.elapsed() <= sinceOpen_.elapsed()
-                                 ? sinceGood_.elapsed()
-                                 : -1;
+    const qint64 reference =
+        sinceGood_.isValid() && sinceGood_.elapsed() <= sinceOpen_.elapsed() ? sinceGood_.elapsed() : -1;
     if (reference >= 0 && reference <= noAnswerMs_) {
         setState(State::Answering);
         timer_.start(int(noAnswerMs_ - reference) + 1);

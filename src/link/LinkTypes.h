@@ -32,13 +32,10 @@ constexpr int elementsOf(ReadFn fn)
 {
     switch (fn) {
     case ReadFn::Get_0X_B16:
-    case ReadFn::Get_1X_B16:
-        return 1; // one 16-bit bit image in element 0
+    case ReadFn::Get_1X_B16: return 1; // one 16-bit bit image in element 0
     case ReadFn::Get_3X_D8:
-    case ReadFn::Get_4X_D8:
-        return 8;
-    case ReadFn::Get_4X_D16:
-        return 16;
+    case ReadFn::Get_4X_D8: return 8;
+    case ReadFn::Get_4X_D16: return 16;
     }
     return 0;
 }
@@ -49,7 +46,7 @@ constexpr int kReadBufferSize = 16;
 struct ReadResult {
     ReadRequest request;
     LinkOutcome outcome = LinkOutcome::Skipped;
-    QVector<qint32> data; // kReadBufferSize elements; meaningful only when outcome is Answered
+    QVector<qint32> data;  // kReadBufferSize elements; meaningful only when outcome is Answered
     int exceptionCode = 0; // the Modbus exception code when outcome is Exception
     bool ok() const { return outcome == LinkOutcome::Answered; }
 };
@@ -62,10 +59,10 @@ struct WriteRequest {
 
 struct WriteResult {
     WriteRequest request;
-    int firstResult = 0;  // library result of the first call
-    int calls = 0;        // 1, or 2 when the first register write returned -8888
+    int firstResult = 0;                        // library result of the first call
+    int calls = 0;                              // 1, or 2 when the first register write returned -8888
     LinkOutcome outcome = LinkOutcome::Skipped; // outcome of the last call
-    int exceptionCode = 0; // the Modbus exception code when outcome is Exception
+    int exceptionCode = 0;                      // the Modbus exception code when outcome is Exception
 };
 
 // State of the serial port as the link worker sees it.

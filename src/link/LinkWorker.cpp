@@ -5,8 +5,7 @@
 
 #include <algorithm>
 
-LinkWorker::LinkWorker(std::unique_ptr<Modbus485> bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus))
+LinkWorker::LinkWorker(std::unique_ptr<Modbus485> bus, QObject* parent) : QObject(parent), bus_(std::move(bus))
 {
     registerLinkMetaTypes();
     qRegisterMetaType<LineLoopCounters>();
@@ -142,11 +141,14 @@ void LinkWorker::schedule()
     scheduled_ = true;
     // One library call per event-loop turn, so a write queued meanwhile runs
     // before the next read of a batch.
-    QMetaObject::invokeMethod(this, [this] {
-        scheduled_ = false;
-        if (processOne())
-            schedule();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            scheduled_ = false;
+            if (processOne())
+                schedule();
+        },
+        Qt::QueuedConnection);
 }
 
 void LinkWorker::processQueue()
@@ -154,8 +156,7 @@ void LinkWorker::processQueue()
     if (draining_)
         return; // the outer loop picks up what a callback queued
     draining_ = true;
-    while (!stopped_ && processOne()) {
-    }
+    while (!stopped_ && processOne()) {}
     draining_ = false;
 }
 
@@ -333,8 +334,7 @@ void LinkWorker::runPriority(PriorityJob& job)
             if (line_)
                 schedule();
         } else {
-            qCWarning(lcLink) << "port" << s.port << "could not be opened; retrying every"
-                              << kReopenIntervalMs << "ms";
+            qCWarning(lcLink) << "port" << s.port << "could not be opened; retrying every" << kReopenIntervalMs << "ms";
             deviceLost_ = true;
             setPortState(failedOpenState());
             reopenTimer_->start();
@@ -364,7 +364,8 @@ void LinkWorker::runNextRead(Batch& batch)
         batch.results.push_back(result);
         return;
     }
-    const int rc = callRead(*bus_, batch.port, batch.slave, request, std::span<qint32>(result.data.data(), result.data.size()));
+    const int rc =
+        callRead(*bus_, batch.port, batch.slave, request, std::span<qint32>(result.data.data(), result.data.size()));
     result.outcome = rc == 0 ? LinkOutcome::Answered : bus_->lastOutcome();
     if (rc == 0 && result.outcome != LinkOutcome::Answered)
         result.outcome = LinkOutcome::Answered;

@@ -80,9 +80,18 @@ Q_SIGNALS:
     void loopCounters(int slave, LineLoopCounters counters);
 
 private:
-    struct OpenJob { PortSettings settings; };
-    struct CloseJob { int port; };
-    struct WriteJob { quint64 ticket; int port; int slave; WriteRequest request; };
+    struct OpenJob {
+        PortSettings settings;
+    };
+    struct CloseJob {
+        int port;
+    };
+    struct WriteJob {
+        quint64 ticket;
+        int port;
+        int slave;
+        WriteRequest request;
+    };
     using PriorityJob = std::variant<OpenJob, CloseJob, WriteJob>;
     struct Batch {
         quint64 ticket = 0;
@@ -91,7 +100,7 @@ private:
         QVector<ReadRequest> requests;
         QVector<ReadResult> results;
         bool lastAnswered = false; // the previous request of this batch got a valid reply
-        bool abandoned = false; // the rest is skipped
+        bool abandoned = false;    // the rest is skipped
     };
 
     void schedule();
@@ -129,8 +138,8 @@ private:
     // Line of loops only.
     std::unique_ptr<LineScheduler> line_;
     QElapsedTimer lineClock_;
-    QTimer* lineTimer_ = nullptr; // wakes the line when the scheduler is idle until a time
-    QHash<quint64, Batch> refreshes_; // window reads by ticket
+    QTimer* lineTimer_ = nullptr;            // wakes the line when the scheduler is idle until a time
+    QHash<quint64, Batch> refreshes_;        // window reads by ticket
     QHash<int, QVector<ReadResult>> cycles_; // each loop's reads since its last cycleRead
     QHash<int, bool> offline_;
 };

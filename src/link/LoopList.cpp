@@ -58,8 +58,7 @@ QString format(const QVector<int>& addresses)
         qsizetype j = i;
         while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
             ++j;
-        parts << (j == i ? QString::number(addresses[i])
-                         : QStringLiteral("%1-%2").arg(addresses[i]).arg(addresses[j]));
+        parts << (j == i ? QString::number(addresses[i]) : QStringLiteral("%1-%2").arg(addresses[i]).arg(addresses[j]));
         i = j + 1;
     }
     return parts.join(QLatin1Char(','));

@@ -3,16 +3,11 @@
 int callRead(Modbus485& bus, int port, int slave, const ReadRequest& r, std::span<qint32> buffer)
 {
     switch (r.fn) {
-    case ReadFn::Get_0X_B16:
-        return bus.Get_0X_B16(port, slave, r.first, buffer);
-    case ReadFn::Get_1X_B16:
-        return bus.Get_1X_B16(port, slave, r.first, buffer);
-    case ReadFn::Get_3X_D8:
-        return bus.Get_3X_D8(port, slave, r.first, buffer);
-    case ReadFn::Get_4X_D8:
-        return bus.Get_4X_D8(port, slave, r.first, buffer);
-    case ReadFn::Get_4X_D16:
-        return bus.Get_4X_D16(port, slave, r.first, buffer);
+    case ReadFn::Get_0X_B16: return bus.Get_0X_B16(port, slave, r.first, buffer);
+    case ReadFn::Get_1X_B16: return bus.Get_1X_B16(port, slave, r.first, buffer);
+    case ReadFn::Get_3X_D8: return bus.Get_3X_D8(port, slave, r.first, buffer);
+    case ReadFn::Get_4X_D8: return bus.Get_4X_D8(port, slave, r.first, buffer);
+    case ReadFn::Get_4X_D16: return bus.Get_4X_D16(port, slave, r.first, buffer);
     }
     return -1;
 }

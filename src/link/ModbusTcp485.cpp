@@ -65,9 +65,8 @@ int ModbusTcp485::fail(Line& line, int errnum)
     else if (errnum > MODBUS_ENOBASE && errnum <= EMBXGTAR) {
         outcome = LinkOutcome::Exception;
         exceptionCode_ = errnum - MODBUS_ENOBASE;
-    }
-    else if (errnum == EMBBADCRC || errnum == EMBBADDATA || errnum == EMBBADEXC || errnum == EMBMDATA
-             || errnum == EMBBADSLAVE)
+    } else if (errnum == EMBBADCRC || errnum == EMBBADDATA || errnum == EMBBADEXC || errnum == EMBMDATA
+               || errnum == EMBBADSLAVE)
         outcome = LinkOutcome::CrcError; // among them a reply of another transaction
     bool alive = true;
     if (outcome == LinkOutcome::Timeout)

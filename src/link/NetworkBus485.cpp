@@ -26,8 +26,9 @@ bool NetworkBus485::connect(int port, Line& line)
         const int err = errno;
         line.backoff.failed(now);
         if (line.lastError != err)
-            qCInfo(lcLink) << "port" << port << "connect to" << ports_.deviceFor(port) << "failed:" << std::strerror(err)
-                           << "- next attempts spaced up to" << ReconnectBackoff::kMaxMs / 1000 << "s";
+            qCInfo(lcLink) << "port" << port << "connect to" << ports_.deviceFor(port)
+                           << "failed:" << std::strerror(err) << "- next attempts spaced up to"
+                           << ReconnectBackoff::kMaxMs / 1000 << "s";
         line.lastError = err;
         return false;
     }
@@ -126,8 +127,7 @@ int NetworkBus485::finish(Line& line, LinkOutcome outcome)
         disconnect(line);
         line.lastError = ECONNRESET; // say so when it is back
         break;
-    default:
-        break;
+    default: break;
     }
     return -1;
 }

@@ -42,7 +42,7 @@ protected:
         bool wanted = false;     // opened by the caller and not closed since
         bool suspect = false;    // a failure since the last clean exchange may leave old replies coming
         int timeoutsInRow = 0;
-        int lastError = 0;       // errno of the last failed connect, to log changes only
+        int lastError = 0; // errno of the last failed connect, to log changes only
         ReconnectBackoff backoff;
     };
 

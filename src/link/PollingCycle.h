@@ -67,7 +67,7 @@ private:
     QTimer* timer_ = nullptr; // "Timer1"
     int skipped_ = 0;
     int completed_ = 0;
-    int first_ = 0; // index in cycleRequests() the next cycle begins with
+    int first_ = 0;        // index in cycleRequests() the next cycle begins with
     bool catchUp_ = false; // a tick fell due while this cycle was out
     bool fed_ = false;     // started on a loop channel
 };

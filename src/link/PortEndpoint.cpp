@@ -28,7 +28,8 @@ bool parsePortEndpoint(const QString& text, PortEndpoint* out, QString* error)
     else if (scheme == QLatin1String("rtu+tcp"))
         e.kind = PortEndpoint::Kind::RtuOverTcp;
     else
-        return fail(error, QStringLiteral("unknown scheme \"%1\": use tcp://HOST[:PORT] or rtu+tcp://HOST:PORT").arg(scheme));
+        return fail(error,
+                    QStringLiteral("unknown scheme \"%1\": use tcp://HOST[:PORT] or rtu+tcp://HOST:PORT").arg(scheme));
 
     QString rest = text.mid(sep + 3);
     if (rest.endsWith(u'/'))

@@ -10,9 +10,9 @@
 struct PortEndpoint {
     enum class Kind { Serial, ModbusTcp, RtuOverTcp };
     Kind kind = Kind::Serial;
-    QString device;   // Serial: the device path
-    QString host;     // TCP: the address as given, without brackets
-    int tcpPort = 0;  // TCP: 1-65535
+    QString device;  // Serial: the device path
+    QString host;    // TCP: the address as given, without brackets
+    int tcpPort = 0; // TCP: 1-65535
 
     bool isNetwork() const { return kind != Kind::Serial; }
 };

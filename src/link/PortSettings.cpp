@@ -39,8 +39,8 @@ QString parseLineOption(LineOption option, const QString& text, int* out)
 {
     struct Rule {
         const char* expects;
-        int low, high;          // a number in this range ...
-        const char* words[3];   // ... or one of these words, read as its index
+        int low, high;        // a number in this range ...
+        const char* words[3]; // ... or one of these words, read as its index
     };
     static constexpr Rule kRules[] = {
         {"--port-number expects 1 to 20", 1, 20, {}},
@@ -94,7 +94,8 @@ bool PortMap::parseMapping(const QString& text, QString* error)
     if (!ok || port < 1 || port > 20 || device.isEmpty()) {
         if (error)
             *error = QStringLiteral("--port expects N=DEVICE, N=tcp://HOST[:PORT] or N=rtu+tcp://HOST:PORT with N "
-                                    "from 1 to 20, got \"%1\"").arg(text);
+                                    "from 1 to 20, got \"%1\"")
+                         .arg(text);
         return false;
     }
     PortEndpoint endpoint;

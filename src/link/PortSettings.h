@@ -18,9 +18,9 @@ struct PortSettings {
 inline constexpr std::array<int, 3> kBaudRates{4800, 9600, 19200};
 inline constexpr int kDefaultBaudIndex = 1;
 
-int baudRateOf(int baudIndex);     // kBaudRates[baudIndex]; the default rate for an unknown index
-int baudIndexOf(int rate);         // -1 for a rate not offered
-QString baudRatesText();           // "4800, 9600 or 19200"
+int baudRateOf(int baudIndex);        // kBaudRates[baudIndex]; the default rate for an unknown index
+int baudIndexOf(int rate);            // -1 for a rate not offered
+QString baudRatesText();              // "4800, 9600 or 19200"
 char parityLetterOf(int parityIndex); // 'N', 'O', 'E'; 'N' for an unknown index
 
 // The line options of the station's and px5800-cli's command lines, one

@@ -38,9 +38,10 @@ int RtuOverTcp485::fail(Line& line, LinkOutcome outcome)
 {
     if (outcome == LinkOutcome::Timeout || outcome == LinkOutcome::CrcError) {
         line.suspect = true;
-        const bool alive = outcome == LinkOutcome::Timeout
-                               ? drainSocketInput(line.fd, LibModbus485::kLateReplyWindowMs, 0)
-                               : drainSocketInput(line.fd, LibModbus485::kResponseTimeoutMs, 30); // rest of a garbled frame
+        const bool alive =
+            outcome == LinkOutcome::Timeout
+                ? drainSocketInput(line.fd, LibModbus485::kLateReplyWindowMs, 0)
+                : drainSocketInput(line.fd, LibModbus485::kResponseTimeoutMs, 30); // rest of a garbled frame
         if (!alive)
             outcome = LinkOutcome::DeviceGone;
     }
@@ -53,7 +54,8 @@ int RtuOverTcp485::exchange(int port, int slave, quint8 fn, int field1, int fiel
     if (!linePtr)
         return -1;
     Line& line = *linePtr;
-    std::array<quint8, 8> request{quint8(slave), fn, quint8(field1 >> 8), quint8(field1), quint8(field2 >> 8), quint8(field2)};
+    std::array<quint8, 8> request{quint8(slave), fn, quint8(field1 >> 8), quint8(field1), quint8(field2 >> 8),
+                                  quint8(field2)};
     const quint16 crc = modbusCrc16(std::span<const quint8>(request.data(), 6));
     request[6] = quint8(crc & 0xFF);
     request[7] = quint8(crc >> 8);
@@ -125,7 +127,8 @@ int RtuOverTcp485::readRegisters(int port, int slave, int first, int count, quin
     if (exchange(port, slave, fn, first - 1, count, std::span<quint8>(reply.data(), std::size_t(5 + 2 * count))) != 0)
         return -1;
     for (int i = 0; i < count; ++i)
-        buffer[i] = qint16(quint16((reply[3 + 2 * i] << 8) | reply[4 + 2 * i])); // the instrument's registers are signed
+        buffer[i] =
+            qint16(quint16((reply[3 + 2 * i] << 8) | reply[4 + 2 * i])); // the instrument's registers are signed
     return 0;
 }
 

@@ -136,9 +136,7 @@ bool connectionLost(int errnum)
     case EHOSTUNREACH:
     case ENETUNREACH:
     case ENETDOWN:
-    case EBADF:
-        return true;
-    default:
-        return false;
+    case EBADF: return true;
+    default: return false;
     }
 }

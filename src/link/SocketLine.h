@@ -32,7 +32,11 @@ public:
 
     bool mayTry(Clock::time_point now) const { return now >= notBefore_; }
     void failed(Clock::time_point now);
-    void succeeded() { delayMs_ = 0; notBefore_ = {}; }
+    void succeeded()
+    {
+        delayMs_ = 0;
+        notBefore_ = {};
+    }
     int delayMs() const { return delayMs_; }
 
 private:

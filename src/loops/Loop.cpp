@@ -42,14 +42,15 @@ Loop::Loop(LinkClient& link, Journal& journal, const LoopSetup& setup, QObject* 
         // carries the link state that cycle produced.
         publisher_ = std::make_unique<MqttPublisher>(setup_.broker, setup_.publishName, image_, *health_);
         connect(polling_.get(), &PollingCycle::cycleCompleted, publisher_.get(), &MqttPublisher::onCycleCompleted);
-        connect(&journal, &Journal::eventAppended, publisher_.get(), [this, p = publisher_.get()](const JournalEvent& e) {
-            // Each loop's topics carry its own events and the station's.
-            if (e.loop == 0 || e.loop == setup_.address)
-                p->publishEvent(toJson(e));
-        });
+        connect(&journal, &Journal::eventAppended, publisher_.get(),
+                [this, p = publisher_.get()](const JournalEvent& e) {
+                    // Each loop's topics carry its own events and the station's.
+                    if (e.loop == 0 || e.loop == setup_.address)
+                        p->publishEvent(toJson(e));
+                });
     }
-    station_.reset(new Station{link_, image_, *polling_, *health_, flags_, scale_, nullptr, setup_.ports,
-                               setup_.databasePath});
+    station_.reset(
+        new Station{link_, image_, *polling_, *health_, flags_, scale_, nullptr, setup_.ports, setup_.databasePath});
     audit_ = std::make_unique<WriteAudit>(link_, journal);
     audit_->setLoop(setup_.address);
     watcher_ = std::make_unique<TransitionWatcher>(journal, image_, link_, *health_);

@@ -14,7 +14,7 @@ namespace {
 QString textOf(const QVariant& value)
 {
     return value.metaType().id() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
-                                                            : value.toString();
+                                                           : value.toString();
 }
 
 } // namespace
@@ -76,7 +76,8 @@ std::optional<Contents> read(const QString& path, QString* error)
         // so it is unique across the station's lines.
         for (const int address : addresses)
             if (why.isEmpty() && addressLine.contains(address))
-                why = QStringLiteral("address %1 is already a loop of [%2]").arg(address).arg(addressLine.value(address));
+                why =
+                    QStringLiteral("address %1 is already a loop of [%2]").arg(address).arg(addressLine.value(address));
         for (const int address : addresses) {
             line.loops.append({address, textOf(file.value(QStringLiteral("name%1").arg(address))).trimmed()});
             addressLine.insert(address, group);

@@ -13,8 +13,8 @@ struct LoopOption {
 
 // One RS-485 line and the loops polled on it.
 struct LineOptions {
-    int portNumber = 1;  // the port the line is reached through
-    int baudIndex = -1;  // -1: 9600
+    int portNumber = 1;   // the port the line is reached through
+    int baudIndex = -1;   // -1: 9600
     int parityIndex = -1; // -1: none
     QVector<LoopOption> loops;
 };

@@ -20,8 +20,7 @@
 using namespace MonitorTables;
 
 namespace {
-template <typename W>
-W* find(QWidget* root, const QString& name)
+template <typename W> W* find(QWidget* root, const QString& name)
 {
     W* w = root->findChild<W*>(name);
     if (!w)
@@ -55,7 +54,8 @@ DisplayTick::DisplayTick(const LiveImage& image, SampleFlags& flags, const LinkH
     }
     for (const StateRow& row : stateRows()) {
         if (QLabel* label = find<QLabel>(root, QString::fromLatin1(row.label)))
-            states_.append({&row, label, label->toolTip(), row.table == BitTable::Input ? MonitorBlock::Inputs : MonitorBlock::Coils});
+            states_.append({&row, label, label->toolTip(),
+                            row.table == BitTable::Input ? MonitorBlock::Inputs : MonitorBlock::Coils});
     }
     manualBox_ = find<QLineEdit>(root, QStringLiteral("T_3RW_1"));
     manualButton_ = find<QPushButton>(root, QStringLiteral("Command25"));
@@ -128,8 +128,7 @@ void DisplayTick::showStates()
         if (shown.colour != StateColourChoice::Unchanged)
             setBackgroundColour(s.label, colourOf(shown.colour));
         switch (row.effect) {
-        case StateEffect::None:
-            break;
+        case StateEffect::None: break;
         case StateEffect::ShowWhenOn:
             if (on)
                 s.label->show();

@@ -85,7 +85,7 @@ private:
     QList<ValueTarget> values_;
     QList<StateTarget> states_;
     QList<TypeTarget> types_;
-    QLineEdit* manualBox_ = nullptr;       // T_3RW_1
-    QPushButton* manualButton_ = nullptr;  // Command25
+    QLineEdit* manualBox_ = nullptr;      // T_3RW_1
+    QPushButton* manualButton_ = nullptr; // Command25
     bool stale_ = false;
 };

@@ -88,9 +88,9 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
 
     // Right: the alarm settings over the trend, which takes the extra space.
     alarmPanel_ = new AlarmSettingsPanel(central);
-    trendView_ = reader_ ? new TrendView(TrendStyle::realTime(), TrendHistory::through(reader_.get()), station_.scale,
-                                         central)
-                         : new TrendView(TrendStyle::realTime(), store_.get(), station_.scale, central);
+    trendView_ =
+        reader_ ? new TrendView(TrendStyle::realTime(), TrendHistory::through(reader_.get()), station_.scale, central)
+                : new TrendView(TrendStyle::realTime(), store_.get(), station_.scale, central);
     auto* right = new QVBoxLayout;
     right->setSpacing(6);
     right->addWidget(alarmPanel_);
@@ -138,8 +138,8 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     trendView_->load();
     // The chart's logical size, kept where the window has always shown it;
     // the chart now stretches with the window, so the labels stay out of sight.
-    for (const auto& [name, size] : {std::pair{"Label19", TrendGeometry::kChartWidth},
-                                     std::pair{"Label20", TrendGeometry::kChartHeight}}) {
+    for (const auto& [name, size] :
+         {std::pair{"Label19", TrendGeometry::kChartWidth}, std::pair{"Label20", TrendGeometry::kChartHeight}}) {
         auto* label = new QLabel(QString::number(size), central);
         label->setObjectName(QString::fromLatin1(name));
         label->hide();
@@ -245,10 +245,7 @@ void MainWindow::closePort()
     station_.health.onPortClosed();
 }
 
-void MainWindow::showRecorderState(const QString& text, bool healthy)
-{
-    statusLine_->setRecorderState(text, healthy);
-}
+void MainWindow::showRecorderState(const QString& text, bool healthy) { statusLine_->setRecorderState(text, healthy); }
 
 void MainWindow::showJournalState(const QString& text, bool healthy) { statusLine_->setJournalState(text, healthy); }
 

@@ -104,14 +104,14 @@ private:
     DisplayTick* displayTick_ = nullptr;
     OperatorCommands* commands_ = nullptr;
     TrendView* trendView_ = nullptr;
-    std::unique_ptr<LiveTrend> liveTrend_; // the trend as the display tick sees it
-    QPushButton* exitButton_ = nullptr;     // Command1
-    QPushButton* configButton_ = nullptr;   // Command21
-    QPushButton* segmentsButton_ = nullptr; // Command22
+    std::unique_ptr<LiveTrend> liveTrend_;   // the trend as the display tick sees it
+    QPushButton* exitButton_ = nullptr;      // Command1
+    QPushButton* configButton_ = nullptr;    // Command21
+    QPushButton* segmentsButton_ = nullptr;  // Command22
     QPushButton* calibrateButton_ = nullptr; // Command23 (hidden)
-    QPushButton* correctButton_ = nullptr;  // Command24 (hidden)
-    QPushButton* historyButton_ = nullptr;  // Command29
-    QPushButton* tuningButton_ = nullptr;   // TuningButton
-    QPushButton* journalButton_ = nullptr;  // Command30
-    QPushButton* overviewButton_ = nullptr; // OverviewButton
+    QPushButton* correctButton_ = nullptr;   // Command24 (hidden)
+    QPushButton* historyButton_ = nullptr;   // Command29
+    QPushButton* tuningButton_ = nullptr;    // TuningButton
+    QPushButton* journalButton_ = nullptr;   // Command30
+    QPushButton* overviewButton_ = nullptr;  // OverviewButton
 };

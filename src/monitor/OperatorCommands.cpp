@@ -16,7 +16,6 @@
 
 using namespace MonitorTables;
 
-
 OperatorCommands::OperatorCommands(LinkClient& link, const LiveImage& image, QWidget* root, QObject* parent)
     : QObject(parent), link_(link), image_(image)
 {
@@ -75,8 +74,8 @@ bool OperatorCommands::send(const EditRow& row)
                      if (r.outcome == LinkOutcome::Answered)
                          qCInfo(lcMonitor) << "register" << reg << "written with" << v;
                      else
-                         qCWarning(lcMonitor).noquote() << "register" << reg << "not written with" << v << "-"
-                                                        << writeFailureText(r);
+                         qCWarning(lcMonitor).noquote()
+                             << "register" << reg << "not written with" << v << "-" << writeFailureText(r);
                  });
     if (row.hideAfterSend)
         PanelWidgets::hideWithoutPassingFocus(it->button);
@@ -96,8 +95,8 @@ void OperatorCommands::toggle(const ModeRow& row)
                      if (r.outcome == LinkOutcome::Answered)
                          qCInfo(lcMonitor) << "coil" << coil << (set ? "set" : "reset");
                      else
-                         qCWarning(lcMonitor).noquote() << "coil" << coil << (set ? "not set" : "not reset") << "-"
-                                                        << writeFailureText(r);
+                         qCWarning(lcMonitor).noquote()
+                             << "coil" << coil << (set ? "not set" : "not reset") << "-" << writeFailureText(r);
                  });
     PanelWidgets::hideWithoutPassingFocus(it->button);
 }
@@ -120,8 +119,7 @@ bool OperatorCommands::eventFilter(QObject* watched, QEvent* event)
         if (const auto it = modes_.constFind(watched); it != modes_.cend())
             it->button->show();
         break;
-    default:
-        break;
+    default: break;
     }
     return QObject::eventFilter(watched, event);
 }

@@ -100,7 +100,6 @@ void hideWithoutPassingFocus(QWidget* widget)
     widget->hide();
 }
 
-
 QColor readOnlyValue() { return QColor(0xE4, 0xEC, 0xF4); }
 QColor normalText() { return QColor(Qt::black); }
 QColor staleText() { return QColor(0x70, 0x70, 0x70); }

@@ -28,10 +28,7 @@ QHBoxLayout* compactRow(QWidget* frame)
     return row;
 }
 
-int leadingNumber(const QString& text)
-{
-    return roundHalfEven32(numericPrefix(text)).value_or(0);
-}
+int leadingNumber(const QString& text) { return roundHalfEven32(numericPrefix(text)).value_or(0); }
 } // namespace
 
 PortPanel::PortPanel(const PortMap& ports, QWidget* parent) : QWidget(parent), ports_(ports)

@@ -33,14 +33,14 @@ private:
     void showDevice();
 
     const PortMap& ports_;
-    QGroupBox* portFrame_ = nullptr;     // Frame6
-    QGroupBox* addressFrame_ = nullptr;  // Frame5(0)
-    QGroupBox* baudFrame_ = nullptr;     // Frame2(1)
-    QGroupBox* parityFrame_ = nullptr;   // Frame5(1)
-    QComboBox* portList_ = nullptr;      // Combo1
-    QComboBox* addressList_ = nullptr;   // Combo2
+    QGroupBox* portFrame_ = nullptr;             // Frame6
+    QGroupBox* addressFrame_ = nullptr;          // Frame5(0)
+    QGroupBox* baudFrame_ = nullptr;             // Frame2(1)
+    QGroupBox* parityFrame_ = nullptr;           // Frame5(1)
+    QComboBox* portList_ = nullptr;              // Combo1
+    QComboBox* addressList_ = nullptr;           // Combo2
     QRadioButton* baud_[kBaudRates.size()] = {}; // Option1(0..2)
-    QRadioButton* parity_[3] = {};       // Option2(0..2)
+    QRadioButton* parity_[3] = {};               // Option2(0..2)
     QLabel* device_ = nullptr;
     QPushButton* openButton_ = nullptr;  // Command9
     QPushButton* closeButton_ = nullptr; // Command10

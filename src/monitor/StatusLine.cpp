@@ -90,11 +90,10 @@ void StatusLine::refresh()
     age_->setText(state == LinkHealth::State::Closed && health_.ageOfLastGoodMs() < 0
                       ? QString()
                       : linkAgeText(health_.ageOfLastGoodMs()));
-    const QString tip = health_.countersText()
-                        + (health_.lastGoodCycle().isValid()
-                               ? tr("\n最后一次完整读取：%1")
-                                     .arg(TimeText::text(health_.lastGoodCycle()))
-                               : QString());
+    const QString tip =
+        health_.countersText()
+        + (health_.lastGoodCycle().isValid() ? tr("\n最后一次完整读取：%1").arg(TimeText::text(health_.lastGoodCycle()))
+                                             : QString());
     link_->setToolTip(tip);
     age_->setToolTip(tip);
 }

@@ -198,8 +198,12 @@ void LoopFace::buildSparkLines()
     sparkHigh_ = hi + pad;
     const QRectF area = sparkRect_.adjusted(1, 2, -1, -2);
     const double from = sparkNow_ - SparkFeed::kSpanS;
-    auto x = [&](double t) { return area.left() + std::clamp((t - from) / SparkFeed::kSpanS, 0.0, 1.0) * area.width(); };
-    auto y = [&](float v) { return area.bottom() - double(v - sparkLow_) / double(sparkHigh_ - sparkLow_) * area.height(); };
+    auto x = [&](double t) {
+        return area.left() + std::clamp((t - from) / SparkFeed::kSpanS, 0.0, 1.0) * area.width();
+    };
+    auto y = [&](float v) {
+        return area.bottom() - double(v - sparkLow_) / double(sparkHigh_ - sparkLow_) * area.height();
+    };
     // A gap in the record is a break in the line: NaN points end a segment.
     const QPointF gap(qQNaN(), qQNaN());
     pvLine_.reserve(spark_.size() + 8);
@@ -278,8 +282,8 @@ void LoopFace::paintEvent(QPaintEvent* event)
         p.setFont(smallFont_);
         p.setPen(soft);
         const QString number = tr("%1号").arg(address_);
-        p.drawText(QRectF(afterTitle, header_.top(), header_.width(), header_.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                   number);
+        p.drawText(QRectF(afterTitle, header_.top(), header_.width(), header_.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, number);
         const double afterNumber = afterTitle + QFontMetricsF(smallFont_).horizontalAdvance(number) + 8;
 
         const QFontMetricsF small(smallFont_);
@@ -299,7 +303,8 @@ void LoopFace::paintEvent(QPaintEvent* event)
             const QFont& font = state_.offline() ? titleFont_ : smallFont_;
             p.setFont(font);
             // Never over the loop's name: what does not fit is cut short.
-            const QRectF room(afterNumber, header_.top(), std::max(0.0, header_.right() - afterNumber), header_.height());
+            const QRectF room(afterNumber, header_.top(), std::max(0.0, header_.right() - afterNumber),
+                              header_.height());
             p.drawText(room, Qt::AlignRight | Qt::AlignVCenter,
                        QFontMetricsF(font).elidedText(status, Qt::ElideRight, room.width()));
         } else {
@@ -374,7 +379,8 @@ void LoopFace::paintEvent(QPaintEvent* event)
             const QRectF inner = sparkRect_.adjusted(1, 1, -1, -1);
             const QColor ground = grey ? QColor(0xDE, 0xDE, 0xDE) : QColor(0xFA, 0xFA, 0xFA);
             const QFontMetricsF metrics(smallFont_);
-            for (const auto& [value, alignment] : {std::pair{sparkHigh_, Qt::AlignTop}, std::pair{sparkLow_, Qt::AlignBottom}}) {
+            for (const auto& [value, alignment] :
+                 {std::pair{sparkHigh_, Qt::AlignTop}, std::pair{sparkLow_, Qt::AlignBottom}}) {
                 const QString label = singleText(std::round(value));
                 QRectF box(0, 0, metrics.horizontalAdvance(label) + 4, metrics.height());
                 box.moveRight(inner.right());
@@ -400,7 +406,9 @@ void LoopFace::paintEvent(QPaintEvent* event)
         const std::pair<QString, bool> lamps[] = {
             {tr("报警1"), state_.alarm1},
             {tr("报警2"), state_.alarm2},
-            {state_.sensorOpen ? tr("传感器开路") : state_.sensorShort ? tr("传感器短路") : tr("传感器"),
+            {state_.sensorOpen    ? tr("传感器开路")
+             : state_.sensorShort ? tr("传感器短路")
+                                  : tr("传感器"),
              state_.sensorFault()},
         };
         QFont bold = smallFont_;
@@ -409,8 +417,9 @@ void LoopFace::paintEvent(QPaintEvent* event)
         // The unacknowledged count always has room: a lamp's words give way.
         const int unacknowledged = state_.unacknowledged;
         const QString shortMark = QStringLiteral("!%1").arg(unacknowledged);
-        const double limit = lampRect_.right()
-                             - (unacknowledged > 0 ? boldMetrics.horizontalAdvance(shortMark) + metrics.height() * 0.4 : 0);
+        const double limit =
+            lampRect_.right()
+            - (unacknowledged > 0 ? boldMetrics.horizontalAdvance(shortMark) + metrics.height() * 0.4 : 0);
         const double lampSize = std::min(lampRect_.height() * 0.62, 14.0) + 4;
         double lampsEnd = x;
         for (const auto& [word, on] : lamps) {
@@ -428,7 +437,8 @@ void LoopFace::paintEvent(QPaintEvent* event)
             p.setFont(bold);
             p.setPen(unacknowledgedRed());
             // After the lamps; where the words do not fit, the count alone.
-            const QRectF room(lampsEnd, lampRect_.top(), std::max(0.0, lampRect_.right() - lampsEnd), lampRect_.height());
+            const QRectF room(lampsEnd, lampRect_.top(), std::max(0.0, lampRect_.right() - lampsEnd),
+                              lampRect_.height());
             QString mark = tr("未确认 %1").arg(unacknowledged);
             if (boldMetrics.horizontalAdvance(mark) > room.width())
                 mark = shortMark;

@@ -48,8 +48,7 @@ LoopOverview::LoopOverview(QVector<OverviewLoop> loops, Journal* journal, QWidge
         e.feed = new SparkFeed(e.loop.historyPath, this);
         grid->addWidget(e.face, i / columns_, i % columns_);
         connect(e.face, &LoopFace::chosen, this, &LoopOverview::loopChosen);
-        connect(e.face, &LoopFace::stepRequested, this,
-                [this, face = e.face](int dx, int dy) { step(face, dx, dy); });
+        connect(e.face, &LoopFace::stepRequested, this, [this, face = e.face](int dx, int dy) { step(face, dx, dy); });
         connect(e.feed, &SparkFeed::changed, e.face, [face = e.face, feed = e.feed] {
             const OleStamp now = StationClock::nowStamp();
             face->setSpark(feed->samples(), SparkFeed::secondsOf(now.date, now.time));
@@ -138,7 +137,8 @@ void LoopOverview::refresh()
 
 void LoopOverview::showSummary()
 {
-    summary_->setText(tr("报警回路 %1    通讯中断 %2    未确认报警 %3").arg(inAlarm_).arg(offline_).arg(unacknowledged_));
+    summary_->setText(
+        tr("报警回路 %1    通讯中断 %2    未确认报警 %3").arg(inAlarm_).arg(offline_).arg(unacknowledged_));
     // The button's own colour role: light red while any loop is in alarm or waits for 确认.
     QPalette palette = this->palette();
     if (inAlarm_ > 0 || unacknowledged_ > 0)

@@ -61,8 +61,8 @@ void SparkFeed::onReply(const HistoryReply& reply)
         samples_.append({t, row.pv, row.sv});
     }
     const OleStamp now = StationClock::nowStamp();
-    const double from = std::max(secondsOf(now.date, now.time), samples_.isEmpty() ? 0.0 : samples_.constLast().t)
-                        - kSpanS;
+    const double from =
+        std::max(secondsOf(now.date, now.time), samples_.isEmpty() ? 0.0 : samples_.constLast().t) - kSpanS;
     const auto keep = std::lower_bound(samples_.cbegin(), samples_.cend(), from,
                                        [](const SparkSample& s, double t) { return s.t < t; });
     samples_.erase(samples_.cbegin(), keep);

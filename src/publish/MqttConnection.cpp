@@ -58,14 +58,16 @@ void MqttConnection::connectNow()
     if (!broker_.user.isEmpty()) {
         const QByteArray user = broker_.user.toUtf8();
         const QByteArray password = broker_.password.toUtf8();
-        mosquitto_username_pw_set(client_, user.constData(), broker_.password.isEmpty() ? nullptr : password.constData());
+        mosquitto_username_pw_set(client_, user.constData(),
+                                  broker_.password.isEmpty() ? nullptr : password.constData());
     }
     if (broker_.tls) {
         int rc = MOSQ_ERR_SUCCESS;
         if (broker_.caFile.isEmpty())
             rc = mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         else
-            rc = mosquitto_tls_set(client_, broker_.caFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
+            rc = mosquitto_tls_set(client_, broker_.caFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr,
+                                   nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             connectionLost(QStringLiteral("TLS set-up failed: %1").arg(libraryText(rc)));
             return;
@@ -126,7 +128,10 @@ void MqttConnection::connectionLost(const QString& why)
     scheduleRetry();
 }
 
-void MqttConnection::connectCallback(mosquitto*, void* self, int rc) { static_cast<MqttConnection*>(self)->onConnack(rc); }
+void MqttConnection::connectCallback(mosquitto*, void* self, int rc)
+{
+    static_cast<MqttConnection*>(self)->onConnack(rc);
+}
 
 void MqttConnection::publishCallback(mosquitto*, void* self, int mid)
 {
@@ -205,8 +210,8 @@ bool MqttConnection::publish(const QString& topic, const QByteArray& payload, in
 {
     if (!client_)
         return false;
-    const int rc = mosquitto_publish(client_, mid, topic.toUtf8().constData(), int(payload.size()),
-                                     payload.constData(), qos, retain);
+    const int rc = mosquitto_publish(client_, mid, topic.toUtf8().constData(), int(payload.size()), payload.constData(),
+                                     qos, retain);
     if (rc != MOSQ_ERR_SUCCESS)
         qCDebug(lcPublish) << "publish on" << topic << "failed:" << libraryText(rc);
     return rc == MOSQ_ERR_SUCCESS;

@@ -12,8 +12,8 @@ MqttPublisher::MqttPublisher(const BrokerSettings& broker, const QString& statio
 {
     thread_.setObjectName(QStringLiteral("px.publish"));
     const QString clientId = QStringLiteral("%1-%2").arg(station).arg(QCoreApplication::applicationPid());
-    connection_ = new MqttConnection(broker, clientId, TopicLayout::statusTopic(station),
-                                     TopicLayout::eventsTopic(station));
+    connection_ =
+        new MqttConnection(broker, clientId, TopicLayout::statusTopic(station), TopicLayout::eventsTopic(station));
     connection_->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, connection_, &QObject::deleteLater);
     connect(connection_, &MqttConnection::stateChanged, this, &MqttPublisher::onConnectionState);
@@ -86,9 +86,12 @@ void MqttPublisher::onCycleCompleted(bool allAnswered)
     QJsonObject message = settings;
     message.insert(QStringLiteral("time"), utcTimeText(QDateTime::currentDateTimeUtc()));
     const QByteArray payload = TopicLayout::compact(message);
-    QMetaObject::invokeMethod(connection_, [c = connection_, topic = TopicLayout::settingsTopic(station_), payload] {
-        c->publishRetained(topic, payload);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        connection_,
+        [c = connection_, topic = TopicLayout::settingsTopic(station_), payload] {
+            c->publishRetained(topic, payload);
+        },
+        Qt::QueuedConnection);
 }
 
 void MqttPublisher::publishLive()
@@ -96,11 +99,12 @@ void MqttPublisher::publishLive()
     // Live values are never queued: nothing to build while the broker is away.
     if (!connection_ || state_ != MqttState::Connected)
         return;
-    const QByteArray payload = TopicLayout::compact(TopicLayout::liveObject(
-        image_, health_.state(), health_.ageOfLastGoodMs(), QDateTime::currentDateTimeUtc()));
-    QMetaObject::invokeMethod(connection_, [c = connection_, topic = TopicLayout::liveTopic(station_), payload] {
-        c->publishVolatile(topic, payload);
-    }, Qt::QueuedConnection);
+    const QByteArray payload = TopicLayout::compact(
+        TopicLayout::liveObject(image_, health_.state(), health_.ageOfLastGoodMs(), QDateTime::currentDateTimeUtc()));
+    QMetaObject::invokeMethod(
+        connection_,
+        [c = connection_, topic = TopicLayout::liveTopic(station_), payload] { c->publishVolatile(topic, payload); },
+        Qt::QueuedConnection);
 }
 
 void MqttPublisher::publishEvent(const QJsonObject& event)
@@ -108,6 +112,6 @@ void MqttPublisher::publishEvent(const QJsonObject& event)
     if (!connection_)
         return;
     const QByteArray payload = TopicLayout::compact(event);
-    QMetaObject::invokeMethod(connection_, [c = connection_, payload] { c->addEvent(payload); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        connection_, [c = connection_, payload] { c->addEvent(payload); }, Qt::QueuedConnection);
 }

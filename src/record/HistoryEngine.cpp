@@ -73,7 +73,10 @@ public:
     // Takes the write lock up front: a deferred transaction that reads first
     // can fail on the upgrade without waiting for the lock.
     QStringList beginCreate() const override { return {beginWrite()}; }
-    QStringList schema() const override { return RingSchema::schema(QStringLiteral("INTEGER"), QStringLiteral("REAL")); }
+    QStringList schema() const override
+    {
+        return RingSchema::schema(QStringLiteral("INTEGER"), QStringLiteral("REAL"));
+    }
     QString beginWrite() const override { return QStringLiteral("begin immediate"); }
     // A file deleted under an open connection still takes writes on some
     // systems, into a file nobody will see again.
@@ -190,14 +193,14 @@ public:
             found << q.value(0).toString();
         if (found == expected)
             return {};
-        return QStringLiteral("%1 in schema %2 of %3: %4").arg(QLatin1String(kForeignLayoutMark), l_.station, displayName(),
-                                                             found.join(QLatin1Char(' ')));
+        return QStringLiteral("%1 in schema %2 of %3: %4")
+            .arg(QLatin1String(kForeignLayoutMark), l_.station, displayName(), found.join(QLatin1Char(' ')));
     }
     // On this PC, so a day without the server loses nothing.
     QString spoolPath() const override
     {
         return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-            + QStringLiteral("/history-spool-%1.db").arg(l_.station);
+               + QStringLiteral("/history-spool-%1.db").arg(l_.station);
     }
 
 private:
@@ -235,7 +238,8 @@ ServerTrouble serverTroubleOf(const QString& text)
     // adds it in brackets.
     const auto state = [&text](const char* code) {
         const QString c = QLatin1String(code);
-        return text.contains(QLatin1Char('(') + c + QLatin1Char(')')) || text.contains(QLatin1Char('[') + c + QLatin1Char(']'));
+        return text.contains(QLatin1Char('(') + c + QLatin1Char(')'))
+               || text.contains(QLatin1Char('[') + c + QLatin1Char(']'));
     };
     if (text.contains(QLatin1String(kForeignLayoutMark)) || state("42703") || state("42P01") || state("42804"))
         return ServerTrouble::ForeignLayout;

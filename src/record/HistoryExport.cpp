@@ -135,7 +135,8 @@ HistorySecond historySecondOf(const QDate& date, const QTime& time)
 
 std::optional<HistorySecond> parseHistorySecond(const QString& text, bool endOfDay)
 {
-    static const QRegularExpression form(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})(?: (\\d{2}):(\\d{2}):(\\d{2}))?$"));
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})(?: (\\d{2}):(\\d{2}):(\\d{2}))?$"));
     const QRegularExpressionMatch m = form.match(text.trimmed());
     if (!m.hasMatch())
         return std::nullopt;
@@ -170,8 +171,8 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
         // complaint; name the table instead.
         QSqlQuery probe(connection.db());
         if (!probe.exec(RingSchema::tableProbe(request.ring)))
-            return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
-                                                 .arg(table, shown, errorText(probe.lastError())));
+            return failed(S::DatabaseFailed,
+                          QStringLiteral("cannot read %1 from %2: %3").arg(table, shown, errorText(probe.lastError())));
     }
     qint64 newest = 0;
     {
@@ -184,12 +185,12 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
     qint64 total = 0;
     {
         QSqlQuery q(connection.db());
-        q.prepare(RingSchema::exportRangeQuery(request.ring, request.from, request.to, QStringLiteral("count(*)"), QString()));
+        q.prepare(RingSchema::exportRangeQuery(request.ring, request.from, request.to, QStringLiteral("count(*)"),
+                                               QString()));
         q.bindValue(QStringLiteral(":newest"), newest);
         if (!q.exec() || !q.next())
             return failed(S::DatabaseFailed,
-                          QStringLiteral("cannot read %1 from %2: %3")
-                              .arg(table, shown, errorText(q.lastError())));
+                          QStringLiteral("cannot read %1 from %2: %3").arg(table, shown, errorText(q.lastError())));
         total = q.value(0).toLongLong();
     }
 
@@ -200,8 +201,8 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
                                            QStringLiteral(" order by t, ring_pos")));
     q.bindValue(QStringLiteral(":newest"), newest);
     if (!q.exec())
-        return failed(S::DatabaseFailed, QStringLiteral("cannot read %1 from %2: %3")
-                                             .arg(table, shown, errorText(q.lastError())));
+        return failed(S::DatabaseFailed,
+                      QStringLiteral("cannot read %1 from %2: %3").arg(table, shown, errorText(q.lastError())));
 
     CsvWriter csv(out);
     const QString writeError = QStringLiteral("cannot write the CSV: %1");
@@ -221,8 +222,8 @@ ExportResult HistoryExport::run(const ExportRequest& request, QIODevice& out, co
             progress(rows + skipped, total);
     }
     if (q.lastError().isValid())
-        return failed(S::DatabaseFailed, QStringLiteral("reading %1 stopped: %2")
-                                             .arg(table, errorText(q.lastError())), rows);
+        return failed(S::DatabaseFailed, QStringLiteral("reading %1 stopped: %2").arg(table, errorText(q.lastError())),
+                      rows);
     if (!csv.flush())
         return failed(S::WriteFailed, writeError.arg(out.errorString()), rows);
     if (progress)

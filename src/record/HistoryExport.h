@@ -48,14 +48,14 @@ struct ExportResult {
 // first, counted from the newest id in sl_void).
 //
 // The history (a file or a station's schema on a server) is opened
-// read-only (no journal-mode or schema change, nothing created), so a station writing it at the same time is not disturbed; rows
-// are streamed from the query, never loaded as a whole. Safe to run on a
-// worker thread: it opens its own connection there.
+// read-only (no journal-mode or schema change, nothing created), so a station writing it at the same time is not
+// disturbed; rows are streamed from the query, never loaded as a whole. Safe to run on a worker thread: it opens its
+// own connection there.
 class HistoryExport {
 public:
     // Called every kProgressRows rows and at the end, from the exporting
-    // thread; `written` counts the rows dealt with, skipped ones included. `total` is the number of rows the range held when the export
-    // began (a station writing meanwhile may make the final count differ).
+    // thread; `written` counts the rows dealt with, skipped ones included. `total` is the number of rows the range held
+    // when the export began (a station writing meanwhile may make the final count differ).
     using Progress = std::function<void(qint64 written, qint64 total)>;
     static constexpr qint64 kProgressRows = 2048;
 

@@ -11,7 +11,7 @@ namespace {
 bool isServerUrl(const QString& text)
 {
     return text.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
-        || text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+           || text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
 std::optional<HistoryLocation> refuse(const QString& reason, QString* error)
@@ -79,8 +79,7 @@ std::optional<HistoryLocation> HistoryLocation::parse(const QString& text, QStri
                                   .arg(shown, value),
                               error);
             l.station = value;
-        } else if (key == QLatin1String("password") || key == QLatin1String("user")
-                   || key == QLatin1String("dbname")) {
+        } else if (key == QLatin1String("password") || key == QLatin1String("user") || key == QLatin1String("dbname")) {
             return refuse(QStringLiteral("database URL %1: give %2 in the URL's own place").arg(shown, key), error);
         } else {
             // The driver joins options with ';' and quotes nothing itself.
@@ -92,7 +91,8 @@ std::optional<HistoryLocation> HistoryLocation::parse(const QString& text, QStri
         }
     }
     // A server that is away must not hold a connection attempt for long.
-    if (!std::any_of(items.begin(), items.end(), [](const auto& i) { return i.first == QLatin1String("connect_timeout"); }))
+    if (!std::any_of(items.begin(), items.end(),
+                     [](const auto& i) { return i.first == QLatin1String("connect_timeout"); }))
         options << QStringLiteral("connect_timeout=3");
     l.options = options.join(QLatin1Char(';'));
     return l;

@@ -57,11 +57,13 @@ bool HistoryReadConnection::open(const QString& location, QString* error)
         db_.setDatabaseName(parsed->path);
         db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
         if (!db_.open())
-            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()),
+                        error);
     } else {
         engine->configure(db_);
         if (!db_.open())
-            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()), error);
+            return fail(QStringLiteral("cannot open %1: %2").arg(displayName_, db_.lastError().text().trimmed()),
+                        error);
         watch_ = ServerWatchdog::watch(db_);
         const QString note = engine->setUp(db_);
         if (!note.isEmpty())

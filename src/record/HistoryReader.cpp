@@ -18,8 +18,7 @@ class HistoryReaderWorker final : public QObject {
     Q_OBJECT
 public:
     HistoryReaderWorker(const QString& connectionName, std::shared_ptr<std::atomic<quint64>> latest)
-        : store_(connectionName)
-        , latest_(std::move(latest))
+        : store_(connectionName), latest_(std::move(latest))
     {
     }
 
@@ -102,10 +101,8 @@ private:
     QString reportedError_;
 };
 
-
 HistoryReader::HistoryReader(const QString& connectionName, QObject* parent)
-    : QObject(parent)
-    , latest_(std::make_shared<std::atomic<quint64>>(0))
+    : QObject(parent), latest_(std::make_shared<std::atomic<quint64>>(0))
 {
     qRegisterMetaType<HistoryReply>();
     // A reader left finishing a request may still hold its connection.
@@ -128,7 +125,8 @@ HistoryReader::~HistoryReader()
     // Whatever is still queued is skipped, then the worker goes on its own
     // thread (its connection was made there).
     latest_->store(~quint64(0));
-    QMetaObject::invokeMethod(worker_, [w = worker_] { delete w; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_] { delete w; }, Qt::QueuedConnection);
     thread_->quit();
     if (thread_->wait(200)) {
         delete thread_;
@@ -148,7 +146,8 @@ bool HistoryReader::wanted(const QString& location)
 void HistoryReader::open(const QString& location)
 {
     location_ = location;
-    QMetaObject::invokeMethod(worker_, [w = worker_, location] { w->open(location); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, location] { w->open(location); }, Qt::QueuedConnection);
 }
 
 void HistoryReader::close()
@@ -156,12 +155,14 @@ void HistoryReader::close()
     location_.clear();
     open_ = false;
     latest_->store(nextRequest());
-    QMetaObject::invokeMethod(worker_, [w = worker_] { w->close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_] { w->close(); }, Qt::QueuedConnection);
 }
 
 void HistoryReader::setRetryInterval(int ms)
 {
-    QMetaObject::invokeMethod(worker_, [w = worker_, ms] { w->setRetryInterval(ms); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, ms] { w->setRetryInterval(ms); }, Qt::QueuedConnection);
 }
 
 quint64 HistoryReader::nextRequest()

@@ -86,7 +86,8 @@ bool HistorySpool::append(HistoryRing ring, const HistoryRow& r)
 {
     QSqlQuery q(db_);
     q.prepare(RingSchema::spoolInsert(ring));
-    for (const QVariant& v : QVariantList{r.id, r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)})
+    for (const QVariant& v :
+         QVariantList{r.id, r.date, r.time, double(r.pv), double(r.op), double(r.sv), double(r.aux)})
         q.addBindValue(v);
     if (!q.exec()) {
         lastError_ = q.lastError().text();
@@ -106,8 +107,8 @@ QList<HistoryRow> HistorySpool::front(HistoryRing ring, int count)
         return rows;
     }
     while (q.next())
-        rows << HistoryRow{q.value(0).toInt(),     q.value(1).toDouble(), q.value(2).toDouble(), q.value(3).toFloat(),
-                           q.value(4).toFloat(),   q.value(5).toFloat(),  q.value(6).toFloat()};
+        rows << HistoryRow{q.value(0).toInt(),   q.value(1).toDouble(), q.value(2).toDouble(), q.value(3).toFloat(),
+                           q.value(4).toFloat(), q.value(5).toFloat(),  q.value(6).toFloat()};
     return rows;
 }
 

@@ -33,10 +33,7 @@ HistoryRow rowFrom(const QSqlQuery& q)
 
 } // namespace
 
-HistoryStore::HistoryStore(const QString& connectionName)
-    : connectionName_(connectionName)
-{
-}
+HistoryStore::HistoryStore(const QString& connectionName) : connectionName_(connectionName) {}
 
 HistoryStore::~HistoryStore() { close(); }
 
@@ -362,7 +359,7 @@ std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, dou
     up.setForwardOnly(true);
     down.setForwardOnly(true);
     bool failed = !up.prepare(RingSchema::idStepQuery(ring, ">=", "asc"))
-        || !down.prepare(RingSchema::idStepQuery(ring, "<=", "desc"));
+                  || !down.prepare(RingSchema::idStepQuery(ring, "<=", "desc"));
     if (failed)
         lastError_ = errorText((up.lastError().isValid() ? up : down).lastError());
     // The stored sample with the nearest id at or above (up) or below (down) `from`.
@@ -422,7 +419,8 @@ std::optional<qint32> HistoryStore::idNearest(HistoryRing ring, double date, dou
     };
     const auto searchLap = [&](qint64 lo, qint64 hi) {
         // The first sample of the lap at or after the target, and the one before it.
-        const qint64 m = firstWhere(lo, hi + 1, [&](const Stamped& r) { return r.id > hi || r.date + r.time >= target; });
+        const qint64 m =
+            firstWhere(lo, hi + 1, [&](const Stamped& r) { return r.id > hi || r.date + r.time >= target; });
         if (m <= hi)
             consider(fetch(up, m), lo, hi);
         if (m > lo)

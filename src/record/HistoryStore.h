@@ -99,9 +99,9 @@ private:
     QString connectionName_;
     QString path_;
     QString lastError_;
-    std::unique_ptr<HistoryEngine> engine_; // from the last open(), kept when it failed
-    QString pragmaNote_; // last set-up problem told, so a retried open does not repeat it
-    QSqlDatabase db_; // reset before the connection is removed
+    std::unique_ptr<HistoryEngine> engine_;          // from the last open(), kept when it failed
+    QString pragmaNote_;                             // last set-up problem told, so a retried open does not repeat it
+    QSqlDatabase db_;                                // reset before the connection is removed
     std::unique_ptr<WriteStatements> statements_[2]; // short, long; gone before the connection closes
     std::unique_ptr<ServerWatchdog::Watch> watch_;   // a server connection's silence bound
     bool added_ = false;

@@ -6,14 +6,9 @@
 
 #include <cmath>
 
-Recorder::Recorder(const LiveImage& image, SampleFlags& flags, const QString& databasePath, Mode mode,
-                   QObject* parent)
-    : QObject(parent)
-    , image_(image)
-    , flags_(flags)
-    , path_(databasePath)
-    , timer_(new QTimer(this))
-    , writer_(new RecorderWriter(databasePath))
+Recorder::Recorder(const LiveImage& image, SampleFlags& flags, const QString& databasePath, Mode mode, QObject* parent)
+    : QObject(parent), image_(image), flags_(flags), path_(databasePath), timer_(new QTimer(this)),
+      writer_(new RecorderWriter(databasePath))
 {
     setObjectName(QStringLiteral("mscom"));
     timer_->setObjectName(QStringLiteral("Timer1"));
@@ -37,7 +32,8 @@ Recorder::~Recorder()
     }
     // Queued after every tick handed over: those are written (or kept and
     // reported) first, and the connection goes on the thread that made it.
-    QMetaObject::invokeMethod(writer_, [w = writer_] { delete w; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        writer_, [w = writer_] { delete w; }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
 }
@@ -47,7 +43,8 @@ void Recorder::toWriter(const std::function<void(RecorderWriter&)>& work)
     if (!thread_)
         work(*writer_);
     else
-        QMetaObject::invokeMethod(writer_, [w = writer_, work] { work(*w); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            writer_, [w = writer_, work] { work(*w); }, Qt::QueuedConnection);
 }
 
 void Recorder::onStatus(const RecorderStatus& status)

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <atomic>
 
-
 namespace {
 
 // One connection per recorder: a line of loops runs one for each.
@@ -20,9 +19,7 @@ QString connectionName()
 } // namespace
 
 RecorderWriter::RecorderWriter(const QString& location, QObject* parent)
-    : QObject(parent)
-    , path_(location)
-    , store_(connectionName())
+    : QObject(parent), path_(location), store_(connectionName())
 {
     qRegisterMetaType<RecorderStatus>();
 }
@@ -324,10 +321,12 @@ void RecorderWriter::updateState()
     if (!unreachable.isEmpty() && (troubled_ || kept > 0)) {
         // A server away: closed or not, the operator needs only that much.
         state = store_.isOpen() ? RecorderState::Backlog : RecorderState::NoDatabase;
-        text = kept > 0 ? QCoreApplication::translate("Recorder", "%1，暂存 %2 条").arg(unreachable).arg(kept) : unreachable;
+        text = kept > 0 ? QCoreApplication::translate("Recorder", "%1，暂存 %2 条").arg(unreachable).arg(kept)
+                        : unreachable;
     } else if (!store_.isOpen()) {
         state = RecorderState::NoDatabase;
-        text = kept > 0 ? QCoreApplication::translate("Recorder", "数据库无法打开，暂存 %1 条").arg(kept) : QCoreApplication::translate("Recorder", "数据库无法打开");
+        text = kept > 0 ? QCoreApplication::translate("Recorder", "数据库无法打开，暂存 %1 条").arg(kept)
+                        : QCoreApplication::translate("Recorder", "数据库无法打开");
     } else if (kept > 0) {
         state = RecorderState::Backlog;
         text = QCoreApplication::translate("Recorder", "数据库不可写，暂存 %1 条").arg(kept);

@@ -107,7 +107,7 @@ private:
     QList<HistoryRow> pending_[2];
     QString spoolPath_;
     std::unique_ptr<HistorySpool> spool_; // opened when first needed
-    bool spoolFailed_ = false; // could not be opened: not tried for each sample
+    bool spoolFailed_ = false;            // could not be opened: not tried for each sample
     int capacity_[2] = {kShortBacklogCapacity, kLongBacklogCapacity};
     qint64 droppedNow_ = 0; // in the current spell of trouble
 };

@@ -65,8 +65,9 @@ QString counterRowInsert(qint32 shortLast, qint32 longLast)
 // The recorder's row lookup, byte for byte as it has always been sent.
 QString sampleQuery(HistoryRing ring, qint32 id)
 {
-    return ring == HistoryRing::Short ? QStringLiteral("select * from  pv_data where w_id=") + QString::number(id)
-                                      : QStringLiteral("select * from  Lpv_wdjl   Where lw_id = ") + QString::number(id);
+    return ring == HistoryRing::Short
+               ? QStringLiteral("select * from  pv_data where w_id=") + QString::number(id)
+               : QStringLiteral("select * from  Lpv_wdjl   Where lw_id = ") + QString::number(id);
 }
 
 QString sampleUpdate(HistoryRing ring)
@@ -93,11 +94,11 @@ QString pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
     if (pageEndId >= pageSize) {
         const qint32 b = pageEndId - pageSize;
         return head + QStringLiteral(" between ") + QString::number(b + 1) + QStringLiteral(" and ")
-            + QString::number(pageEndId) + QStringLiteral(" order by w_date,w_time");
+               + QString::number(pageEndId) + QStringLiteral(" order by w_date,w_time");
     }
     const qint32 b = kRingSize - (pageSize - pageEndId);
     return head + QStringLiteral("not between ") + QString::number(pageEndId + 1) + QStringLiteral(" and ")
-        + QString::number(b) + QStringLiteral(" order by w_date,w_time ");
+           + QString::number(b) + QStringLiteral(" order by w_date,w_time ");
 }
 
 QString pageReadQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
@@ -110,7 +111,7 @@ QString pageReadQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize)
         return pageQuery(ring, pageEndId, pageSize);
     const QString head = selectWhereId(ring);
     return head + QStringLiteral("< ") + QString::number(qint64(pageEndId) + 1) + QStringLiteral(" union all ") + head
-        + QStringLiteral("> ") + QString::number(b) + QStringLiteral(" order by w_date,w_time");
+           + QStringLiteral("> ") + QString::number(b) + QStringLiteral(" order by w_date,w_time");
 }
 
 QString idStepQuery(HistoryRing ring, const char* comparison, const char* order)
@@ -122,7 +123,10 @@ QString idStepQuery(HistoryRing ring, const char* comparison, const char* order)
 
 QString tableProbe(HistoryRing ring) { return QStringLiteral("select 1 from %1 where 1 = 0").arg(table(ring)); }
 
-QString newestIdQuery(HistoryRing ring) { return QStringLiteral("select %1 from sl_void").arg(QLatin1String(of(ring).counter)); }
+QString newestIdQuery(HistoryRing ring)
+{
+    return QStringLiteral("select %1 from sl_void").arg(QLatin1String(of(ring).counter));
+}
 
 QString exportRangeQuery(HistoryRing ring, std::optional<qint64> from, std::optional<qint64> to, const QString& select,
                          const QString& tail)

@@ -40,8 +40,8 @@ QString counterRowInsert(qint32 shortLast, qint32 longLast);
 
 // The store's texts (see HistoryStore for what each is for).
 QString sampleQuery(HistoryRing ring, qint32 id);
-QString sampleUpdate(HistoryRing ring); // binds date, time, PV, OP, SV, aux, id
-QString sampleInsert(HistoryRing ring); // binds id, date, time, PV, OP, SV, aux
+QString sampleUpdate(HistoryRing ring);  // binds date, time, PV, OP, SV, aux, id
+QString sampleInsert(HistoryRing ring);  // binds id, date, time, PV, OP, SV, aux
 QString counterUpdate(HistoryRing ring); // binds the newest id twice
 QString pageQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize);
 QString pageReadQuery(HistoryRing ring, qint32 pageEndId, qint32 pageSize);
@@ -53,8 +53,8 @@ QString idStepQuery(HistoryRing ring, const char* comparison, const char* order)
 // in the ring (ring_pos, 0 = oldest, bound as :newest), within the seconds.
 QString tableProbe(HistoryRing ring);
 QString newestIdQuery(HistoryRing ring);
-QString exportRangeQuery(HistoryRing ring, std::optional<qint64> from, std::optional<qint64> to,
-                         const QString& select, const QString& tail);
+QString exportRangeQuery(HistoryRing ring, std::optional<qint64> from, std::optional<qint64> to, const QString& select,
+                         const QString& tail);
 
 // The spool's copy of a ring.
 QString spoolCreate(HistoryRing ring);

@@ -71,8 +71,7 @@ bool endsEdit(const QFocusEvent* event)
 
 } // namespace
 
-SegmentsWindow::SegmentsWindow(LinkClient& link, QWidget* parent)
-    : QWidget(parent), link_(link)
+SegmentsWindow::SegmentsWindow(LinkClient& link, QWidget* parent) : QWidget(parent), link_(link)
 {
     setObjectName(QStringLiteral("PID1"));
     setWindowTitle(tr("分段输出和分组PID"));
@@ -286,7 +285,9 @@ void SegmentsWindow::commitEntry(Entry& entry)
         return;
     entry.textAtFocus = text;
     const EntryRule::Verdict verdict = entryVerdict(text, entry.field.scaled);
-    const WriteLabel label{{}, entry.field.block == Block::Segment ? QStringLiteral("分段参数") : QStringLiteral("PID组参数"),
+    const WriteLabel label{{},
+                           entry.field.block == Block::Segment ? QStringLiteral("分段参数")
+                                                               : QStringLiteral("PID组参数"),
                            entry.field.scaled ? 10 : 1};
     if (!verdict.accepted()) {
         qCDebug(lcSegments) << "entry" << text << "in" << entry.box->objectName() << "refused";
@@ -302,11 +303,11 @@ void SegmentsWindow::commitEntry(Entry& entry)
 void SegmentsWindow::writeRegister(int holdingRegister, qint32 value, const WriteLabel& label)
 {
     auditedWrite(audit_, link_, this, WriteRequest{WriteFn::Set_4X_D1, holdingRegister, value}, label,
-                [holdingRegister, value](const WriteResult& result) {
-                    if (result.outcome != LinkOutcome::Answered)
-                        qCWarning(lcSegments) << "writing" << value << "to register" << holdingRegister
-                                              << "failed:" << outcomeName(result.outcome);
-                });
+                 [holdingRegister, value](const WriteResult& result) {
+                     if (result.outcome != LinkOutcome::Answered)
+                         qCWarning(lcSegments) << "writing" << value << "to register" << holdingRegister
+                                               << "failed:" << outcomeName(result.outcome);
+                 });
 }
 
 void SegmentsWindow::writeSwitch()
@@ -318,8 +319,8 @@ void SegmentsWindow::writeSwitch()
 
 bool SegmentsWindow::refreshNow()
 {
-    const bool queued = link_.readBatch(this, refreshRequests(),
-                                        [this](const QVector<ReadResult>& results) { takeRefresh(results); });
+    const bool queued =
+        link_.readBatch(this, refreshRequests(), [this](const QVector<ReadResult>& results) { takeRefresh(results); });
     if (!queued) {
         ++skippedRefreshes_;
         qCDebug(lcSegments) << "refresh skipped: the previous one is still pending;" << skippedRefreshes_

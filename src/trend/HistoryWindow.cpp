@@ -73,7 +73,8 @@ QString valueText(float value, int divisor)
 void setValueText(QLabel* label, const QString& text)
 {
     label->setText(text);
-    const bool fits = label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width() - 2 * label->margin();
+    const bool fits =
+        label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width() - 2 * label->margin();
     label->setAlignment((fits ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
 }
 
@@ -105,12 +106,9 @@ QColor staleText() { return QColor(0x70, 0x70, 0x70); }
 
 } // namespace
 
-HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendScale& scale,
-                             const QString& databasePath, QWidget* parent)
-    : QWidget(parent, Qt::Window)
-    , image_(image)
-    , flags_(flags)
-    , scale_(scale)
+HistoryWindow::HistoryWindow(const LiveImage& image, SampleFlags& flags, TrendScale& scale, const QString& databasePath,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window), image_(image), flags_(flags), scale_(scale)
 {
     setObjectName(QStringLiteral("lsqx"));
     setWindowTitle(tr("过程控制仪表"));
@@ -292,10 +290,7 @@ bool HistoryWindow::handleKey(int key)
     return trend_->handleKey(key);
 }
 
-bool HistoryWindow::databaseOpen() const
-{
-    return reader_ ? reader_->isOpen() : store_ && store_->isOpen();
-}
+bool HistoryWindow::databaseOpen() const { return reader_ ? reader_->isOpen() : store_ && store_->isOpen(); }
 
 void HistoryWindow::setLinkHealth(const LinkHealth* health)
 {
@@ -306,7 +301,7 @@ void HistoryWindow::setLinkHealth(const LinkHealth* health)
 void HistoryWindow::tick()
 {
     stale_ = health_
-        && (health_->state() == LinkHealth::State::NoAnswer || health_->state() == LinkHealth::State::CannotOpen);
+             && (health_->state() == LinkHealth::State::NoAnswer || health_->state() == LinkHealth::State::CannotOpen);
 
     // The ruler's readout owns the clock and PV/OP/SV colours while it is on.
     if (!trend_->rulerOn()) {

@@ -31,10 +31,9 @@ struct SampleFlags;
 // The constructor is the window load: it announces the trend link, opens the
 // window's own database connection ("lsqx"), loads the live page and starts
 // the display tick ("Timer1"). A history on a server is opened and read on a
-// thread of its own, so the window comes up at once whatever the network does. "返回" or Esc unloads the window and emits
-// returnRequested(); the owner then deletes it and shows a fresh main window.
-// The close box is refused and changes nothing: the window keeps its
-// connection and keeps receiving samples.
+// thread of its own, so the window comes up at once whatever the network does. "返回" or Esc unloads the window and
+// emits returnRequested(); the owner then deletes it and shows a fresh main window. The close box is refused and
+// changes nothing: the window keeps its connection and keeps receiving samples.
 //
 // `image`, `flags` and `scale` are program-wide and must outlive the window.
 class HistoryWindow : public QWidget {
@@ -95,9 +94,9 @@ private:
     bool stale_ = false;
 
     TrendView* trend_ = nullptr;
-    QTimer* tick_ = nullptr;               // Timer1
-    QPushButton* returnButton_ = nullptr;  // Command1
-    QLabel* databaseNote_ = nullptr;       // shown when the history cannot be read
+    QTimer* tick_ = nullptr;                 // Timer1
+    QPushButton* returnButton_ = nullptr;    // Command1
+    QLabel* databaseNote_ = nullptr;         // shown when the history cannot be read
     std::array<QLabel*, 3> processValues_{}; // D_3W_0..2: PV, OP, SV
     std::array<QLabel*, 8> settings_{};      // D_4W_256..263, in the order of the setting rows
 };

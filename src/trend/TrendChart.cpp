@@ -4,10 +4,7 @@
 #include <QPen>
 
 TrendChart::TrendChart(const TrendStyle& style, const TrendModel& model, const TrendScale& scale, QWidget* parent)
-    : QWidget(parent)
-    , style_(style)
-    , model_(model)
-    , scale_(scale)
+    : QWidget(parent), style_(style), model_(model), scale_(scale)
 {
     setObjectName(QStringLiteral("pt"));
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -34,10 +34,7 @@ HistorySecond secondOf(double date, double time)
     return historySecondOf(OleTime::toDate(date), OleTime::toTime(time));
 }
 
-QDateTime localOf(HistorySecond second)
-{
-    return TimeText::fromText(historySecondText(second));
-}
+QDateTime localOf(HistorySecond second) { return TimeText::fromText(historySecondText(second)); }
 
 // The F5 chooser's form of a moment.
 QDateTimeEdit* makeTimeEdit(const QString& name, const QDateTime& when, QWidget* parent)
@@ -111,8 +108,7 @@ void TrendCsvExport::openChoice(const QString& databasePath, std::optional<Span>
     group->addButton(pageChoice);
     group->addButton(rangeChoice);
     if (page)
-        pageChoice->setText(tr("当前页面 (%1 - %2)").arg(historySecondText(page->from),
-                                                                    historySecondText(page->to)));
+        pageChoice->setText(tr("当前页面 (%1 - %2)").arg(historySecondText(page->from), historySecondText(page->to)));
     pageChoice->setEnabled(page.has_value());
     (page ? pageChoice : rangeChoice)->setChecked(true);
 
@@ -201,8 +197,8 @@ bool TrendCsvExport::start(const ExportRequest& request, const QString& path)
             return;
         }
         const auto report = [this](qint64 written, qint64 total) {
-            QMetaObject::invokeMethod(this, [this, written, total] { progressed(written, total); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, written, total] { progressed(written, total); }, Qt::QueuedConnection);
         };
         job->result = HistoryExport::run(job->request, file, report, &job->cancel);
         if (!job->result.ok()) {

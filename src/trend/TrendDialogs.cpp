@@ -71,8 +71,8 @@ void TrendDialogs::openPrint(const QImage& image)
             if (TrendOutput::print(printImage_, *printer_))
                 return;
             const QString file = printer_->outputFileName();
-            tellFailure(tr("打印"), file.isEmpty() ? tr("打印失败：无法开始打印")
-                                                     : tr("打印失败：无法写入 %1").arg(file));
+            tellFailure(tr("打印"),
+                        file.isEmpty() ? tr("打印失败：无法开始打印") : tr("打印失败：无法写入 %1").arg(file));
         });
         printerDialog_ = printDialog;
         printDialog->open();
@@ -133,7 +133,8 @@ void TrendDialogs::openSelect()
     auto* buttons = new QDialogButtonBox(dialog);
     auto* ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("selectOk"));
-    buttons->addButton(CommonText::cancel(), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("selectCancel"));
+    buttons->addButton(CommonText::cancel(), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("selectCancel"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);

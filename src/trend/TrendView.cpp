@@ -50,12 +50,8 @@ TrendView::TrendView(const TrendStyle& style, HistorySource* source, TrendScale&
 {
 }
 
-TrendView::TrendView(const TrendStyle& style, std::unique_ptr<TrendHistory> history, TrendScale& scale,
-                     QWidget* parent)
-    : QWidget(parent)
-    , style_(style)
-    , model_(style.ring, std::move(history))
-    , scale_(scale)
+TrendView::TrendView(const TrendStyle& style, std::unique_ptr<TrendHistory> history, TrendScale& scale, QWidget* parent)
+    : QWidget(parent), style_(style), model_(style.ring, std::move(history)), scale_(scale)
 {
     model_.setLateResultHandler([this](const TrendCommandResult& result) {
         apply(result);
@@ -234,8 +230,7 @@ void TrendView::layoutChartArea()
     const int top = lineHeight / 2;
     const int right = labelWidth / 2;
     const int bottom = 2 * lineHeight + sliderHeight + 6;
-    const QRect frameRect(left, top, qMax(20, area_->width() - left - right),
-                          qMax(20, area_->height() - top - bottom));
+    const QRect frameRect(left, top, qMax(20, area_->width() - left - right), qMax(20, area_->height() - top - bottom));
     frame_->setGeometry(frameRect);
     const QRect chartRect = frameRect.adjusted(1, 1, -1, -1);
 
@@ -394,19 +389,14 @@ bool TrendView::handleKey(int key)
         if (!model_.nav().olderBlocked)
             olderClicked();
         return true;
-    case Qt::Key_F4:
-        rulerClicked();
-        return true;
+    case Qt::Key_F4: rulerClicked(); return true;
     case Qt::Key_F3:
         if (!style_.printKey)
             return false;
         printClicked();
         return true;
-    case Qt::Key_F5:
-        selectClicked();
-        return true;
-    default:
-        return false;
+    case Qt::Key_F5: selectClicked(); return true;
+    default: return false;
     }
 }
 

@@ -147,11 +147,11 @@ private:
     QPushButton* newer_ = nullptr;   // Command7
     QPushButton* older_ = nullptr;   // Command8
 
-    TrendYEditor* yEditor_ = nullptr; // Label9, YKD, Label10, YKD1, Command26
-    TrendDialogs* dialogs_ = nullptr; // F3's and F5's dialogs
+    TrendYEditor* yEditor_ = nullptr;     // Label9, YKD, Label10, YKD1, Command26
+    TrendDialogs* dialogs_ = nullptr;     // F3's and F5's dialogs
     TrendCsvExport* csvExport_ = nullptr; // F3's "导出CSV"
 
-    QTimer* redrawTimer_ = nullptr;  // Timer2
-    QTimer* clockTimer_ = nullptr;   // Timer3
+    QTimer* redrawTimer_ = nullptr; // Timer2
+    QTimer* clockTimer_ = nullptr;  // Timer3
     bool rulerControlsShown_ = false;
 };

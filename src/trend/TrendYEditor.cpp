@@ -6,9 +6,7 @@
 #include <QPushButton>
 
 TrendYEditor::TrendYEditor(QHBoxLayout* layout, QWidget* parent, bool minBoxShown, TrendScale& scale)
-    : QObject(parent)
-    , scale_(scale)
-    , minBoxShown_(minBoxShown)
+    : QObject(parent), scale_(scale), minBoxShown_(minBoxShown)
 {
     maxCaption_ = new QLabel(tr("Y最大"), parent);
     maxCaption_->setObjectName(QStringLiteral("Label9"));

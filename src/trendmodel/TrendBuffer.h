@@ -14,8 +14,8 @@ constexpr int kPagedPageSize = 321; // samples of a paged view
 constexpr double kGapThreshold = 0.00347222;
 
 struct TrendBuffer {
-    std::array<double, kTrendSlots> sampleDate{}; // SampleDate: OLE day number
-    std::array<double, kTrendSlots> sampleTime{}; // SampleTime: fraction of a day
+    std::array<double, kTrendSlots> sampleDate{};                              // SampleDate: OLE day number
+    std::array<double, kTrendSlots> sampleTime{};                              // SampleTime: fraction of a day
     std::array<std::array<float, kTrendSlots>, kTrendChannels> channelValue{}; // ChannelValue[channel][slot]
     std::array<qint16, kTrendSlots> gapMark{}; // GapMark: the slot's own index after a gap, else 0
 

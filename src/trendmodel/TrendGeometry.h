@@ -22,7 +22,7 @@ constexpr int kScaleHeight = 7500;
 constexpr int kLabelSpacing = 1500; // time label j sits under x = 1500 j
 constexpr int kTimeLabels = 9;
 constexpr int kValueLabels = 7;
-constexpr qint32 kRulerMin = -1;    // slider hc range
+constexpr qint32 kRulerMin = -1; // slider hc range
 constexpr qint32 kRulerMax = 12001;
 
 // Slot FirstSlot + 1, the first sample of the data area, is plotted at x = 0

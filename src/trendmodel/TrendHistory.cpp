@@ -13,10 +13,7 @@ public:
 
     bool answersLater() const override { return false; }
     bool waiting() const override { return false; }
-    void newestId(HistoryRing ring, IdReply reply) override
-    {
-        reply(source_ ? source_->newestId(ring) : std::nullopt);
-    }
+    void newestId(HistoryRing ring, IdReply reply) override { reply(source_ ? source_->newestId(ring) : std::nullopt); }
     void loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize, PageReply reply) override
     {
         reply(source_ ? source_->loadPage(ring, pageEndId, pageSize) : std::nullopt);
@@ -44,9 +41,8 @@ public:
     bool waiting() const override { return pending_ != 0; }
     void newestId(HistoryRing ring, IdReply reply) override
     {
-        expect(reader_->requestNewestId(ring), [reply](const HistoryReply& r) {
-            reply(r.ok ? std::optional<qint32>(r.id) : std::nullopt);
-        });
+        expect(reader_->requestNewestId(ring),
+               [reply](const HistoryReply& r) { reply(r.ok ? std::optional<qint32>(r.id) : std::nullopt); });
     }
     void loadPage(HistoryRing ring, qint32 pageEndId, qint32 pageSize, PageReply reply) override
     {
@@ -56,9 +52,8 @@ public:
     }
     void idNearest(HistoryRing ring, double date, double time, IdReply reply) override
     {
-        expect(reader_->requestIdNearest(ring, date, time), [reply](const HistoryReply& r) {
-            reply(r.ok ? std::optional<qint32>(r.id) : std::nullopt);
-        });
+        expect(reader_->requestIdNearest(ring, date, time),
+               [reply](const HistoryReply& r) { reply(r.ok ? std::optional<qint32>(r.id) : std::nullopt); });
     }
     bool available() const override { return true; }
     QString databasePath() const override { return reader_->isOpen() ? reader_->location() : QString(); }

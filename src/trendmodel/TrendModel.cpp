@@ -19,8 +19,7 @@ constexpr qint32 kRulerMarkHeight = 330; // the short mark left by switching the
 TrendModel::TrendModel(HistoryRing ring, HistorySource* source) : TrendModel(ring, TrendHistory::at(source)) {}
 
 TrendModel::TrendModel(HistoryRing ring, std::unique_ptr<TrendHistory> history)
-    : ring_(ring)
-    , history_(std::move(history))
+    : ring_(ring), history_(std::move(history))
 {
     applyZoomLevel();
 }
@@ -384,8 +383,8 @@ TrendModel::Jump TrendModel::decideJump(qint32 id)
     }
     nav_.rulerOn = true;
     enabling_.slider = true;
-    jump.rulerPosition = TrendGeometry::pointX(jump.slot - view_.firstSlot - TrendGeometry::kSlotAtOrigin,
-                                               view_.sampleStep);
+    jump.rulerPosition =
+        TrendGeometry::pointX(jump.slot - view_.firstSlot - TrendGeometry::kSlotAtOrigin, view_.sampleStep);
     rulerLine_ = {true, kRulerMovedColour, jump.rulerPosition, 0, TrendGeometry::kScaleHeight};
     jump.command.pageLoaded = true;
     jump.command.tick = TickRequest::Stop;

@@ -12,13 +12,13 @@
 
 // Which page a trend window shows and how it lays it out.
 struct TrendViewState {
-    qint16 zoomLevel = 1;       // ZoomLevel 1..4: the data area shows 60 x ZoomLevel samples
-    float sampleStep = 150.0f;  // SampleStep: chart units between two adjacent samples
-    qint16 firstSlot = 180;     // FirstSlot: slot just before the first plotted sample
+    qint16 zoomLevel = 1;                // ZoomLevel 1..4: the data area shows 60 x ZoomLevel samples
+    float sampleStep = 150.0f;           // SampleStep: chart units between two adjacent samples
+    qint16 firstSlot = 180;              // FirstSlot: slot just before the first plotted sample
     qint16 sampleCursor = kLivePageSize; // SampleCursor: slot of the newest sample
     qint32 pageSize = kLivePageSize;     // PageSize: rows a page load reads
-    qint32 newestId = 0;        // NewestId: newest id of the ring when the live page started
-    qint32 pageEndId = 0;       // PageEndId: newest id of the page to load
+    qint32 newestId = 0;                 // NewestId: newest id of the ring when the live page started
+    qint32 pageEndId = 0;                // PageEndId: newest id of the page to load
 
     // Below 320 rows the page is the live view, whose time labels 7 and 8 are
     // extrapolated because live samples have yet to fill their slots.
@@ -142,8 +142,8 @@ public:
     RulerMove moveRuler(qint32 position);
     struct Jump {
         TrendCommandResult command;
-        qint16 slot = 0;           // the chosen sample's slot
-        qint32 rulerPosition = 0;  // slider position of the ruler on it
+        qint16 slot = 0;          // the chosen sample's slot
+        qint32 rulerPosition = 0; // slider position of the ruler on it
     };
     // F5's time jump: the page on the paging grid that shows stored sample
     // `id` on every zoom level (the live view when it is among the newest
@@ -177,7 +177,7 @@ private:
     std::unique_ptr<TrendHistory> history_;
     std::function<void(const TrendCommandResult&)> lateResult_;
     std::function<void(bool)> pageRead_;
-    int deferredOlder_ = 0;         // older-page commands waiting for the page on its way
+    int deferredOlder_ = 0; // older-page commands waiting for the page on its way
     bool lastPageReadable_ = false;
     TrendBuffer buffer_;
     TrendViewState view_;

@@ -6,8 +6,8 @@
 // The PV/SV scale shared by both trend windows: span (top minus bottom) and
 // bottom. The span is 1500 from start-up until the operator sets a range.
 struct TrendScale {
-    qint16 span = 1500;  // TrendSpan
-    qint16 bottom = 0;   // TrendBottom
+    qint16 span = 1500; // TrendSpan
+    qint16 bottom = 0;  // TrendBottom
 };
 
 // The Y-range editor's rule ("修改Y"): maximum and minimum read from their

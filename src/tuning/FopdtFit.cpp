@@ -19,7 +19,7 @@ struct Trial {
     double sse = std::numeric_limits<double>::infinity();
     double level = 0.0; // PV the model settles to with the first output
     double gain = 0.0;
-    double free = 0.0;  // size of the free response at the first sample
+    double free = 0.0; // size of the free response at the first sample
 };
 
 // Solves the 3 x 3 system in place (partial pivoting); false when singular.
@@ -148,7 +148,9 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
     const double tauLow = std::log(0.5 * period);
     const double tauHigh = std::log(20.0 * double(n) * period);
     std::vector<double> x(n);
-    auto at = [&](int delay, double logTau) { return evaluate(pv, du, delay, std::exp(-period / std::exp(logTau)), x); };
+    auto at = [&](int delay, double logTau) {
+        return evaluate(pv, du, delay, std::exp(-period / std::exp(logTau)), x);
+    };
 
     // Best time constant for one dead time: grid, then golden section.
     struct DelayFit {
@@ -206,7 +208,8 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
     std::vector<DelayFit> coarse;
     for (int d = 0; d <= maxDelay; d += stride)
         coarse.push_back(fitDelay(d));
-    std::sort(coarse.begin(), coarse.end(), [](const DelayFit& a, const DelayFit& b) { return a.trial.sse < b.trial.sse; });
+    std::sort(coarse.begin(), coarse.end(),
+              [](const DelayFit& a, const DelayFit& b) { return a.trial.sse < b.trial.sse; });
     DelayFit bestFit = coarse.front();
     for (std::size_t c = 0; c < std::min<std::size_t>(2, coarse.size()) && stride > 1; ++c) {
         const int centre = coarse[c].delay;
@@ -266,24 +269,18 @@ FopdtFit fit(std::span<const double> pv, std::span<const double> op, double peri
 QString verdictText(FopdtFit::Verdict verdict)
 {
     switch (verdict) {
-    case FopdtFit::Verdict::Good:
-        return QCoreApplication::translate("Fopdt", "拟合良好");
-    case FopdtFit::Verdict::PoorFit:
-        return QCoreApplication::translate("Fopdt", "拟合不佳(R²<0.9),不给出建议");
-    case FopdtFit::Verdict::SmallStep:
-        return QCoreApplication::translate("Fopdt", "阶跃相对噪声太小,不给出建议");
-    case FopdtFit::Verdict::NoInputChange:
-        return QCoreApplication::translate("Fopdt", "输出没有变化,无法辨识");
+    case FopdtFit::Verdict::Good: return QCoreApplication::translate("Fopdt", "拟合良好");
+    case FopdtFit::Verdict::PoorFit: return QCoreApplication::translate("Fopdt", "拟合不佳(R²<0.9),不给出建议");
+    case FopdtFit::Verdict::SmallStep: return QCoreApplication::translate("Fopdt", "阶跃相对噪声太小,不给出建议");
+    case FopdtFit::Verdict::NoInputChange: return QCoreApplication::translate("Fopdt", "输出没有变化,无法辨识");
     case FopdtFit::Verdict::StaleStretch:
         return QCoreApplication::translate("Fopdt", "记录中有停滞的一段(通讯中断时重复的记录),不给出建议");
     case FopdtFit::Verdict::BelowResolution:
         return QCoreApplication::translate("Fopdt", "PV变化只有几个分辨率单位,阶跃太小,不给出建议");
     case FopdtFit::Verdict::DeadTimeAtLimit:
         return QCoreApplication::translate("Fopdt", "纯滞后达到搜索上限(记录的三分之一),看不到响应,不给出建议");
-    case FopdtFit::Verdict::TooShort:
-        return QCoreApplication::translate("Fopdt", "记录太短,不给出建议");
-    case FopdtFit::Verdict::TooFewSamples:
-        break;
+    case FopdtFit::Verdict::TooShort: return QCoreApplication::translate("Fopdt", "记录太短,不给出建议");
+    case FopdtFit::Verdict::TooFewSamples: break;
     }
     return QCoreApplication::translate("Fopdt", "数据太少,无法辨识");
 }
@@ -292,7 +289,8 @@ QString verdictText(const FopdtFit& fit)
 {
     switch (fit.verdict) {
     case FopdtFit::Verdict::StaleStretch:
-        return QCoreApplication::translate("Fopdt", "记录在第 %1 s 起 %2 s 不变后PV跳变(通讯中断时重复的记录),不给出建议")
+        return QCoreApplication::translate("Fopdt",
+                                           "记录在第 %1 s 起 %2 s 不变后PV跳变(通讯中断时重复的记录),不给出建议")
             .arg(fit.detailAt, 0, 'f', 0)
             .arg(fit.detailLength, 0, 'f', 0);
     case FopdtFit::Verdict::BelowResolution:
@@ -303,8 +301,7 @@ QString verdictText(const FopdtFit& fit)
         return QCoreApplication::translate("Fopdt", "记录太短: 阶跃后只有 %1 s, 至少需要 %2 s (θ + 2τ),不给出建议")
             .arg(fit.detailAt, 0, 'f', 0)
             .arg(std::ceil(fit.detailLength), 0, 'f', 0);
-    default:
-        return verdictText(fit.verdict);
+    default: return verdictText(fit.verdict);
     }
 }
 

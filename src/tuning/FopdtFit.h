@@ -16,22 +16,22 @@ struct FopdtModel {
 struct FopdtFit {
     enum class Verdict {
         Good,
-        PoorFit,        // R² below kMinR2
-        SmallStep,      // the modelled response is small against the residual noise
-        NoInputChange,  // the output never moved: nothing to identify
+        PoorFit,       // R² below kMinR2
+        SmallStep,     // the modelled response is small against the residual noise
+        NoInputChange, // the output never moved: nothing to identify
         TooFewSamples,
-        StaleStretch,   // PV and output held still, then PV jumped: rows repeated while the link was lost
+        StaleStretch,    // PV and output held still, then PV jumped: rows repeated while the link was lost
         BelowResolution, // the PV moved only a few steps of its resolution
         DeadTimeAtLimit, // the best dead time is the longest searched: no response seen
-        TooShort,       // the record after the step is short against the fitted response
+        TooShort,        // the record after the step is short against the fitted response
     };
 
     Verdict verdict = Verdict::TooFewSamples;
     FopdtModel model;
     double r2 = 0.0;
-    double residualRms = 0.0;   // PV units
-    double responseSpan = 0.0;  // PV units the output's moves account for
-    double resolution = 0.0;    // smallest PV change in the record, PV units
+    double residualRms = 0.0;  // PV units
+    double responseSpan = 0.0; // PV units the output's moves account for
+    double resolution = 0.0;   // smallest PV change in the record, PV units
     // StaleStretch: where (s from the start) and how long; TooShort: how long
     // the record after the step is and must be.
     double detailAt = 0.0;

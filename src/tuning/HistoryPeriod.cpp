@@ -41,7 +41,8 @@ bool query(QSqlDatabase& db, double from, double to, std::vector<TimedSample>& r
     q.addBindValue(from - kHalfSecond);
     q.addBindValue(to + kHalfSecond);
     if (!q.exec())
-        return fail(QCoreApplication::translate("HistoryPeriod", "读取历史记录失败: %1").arg(q.lastError().text()), error);
+        return fail(QCoreApplication::translate("HistoryPeriod", "读取历史记录失败: %1").arg(q.lastError().text()),
+                    error);
     while (q.next()) {
         const double seconds = (q.value(0).toDouble() + q.value(1).toDouble()) * 86400.0;
         rows.push_back({std::round(seconds), q.value(2).toDouble(), q.value(3).toDouble()});
@@ -76,8 +77,8 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
 
     // The recorder's first row after start-up, written before the first
     // reading came in, holds zeros: not the process.
-    const auto firstReading = std::find_if(rows.begin(), rows.end(),
-                                           [](const TimedSample& r) { return r.pv != 0.0 || r.op != 0.0; });
+    const auto firstReading =
+        std::find_if(rows.begin(), rows.end(), [](const TimedSample& r) { return r.pv != 0.0 || r.op != 0.0; });
     rows.erase(rows.begin(), firstReading);
     if (rows.empty()) {
         fail(QCoreApplication::translate("HistoryPeriod", "该时间范围内没有记录"), error);
@@ -88,7 +89,8 @@ std::optional<RegularSeries> read(const QString& databasePath, const QDateTime& 
             const double day = std::floor(rows[i - 1].t / 86400.0);
             const double fraction = rows[i - 1].t / 86400.0 - day;
             fail(QCoreApplication::translate("HistoryPeriod", "记录在 %1 %2 之后中断 %3 秒")
-                     .arg(OleTime::dateText(day), OleTime::timeText(fraction), QString::number(rows[i].t - rows[i - 1].t)),
+                     .arg(OleTime::dateText(day), OleTime::timeText(fraction),
+                          QString::number(rows[i].t - rows[i - 1].t)),
                  error);
             return std::nullopt;
         }

@@ -33,7 +33,8 @@ std::optional<PidSettings> suggest(const FopdtModel& model, ControllerKind kind,
 
 QString speedText(TuningSpeed speed)
 {
-    return speed == TuningSpeed::Fast ? QCoreApplication::translate("Simc", "快速") : QCoreApplication::translate("Simc", "稳健");
+    return speed == TuningSpeed::Fast ? QCoreApplication::translate("Simc", "快速")
+                                      : QCoreApplication::translate("Simc", "稳健");
 }
 
 } // namespace Simc

@@ -10,8 +10,8 @@
 //   u = Kc·e + (Kc/Ti)·∫e dt − Kc·Td·d(PV)/dt
 // with u in percent and e in PV units. Td = 0 is PI.
 struct PidSettings {
-    double gain = 0.0;        // Kc, percent per PV unit
-    double integralTime = 0.0; // Ti, s
+    double gain = 0.0;           // Kc, percent per PV unit
+    double integralTime = 0.0;   // Ti, s
     double derivativeTime = 0.0; // Td, s
 };
 
@@ -44,7 +44,7 @@ QString speedText(TuningSpeed speed); // "快速" / "稳健"
 // derivative time in tenths of a second.
 // Registers and upper bounds are the configuration table's (ParamTable).
 struct InstrumentPid {
-    static constexpr int kBandParam = 29;       // output 1 proportional band
+    static constexpr int kBandParam = 29; // output 1 proportional band
     static constexpr int kIntegralParam = 31;
     static constexpr int kDerivativeParam = 32;
     static constexpr int kBandRegister = ParamTable::kFirstRegister + kBandParam;

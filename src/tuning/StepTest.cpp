@@ -47,7 +47,8 @@ QString StepTest::start(const Settings& settings, const Present& present, double
     // Manual first (the instrument takes over its present output), then the
     // held output written explicitly so the baseline does not depend on it.
     if (present.automatic)
-        writer_.write({WriteFn::Rst_0X_Bit1, kAutomaticCoil, 0}, QStringLiteral("阶跃测试: 切换到手动"), abortUnanswered);
+        writer_.write({WriteFn::Rst_0X_Bit1, kAutomaticCoil, 0}, QStringLiteral("阶跃测试: 切换到手动"),
+                      abortUnanswered);
     if (running())
         writeOutput(present.outputPercent, QStringLiteral("阶跃测试: 保持输出"), abortUnanswered);
     notify();
@@ -182,7 +183,8 @@ void StepTest::sendRestoreAtOnce()
 
 void StepTest::writeOutput(double percent, const QString& why, InstrumentWriter::Done done)
 {
-    writer_.write({WriteFn::Set_4X_D1, kManualOutputRegister, qint32(std::lround(percent * 10.0))}, why, std::move(done));
+    writer_.write({WriteFn::Set_4X_D1, kManualOutputRegister, qint32(std::lround(percent * 10.0))}, why,
+                  std::move(done));
 }
 
 void StepTest::notify()
@@ -194,18 +196,12 @@ void StepTest::notify()
 QString StepTest::abortText(Abort reason)
 {
     switch (reason) {
-    case Abort::None:
-        return {};
-    case Abort::Stopped:
-        return QCoreApplication::translate("StepTest", "操作员停止");
-    case Abort::OutOfBand:
-        return QCoreApplication::translate("StepTest", "PV超出允许范围");
-    case Abort::LinkLost:
-        return QCoreApplication::translate("StepTest", "通讯中断");
-    case Abort::NotManual:
-        return QCoreApplication::translate("StepTest", "仪表未处于手动, 数据不是开环响应");
-    case Abort::WriteFailed:
-        return QCoreApplication::translate("StepTest", "仪表未应答写入");
+    case Abort::None: return {};
+    case Abort::Stopped: return QCoreApplication::translate("StepTest", "操作员停止");
+    case Abort::OutOfBand: return QCoreApplication::translate("StepTest", "PV超出允许范围");
+    case Abort::LinkLost: return QCoreApplication::translate("StepTest", "通讯中断");
+    case Abort::NotManual: return QCoreApplication::translate("StepTest", "仪表未处于手动, 数据不是开环响应");
+    case Abort::WriteFailed: return QCoreApplication::translate("StepTest", "仪表未应答写入");
     }
     return {};
 }

@@ -17,24 +17,25 @@ struct Suggestion {
     InstrumentPid pid;
 };
 
-QString kindText(ControllerKind kind) { return kind == ControllerKind::PI ? QStringLiteral("PI") : QStringLiteral("PID"); }
+QString kindText(ControllerKind kind)
+{
+    return kind == ControllerKind::PI ? QStringLiteral("PI") : QStringLiteral("PID");
+}
 
 QJsonObject toJson(const InstrumentPid& p)
 {
     return QJsonObject{{QStringLiteral("proportional_band"), p.band},
                        {QStringLiteral("integral_time_s"), p.integral},
                        {QStringLiteral("derivative_time_s"), p.derivativeTenths / 10.0},
-                       {QStringLiteral("registers"), QJsonObject{{QString::number(InstrumentPid::kBandRegister), p.band},
-                                                                 {QString::number(InstrumentPid::kIntegralRegister), p.integral},
-                                                                 {QString::number(InstrumentPid::kDerivativeRegister), p.derivativeTenths}}}};
+                       {QStringLiteral("registers"),
+                        QJsonObject{{QString::number(InstrumentPid::kBandRegister), p.band},
+                                    {QString::number(InstrumentPid::kIntegralRegister), p.integral},
+                                    {QString::number(InstrumentPid::kDerivativeRegister), p.derivativeTenths}}}};
 }
 
 } // namespace
 
-QDateTime parseTime(const QString& text)
-{
-    return TimeText::fromText(text.trimmed());
-}
+QDateTime parseTime(const QString& text) { return TimeText::fromText(text.trimmed()); }
 
 int execute(const Request& request, QTextStream& out, QString* error)
 {
@@ -75,7 +76,8 @@ int execute(const Request& request, QTextStream& out, QString* error)
         out << QJsonDocument(o).toJson(QJsonDocument::Indented);
     } else {
         out << QCoreApplication::translate("TuneCommand", "样本 %1 个 (每秒一个)").arg(series->pv.size()) << '\n';
-        out << QCoreApplication::translate("TuneCommand", "增益 K = %1 /%\n时间常数 τ = %2 s\n纯滞后 θ = %3 s\nR² = %4\n残差 = %5\n")
+        out << QCoreApplication::translate("TuneCommand",
+                                           "增益 K = %1 /%\n时间常数 τ = %2 s\n纯滞后 θ = %3 s\nR² = %4\n残差 = %5\n")
                    .arg(fit.model.gain, 0, 'g', 4)
                    .arg(fit.model.timeConstant, 0, 'f', 1)
                    .arg(fit.model.deadTime, 0, 'f', 0)

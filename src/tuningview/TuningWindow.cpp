@@ -46,12 +46,9 @@ QLabel* label(const char* name)
 QString pidCell(const InstrumentPid& p, int which)
 {
     switch (which) {
-    case 0:
-        return QString::number(p.band);
-    case 1:
-        return QStringLiteral("%1 s").arg(p.integral);
-    default:
-        return QStringLiteral("%1 s").arg(p.derivativeTenths / 10.0, 0, 'f', 1);
+    case 0: return QString::number(p.band);
+    case 1: return QStringLiteral("%1 s").arg(p.integral);
+    default: return QStringLiteral("%1 s").arg(p.derivativeTenths / 10.0, 0, 'f', 1);
     }
 }
 
@@ -185,14 +182,17 @@ void TuningWindow::poll()
     if (!link_.isOpen())
         return;
     link_.readBatch(this,
-                    {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_0X_B16, 1}, {ReadFn::Get_4X_D8, InstrumentPid::kBandRegister},
+                    {{ReadFn::Get_3X_D8, 1},
+                     {ReadFn::Get_0X_B16, 1},
+                     {ReadFn::Get_4X_D8, InstrumentPid::kBandRegister},
                      {ReadFn::Get_4X_D8, kGroupingRegister}},
                     [this](const QVector<ReadResult>& results) { applyReads(results); });
 }
 
 void TuningWindow::applyReads(const QVector<ReadResult>& results)
 {
-    const bool ok = results.size() == 4 && std::all_of(results.begin(), results.end(), [](const ReadResult& r) { return r.ok(); });
+    const bool ok =
+        results.size() == 4 && std::all_of(results.begin(), results.end(), [](const ReadResult& r) { return r.ok(); });
     if (!ok) {
         if (++failedPolls_ >= kLostAfterFailedPolls)
             test_.linkLost();
@@ -253,10 +253,7 @@ void TuningWindow::startTest()
     updateButtons();
 }
 
-void TuningWindow::stopTest()
-{
-    test_.stop();
-}
+void TuningWindow::stopTest() { test_.stop(); }
 
 void TuningWindow::testChanged()
 {
@@ -314,10 +311,13 @@ void TuningWindow::analyse(std::function<Analysis()> job)
     QPointer<TuningWindow> self(this);
     QThread* thread = QThread::create([self, job = std::move(job)] {
         const Analysis a = job();
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, a] {
-            if (self)
-                self->showAnalysis(a);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, a] {
+                if (self)
+                    self->showAnalysis(a);
+            },
+            Qt::QueuedConnection);
     });
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();

@@ -61,9 +61,10 @@ bool TuningWrites::writePid(const InstrumentPid& pid, PidDone done)
         auditedWrite(audit_, link_, requester_, request, WriteLabels::forRequest(request),
                      [tally, caption, done](const WriteResult& result) {
                          if (result.outcome != LinkOutcome::Answered) {
-                             qCWarning(lcTuning) << "suggested setting not written:" << caption
-                                                 << outcomeName(result.outcome);
-                             tally->failures << QStringLiteral("%1 %2").arg(caption, QString::fromLatin1(outcomeName(result.outcome)));
+                             qCWarning(lcTuning)
+                                 << "suggested setting not written:" << caption << outcomeName(result.outcome);
+                             tally->failures << QStringLiteral("%1 %2").arg(
+                                 caption, QString::fromLatin1(outcomeName(result.outcome)));
                          }
                          if (--tally->pending == 0 && done)
                              done(tally->failures.join(QStringLiteral(", ")));

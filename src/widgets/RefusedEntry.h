@@ -74,10 +74,7 @@ protected:
     }
 };
 
-inline QString reason(const QLineEdit* box)
-{
-    return box ? box->property(kReasonProperty).toString() : QString();
-}
+inline QString reason(const QLineEdit* box) { return box ? box->property(kReasonProperty).toString() : QString(); }
 
 inline bool isMarked(const QLineEdit* box)
 {
@@ -106,7 +103,8 @@ inline void mark(QLineEdit* box, const QString& why)
     if (!box->property(kReasonProperty).isValid()) {
         box->setProperty(kToolTipProperty, box->toolTip());
         new Frame(box);
-        QObject::connect(box, &QLineEdit::textEdited, box, [box] { clear(box); }, Qt::SingleShotConnection);
+        QObject::connect(
+            box, &QLineEdit::textEdited, box, [box] { clear(box); }, Qt::SingleShotConnection);
     }
     box->setProperty(kReasonProperty, why);
     box->setToolTip(why);

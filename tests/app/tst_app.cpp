@@ -89,8 +89,8 @@ void TestApp::commandLine_data()
     QTest::newRow("mqtt password file missing")
         << QStringList{"--mqtt", "mqtt://u@broker", "--mqtt-password-file", "/nonexistent/pw"} << false << 2;
     QTest::newRow("station adds a topic level") << QStringList{"--station", "a/b"} << false << 2;
-    QTest::newRow("everything") << QStringList{"--connect", "--port-number", "2", "--address", "16", "--baud",
-                                               "19200", "--parity", "even", "--database", "/tmp/a.db"}
+    QTest::newRow("everything") << QStringList{"--connect", "--port-number", "2",    "--address",  "16",       "--baud",
+                                               "19200",     "--parity",      "even", "--database", "/tmp/a.db"}
                                 << true << 0;
 }
 
@@ -422,9 +422,12 @@ void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("window");
-    QTest::newRow("参数设置") << "Command21" << "CONFIG1";
-    QTest::newRow("输出分组") << "Command22" << "PID1";
-    QTest::newRow("事件记录") << "Command30" << "JournalWindow";
+    QTest::newRow("参数设置") << "Command21"
+                              << "CONFIG1";
+    QTest::newRow("输出分组") << "Command22"
+                              << "PID1";
+    QTest::newRow("事件记录") << "Command30"
+                              << "JournalWindow";
 }
 
 void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow()
@@ -444,9 +447,9 @@ void TestApp::parameterWindowsHideAndRestoreTheSameMainWindow()
     QCOMPARE(other->objectName(), window);
     QVERIFY(other->isVisible());
     QVERIFY(app->station().polling.isRunning()); // polling goes on behind it
-    QVERIFY(!other->close());                   // its close box acts like "返回"
+    QVERIFY(!other->close());                    // its close box acts like "返回"
     QTRY_VERIFY(other.isNull());
-    QCOMPARE(app->mainWindow(), main);           // the same window, not a new one
+    QCOMPARE(app->mainWindow(), main); // the same window, not a new one
     QVERIFY(main->isVisible());
 }
 
@@ -521,7 +524,7 @@ void TestApp::runningStepTestIsRestoredWhenTheStationExits()
     for (const QString& c : fake->calls())
         if (c.startsWith(QLatin1String("Set_")) || c.startsWith(QLatin1String("Rst_")))
             writes << c;
-    QCOMPARE(writes, (QStringList{"Rst_0X_Bit1" + at + "2)", "Set_4X_D1" + at + "2,153)", // manual, hold
+    QCOMPARE(writes, (QStringList{"Rst_0X_Bit1" + at + "2)", "Set_4X_D1" + at + "2,153)",    // manual, hold
                                   "Set_4X_D1" + at + "2,153)", "Set_0X_Bit1" + at + "2)"})); // restore
 
     JournalStore store(QStringLiteral("exit"));

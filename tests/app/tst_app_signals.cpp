@@ -22,8 +22,8 @@ bool TestAppSignals::startStation(QProcess& station, const QTemporaryDir& dir)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), dir.path());
     station.setProcessEnvironment(env);
-    station.start(QStringLiteral(PX5800_PROGRAM), {"--demo", "--database", dir.filePath("History.db"), "--journal",
-                                                   dir.filePath("Journal.db")});
+    station.start(QStringLiteral(PX5800_PROGRAM),
+                  {"--demo", "--database", dir.filePath("History.db"), "--journal", dir.filePath("Journal.db")});
     return station.waitForStarted();
 }
 
@@ -62,7 +62,8 @@ void TestAppSignals::endsLikeANormalClose()
     QVERIFY(station.waitForFinished(20000));
     QCOMPARE(station.exitStatus(), QProcess::NormalExit);
     QCOMPARE(station.exitCode(), 0);
-    const QString last = sql(journal, "SELECT kind || '|' || source || '|' || message FROM events ORDER BY id DESC LIMIT 1");
+    const QString last =
+        sql(journal, "SELECT kind || '|' || source || '|' || message FROM events ORDER BY id DESC LIMIT 1");
     QVERIFY2(last.startsWith(QStringLiteral("system|station|操作站停止")), qPrintable(last));
     QCOMPARE(sql(journal, "SELECT count(*) FROM events WHERE message LIKE '操作站启动%'"), QStringLiteral("1"));
 }
@@ -103,7 +104,7 @@ void TestAppSignals::stopDuringOutageLosesNothing()
 
     QVERIFY(startStation(station, dir));
     const int held = sql(history, "SELECT max(w_id) FROM pv_data").toInt()
-        + sql(historySpool, "SELECT count(*) FROM spool_pv_data").toInt();
+                     + sql(historySpool, "SELECT count(*) FROM spool_pv_data").toInt();
     QTRY_VERIFY_WITH_TIMEOUT(sql(history, "SELECT max(w_id) FROM pv_data").toInt() > held + 1, 30000);
     QCOMPARE(::kill(pid_t(station.processId()), SIGTERM), 0);
     QVERIFY(station.waitForFinished(20000));

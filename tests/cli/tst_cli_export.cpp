@@ -98,9 +98,10 @@ void TestCliExport::exportsInTimeOrder_data()
                          {2, at(0, 10, 0, 1), 1e-7f, 0.1f, 9999, 16777216.0f},
                          {3, at(0, 10, 0, 2), -0.0f, 100, -1999, 3.4028235e38f}}
         << QStringList{}
-        << head + "2026-12-07 10:00:00,45.6,12.5,300,-25\n"
-                  "2026-12-07 10:00:01,1e-07,0.1,9999,16777216\n"
-                  "2026-12-07 10:00:02,0,100,-1999,3.4028235e+38\n";
+        << head
+               + "2026-12-07 10:00:00,45.6,12.5,300,-25\n"
+                 "2026-12-07 10:00:01,1e-07,0.1,9999,16777216\n"
+                 "2026-12-07 10:00:02,0,100,-1999,3.4028235e+38\n";
     // Written in ring order: the oldest samples sit above the newest id.
     QTest::newRow("wrapped ring in time order")
         << 0
@@ -110,8 +111,9 @@ void TestCliExport::exportsInTimeOrder_data()
                          {1, at(0, 9, 0, 2), 4, 0, 0, 0},
                          {2, at(0, 9, 0, 3), 5, 0, 0, 0}}
         << QStringList{}
-        << head + "2026-12-06 15:00:00,1,0,0,0\n2026-12-07 09:00:00,2,0,0,0\n2026-12-07 09:00:01,3,0,0,0\n"
-                  "2026-12-07 09:00:02,4,0,0,0\n2026-12-07 09:00:03,5,0,0,0\n";
+        << head
+               + "2026-12-06 15:00:00,1,0,0,0\n2026-12-07 09:00:00,2,0,0,0\n2026-12-07 09:00:01,3,0,0,0\n"
+                 "2026-12-07 09:00:02,4,0,0,0\n2026-12-07 09:00:03,5,0,0,0\n";
     QTest::newRow("range across midnight, bounds inclusive")
         << 1
         << QList<Sample>{{1, at(0, 23, 59, 50), 1, 0, 0, 0},
@@ -120,20 +122,21 @@ void TestCliExport::exportsInTimeOrder_data()
                          {4, at(1, 0, 0, 9), 4, 0, 0, 0}}
         << QStringList{"--from", "2026-12-07 23:59:59", "--to", "2026-12-08 00:00:00"}
         << head + "2026-12-07 23:59:59,2,0,0,0\n2026-12-08 00:00:00,3,0,0,0\n";
-    QTest::newRow("whole days")
-        << 0
-        << QList<Sample>{{1, at(0, 23, 59, 59), 1, 0, 0, 0}, {2, at(1, 0, 0, 0), 2, 0, 0, 0},
-                         {3, at(1, 23, 59, 59), 3, 0, 0, 0}, {4, at(2, 0, 0, 0), 4, 0, 0, 0}}
-        << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"}
-        << head + "2026-12-08 00:00:00,2,0,0,0\n2026-12-08 23:59:59,3,0,0,0\n";
+    QTest::newRow("whole days") << 0
+                                << QList<Sample>{{1, at(0, 23, 59, 59), 1, 0, 0, 0},
+                                                 {2, at(1, 0, 0, 0), 2, 0, 0, 0},
+                                                 {3, at(1, 23, 59, 59), 3, 0, 0, 0},
+                                                 {4, at(2, 0, 0, 0), 4, 0, 0, 0}}
+                                << QStringList{"--from", "2026-12-08", "--to", "2026-12-08"}
+                                << head + "2026-12-08 00:00:00,2,0,0,0\n2026-12-08 23:59:59,3,0,0,0\n";
     QTest::newRow("empty range: header only")
-        << 0 << QList<Sample>{{1, at(0, 10, 0, 0), 1, 0, 0, 0}}
-        << QStringList{"--from", "2026-12-07 10:00:01"} << head;
+        << 0 << QList<Sample>{{1, at(0, 10, 0, 0), 1, 0, 0, 0}} << QStringList{"--from", "2026-12-07 10:00:01"} << head;
     // The clock turned back: two samples of one second keep the ring's
     // order (65500 before 1), not the order the rows were inserted in.
     QTest::newRow("same second in ring order")
         << 0
-        << QList<Sample>{{1, at(0, 8, 0, 0), 2, 0, 0, 0}, {65500, at(0, 8, 0, 0), 1, 0, 0, 0},
+        << QList<Sample>{{1, at(0, 8, 0, 0), 2, 0, 0, 0},
+                         {65500, at(0, 8, 0, 0), 1, 0, 0, 0},
                          {1, at(0, 8, 0, 0), 2, 0, 0, 0}}
         << QStringList{} << head + "2026-12-07 08:00:00,1,0,0,0\n2026-12-07 08:00:00,2,0,0,0\n";
     QTest::newRow("other ring untouched") << 1 << QList<Sample>{} << QStringList{} << head;
@@ -180,10 +183,10 @@ void TestCliExport::impossibleRowsAreSkippedAndSaid()
         db.setDatabaseName(db_);
         QVERIFY(db.open());
         QSqlQuery q(db);
-        for (const char* damage : {"update pv_data set w_date = -43000 where w_id = 2",  // 1782
-                                   "update pv_data set w_date = 3e6 where w_id = 3",     // after 9999
+        for (const char* damage : {"update pv_data set w_date = -43000 where w_id = 2", // 1782
+                                   "update pv_data set w_date = 3e6 where w_id = 3",    // after 9999
                                    "update pv_data set w_pv = 'abc' where w_id = 4",
-                                   "update pv_data set w_op = 9e999 where w_id = 5"})    // inf
+                                   "update pv_data set w_op = 9e999 where w_id = 5"}) // inf
             QVERIFY2(q.exec(QString::fromLatin1(damage)), damage);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("damage"));
@@ -194,8 +197,9 @@ void TestCliExport::impossibleRowsAreSkippedAndSaid()
     const int code = run({"export", "--database", db_, "--ring", "1s"}, &out, &err);
     setlocale(LC_ALL, before.constData());
     QCOMPARE(code, 0);
-    QCOMPARE(out, HistoryExport::header() + "2026-12-07 10:00:00,45.6,12.5,300,-25\n"
-                                            "2026-12-07 10:00:05,1,1,1,1\n");
+    QCOMPARE(out, HistoryExport::header()
+                      + "2026-12-07 10:00:00,45.6,12.5,300,-25\n"
+                        "2026-12-07 10:00:05,1,1,1,1\n");
     QCOMPARE(err.count('\n'), 1);
     QVERIFY2(err.startsWith("px5800-cli export: skipped 4 of 6 rows"), err.constData());
 }
@@ -208,8 +212,10 @@ void TestCliExport::refusedCommandLines_data()
     QTest::newRow("impossible time") << QStringList{"--ring", "1s", "--to", "2026-12-07 24:00:00"} << 2;
     QTest::newRow("not a date") << QStringList{"--ring", "1s", "--from", "yesterday"} << 2;
     QTest::newRow("other format") << QStringList{"--ring", "1s", "--from", "07.12.2026 10:00"} << 2;
-    QTest::newRow("from after to")
-        << QStringList{"--ring", "1s", "--from", "2026-12-07 10:00:01", "--to", "2026-12-07 10:00:00"} << 2;
+    QTest::newRow("from after to") << QStringList{"--ring", "1s",
+                                                  "--from", "2026-12-07 10:00:01",
+                                                  "--to",   "2026-12-07 10:00:00"}
+                                   << 2;
     QTest::newRow("unknown ring") << QStringList{"--ring", "5s"} << 2;
     QTest::newRow("no ring") << QStringList{} << 2;
     QTest::newRow("stray argument") << QStringList{"--ring", "1s", "extra"} << 2;
@@ -280,10 +286,14 @@ void TestCliExport::unreadableDatabaseIsNamedInOneLine_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("not a database") << "garbage" << "file is not a database";
-    QTest::newRow("no tables") << "empty" << "no history tables in";
-    QTest::newRow("no pv_data") << "foreign" << "no such table: pv_data";
-    QTest::newRow("server away") << "server" << "cannot open postgresql://";
+    QTest::newRow("not a database") << "garbage"
+                                    << "file is not a database";
+    QTest::newRow("no tables") << "empty"
+                               << "no history tables in";
+    QTest::newRow("no pv_data") << "foreign"
+                                << "no such table: pv_data";
+    QTest::newRow("server away") << "server"
+                                 << "cannot open postgresql://";
 }
 
 void TestCliExport::unreadableDatabaseIsNamedInOneLine()
@@ -375,13 +385,14 @@ void TestCliExport::cancelStopsAtTheNextRow()
     QList<qint64> seen;
     QBuffer out;
     out.open(QIODevice::WriteOnly);
-    const ExportResult r = HistoryExport::run({db_, HistoryRing::Short, {}, {}}, out,
-                                              [&](qint64 written, qint64 total) {
-                                                  QCOMPARE(total, qint64(samples.size()));
-                                                  seen.append(written);
-                                                  cancel = true;
-                                              },
-                                              &cancel);
+    const ExportResult r = HistoryExport::run(
+        {db_, HistoryRing::Short, {}, {}}, out,
+        [&](qint64 written, qint64 total) {
+            QCOMPARE(total, qint64(samples.size()));
+            seen.append(written);
+            cancel = true;
+        },
+        &cancel);
     QCOMPARE(r.status, ExportResult::Status::Cancelled);
     QCOMPARE(r.rows, HistoryExport::kProgressRows);
     QCOMPARE(seen, QList<qint64>{HistoryExport::kProgressRows});

@@ -28,8 +28,8 @@ int TestCliGateway::run(const QString& url, const QStringList& args, QByteArray*
     QBuffer o, e;
     o.open(QIODevice::WriteOnly);
     e.open(QIODevice::WriteOnly);
-    const QStringList line{QStringLiteral("--port"), QStringLiteral("2=") + url, QStringLiteral("--port-number"),
-                           QStringLiteral("2"), QStringLiteral("--address"), QStringLiteral("3")};
+    const QStringList line{QStringLiteral("--port"), QStringLiteral("2=") + url,  QStringLiteral("--port-number"),
+                           QStringLiteral("2"),      QStringLiteral("--address"), QStringLiteral("3")};
     const int code = runCli(QStringList{QStringLiteral("px5800-cli"), args.first()} + line + args.mid(1), o, e);
     *out = o.data();
     if (err)

@@ -62,7 +62,7 @@ int TestCliInstrument::run(const QStringList& args, QByteArray* out, QByteArray*
     o.open(QIODevice::WriteOnly);
     e.open(QIODevice::WriteOnly);
     const QStringList line{QStringLiteral("--port"), QStringLiteral("2=") + line_, QStringLiteral("--port-number"),
-                           QStringLiteral("2"), QStringLiteral("--address"), QStringLiteral("3")};
+                           QStringLiteral("2"),      QStringLiteral("--address"),  QStringLiteral("3")};
     // The line first, so a case's own options come last and win.
     const int code = runCli(QStringList{QStringLiteral("px5800-cli"), args.first()} + line + args.mid(1), o, e);
     if (out)
@@ -149,12 +149,12 @@ void TestCliInstrument::portHeldByAnotherProgramIsLeftAlone()
 
 void TestCliInstrument::setFollowsThePanelRules_data()
 {
-    QTest::addColumn<bool>("manual");     // instrument in manual mode first
+    QTest::addColumn<bool>("manual"); // instrument in manual mode first
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("point");   // simulator point to look at afterwards
-    QTest::addColumn<int>("expected");    // its value; -9999: as it was
-    QTest::addColumn<bool>("lineUsed");   // whether anything reached the line
+    QTest::addColumn<QString>("point"); // simulator point to look at afterwards
+    QTest::addColumn<int>("expected");  // its value; -9999: as it was
+    QTest::addColumn<bool>("lineUsed"); // whether anything reached the line
 
     QTest::newRow("sv upper bound") << false << QStringList{"set", "sv", "9999"} << 0 << "hr 1" << 9999 << true;
     QTest::newRow("sv negative") << false << QStringList{"set", "sv", "-1999"} << 0 << "hr 1" << -1999 << true;
@@ -162,8 +162,8 @@ void TestCliInstrument::setFollowsThePanelRules_data()
     QTest::newRow("sv numeric prefix") << false << QStringList{"set", "sv", "321abc"} << 0 << "hr 1" << 321 << true;
     QTest::newRow("sv above bound") << false << QStringList{"set", "sv", "10000"} << 2 << "hr 1" << -9999 << false;
     QTest::newRow("sv below bound") << false << QStringList{"set", "sv", "-2000"} << 2 << "hr 1" << -9999 << false;
-    QTest::newRow("sv too large a number") << false << QStringList{"set", "sv", "1e400"} << 2 << "hr 1" << -9999
-                                           << false;
+    QTest::newRow("sv too large a number")
+        << false << QStringList{"set", "sv", "1e400"} << 2 << "hr 1" << -9999 << false;
     for (const char* text : {"abc", "", "-", "nan", "inf"})
         QTest::addRow("sv \"%s\" holds no number", text)
             << false << QStringList{"set", "sv", QString::fromUtf8(text)} << 2 << "hr 1" << -9999 << false;

@@ -81,8 +81,9 @@ int TestCliJournal::run(const QStringList& args, QByteArray* err)
 QStringList TestCliJournal::rows(const QString& path)
 {
     QProcess p;
-    p.start("sqlite3", {"-nullvalue", "NULL", path,
-                        "SELECT kind, source, message, old_value, new_value, result, operator FROM events ORDER BY id"});
+    p.start("sqlite3",
+            {"-nullvalue", "NULL", path,
+             "SELECT kind, source, message, old_value, new_value, result, operator FROM events ORDER BY id"});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
@@ -96,16 +97,21 @@ void TestCliJournal::setRows_data()
     QTest::addColumn<QString>("writes"); // the simulator's register writes
 
     QTest::newRow("sv verified") << QStringList{"set hr 1 300"} << QStringList{"set", "sv", "320"} << 0
-                                 << "write|SV|修改SV值|300|320|verified" << "1=320";
+                                 << "write|SV|修改SV值|300|320|verified"
+                                 << "1=320";
     QTest::newRow("sv refused") << QStringList{} << QStringList{"set", "sv", "10000"} << 2
-                                << "write|SV|修改SV值：输入被拒绝|NULL|10000|refused: 超出范围 -1999 ~ 9999" << "";
-    QTest::newRow("op refused in automatic") << QStringList{"set coil 2 1"} << QStringList{"set", "op", "50"}
-                                             << 2 << "write|OP|修改手动输出：输入被拒绝|OLD|50|refused: 自动状态下不能修改手动输出"
-                                             << "";
+                                << "write|SV|修改SV值：输入被拒绝|NULL|10000|refused: 超出范围 -1999 ~ 9999"
+                                << "";
+    QTest::newRow("op refused in automatic")
+        << QStringList{"set coil 2 1"} << QStringList{"set", "op", "50"} << 2
+        << "write|OP|修改手动输出：输入被拒绝|OLD|50|refused: 自动状态下不能修改手动输出"
+        << "";
     QTest::newRow("op in tenths") << QStringList{"set coil 2 0", "set hr 2 250"} << QStringList{"set", "op", "45.25"}
-                                  << 0 << "write|OP|修改手动输出|25.0|45.2|verified" << "2=452";
+                                  << 0 << "write|OP|修改手动输出|25.0|45.2|verified"
+                                  << "2=452";
     QTest::newRow("mode coil") << QStringList{"set coil 2 1"} << QStringList{"set", "mode", "manual"} << 0
-                               << "write|coil 2|修改手动/自动|1|0|verified" << "";
+                               << "write|coil 2|修改手动/自动|1|0|verified"
+                               << "";
 }
 
 void TestCliJournal::setRows()
@@ -118,10 +124,10 @@ void TestCliJournal::setRows()
     for (const QString& c : prepare)
         QCOMPARE(sim_->command(c), QStringLiteral("ok"));
     // A scan: the input registers show the set value and, in manual, the output.
-    QTRY_VERIFY_WITH_TIMEOUT(sim_->command("get ir 3") == sim_->command("get hr 1")
-                                 && (sim_->command("get coil 2") != "0"
-                                     || sim_->command("get ir 2") == sim_->command("get hr 2")),
-                             2000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        sim_->command("get ir 3") == sim_->command("get hr 1")
+            && (sim_->command("get coil 2") != "0" || sim_->command("get ir 2") == sim_->command("get hr 2")),
+        2000);
     sim_->command("writes clear");
     QByteArray err;
     QCOMPARE(run(args, &err), code);
@@ -139,7 +145,8 @@ void TestCliJournal::failedWrite()
     QCOMPARE(sim_->command("deaf-writes 2"), QStringLiteral("ok"));
     QCOMPARE(run({"set", "sv", "320"}), 1);
     QCOMPARE(sim_->command("get hr 1"), QStringLiteral("100"));
-    QCOMPARE(rows(journal_), QStringList{"write|SV|修改SV值（重发一次后仍失败，timeout）|100|320|failed|" + currentOperator()});
+    QCOMPARE(rows(journal_),
+             QStringList{"write|SV|修改SV值（重发一次后仍失败，timeout）|100|320|failed|" + currentOperator()});
 }
 
 void TestCliJournal::paramsRestoreRowsNameTheRegister()

@@ -166,7 +166,8 @@ void TestCliScan::statusOfEveryLoop()
     QCOMPARE(runCommand("status", {"--loops", "2,9"}, &out, &err), 0);
     QCOMPARE(err, QByteArray());
     const QString text = QString::fromUtf8(out);
-    QVERIFY2(text.startsWith(QStringLiteral("port 4 (%1), 9600 8N1, loops 2,9, 1 cycle:\n").arg(line_)), out.constData());
+    QVERIFY2(text.startsWith(QStringLiteral("port 4 (%1), 9600 8N1, loops 2,9, 1 cycle:\n").arg(line_)),
+             out.constData());
     QVERIFY2(text.contains(QStringLiteral("address  9: PV ")), out.constData());
     QVERIFY2(text.contains(QStringLiteral("answered 5, timeout 0, crc_error 0, exception 0, other 0; response p50 ")),
              out.constData());

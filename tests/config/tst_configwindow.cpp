@@ -30,8 +30,7 @@ const PortSettings kPort{3, 1, 0, 7};
 // stopped so that each test decides when a tick happens.
 struct Rig {
     explicit Rig(ParamRegs* sharedRegs = nullptr)
-        : fake(new FakeModbus485),
-          link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline),
+        : fake(new FakeModbus485), link(std::unique_ptr<Modbus485>(fake), LinkClient::Mode::Inline),
           regs(sharedRegs ? sharedRegs : &ownRegs)
     {
         link.open(kPort);
@@ -40,8 +39,7 @@ struct Rig {
         fake->clearCalls();
     }
 
-    template <typename T = QWidget>
-    T* get(const QString& name) const { return window->findChild<T*>(name); }
+    template <typename T = QWidget> T* get(const QString& name) const { return window->findChild<T*>(name); }
     QLabel* value(int i) const { return get<QLabel>(QStringLiteral("D_4WRW_%1").arg(i)); }
     QPushButton* modifyButton(int i) const { return get<QPushButton>(QStringLiteral("Command3_%1").arg(i)); }
     QWidget* editor(int i) const

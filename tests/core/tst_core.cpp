@@ -214,7 +214,8 @@ void TestCore::localTimeTexts()
     QCOMPARE(TimeText::text(t), QStringLiteral("2026-12-08 14:03:59"));
     QCOMPARE(TimeText::textWithMs(t), QStringLiteral("2026-12-08 14:03:59.123"));
     QCOMPARE(TimeText::text(QDate(1900, 1, 1), QTime(0, 0)), QStringLiteral("1900-01-01 00:00:00"));
-    QCOMPARE(TimeText::fromText(QStringLiteral("2026-12-08 14:03:59")), QDateTime(QDate(2026, 12, 8), QTime(14, 3, 59)));
+    QCOMPARE(TimeText::fromText(QStringLiteral("2026-12-08 14:03:59")),
+             QDateTime(QDate(2026, 12, 8), QTime(14, 3, 59)));
     QVERIFY(!TimeText::fromText(QStringLiteral("2026-12-08T14:03:59")).isValid());
     QVERIFY(!TimeText::fromText(QStringLiteral("2026-12-08 14:03")).isValid());
     QCOMPARE(TimeText::dateFormat() + QLatin1Char(' ') + TimeText::timeFormat(), TimeText::format());

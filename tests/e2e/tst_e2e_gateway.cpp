@@ -63,9 +63,7 @@ void TestE2eGateway::droppedBridgeHealsWithoutTheGuiWaiting()
     qint64 worstGap = 0;
     QTimer tick;
     tick.setInterval(10);
-    connect(&tick, &QTimer::timeout, this, [&] {
-        worstGap = std::max(worstGap, gap.restart());
-    });
+    connect(&tick, &QTimer::timeout, this, [&] { worstGap = std::max(worstGap, gap.restart()); });
     states.clear();
     bridge.stop();
     gap.start(); // the test's own waits for socat are not the link's
@@ -143,8 +141,7 @@ void TestE2eGateway::aGatewayCarriesALineOfLoops()
     QVERIFY(pvs[9].isEmpty());
     for (const int a : {2, 5})
         for (const qint32 pv : pvs[a])
-            QVERIFY2(whose(a, pv),
-                     qPrintable(QStringLiteral("address %1: PV register %2").arg(a).arg(pv)));
+            QVERIFY2(whose(a, pv), qPrintable(QStringLiteral("address %1: PV register %2").arg(a).arg(pv)));
     QVERIFY(!offline[2] && !offline[5]);
 }
 

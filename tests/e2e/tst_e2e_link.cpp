@@ -158,7 +158,9 @@ void TestE2eLink::replyAfterTheDrainNeverReachesTheImage()
     connect(polling_.get(), &PollingCycle::cycleCompleted, this, [&] {
         if (image_.InputRegs[2] != 321 || image_.HoldingRegs[256] != 1234 || image_.HoldingRegs[13] != type1)
             wrong << QStringLiteral("sv %1 alarm %2 type %3")
-                         .arg(image_.InputRegs[2]).arg(image_.HoldingRegs[256]).arg(image_.HoldingRegs[13]);
+                         .arg(image_.InputRegs[2])
+                         .arg(image_.HoldingRegs[256])
+                         .arg(image_.HoldingRegs[13]);
     });
     // One reply 1.2 s late (after the response timeout and the drain), at a
     // different point of the cycle each time.
@@ -203,7 +205,8 @@ void TestE2eLink::silentInstrumentShowsNoAnswerThenRecovers()
     // gave up at its first timeout.
     const int timeouts = health_->count(LinkOutcome::Timeout);
     QVERIFY2(timeouts >= 2, qPrintable(QString::number(timeouts)));
-    QVERIFY2(badCycles_ >= timeouts - 1, qPrintable(QStringLiteral("%1 bad cycles, %2 timeouts").arg(badCycles_).arg(timeouts)));
+    QVERIFY2(badCycles_ >= timeouts - 1,
+             qPrintable(QStringLiteral("%1 bad cycles, %2 timeouts").arg(badCycles_).arg(timeouts)));
     // A dead line's cycle (one response timeout) now ends before the next
     // tick, so no tick needs to be skipped; the skip itself is covered by
     // the polling tests.
@@ -215,9 +218,8 @@ void TestE2eLink::unplugAndReplugHealsByItself()
     QVERIFY(waitForGoodCycles(1));
     sim_->command("set hr 1 111");
     sim_.reset(); // the pseudo-terminal disappears
-    QTRY_VERIFY_WITH_TIMEOUT(health_->state() == LinkHealth::State::CannotOpen
-                                 || health_->state() == LinkHealth::State::NoAnswer,
-                             6000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        health_->state() == LinkHealth::State::CannotOpen || health_->state() == LinkHealth::State::NoAnswer, 6000);
     // Noticed as a device gone, not taken for a silent instrument.
     const int opensWhileAway = health_->count(LinkOutcome::DeviceGone);
     // Away while the link keeps trying the closed port.

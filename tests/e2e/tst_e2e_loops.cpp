@@ -91,7 +91,8 @@ void TestE2eLoops::loopsKeepApartAndADeadOneCostsTheOthersNothing()
         // The PV block's SV (input register 3) as each instrument has it.
         const auto simSv = [&](int a) { return sim.command(QStringLiteral("@%1 get ir 3").arg(a)).toFloat(); };
         QTRY_VERIFY_WITH_TIMEOUT(sv(1) != base && sv(4) != base, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(sv(1) == simSv(1) && sv(2) == simSv(2) && sv(3) == simSv(3) && sv(4) == simSv(4), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(sv(1) == simSv(1) && sv(2) == simSv(2) && sv(3) == simSv(3) && sv(4) == simSv(4),
+                                 5000);
         QCOMPARE(QSet<float>({sv(1), sv(2), sv(3), sv(4)}).size(), 4);
         QTest::qWait(1500); // the histories take a few of these
 
@@ -103,8 +104,9 @@ void TestE2eLoops::loopsKeepApartAndADeadOneCostsTheOthersNothing()
         QTest::qWait(3000);
         for (int a : {1, 3, 4}) // about two a second while the other is dead
             QVERIFY2(app.loopAt(a)->polling().completedCycles() - before[a] >= 4,
-                     qPrintable(QStringLiteral("loop %1: %2 cycles in 3 s").arg(a).arg(
-                         app.loopAt(a)->polling().completedCycles() - before[a])));
+                     qPrintable(QStringLiteral("loop %1: %2 cycles in 3 s")
+                                    .arg(a)
+                                    .arg(app.loopAt(a)->polling().completedCycles() - before[a])));
         QVERIFY(app.loopAt(2)->isOffline());
 
         sim.command(QStringLiteral("@2 silent 0"));
@@ -169,7 +171,9 @@ void TestE2eLoops::twoLinesEachWithItsOwnWorker()
     QVERIFY(!lineA.command(QStringLiteral("@2 setpoint-step 20")).startsWith(u"error"));
     QVERIFY(!lineB.command(QStringLiteral("@3 setpoint-step 40")).startsWith(u"error"));
     const auto sv = [&](int x) { return app.loopAt(x)->image().Values[2]; };
-    const auto simSv = [](SimServer& sim, int x) { return sim.command(QStringLiteral("@%1 get ir 3").arg(x)).toFloat(); };
+    const auto simSv = [](SimServer& sim, int x) {
+        return sim.command(QStringLiteral("@%1 get ir 3").arg(x)).toFloat();
+    };
     QTRY_VERIFY_WITH_TIMEOUT(QSet<float>({sv(1), sv(2), sv(3)}).size() == 3, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sv(1) == simSv(lineA, 1) && sv(2) == simSv(lineA, 2) && sv(3) == simSv(lineB, 3), 5000);
 

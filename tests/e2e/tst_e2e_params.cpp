@@ -41,8 +41,8 @@ void TestE2eParams::init()
     ports.map(1, o.link);
     bus_ = std::make_unique<LibModbus485>(ports);
     QCOMPARE(bus_->OpenPort_Modbus(1, port_.baudIndex, port_.parityIndex), 0);
-    for (const char* c : {"set hr 4108 1", "set hr 4130 100", "set hr 4099 1200", "set hr 4611 123",
-                          "set hr 5124 45", "set hr 258 7", "set hr 264 555", "set hr 1 300", "writes clear"})
+    for (const char* c : {"set hr 4108 1", "set hr 4130 100", "set hr 4099 1200", "set hr 4611 123", "set hr 5124 45",
+                          "set hr 258 7", "set hr 264 555", "set hr 1 300", "writes clear"})
         QCOMPARE(sim_->command(QString::fromLatin1(c)), QStringLiteral("ok"));
     // A scan: the set value's input copy follows.
     QTRY_COMPARE_WITH_TIMEOUT(sim_->command(QStringLiteral("get ir 3")), QStringLiteral("300"), 2000);
@@ -90,9 +90,9 @@ void TestE2eParams::dumpShowsKnownValues()
         qint32 raw;
         const char* text;
     };
-    for (const Expect& e : {Expect{4108, 1, "继电器"}, Expect{4130, 100, "10"}, Expect{4099, 1200, "1200"},
-                            Expect{4611, 123, "12.3"}, Expect{5124, 45, "4.5"}, Expect{258, 7, "7"},
-                            Expect{264, 555, "55.5"}, Expect{1, 300, "300"}}) {
+    for (const Expect& e :
+         {Expect{4108, 1, "继电器"}, Expect{4130, 100, "10"}, Expect{4099, 1200, "1200"}, Expect{4611, 123, "12.3"},
+          Expect{5124, 45, "4.5"}, Expect{258, 7, "7"}, Expect{264, 555, "55.5"}, Expect{1, 300, "300"}}) {
         QCOMPARE(file.file->values.value(e.reg), e.raw);
         QCOMPARE(text(*rowFor(e.reg), e.raw), QString::fromUtf8(e.text));
     }
@@ -104,15 +104,14 @@ void TestE2eParams::restoreWritesOnlyDifferencesInOrder()
     Values file = dump();
     QVERIFY(diff(dump(), file).isEmpty());
     file[1] = 350;
-    file[4612] = 40;  // row 1 lower limit 4.0
-    file[4108] = 2;   // solid-state: its cycle time is written with it...
-    file[4130] = 35;  // ...and then the file's own
+    file[4612] = 40; // row 1 lower limit 4.0
+    file[4108] = 2;  // solid-state: its cycle time is written with it...
+    file[4130] = 35; // ...and then the file's own
     file[261] = 12;
     QCOMPARE(diff(dump(), file).size(), 5);
 
     const Report r = restore(file);
-    QCOMPARE(sim_->command(QStringLiteral("writes")),
-             QStringLiteral("4108=2 4130=20 4130=35 4612=40 261=12 1=350"));
+    QCOMPARE(sim_->command(QStringLiteral("writes")), QStringLiteral("4108=2 4130=20 4130=35 4612=40 261=12 1=350"));
     QCOMPARE(r.count(StepState::Written), 6);
     QVERIFY2(r.readBack, qPrintable(r.readBackError));
     QVERIFY(r.stillDiffering.isEmpty());

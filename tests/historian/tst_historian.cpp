@@ -23,7 +23,10 @@ const QDateTime kStart{QDate(2026, 12, 8), QTime(14, 0, 0)};
 
 struct FakeClock {
     QDateTime now = kStart;
-    FakeClock() { StationClock::setSource([this] { return now; }); }
+    FakeClock()
+    {
+        StationClock::setSource([this] { return now; });
+    }
     ~FakeClock() { StationClock::setSource({}); }
     void at(int seconds) { now = kStart.addSecs(seconds); }
 };
@@ -94,7 +97,9 @@ void TestHistorian::schemaCreatedOnce()
     QStringList expected;
     for (const char* t : {"lpv_wdjl", "pv_data"}) {
         const QString table = QLatin1String(t);
-        expected << table + (table == QLatin1String("pv_data") ? QStringLiteral(".w_id integer") : QStringLiteral(".lw_id integer"));
+        expected << table
+                        + (table == QLatin1String("pv_data") ? QStringLiteral(".w_id integer")
+                                                             : QStringLiteral(".lw_id integer"));
         for (const char* c : {"w_date", "w_time", "w_pv", "w_op", "w_sv", "w_aux"})
             expected << table + QLatin1Char('.') + QLatin1String(c) + d;
     }
@@ -163,7 +168,8 @@ void TestHistorian::samePagesAsSqlite()
         QCOMPARE(b->at(i).aux, a->at(i).aux);
     }
     const OleStamp mid = OleTime::fromDateTime(kStart.addSecs(250));
-    QCOMPARE(schema.idNearest(HistoryRing::Short, mid.date, mid.time), file.idNearest(HistoryRing::Short, mid.date, mid.time));
+    QCOMPARE(schema.idNearest(HistoryRing::Short, mid.date, mid.time),
+             file.idNearest(HistoryRing::Short, mid.date, mid.time));
 }
 
 void TestHistorian::serverRestartedMidRecording()
@@ -205,8 +211,7 @@ void TestHistorian::serverRestartedMidRecording()
     QCOMPARE(pv.size(), 17);
     for (int i = 0; i < pv.size(); ++i)
         QCOMPARE(pv[i][1].toInt(), pv[i][0].toInt() - 1);
-    QCOMPARE(query(QStringLiteral("select w_last, lw_last from restart.sl_void")).value(0),
-             (QVariantList{17, 2}));
+    QCOMPARE(query(QStringLiteral("select w_last, lw_last from restart.sl_void")).value(0), (QVariantList{17, 2}));
 }
 
 void TestHistorian::refusedPasswordKeepsSamples()
@@ -313,10 +318,14 @@ void TestHistorian::unusableServerSaysWhy_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("station");
     QTest::addColumn<QString>("text");
-    QTest::newRow("no right to create the schema")
-        << "create role lacker login" << "lacker" << "lacking" << "历史服务器无权写入";
+    QTest::newRow("no right to create the schema") << "create role lacker login"
+                                                   << "lacker"
+                                                   << "lacking"
+                                                   << "历史服务器无权写入";
     QTest::newRow("tables of another layout")
-        << "create schema alien; create table alien.pv_data (id integer, value text)" << "px5800" << "alien"
+        << "create schema alien; create table alien.pv_data (id integer, value text)"
+        << "px5800"
+        << "alien"
         << "历史服务器表结构不符";
 }
 
@@ -332,7 +341,10 @@ void TestHistorian::unusableServerSaysWhy()
     QVERIFY(!store.open(url(station, user)));
     QCOMPARE(store.unreachableText(), text);
     // Nothing created, nothing altered.
-    QCOMPARE(query(QStringLiteral("select count(*) from pg_tables where schemaname = '%1'").arg(station)).value(0).value(0).toInt(),
+    QCOMPARE(query(QStringLiteral("select count(*) from pg_tables where schemaname = '%1'").arg(station))
+                 .value(0)
+                 .value(0)
+                 .toInt(),
              station == QLatin1String("alien") ? 1 : 0);
 }
 

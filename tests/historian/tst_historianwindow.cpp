@@ -87,9 +87,9 @@ struct Window {
 bool samePage(const TrendModel& a, const TrendModel& b)
 {
     return a.nav().pagesBack == b.nav().pagesBack && a.nav().olderBlocked == b.nav().olderBlocked
-        && a.view().pageEndId == b.view().pageEndId && a.view().newestId == b.view().newestId
-        && a.buffer().sampleDate == b.buffer().sampleDate && a.buffer().sampleTime == b.buffer().sampleTime
-        && a.buffer().channelValue == b.buffer().channelValue && a.buffer().gapMark == b.buffer().gapMark;
+           && a.view().pageEndId == b.view().pageEndId && a.view().newestId == b.view().newestId
+           && a.buffer().sampleDate == b.buffer().sampleDate && a.buffer().sampleTime == b.buffer().sampleTime
+           && a.buffer().channelValue == b.buffer().channelValue && a.buffer().gapMark == b.buffer().gapMark;
 }
 
 // A port that accepts connections and never answers: a hung server.
@@ -189,8 +189,8 @@ void TestHistorianWindow::silentServerNeverFreezes()
 {
     SilentPort silent;
     QVERIFY(silent.number > 0);
-    Window w(QStringLiteral("postgresql://px5800@127.0.0.1:%1/plant?station=silent&connect_timeout=2")
-                 .arg(silent.number));
+    Window w(
+        QStringLiteral("postgresql://px5800@127.0.0.1:%1/plant?station=silent&connect_timeout=2").arg(silent.number));
     QVERIFY2(w.openingMs < kNoFreezeMs, qPrintable(QString::number(w.openingMs)));
     QVERIFY(!w.window->databaseOpen());
     for (const int key : {Qt::Key_F7, Qt::Key_F6, Qt::Key_F4, Qt::Key_F4}) {

@@ -54,7 +54,13 @@ void TestLocation::parse()
         return;
     }
     const QStringList got{l->server ? QStringLiteral("server") : QStringLiteral("file"),
-                          l->host, QString::number(l->port), l->database, l->user, l->password, l->station, l->options};
+                          l->host,
+                          QString::number(l->port),
+                          l->database,
+                          l->user,
+                          l->password,
+                          l->station,
+                          l->options};
     QCOMPARE(got.join(QLatin1Char('|')), fields);
     QVERIFY(!l->displayText().contains(QLatin1String("cret")));
 }
@@ -63,11 +69,16 @@ void TestLocation::redacted_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("file") << "/a:b@c.db" << "/a:b@c.db";
-    QTest::newRow("no password") << "postgresql://op@h/p" << "postgresql://op@h/p";
-    QTest::newRow("password") << "postgresql://op:secret@h/p" << "postgresql://op:xxxxx@h/p";
-    QTest::newRow("@ inside the password") << "postgresql://op:se@cret@h/p" << "postgresql://op:xxxxx@h/p";
-    QTest::newRow("malformed but redacted") << "postgresql://op:secret@h:port:x/p" << "postgresql://op:xxxxx@h:port:x/p";
+    QTest::newRow("file") << "/a:b@c.db"
+                          << "/a:b@c.db";
+    QTest::newRow("no password") << "postgresql://op@h/p"
+                                 << "postgresql://op@h/p";
+    QTest::newRow("password") << "postgresql://op:secret@h/p"
+                              << "postgresql://op:xxxxx@h/p";
+    QTest::newRow("@ inside the password") << "postgresql://op:se@cret@h/p"
+                                           << "postgresql://op:xxxxx@h/p";
+    QTest::newRow("malformed but redacted") << "postgresql://op:secret@h:port:x/p"
+                                            << "postgresql://op:xxxxx@h:port:x/p";
 }
 
 void TestLocation::redacted()
@@ -102,8 +113,8 @@ void TestLocation::loopLocation_data()
     QTest::newRow("named file") << "/x/h.db" << 16 << "/x/h_16.db";
     QTest::newRow("dots in the folder, none in the name") << "/x.d/hist" << 2 << "/x.d/hist_2";
     QTest::newRow("relative stays relative") << "h.v2.db" << 1 << "h.v2_1.db";
-    QTest::newRow("server with a station") << "postgresql://op:pw@h/plant?station=line&sslmode=require" << 4
-                                           << "line_4";
+    QTest::newRow("server with a station")
+        << "postgresql://op:pw@h/plant?station=line&sslmode=require" << 4 << "line_4";
     QTest::newRow("server without one") << "postgresql:///plant?host=/tmp" << 9 << "px5800_9";
     QTest::newRow("address 0") << "/x/h.db" << 0 << "";
     QTest::newRow("address 17") << "/x/h.db" << 17 << "";

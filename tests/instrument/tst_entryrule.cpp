@@ -45,7 +45,8 @@ void EntryRuleTest::read_data()
     // Text without a number is never written as 0, although 0 is in range.
     const QString noNumber = QStringLiteral("不是数值");
     for (const char* typed : {"", "  ", "abc", "-", ".", "nan", "inf", "&H"})
-        QTest::addRow("no number \"%s\"", typed) << -1999.0 << 9999.0 << 1 << QString::fromUtf8(typed) << kRefused << noNumber;
+        QTest::addRow("no number \"%s\"", typed)
+            << -1999.0 << 9999.0 << 1 << QString::fromUtf8(typed) << kRefused << noNumber;
     row("full-width tenths", -1999, 9999, 10, "１２．５", 125, {});
     row("full-width sign and blank", -1999, 9999, 1, "－\u3000５", -5, {});
 }

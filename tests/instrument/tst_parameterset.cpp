@@ -122,8 +122,8 @@ void ParameterSetTest::refusedFiles_data()
     QTest::newRow("section twice") << QByteArray(R"({"format":1,"parameters":[{"register":4128,"raw":0}],)"
                                                  R"("parameters":[{"register":4128,"raw":1}]})")
                                    << QStringLiteral("“parameters”");
-    QTest::newRow("name twice in an entry") << QByteArray(R"({"format":1,"sv":[{"register":1,"raw":5,"raw":6}]})")
-                                            << QStringLiteral("“raw”");
+    QTest::newRow("name twice in an entry")
+        << QByteArray(R"({"format":1,"sv":[{"register":1,"raw":5,"raw":6}]})") << QStringLiteral("“raw”");
     QTest::newRow("same name escaped") << QByteArray(R"({"format":1,"sv":[{"register":1,"raw":5}],"\u0073v":[]})")
                                        << QStringLiteral("“sv”");
 }
@@ -164,12 +164,12 @@ void ParameterSetTest::planOrderAndLinkedCycleTime_data()
         << Changes{{4108, 2}} << QList<int>{} << QStringList{"4108=2", "4130=20L", "4130=100"};
     QTest::newRow("linked value already what the file holds")
         << Changes{{4108, 2}, {4130, 20}} << QList<int>{} << QStringList{"4108=2", "4130=20L"};
-    QTest::newRow("only output type, its cycle time put back") << Changes{{4108, 2}, {4130, 35}, {1, 300}} << QList<int>{4108}
-                                      << QStringList{"4108=2", "4130=20L", "4130=35"};
+    QTest::newRow("only output type, its cycle time put back")
+        << Changes{{4108, 2}, {4130, 35}, {1, 300}} << QList<int>{4108} << QStringList{"4108=2", "4130=20L", "4130=35"};
     // The address is held back unless chosen, and then written last.
     QTest::newRow("address held back") << Changes{{4116, 9}, {1, 300}} << QList<int>{} << QStringList{"1=300"};
-    QTest::newRow("address chosen, last") << Changes{{4116, 9}, {1, 300}} << QList<int>{4116, 1}
-                                          << QStringList{"1=300", "4116=9"};
+    QTest::newRow("address chosen, last")
+        << Changes{{4116, 9}, {1, 300}} << QList<int>{4116, 1} << QStringList{"1=300", "4116=9"};
 }
 
 void ParameterSetTest::planOrderAndLinkedCycleTime()

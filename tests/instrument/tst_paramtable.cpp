@@ -132,7 +132,8 @@ void ParamTableTest::choiceEntriesStartWithTheirCode()
         for (std::size_t n = 0; n < def.entries.size(); ++n) {
             const double expected = def.encoding == Encoding::Filter ? (n + 1) / 10.0 : double(n);
             const double lead = numericPrefix(QStringView(def.entries[n]));
-            QVERIFY2(qFuzzyCompare(lead + 1, expected + 1), qPrintable(text(def.editorName) + u' ' + text(def.entries[n])));
+            QVERIFY2(qFuzzyCompare(lead + 1, expected + 1),
+                     qPrintable(text(def.editorName) + u' ' + text(def.entries[n])));
         }
     }
     QCOMPARE(lists, 17);
@@ -212,12 +213,12 @@ void ParamTableTest::boxValue()
 // States no editor of the window can produce, refused rather than guessed.
 void ParamTableTest::refusedEditorStates()
 {
-    QVERIFY(!valueToWrite(38, ChoiceEntry{2}));    // past the last entry
-    QVERIFY(!valueToWrite(38, ChoiceEntry{-1}));   // nothing selected
-    QVERIFY(!valueToWrite(2, ChoiceEntry{0}));     // a number box row
-    QVERIFY(!valueToWrite(11, OptionChoice{1}));   // a choice row
-    QVERIFY(!linkedWrite(11, 4));                  // output type without a cycle time
-    QVERIFY(!ParamTable::displayText(39, 0));      // register 4136 has no label
+    QVERIFY(!valueToWrite(38, ChoiceEntry{2}));  // past the last entry
+    QVERIFY(!valueToWrite(38, ChoiceEntry{-1})); // nothing selected
+    QVERIFY(!valueToWrite(2, ChoiceEntry{0}));   // a number box row
+    QVERIFY(!valueToWrite(11, OptionChoice{1})); // a choice row
+    QVERIFY(!linkedWrite(11, 4));                // output type without a cycle time
+    QVERIFY(!ParamTable::displayText(39, 0));    // register 4136 has no label
 }
 
 // The rows hold UTF-16 views the translation tools cannot read; a Chinese

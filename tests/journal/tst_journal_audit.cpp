@@ -87,19 +87,39 @@ void TestJournalAudit::writeIsRecordedWithOldNewAndResult_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<int>("calls");
     // Set value: written to holding 1, last read from input register 3 (300).
-    QTest::newRow("SV ok") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 0 << "SV" << "300" << "320" << "ok" << 1;
-    QTest::newRow("repeat succeeds") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 1 << "SV" << "300" << "320"
+    QTest::newRow("SV ok") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 0 << "SV"
+                           << "300"
+                           << "320"
+                           << "ok" << 1;
+    QTest::newRow("repeat succeeds") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 1 << "SV"
+                                     << "300"
+                                     << "320"
                                      << "ok" << 2;
-    QTest::newRow("failed after the repeat") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 2 << "SV" << "300"
-                                             << "320" << "failed" << 2;
+    QTest::newRow("failed after the repeat") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << 2 << "SV"
+                                             << "300"
+                                             << "320"
+                                             << "failed" << 2;
     // failures < 0: the instrument refuses that many calls with exception 02.
-    QTest::newRow("refused with a code") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << -2 << "SV" << "300"
-                                         << "320" << "failed: 02 非法数据地址" << 2;
-    QTest::newRow("tenths") << int(WriteFn::Set_4X_D1) << 264 << 455 << 10 << 0 << "" << "12.5" << "45.5" << "ok"
-                            << 1;
-    QTest::newRow("never read") << int(WriteFn::Set_4X_D1) << 4126 << 7 << 1 << 0 << "" << "" << "7" << "ok" << 1;
-    QTest::newRow("coil on") << int(WriteFn::Set_0X_Bit1) << 2 << 0 << 1 << 0 << "" << "0" << "1" << "ok" << 1;
-    QTest::newRow("coil off") << int(WriteFn::Rst_0X_Bit1) << 1 << 0 << 1 << 0 << "" << "1" << "0" << "ok" << 1;
+    QTest::newRow("refused with a code") << int(WriteFn::Set_4X_D1) << 1 << 320 << 1 << -2 << "SV"
+                                         << "300"
+                                         << "320"
+                                         << "failed: 02 非法数据地址" << 2;
+    QTest::newRow("tenths") << int(WriteFn::Set_4X_D1) << 264 << 455 << 10 << 0 << ""
+                            << "12.5"
+                            << "45.5"
+                            << "ok" << 1;
+    QTest::newRow("never read") << int(WriteFn::Set_4X_D1) << 4126 << 7 << 1 << 0 << ""
+                                << ""
+                                << "7"
+                                << "ok" << 1;
+    QTest::newRow("coil on") << int(WriteFn::Set_0X_Bit1) << 2 << 0 << 1 << 0 << ""
+                             << "0"
+                             << "1"
+                             << "ok" << 1;
+    QTest::newRow("coil off") << int(WriteFn::Rst_0X_Bit1) << 1 << 0 << 1 << 0 << ""
+                              << "1"
+                              << "0"
+                              << "ok" << 1;
 }
 
 void TestJournalAudit::writeIsRecordedWithOldNewAndResult()
@@ -132,7 +152,7 @@ void TestJournalAudit::writeIsRecordedWithOldNewAndResult()
     QVERIFY(called);
     const JournalEvent e = lastStored(1);
     QCOMPARE(e.kind, QStringLiteral("write"));
-    const QString expectedSource = !source.isEmpty()       ? source
+    const QString expectedSource = !source.isEmpty()               ? source
                                    : fn == int(WriteFn::Set_4X_D1) ? QString::number(address)
                                                                    : QStringLiteral("coil %1").arg(address);
     QCOMPARE(e.source, expectedSource);
@@ -199,7 +219,8 @@ void TestJournalAudit::transitionsAreRecordedOnce()
     const auto messages = [&] {
         QStringList out;
         for (const QList<QVariant>& args : events)
-            out << args.at(0).value<JournalEvent>().source + QLatin1Char('=') + args.at(0).value<JournalEvent>().message;
+            out << args.at(0).value<JournalEvent>().source + QLatin1Char('=')
+                       + args.at(0).value<JournalEvent>().message;
         events.clear();
         return out;
     };
@@ -244,7 +265,8 @@ void TestJournalAudit::linkAndRecorderTransitions()
     watcher.onPortState(PortState::CannotOpen); // the adapter was pulled
     watcher.onPortState(PortState::Open);
     for (const bool healthy : {true, false, false, false, true, true})
-        watcher.onRecorderState(healthy, healthy ? QStringLiteral("记录正常") : QStringLiteral("数据库不可写，暂存 3 条"),
+        watcher.onRecorderState(healthy,
+                                healthy ? QStringLiteral("记录正常") : QStringLiteral("数据库不可写，暂存 3 条"),
                                 healthy ? 0 : 3, healthy ? 2 : 0);
     QStringList got;
     for (const QList<QVariant>& args : events) {

@@ -128,7 +128,8 @@ void TestJournalStore::schemaIsExactlyThePublishedOne()
     QVERIFY(q.exec("PRAGMA journal_mode") && q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("wal"));
     QVERIFY(q.exec("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE type = 'index' "
-                   "AND tbl_name = 'events' ORDER BY name)") && q.next());
+                   "AND tbl_name = 'events' ORDER BY name)")
+            && q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("events_kind,events_time_utc"));
     q.finish();
     db.close();
@@ -284,8 +285,8 @@ void TestJournalStore::filters_data()
     QTest::newRow("text in message") << none << none << none << "通讯" << QStringList{"通讯中断"};
     QTest::newRow("text in values") << none << none << none << "320" << QStringList{"修改SV"};
     QTest::newRow("wildcards are plain text") << none << none << none << "%_" << QStringList{"报警1 50%_"};
-    QTest::newRow("all three") << "alarm" << "2026-12-08T10:00:01.000Z" << none << "报警1"
-                               << QStringList{"报警1解除"};
+    QTest::newRow("all three") << "alarm"
+                               << "2026-12-08T10:00:01.000Z" << none << "报警1" << QStringList{"报警1解除"};
 }
 
 void TestJournalStore::filters()
@@ -347,7 +348,8 @@ void TestJournalStore::csvHoldsWhatTheFilterShows()
     const QStringList& r = csv[1];
     QCOMPARE(r[2], QStringLiteral("2026-12-08T10:00:00.000Z"));
     QCOMPARE(r[3], QStringLiteral("写入"));
-    QCOMPARE(r.mid(4), (QStringList{"4126", "修改\"比例带\", 第二行\n结束", "1.5", "2,5", "mismatch: 仪表显示 2", "张三", ""}));
+    QCOMPARE(r.mid(4),
+             (QStringList{"4126", "修改\"比例带\", 第二行\n结束", "1.5", "2,5", "mismatch: 仪表显示 2", "张三", ""}));
 
     buffer.close();
     buffer.setData({});
@@ -458,7 +460,8 @@ void TestJournalStore::clearedAlarmsNeedNoAcknowledgement()
 {
     JournalStore store(QStringLiteral("cleared"));
     QVERIFY(store.open(freshPath()));
-    QList<JournalEvent> batch{event("alarm", "alarm 1", "报警1（PV 412）"), event("alarm", "alarm 1", "报警1解除（PV 380）"),
+    QList<JournalEvent> batch{event("alarm", "alarm 1", "报警1（PV 412）"),
+                              event("alarm", "alarm 1", "报警1解除（PV 380）"),
                               event("alarm", "sensor open", "传感器开路解除（PV 20）")};
     QVERIFY(store.append(batch));
     QCOMPARE(store.unacknowledgedAlarms(), 1);
@@ -478,8 +481,9 @@ void TestJournalStore::unacknowledgedAlarmsByLoop()
     JournalStore store(QStringLiteral("by-loop"));
     QVERIFY(store.open(freshPath()));
     store.setBound(5);
-    QList<JournalEvent> batch{event("alarm", "alarm 1", "报警1（PV 412）"), event("alarm", "alarm 1", "报警1（PV 413）"),
-                              event("alarm", "alarm 2", "报警2（PV 20）"), event("alarm", "alarm 1", "报警1解除（PV 380）"),
+    QList<JournalEvent> batch{event("alarm", "alarm 1", "报警1（PV 412）"),
+                              event("alarm", "alarm 1", "报警1（PV 413）"), event("alarm", "alarm 2", "报警2（PV 20）"),
+                              event("alarm", "alarm 1", "报警1解除（PV 380）"),
                               event("alarm", "alarm 1", "报警1（PV 415）")};
     for (const int i : {0, 1, 3})
         batch[i].loop = 1;
@@ -540,7 +544,7 @@ void TestJournalStore::closingLeavesAStuckRequestBehind()
     reader.reset();
     const qint64 waited = closing.elapsed();
     QVERIFY2(waited < 2000, qPrintable(QString::number(waited)));
-    ::close(fd); // the connection is refused now: the left request ends
+    ::close(fd);       // the connection is refused now: the left request ends
     QTest::qWait(300); // and logs inside this test, not while the test log closes
 }
 
@@ -551,15 +555,19 @@ void TestJournalStore::journalFromBeforeLoopsGetsTheColumn()
     const QString path = freshPath();
     const QString oldRows = QStringLiteral("1|2026-12-08T10:00:00.000Z|write|SV|修改SV|300|320|verified|op\n"
                                            "2|2026-12-08T10:01:00.000Z|alarm|alarm 1|报警1||||");
-    shell(path, QStringLiteral(
-        "CREATE TABLE events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, source TEXT NOT NULL, "
-        "message TEXT NOT NULL, old_value TEXT, new_value TEXT, result TEXT, operator TEXT);"
-        "CREATE TABLE acks(event_id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, operator TEXT);"
-        "INSERT INTO events VALUES(1,'2026-12-08T10:00:00.000Z','write','SV','修改SV','300','320','verified','op');"
-        "INSERT INTO events VALUES(2,'2026-12-08T10:01:00.000Z','alarm','alarm 1','报警1',NULL,NULL,NULL,NULL);"
-        "INSERT INTO acks VALUES(2,'2026-12-08T10:02:00.000Z','op');"));
-    const QString oldColumns = QStringLiteral("SELECT id, time_utc, kind, source, message, old_value, new_value, result, "
-                                              "operator FROM events ORDER BY id");
+    shell(
+        path,
+        QStringLiteral(
+            "CREATE TABLE events(id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, kind TEXT NOT NULL, source TEXT NOT "
+            "NULL, "
+            "message TEXT NOT NULL, old_value TEXT, new_value TEXT, result TEXT, operator TEXT);"
+            "CREATE TABLE acks(event_id INTEGER PRIMARY KEY, time_utc TEXT NOT NULL, operator TEXT);"
+            "INSERT INTO events VALUES(1,'2026-12-08T10:00:00.000Z','write','SV','修改SV','300','320','verified','op');"
+            "INSERT INTO events VALUES(2,'2026-12-08T10:01:00.000Z','alarm','alarm 1','报警1',NULL,NULL,NULL,NULL);"
+            "INSERT INTO acks VALUES(2,'2026-12-08T10:02:00.000Z','op');"));
+    const QString oldColumns =
+        QStringLiteral("SELECT id, time_utc, kind, source, message, old_value, new_value, result, "
+                       "operator FROM events ORDER BY id");
     QCOMPARE(shell(path, oldColumns), oldRows);
     {
         JournalStore store(QStringLiteral("old"));
@@ -598,12 +606,13 @@ void TestJournalStore::journalFromBeforeLoopsGetsTheColumn()
 
     // What a station before loops left in its spool still replays; new entries keep their loop.
     const QString spoolPath = freshPath();
-    shell(spoolPath, QStringLiteral(
-        "create table spool_journal (key INTEGER PRIMARY KEY AUTOINCREMENT, op INTEGER NOT NULL, time_utc TEXT, "
-        "kind TEXT, source TEXT, message TEXT, old_value TEXT, new_value TEXT, result TEXT, operator TEXT, "
-        "target_id INTEGER, ack_ids TEXT);"
-        "insert into spool_journal (op, time_utc, kind, source, message) "
-        "values (0, '2026-12-08T10:00:00.000Z', 'link', 'port 1', '通讯中断');"));
+    shell(spoolPath,
+          QStringLiteral(
+              "create table spool_journal (key INTEGER PRIMARY KEY AUTOINCREMENT, op INTEGER NOT NULL, time_utc TEXT, "
+              "kind TEXT, source TEXT, message TEXT, old_value TEXT, new_value TEXT, result TEXT, operator TEXT, "
+              "target_id INTEGER, ack_ids TEXT);"
+              "insert into spool_journal (op, time_utc, kind, source, message) "
+              "values (0, '2026-12-08T10:00:00.000Z', 'link', 'port 1', '通讯中断');"));
     JournalSpool spool(QStringLiteral("old-spool"));
     QVERIFY2(spool.open(spoolPath), qPrintable(spool.lastError()));
     QList<JournalSpool::Entry> held(1);

@@ -229,7 +229,7 @@ void TestJournalWindow::loopColumnAndFilterOnlyOnceALoopHasEvents()
     auto* loop = window.findChild<QComboBox*>(QStringLiteral("JournalLoop"));
     auto* table = window.findChild<QTableView*>(QStringLiteral("JournalTable"));
     QTRY_COMPARE(model->totalCount(), 453);
-    QTest::qWait(50); // the loops' answer too
+    QTest::qWait(50);            // the loops' answer too
     QVERIFY(!loop->isVisible()); // a single instrument's journal: the window as it was
     QVERIFY(table->isColumnHidden(JournalModel::Loop));
 

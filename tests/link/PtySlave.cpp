@@ -34,7 +34,8 @@ bool PtySlave::start()
     }
     ctx_ = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
     modbus_set_slave(ctx_, slaveId_);
-    if (getenv("PTYSLAVE_DEBUG")) modbus_set_debug(ctx_, 1);
+    if (getenv("PTYSLAVE_DEBUG"))
+        modbus_set_debug(ctx_, 1);
     modbus_set_socket(ctx_, master_);
     map_ = modbus_mapping_new(64, 64, 5200, 64);
     for (int i = 0; i < 5200; ++i)

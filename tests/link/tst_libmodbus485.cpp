@@ -221,7 +221,10 @@ void TestLibModbus485::busySlaveNeverPassesAnOldReplyOff()
                 for (int i = 0; i < elementsOf(r.request.fn); ++i)
                     QVERIFY2(r.data.at(i) == expectedAt(r.request, i),
                              qPrintable(QStringLiteral("round %1, read of %2: element %3 is %4")
-                                            .arg(round).arg(r.request.first).arg(i).arg(r.data.at(i))));
+                                            .arg(round)
+                                            .arg(r.request.first)
+                                            .arg(i)
+                                            .arg(r.data.at(i))));
             }
         }
         for (int k = 1; k <= 2; ++k) {

@@ -125,7 +125,8 @@ void TestLineScheduler::roundContents()
                 if (n)
                     lastSeen[key] = k;
                 else
-                    QVERIFY2(k < 4 || k - lastSeen[key] < 4, qPrintable(QStringLiteral("address %1 block %2 round %3").arg(a).arg(i).arg(k)));
+                    QVERIFY2(k < 4 || k - lastSeen[key] < 4,
+                             qPrintable(QStringLiteral("address %1 block %2 round %3").arg(a).arg(i).arg(k)));
             }
         }
     }
@@ -159,7 +160,8 @@ void TestLineScheduler::focusedLoopGetsFullCycle()
     }
     QCOMPARE(starts.size(), 10);
     for (int i = 1; i < starts.size(); ++i)
-        QVERIFY2(starts[i] - starts[i - 1] >= 460 && starts[i] - starts[i - 1] <= 540, qPrintable(QString::number(starts[i] - starts[i - 1])));
+        QVERIFY2(starts[i] - starts[i - 1] >= 460 && starts[i] - starts[i - 1] <= 540,
+                 qPrintable(QString::number(starts[i] - starts[i - 1])));
     QVERIFY(roundsWithPv1.size() >= 5); // the others still get their rounds
 
     // A timeout ends the cycle; the next begins after the silent block.
@@ -199,7 +201,8 @@ void TestLineScheduler::refreshIsInterleaved()
 {
     Line line({1, 2});
     line.take(); // the round is under way
-    const QVector<ReadRequest> block{{ReadFn::Get_4X_D16, 4609}, {ReadFn::Get_4X_D16, 4625}, {ReadFn::Get_4X_D16, 4641}};
+    const QVector<ReadRequest> block{
+        {ReadFn::Get_4X_D16, 4609}, {ReadFn::Get_4X_D16, 4625}, {ReadFn::Get_4X_D16, 4641}};
     QVERIFY(line.s.requestRefresh(1, block, 42));
     QVector<Kind> kinds;
     for (int i = 0; i < 6; ++i) {
@@ -208,7 +211,8 @@ void TestLineScheduler::refreshIsInterleaved()
         if (r.kind == Kind::Refresh)
             QCOMPARE(r.tag, quint64(42));
     }
-    QCOMPARE(kinds, (QVector<Kind>{Kind::Refresh, Kind::Round, Kind::Refresh, Kind::Round, Kind::Refresh, Kind::Round}));
+    QCOMPARE(kinds,
+             (QVector<Kind>{Kind::Refresh, Kind::Round, Kind::Refresh, Kind::Round, Kind::Refresh, Kind::Round}));
 
     // With no round left to interleave with, the refresh goes on by itself.
     Line idle({1});
@@ -227,7 +231,9 @@ void TestLineScheduler::offlineRetriesAndReturn()
         if (r.address != 2 || twoAnswers)
             return LineOutcome::Answered;
         // One timeout between answers does not make it offline.
-        return ++twoTimeouts == 1 ? LineOutcome::Timeout : twoTimeouts == 2 ? LineOutcome::Answered : LineOutcome::Timeout;
+        return ++twoTimeouts == 1 ? LineOutcome::Timeout
+               : twoTimeouts == 2 ? LineOutcome::Answered
+                                  : LineOutcome::Timeout;
     };
     line.runUntil(2000);
     QVERIFY(line.s.isOffline(2));

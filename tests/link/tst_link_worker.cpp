@@ -38,7 +38,7 @@ void TestLinkWorker::openUsesPanelValuesAndEveryCallUsesStoredPortAndAddress()
     link.write(&requester, {WriteFn::Set_0X_Bit1, 2, 0});
     link.close();
     QCOMPARE(fake->calls(), QStringList({"OpenPort_Modbus(3,2,2)", "Get_3X_D8(3,7,1)", "Set_4X_D1(3,7,1,9999)",
-                                          "Set_0X_Bit1(3,7,2)", "ClosePort_Modbus(3)"}));
+                                         "Set_0X_Bit1(3,7,2)", "ClosePort_Modbus(3)"}));
     QCOMPARE(link.portSettings().port, 3);
     QCOMPARE(link.portSettings().address, 7);
 }
@@ -121,10 +121,10 @@ void TestLinkWorker::batchGivesUpOnlyWhereTheLineLooksDead_data()
     // A timeout before any answer looks like a dead line: one timeout, the rest skipped.
     QTest::newRow("first read silent") << "Get_3X_D8" << 1 << QStringList{"Get_3X_D8(1,1,1)"} << "TSSS";
     // After an answer it is one silent block: the others are still read.
-    QTest::newRow("later read silent")
-        << "Get_4X_D8" << 1
-        << QStringList{"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)", "Get_4X_D8(1,1,4114)", "Get_1X_B16(1,1,1)"}
-        << "ATAA";
+    QTest::newRow("later read silent") << "Get_4X_D8" << 1
+                                       << QStringList{"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)", "Get_4X_D8(1,1,4114)",
+                                                      "Get_1X_B16(1,1,1)"}
+                                       << "ATAA";
     // Two in a row look like a line that died: the batch ends there.
     QTest::newRow("two reads silent") << "Get_4X_D8" << 2
                                       << QStringList{"Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)", "Get_4X_D8(1,1,4114)"}
@@ -144,14 +144,17 @@ void TestLinkWorker::batchGivesUpOnlyWhereTheLineLooksDead()
     fake->failNext(silent, LinkOutcome::Timeout, silentCount);
     QVector<ReadResult> got;
     QObject requester;
-    link.readBatch(&requester, {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}, {ReadFn::Get_4X_D8, 4114},
-                                {ReadFn::Get_1X_B16, 1}},
-                   [&](const QVector<ReadResult>& r) { got = r; });
+    link.readBatch(
+        &requester,
+        {{ReadFn::Get_3X_D8, 1}, {ReadFn::Get_4X_D8, 257}, {ReadFn::Get_4X_D8, 4114}, {ReadFn::Get_1X_B16, 1}},
+        [&](const QVector<ReadResult>& r) { got = r; });
     QCOMPARE(fake->calls(), calls);
     QString seen;
     for (const ReadResult& r : got)
-        seen += r.outcome == LinkOutcome::Answered ? 'A' : r.outcome == LinkOutcome::Timeout ? 'T'
-              : r.outcome == LinkOutcome::Skipped  ? 'S' : '?';
+        seen += r.outcome == LinkOutcome::Answered  ? 'A'
+                : r.outcome == LinkOutcome::Timeout ? 'T'
+                : r.outcome == LinkOutcome::Skipped ? 'S'
+                                                    : '?';
     QCOMPARE(seen, outcomes);
 }
 
@@ -180,8 +183,8 @@ void TestLinkWorker::writesGoAheadOfQueuedReads()
     worker.enqueueWrite(3, 1, 1, {WriteFn::Set_4X_D1, 1, 50});
     QSignalSpy reads(&worker, &LinkWorker::readsDone);
     QTRY_COMPARE(reads.count(), 2);
-    QCOMPARE(fake->calls(), QStringList({"Set_4X_D1(1,1,1,50)", "Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)",
-                                          "Get_1X_B16(1,1,1)"}));
+    QCOMPARE(fake->calls(),
+             QStringList({"Set_4X_D1(1,1,1,50)", "Get_3X_D8(1,1,1)", "Get_4X_D8(1,1,257)", "Get_1X_B16(1,1,1)"}));
 
     // A write queued while a batch is half done runs before the batch's next read.
     fake->clearCalls();

@@ -32,7 +32,10 @@ std::unique_ptr<Modbus485> busOn(const QString& url)
     map.map(1, url);
     return makeLineBus(map);
 }
-QString url(const char* scheme, int port) { return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port); }
+QString url(const char* scheme, int port)
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port);
+}
 } // namespace
 
 void TestNetworkBus::endpoints_data()

@@ -55,7 +55,7 @@ void TestPolling::oneCycleCallsInOrder()
     QCOMPARE(cycle_->objectName(), QStringLiteral("Met1"));
     cycle_->tick();
     QCOMPARE(fake_->calls(), QStringList({"Get_3X_D8(3,7,1)", "Get_4X_D8(3,7,257)", "Get_4X_D8(3,7,4114)",
-                                           "Get_1X_B16(3,7,1)", "Get_0X_B16(3,7,1)"}));
+                                          "Get_1X_B16(3,7,1)", "Get_0X_B16(3,7,1)"}));
 }
 
 void TestPolling::copiesIntoValues()
@@ -132,7 +132,7 @@ void TestPolling::failedReadLeavesItsTables()
     fake_->setHoldingRegister(257, 22);
     fake_->failNext("Get_3X_D8", LinkOutcome::CrcError);
     cycle_->tick();
-    QCOMPARE(image_.Values[0], 500.0f); // kept
+    QCOMPARE(image_.Values[0], 500.0f);  // kept
     QCOMPARE(image_.Values[256], 22.0f); // the later reads of the cycle still count
 }
 

@@ -25,7 +25,8 @@ struct MonitorRig {
     SampleFlags flags;
     TrendScale scale;
     QTemporaryDir dir;
-    Station station{link, image, polling, health, flags, scale, nullptr, PortMap{}, dir.filePath(QStringLiteral("station.db"))};
+    Station station{
+        link, image, polling, health, flags, scale, nullptr, PortMap{}, dir.filePath(QStringLiteral("station.db"))};
     std::unique_ptr<MainWindow> window;
 
     MonitorRig()
@@ -43,9 +44,5 @@ struct MonitorRig {
         polling.stop();
         window.reset();
     }
-    template <typename W>
-    W* find(const QString& name) const
-    {
-        return window->findChild<W*>(name);
-    }
+    template <typename W> W* find(const QString& name) const { return window->findChild<W*>(name); }
 };

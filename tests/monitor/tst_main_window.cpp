@@ -122,9 +122,9 @@ void TestMainWindow::initialState()
     QCOMPARE(timer->interval(), 200);
 
     const QList<std::pair<const char*, const char*>> texts{
-        {"D_1RW_0", "手自动"}, {"D_1RW_1", "整定关"},     {"D_1RW_2", "手动禁止"},    {"D_2R_0", "报警一OFF"},
-        {"D_2R_1", "报警二OFF"}, {"D_2R_2", "报警二OFF"}, {"D_2R_3", "报警二OFF"}, {"D_3W_6", "报警1无报警"},
-        {"D_3W_7", "报警2无报警"}};
+        {"D_1RW_0", "手自动"},   {"D_1RW_1", "整定关"},     {"D_1RW_2", "手动禁止"},
+        {"D_2R_0", "报警一OFF"}, {"D_2R_1", "报警二OFF"},   {"D_2R_2", "报警二OFF"},
+        {"D_2R_3", "报警二OFF"}, {"D_3W_6", "报警1无报警"}, {"D_3W_7", "报警2无报警"}};
     for (const auto& [name, text] : texts) {
         QLabel* l = rig.find<QLabel>(QString::fromLatin1(name));
         QVERIFY2(l, name);
@@ -134,9 +134,9 @@ void TestMainWindow::initialState()
     QVERIFY(rig.find<QLabel>(QStringLiteral("D_2R_2"))->isHidden());
     QVERIFY(rig.find<QLabel>(QStringLiteral("D_2R_3"))->isHidden());
     QVERIFY(rig.find<QLineEdit>(QStringLiteral("T_3RW_1"))->isHidden());
-    for (const char* name : {"Command11", "Command12", "Command13", "Command14", "Command15", "Command16", "Command17",
-                             "Command18", "Command25", "Command27", "Command19", "Command20", "Command28", "Command23",
-                             "Command24"})
+    for (const char* name :
+         {"Command11", "Command12", "Command13", "Command14", "Command15", "Command16", "Command17", "Command18",
+          "Command25", "Command27", "Command19", "Command20", "Command28", "Command23", "Command24"})
         QVERIFY2(rig.find<QPushButton>(QString::fromLatin1(name))->isHidden(), name);
     for (const char* name : {"Command21", "Command22", "Command1", "Command29"})
         QVERIFY2(!rig.find<QPushButton>(QString::fromLatin1(name))->isHidden(), name);
@@ -181,10 +181,14 @@ void TestMainWindow::alarmTypes_data()
     QTest::addColumn<QString>("text2");
     QTest::addColumn<bool>("active");
     // Each row starts from types 1 and 2 shown.
-    QTest::newRow("none") << 0 << 0 << "无报警" << "无报警" << false;
-    QTest::newRow("deviation") << 3 << 4 << "报警1上偏差报警" << "报警2下偏差报警" << true;
-    QTest::newRow("band and break") << 5 << 6 << "报警1偏差带报警" << "报警2断线报警" << true;
-    QTest::newRow("7 and 100 leave the labels") << 7 << 100 << "报警1上限报警" << "报警2下限报警" << true;
+    QTest::newRow("none") << 0 << 0 << "无报警"
+                          << "无报警" << false;
+    QTest::newRow("deviation") << 3 << 4 << "报警1上偏差报警"
+                               << "报警2下偏差报警" << true;
+    QTest::newRow("band and break") << 5 << 6 << "报警1偏差带报警"
+                                    << "报警2断线报警" << true;
+    QTest::newRow("7 and 100 leave the labels") << 7 << 100 << "报警1上限报警"
+                                                << "报警2下限报警" << true;
 }
 
 void TestMainWindow::alarmTypes()
@@ -259,7 +263,7 @@ void TestMainWindow::sensorOpenShowsAndHides()
     rig.tick()->tick();
     QVERIFY(open->isHidden());
     QCOMPARE(open->text(), QStringLiteral("传感器开路")); // text and colour stay for the next time
-    rig.image.InputBits[2] = 2; // only exactly 1 is a fault
+    rig.image.InputBits[2] = 2;                           // only exactly 1 is a fault
     rig.tick()->tick();
     QVERIFY(open->isHidden());
 }
@@ -291,14 +295,22 @@ void TestMainWindow::numberFormat_data()
     QTest::addColumn<float>("value");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("text");
-    QTest::newRow("break output 1000 tenths") << 263 << 1000.0f << "D_4W_263" << "100";
-    QTest::newRow("break output 456 tenths") << 263 << 456.0f << "D_4W_263" << "45.6";
-    QTest::newRow("alarm 1 value -50") << 256 << -50.0f << "D_4W_256" << "-50";
-    QTest::newRow("PV 1234") << 0 << 1234.0f << "D_3W_0" << "1234";
-    QTest::newRow("OP 45.6") << 1 << 45.6f << "D_3W_1" << "45.6";
-    QTest::newRow("SV") << 2 << 300.0f << "D_3W_2" << "300";
-    QTest::newRow("aux") << 3 << -7.5f << "D_3W_3" << "-7.5";
-    QTest::newRow("break alarm value") << 262 << 9999.0f << "D_4W_262" << "9999";
+    QTest::newRow("break output 1000 tenths") << 263 << 1000.0f << "D_4W_263"
+                                              << "100";
+    QTest::newRow("break output 456 tenths") << 263 << 456.0f << "D_4W_263"
+                                             << "45.6";
+    QTest::newRow("alarm 1 value -50") << 256 << -50.0f << "D_4W_256"
+                                       << "-50";
+    QTest::newRow("PV 1234") << 0 << 1234.0f << "D_3W_0"
+                             << "1234";
+    QTest::newRow("OP 45.6") << 1 << 45.6f << "D_3W_1"
+                             << "45.6";
+    QTest::newRow("SV") << 2 << 300.0f << "D_3W_2"
+                        << "300";
+    QTest::newRow("aux") << 3 << -7.5f << "D_3W_3"
+                         << "-7.5";
+    QTest::newRow("break alarm value") << 262 << 9999.0f << "D_4W_262"
+                                       << "9999";
 }
 
 void TestMainWindow::numberFormat()
@@ -321,24 +333,40 @@ void TestMainWindow::send_data()
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<bool>("buttonShownAfter");
 
-    QTest::newRow("SV 9999") << 0 << "Command11" << "9999" << QStringList{setCall(1, 9999)} << false;
-    QTest::newRow("SV 10000 refused") << 0 << "Command11" << "10000" << QStringList{} << true;
-    QTest::newRow("SV empty refused") << 0 << "Command11" << "" << QStringList{} << true;
-    QTest::newRow("SV full-width digits") << 0 << "Command11" << "１２" << QStringList{setCall(1, 12)} << false;
-    QTest::newRow("alarm 1 value") << 256 << "Command12" << "-50" << QStringList{setCall(257, -50)} << false;
-    QTest::newRow("alarm 1 hysteresis") << 257 << "Command13" << "10" << QStringList{setCall(258, 10)} << false;
-    QTest::newRow("alarm 1 delay 599.6") << 258 << "Command14" << "599.6" << QStringList{setCall(259, 600)} << false;
-    QTest::newRow("alarm 1 delay 600.4 refused") << 258 << "Command14" << "600.4" << QStringList{} << true;
-    QTest::newRow("alarm 2 value") << 259 << "Command15" << "120" << QStringList{setCall(260, 120)} << false;
-    QTest::newRow("alarm 2 hysteresis") << 260 << "Command16" << "3" << QStringList{setCall(261, 3)} << false;
-    QTest::newRow("alarm 2 delay") << 261 << "Command17" << "60" << QStringList{setCall(262, 60)} << false;
-    QTest::newRow("break alarm value") << 262 << "Command18" << "12abc" << QStringList{setCall(263, 12)} << false;
-    QTest::newRow("break output 45.25") << 263 << "Command27" << "45.25" << QStringList{setCall(264, 452)} << false;
-    QTest::newRow("break output 100") << 263 << "Command27" << "100" << QStringList{setCall(264, 1000)} << false;
-    QTest::newRow("break output -0.1 refused") << 263 << "Command27" << "-0.1" << QStringList{} << true;
-    QTest::newRow("manual output 0 keeps its button") << 1 << "Command25" << "0" << QStringList{setCall(2, 0)}
-                                                      << true;
-    QTest::newRow("manual output 45.6") << 1 << "Command25" << "45.6" << QStringList{setCall(2, 456)} << true;
+    QTest::newRow("SV 9999") << 0 << "Command11"
+                             << "9999" << QStringList{setCall(1, 9999)} << false;
+    QTest::newRow("SV 10000 refused") << 0 << "Command11"
+                                      << "10000" << QStringList{} << true;
+    QTest::newRow("SV empty refused") << 0 << "Command11"
+                                      << "" << QStringList{} << true;
+    QTest::newRow("SV full-width digits") << 0 << "Command11"
+                                          << "１２" << QStringList{setCall(1, 12)} << false;
+    QTest::newRow("alarm 1 value") << 256 << "Command12"
+                                   << "-50" << QStringList{setCall(257, -50)} << false;
+    QTest::newRow("alarm 1 hysteresis") << 257 << "Command13"
+                                        << "10" << QStringList{setCall(258, 10)} << false;
+    QTest::newRow("alarm 1 delay 599.6") << 258 << "Command14"
+                                         << "599.6" << QStringList{setCall(259, 600)} << false;
+    QTest::newRow("alarm 1 delay 600.4 refused") << 258 << "Command14"
+                                                 << "600.4" << QStringList{} << true;
+    QTest::newRow("alarm 2 value") << 259 << "Command15"
+                                   << "120" << QStringList{setCall(260, 120)} << false;
+    QTest::newRow("alarm 2 hysteresis") << 260 << "Command16"
+                                        << "3" << QStringList{setCall(261, 3)} << false;
+    QTest::newRow("alarm 2 delay") << 261 << "Command17"
+                                   << "60" << QStringList{setCall(262, 60)} << false;
+    QTest::newRow("break alarm value") << 262 << "Command18"
+                                       << "12abc" << QStringList{setCall(263, 12)} << false;
+    QTest::newRow("break output 45.25") << 263 << "Command27"
+                                        << "45.25" << QStringList{setCall(264, 452)} << false;
+    QTest::newRow("break output 100") << 263 << "Command27"
+                                      << "100" << QStringList{setCall(264, 1000)} << false;
+    QTest::newRow("break output -0.1 refused") << 263 << "Command27"
+                                               << "-0.1" << QStringList{} << true;
+    QTest::newRow("manual output 0 keeps its button") << 1 << "Command25"
+                                                      << "0" << QStringList{setCall(2, 0)} << true;
+    QTest::newRow("manual output 45.6") << 1 << "Command25"
+                                        << "45.6" << QStringList{setCall(2, 456)} << true;
 }
 
 void TestMainWindow::send()
@@ -376,10 +404,22 @@ void TestMainWindow::refusalShowsWhy_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("largest");
     QTest::addColumn<QString>("call");
-    QTest::newRow("break output") << 263 << "Command27" << "100.01" << "超出范围 0 ~ 100" << "100" << setCall(264, 1000);
-    QTest::newRow("manual output") << 1 << "Command25" << "1e400" << "超出范围 0 ~ 100" << "100" << setCall(2, 1000);
-    QTest::newRow("set value") << 0 << "Command11" << "10000" << "超出范围 -1999 ~ 9999" << "9999" << setCall(1, 9999);
-    QTest::newRow("set value, no number") << 0 << "Command11" << "abc" << "不是数值" << "9999" << setCall(1, 9999);
+    QTest::newRow("break output") << 263 << "Command27"
+                                  << "100.01"
+                                  << "超出范围 0 ~ 100"
+                                  << "100" << setCall(264, 1000);
+    QTest::newRow("manual output") << 1 << "Command25"
+                                   << "1e400"
+                                   << "超出范围 0 ~ 100"
+                                   << "100" << setCall(2, 1000);
+    QTest::newRow("set value") << 0 << "Command11"
+                               << "10000"
+                               << "超出范围 -1999 ~ 9999"
+                               << "9999" << setCall(1, 9999);
+    QTest::newRow("set value, no number") << 0 << "Command11"
+                                          << "abc"
+                                          << "不是数值"
+                                          << "9999" << setCall(1, 9999);
 }
 
 void TestMainWindow::refusalShowsWhy()
@@ -425,9 +465,8 @@ void TestMainWindow::minus8888RepeatedOnceByTheLink()
     rig.type(rig.box(0), QStringLiteral("150"));
     static QStringList logged;
     logged.clear();
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
-        logged << m;
-    });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { logged << m; });
     QTest::mouseClick(rig.button(QStringLiteral("Command11")), Qt::LeftButton);
     qInstallMessageHandler(previous);
     QCOMPARE(rig.writes(), QStringList({setCall(1, 150), setCall(1, 150)}));

@@ -23,7 +23,8 @@ struct Loops {
             images.push_back(std::make_unique<LiveImage>());
             healths.push_back(std::make_unique<LinkHealth>());
             live(a);
-            list.append({a, a == 1 ? QStringLiteral("1区上部") : QString(), images.back().get(), healths.back().get(), {}});
+            list.append(
+                {a, a == 1 ? QStringLiteral("1区上部") : QString(), images.back().get(), healths.back().get(), {}});
         }
     }
     LiveImage& image(int address) { return *images.at(std::size_t(address - 1)); }

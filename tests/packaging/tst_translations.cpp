@@ -230,12 +230,24 @@ void TestTranslations::choice_data()
     QTest::addColumn<QString>("environment");
     QTest::addColumn<QString>("code");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("nothing: Chinese") << "" << "" << "zh" << false;
-    QTest::newRow("environment en") << "" << "en" << "en" << false;
-    QTest::newRow("environment upper case, blanks") << "" << " EN " << "en" << false;
-    QTest::newRow("option beats environment") << "zh" << "en" << "zh" << false;
-    QTest::newRow("option en") << "en" << "" << "en" << false;
-    QTest::newRow("unknown environment: Chinese, said") << "" << "en_US.UTF-8" << "zh" << true;
+    QTest::newRow("nothing: Chinese") << ""
+                                      << ""
+                                      << "zh" << false;
+    QTest::newRow("environment en") << ""
+                                    << "en"
+                                    << "en" << false;
+    QTest::newRow("environment upper case, blanks") << ""
+                                                    << " EN "
+                                                    << "en" << false;
+    QTest::newRow("option beats environment") << "zh"
+                                              << "en"
+                                              << "zh" << false;
+    QTest::newRow("option en") << "en"
+                               << ""
+                               << "en" << false;
+    QTest::newRow("unknown environment: Chinese, said") << ""
+                                                        << "en_US.UTF-8"
+                                                        << "zh" << true;
 }
 
 void TestTranslations::choice()
@@ -291,28 +303,40 @@ void TestTranslations::tableTextsFollowTheTranslator_data()
                 return MonitorTables::stateText(row, on);
         return QString();
     };
-    QTest::newRow("parameter caption") << std::function<QString()>([] { return ParamTable::shown(ParamTable::param(0).caption); })
-                                       << "输入类型" << "Input type";
-    QTest::newRow("choice entry, trailing blank") << std::function<QString()>([] { return ParamTable::shown(ParamTable::param(21).entries[1]); })
-                                                  << "1:奇校验 " << "1:Odd ";
-    QTest::newRow("value label") << std::function<QString()>([] { return *ParamTable::displayText(11, 1); }) << "继电器" << "Relay";
-    QTest::newRow("mode state") << std::function<QString()>([state] { return state("D_1RW_0", false); }) << "手动" << "Manual";
+    QTest::newRow("parameter caption") << std::function<QString()>([] {
+        return ParamTable::shown(ParamTable::param(0).caption);
+    }) << "输入类型"
+                                       << "Input type";
+    QTest::newRow("choice entry, trailing blank")
+        << std::function<QString()>([] { return ParamTable::shown(ParamTable::param(21).entries[1]); }) << "1:奇校验 "
+        << "1:Odd ";
+    QTest::newRow("value label") << std::function<QString()>([] { return *ParamTable::displayText(11, 1); }) << "继电器"
+                                 << "Relay";
+    QTest::newRow("mode state") << std::function<QString()>([state] { return state("D_1RW_0", false); }) << "手动"
+                                << "Manual";
     QTest::newRow("sensor fault") << std::function<QString()>([state] { return state("D_2R_2", true); }) << "传感器开路"
                                   << "Sensor open";
     QTest::newRow("alarm type") << std::function<QString()>([] { return MonitorTables::alarmTypeText(1, 1)->text; })
-                                << "报警2上限报警" << "Alarm 2 high";
+                                << "报警2上限报警"
+                                << "Alarm 2 high";
     QTest::newRow("group caption") << std::function<QString()>([] { return SegmentMap::groupCaption(10); }) << "第十组"
                                    << "Group 10";
-    QTest::newRow("parameter set file error") << std::function<QString()>([] { return ParameterSet::fromJson("[1,2]").error; })
-                                              << "参数集文件有误：不是参数集" << "Parameter set file is faulty: not a parameter set";
-    QTest::newRow("restore report") << std::function<QString()>([] {
-        ParameterSet::Report report;
-        report.readBack = true;
-        return ParameterSet::reportLines(report).join(u'\n');
-    }) << "已写入 0 项，仪表拒收 0 项，未写入 0 项。\n读回后与文件一致。"
-       << "0 written, 0 refused by the instrument, 0 not written.\nRead back: the instrument matches the file.";
-    QTest::newRow("entry refusal") << std::function<QString()>([] { return ParamTable::entryVerdict(19, u"300").refusal; })
-                                   << "超出范围 1 ~ 255" << "Out of range 1 ~ 255";
+    QTest::newRow("parameter set file error")
+        << std::function<QString()>([] { return ParameterSet::fromJson("[1,2]").error; })
+        << "参数集文件有误：不是参数集"
+        << "Parameter set file is faulty: not a parameter set";
+    QTest::newRow("restore report")
+        << std::function<QString()>([] {
+               ParameterSet::Report report;
+               report.readBack = true;
+               return ParameterSet::reportLines(report).join(u'\n');
+           })
+        << "已写入 0 项，仪表拒收 0 项，未写入 0 项。\n读回后与文件一致。"
+        << "0 written, 0 refused by the instrument, 0 not written.\nRead back: the instrument matches the file.";
+    QTest::newRow("entry refusal") << std::function<QString()>([] {
+        return ParamTable::entryVerdict(19, u"300").refusal;
+    }) << "超出范围 1 ~ 255"
+                                   << "Out of range 1 ~ 255";
 }
 
 void TestTranslations::tableTextsFollowTheTranslator()

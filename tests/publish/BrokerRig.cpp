@@ -60,9 +60,8 @@ bool TestBroker::start(QString* error)
 {
     if (port_ == 0)
         port_ = freePort();
-    QString config = QStringLiteral("listener %1 127.0.0.1\npersistence true\npersistence_location %2/\n")
-                         .arg(port_)
-                         .arg(dir_);
+    QString config =
+        QStringLiteral("listener %1 127.0.0.1\npersistence true\npersistence_location %2/\n").arg(port_).arg(dir_);
     if (::geteuid() == 0)
         config += QStringLiteral("user root\n"); // keep access to the temporary folder
     if (user_.isEmpty()) {
@@ -186,8 +185,8 @@ void TestSubscriber::subscribedCb(mosquitto*, void* self, int, int, const int*)
 void TestSubscriber::message(mosquitto*, void* self, const mosquitto_message* m)
 {
     auto* s = static_cast<TestSubscriber*>(self);
-    ReceivedMessage r{QString::fromUtf8(m->topic),
-                      QByteArray(static_cast<const char*>(m->payload), m->payloadlen), m->retain, steadyNs()};
+    ReceivedMessage r{QString::fromUtf8(m->topic), QByteArray(static_cast<const char*>(m->payload), m->payloadlen),
+                      m->retain, steadyNs()};
     if (s->onMessage)
         s->onMessage(r);
     QMutexLocker lock(&s->mutex_);

@@ -116,7 +116,8 @@ void TestPublishLayout::liveNumbersAsShownAndBitMeanings()
     image.InputBits = {1, 0, 2, 1}; // a sensor bit of 2 is not a fault
     image.CoilBits = {1, 0, 1};     // tuning on, coil 2 clear = manual
     const QDateTime at = QDateTime::fromString("2026-12-08T15:04:05.120+08:00", Qt::ISODateWithMs);
-    const QByteArray bytes = TopicLayout::compact(TopicLayout::liveObject(image, LinkHealth::State::Answering, 1234, at));
+    const QByteArray bytes =
+        TopicLayout::compact(TopicLayout::liveObject(image, LinkHealth::State::Answering, 1234, at));
     QVERIFY2(bytes.contains("\"op\":45.6,"), bytes); // not 45.59999847...
     const QJsonObject o = QJsonDocument::fromJson(bytes).object();
     QCOMPARE(o.value("time").toString(), QStringLiteral("2026-12-08T07:04:05.120Z"));

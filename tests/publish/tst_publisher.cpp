@@ -105,7 +105,10 @@ void TestPublisher::statusLiveAndSettingsReachSubscribers()
     QVERIFY(live.value("age_s").toDouble() < 5);
     QCOMPARE(sub.messagesOn(TopicLayout::settingsTopic(station_)).size(), 1);
     QCOMPARE(json(sub.messagesOn(TopicLayout::settingsTopic(station_)).first())
-                 .value("alarm1").toObject().value("type_name").toString(),
+                 .value("alarm1")
+                 .toObject()
+                 .value("type_name")
+                 .toString(),
              QStringLiteral("low"));
 
     // A change is sent; a cycle with a failed read never sends settings.
@@ -115,7 +118,10 @@ void TestPublisher::statusLiveAndSettingsReachSubscribers()
     QTRY_COMPARE(sub.messagesOn(TopicLayout::liveTopic(station_)).size(), 4);
     QTRY_COMPARE(sub.messagesOn(TopicLayout::settingsTopic(station_)).size(), 2);
     QCOMPARE(json(sub.messagesOn(TopicLayout::settingsTopic(station_)).last())
-                 .value("alarm1").toObject().value("value").toDouble(),
+                 .value("alarm1")
+                 .toObject()
+                 .value("value")
+                 .toDouble(),
              310.0);
 
     // A clean exit leaves "offline" retained, said once: the broker got a
@@ -124,9 +130,7 @@ void TestPublisher::statusLiveAndSettingsReachSubscribers()
     for (int i = 0; i < 20; ++i)
         publisher->publishEvent(QJsonObject{{QStringLiteral("n"), i}});
     publisher->shutdown();
-    const auto offline = [&sub, this] {
-        return sub.messagesOn(TopicLayout::statusTopic(station_)).size() - 1;
-    };
+    const auto offline = [&sub, this] { return sub.messagesOn(TopicLayout::statusTopic(station_)).size() - 1; };
     QTRY_COMPARE(offline(), 1);
     QTest::qWait(300);
     QCOMPARE(offline(), 1);
@@ -248,10 +252,14 @@ void TestPublisher::refusedLogin_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("right password") << "station" << "right" << true;
-    QTest::newRow("wrong password") << "station" << "wrong" << false;
-    QTest::newRow("unknown user") << "intruder" << "right" << false;
-    QTest::newRow("anonymous") << "" << "" << false;
+    QTest::newRow("right password") << "station"
+                                    << "right" << true;
+    QTest::newRow("wrong password") << "station"
+                                    << "wrong" << false;
+    QTest::newRow("unknown user") << "intruder"
+                                  << "right" << false;
+    QTest::newRow("anonymous") << ""
+                               << "" << false;
 }
 
 void TestPublisher::refusedLogin()

@@ -21,8 +21,7 @@ namespace {
 // A second connection that looks at the file as another reader would.
 class Peek {
 public:
-    explicit Peek(const QString& path, const QString& name = QStringLiteral("peek"))
-        : name_(name)
+    explicit Peek(const QString& path, const QString& name = QStringLiteral("peek")) : name_(name)
     {
         db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         db_.setDatabaseName(path);
@@ -109,8 +108,7 @@ OleStamp stampAt(const QDateTime& t) { return OleTime::fromDateTime(t); }
 // reports that it cannot.
 class ReadOnly {
 public:
-    explicit ReadOnly(const QString& path)
-        : path_(path)
+    explicit ReadOnly(const QString& path) : path_(path)
     {
         QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
         if (writable() && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path_}) == 0)
@@ -285,16 +283,17 @@ void TestRecord::pageQueryText_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("newest 500") << false << 500 << 241
                                 << "select * from  pv_data where w_id  between 260 and 500 order by w_date,w_time";
-    QTest::newRow("page ends at its size") << false << 241 << 241
-                                           << "select * from  pv_data where w_id  between 1 and 241 order by w_date,w_time";
-    QTest::newRow("newest 100 wraps") << false << 100 << 241
-                                      << "select * from  pv_data where w_id not between 101 and 65359 order by w_date,w_time ";
-    QTest::newRow("nothing read") << false << 0 << 241
-                                  << "select * from  pv_data where w_id not between 1 and 65259 order by w_date,w_time ";
+    QTest::newRow("page ends at its size")
+        << false << 241 << 241 << "select * from  pv_data where w_id  between 1 and 241 order by w_date,w_time";
+    QTest::newRow("newest 100 wraps")
+        << false << 100 << 241 << "select * from  pv_data where w_id not between 101 and 65359 order by w_date,w_time ";
+    QTest::newRow("nothing read")
+        << false << 0 << 241 << "select * from  pv_data where w_id not between 1 and 65259 order by w_date,w_time ";
     QTest::newRow("long 5000") << true << 5000 << 241
                                << "select * from  lpv_wdjl where lw_id  between 4760 and 5000 order by w_date,w_time";
-    QTest::newRow("long paged wraps") << true << 300 << 321
-                                      << "select * from  lpv_wdjl where lw_id not between 301 and 65479 order by w_date,w_time ";
+    QTest::newRow("long paged wraps")
+        << true << 300 << 321
+        << "select * from  lpv_wdjl where lw_id not between 301 and 65479 order by w_date,w_time ";
 }
 
 void TestRecord::pageQueryText()
@@ -311,8 +310,8 @@ void TestRecord::loadPage_data()
     QTest::addColumn<int>("stored");   // ids 1..stored are in the ring
     QTest::addColumn<int>("newestId"); // the sample written last
     QTest::addColumn<int>("pageEnd");
-    QTest::addColumn<int>("first");    // expected ids, oldest first: first..kRingSize then 1..last,
-    QTest::addColumn<int>("last");     // or first..last when first <= last
+    QTest::addColumn<int>("first"); // expected ids, oldest first: first..kRingSize then 1..last,
+    QTest::addColumn<int>("last");  // or first..last when first <= last
 
     QTest::newRow("newest 500") << 600 << 600 << 500 << 260 << 500;
     QTest::newRow("newest 100 wrapped") << 65500 << 100 << 100 << 65360 << 100;
@@ -333,12 +332,13 @@ void TestRecord::loadPage()
     {
         // Samples one second apart; ids above newestId are older (the previous lap).
         Peek peek(path);
-        QVERIFY(peek.exec(QStringLiteral(
-            "with recursive c(x) as (select 1 union all select x + 1 from c where x < %1) "
-            "insert into pv_data select x, 46000, (case when x <= %2 then x + %1 - %2 else x - %2 end) / 86400.0, "
-            "x, x / 10.0, 0, 0 from c")
-                              .arg(stored)
-                              .arg(newestId)));
+        QVERIFY(peek.exec(
+            QStringLiteral(
+                "with recursive c(x) as (select 1 union all select x + 1 from c where x < %1) "
+                "insert into pv_data select x, 46000, (case when x <= %2 then x + %1 - %2 else x - %2 end) / 86400.0, "
+                "x, x / 10.0, 0, 0 from c")
+                .arg(stored)
+                .arg(newestId)));
     }
     QList<int> expected;
     if (first <= last) {
@@ -415,7 +415,8 @@ void TestRecord::pageReadKeepsStrayIds()
     QVERIFY(store.open(path));
     Peek peek(path);
     for (const int id : {-2, 0, 1, 99, 100, 101, 65359, 65360, 65500, 65501})
-        QVERIFY(peek.exec(QStringLiteral("insert into pv_data values (%1, 46000, %2, 0, 0, 0, 0)").arg(id).arg(id + 10)));
+        QVERIFY(
+            peek.exec(QStringLiteral("insert into pv_data values (%1, 46000, %2, 0, 0, 0, 0)").arg(id).arg(id + 10)));
     QVERIFY(peek.exec(QStringLiteral("insert into pv_data values (null, 46000, 0.5, 0, 0, 0, 0)")));
     QList<int> expected;
     for (const auto& r : peek.rows(HistoryStore::pageQuery(HistoryRing::Short, 100, 241)))
@@ -794,8 +795,8 @@ void TestRecord::killedWhileRecording()
             const int newest = c[2 * i];
             // Every id up to the counter exactly once, nothing beyond it, and
             // the counter names the newest sample.
-            const auto r = peek.rows(QStringLiteral("select count(*), count(distinct %1), max(%1) from %2")
-                                         .arg(columns[i], tables[i]));
+            const auto r = peek.rows(
+                QStringLiteral("select count(*), count(distinct %1), max(%1) from %2").arg(columns[i], tables[i]));
             QCOMPARE(r.value(0), (QVariantList{newest, newest, newest}));
             QCOMPARE(peek.value(QStringLiteral("select %1 from %2 order by w_date desc, w_time desc limit 1")
                                     .arg(columns[i], tables[i]))
@@ -870,9 +871,10 @@ void TestRecord::spoolThatCannotBeRenumberedIsNotWritten()
         clock.set(kStart, s);
         recorder.tick();
     }
-    QCOMPARE(shell(spool, QStringLiteral("create trigger no before update on spool_pv_data "
-                                         "begin select raise(fail, 'refused'); end; select count(*) from spool_pv_data")),
-             QStringLiteral("3"));
+    QCOMPARE(
+        shell(spool, QStringLiteral("create trigger no before update on spool_pv_data "
+                                    "begin select raise(fail, 'refused'); end; select count(*) from spool_pv_data")),
+        QStringLiteral("3"));
     QVERIFY(QFile::remove(folder));
     {
         HistoryStore store(QStringLiteral("t"));
@@ -928,10 +930,12 @@ void TestRecord::driverErrorText()
 {
     // The store's and the export's messages quote a driver's complaint one
     // way: its text, and the driver's code where it gives one.
-    QCOMPARE(RingSchema::errorText(QSqlError(QStringLiteral("no such table: pv_data"), QStringLiteral("Unable to execute"),
-                                             QSqlError::StatementError, QStringLiteral("1"))),
-             QStringLiteral("Unable to execute no such table: pv_data [1]"));
-    QCOMPARE(RingSchema::errorText(QSqlError(QString(), QStringLiteral("disk I/O error "))), QStringLiteral("disk I/O error"));
+    QCOMPARE(
+        RingSchema::errorText(QSqlError(QStringLiteral("no such table: pv_data"), QStringLiteral("Unable to execute"),
+                                        QSqlError::StatementError, QStringLiteral("1"))),
+        QStringLiteral("Unable to execute no such table: pv_data [1]"));
+    QCOMPARE(RingSchema::errorText(QSqlError(QString(), QStringLiteral("disk I/O error "))),
+             QStringLiteral("disk I/O error"));
 }
 
 int main(int argc, char** argv)

@@ -126,23 +126,40 @@ void TestSegments::entryWrites_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("expected");
     const QStringList none;
-    QTest::newRow("row 1 upper limit x10") << "Text1_2" << "75.5" << QStringList{setCall(4611, 755)};
-    QTest::newRow("row 1 temperature, half to even down") << "Text1_1" << "12.5" << QStringList{setCall(4610, 12)};
-    QTest::newRow("half to even up") << "Text1_1" << "13.5" << QStringList{setCall(4610, 14)};
-    QTest::newRow("scaled half rounds after scaling") << "Text1_3" << "0.25" << QStringList{setCall(4612, 2)};
-    QTest::newRow("group 2 derivative x10") << "Text1C_9" << "3.5" << QStringList{setCall(5130, 35)};
-    QTest::newRow("numeric prefix") << "Text1_5" << "45abc" << QStringList{setCall(4614, 45)};
-    QTest::newRow("lower bound inclusive") << "Text1_1" << "-1999" << QStringList{setCall(4610, -1999)};
-    QTest::newRow("upper bound inclusive") << "Text1_40" << "9999" << QStringList{setCall(4649, 9999)};
-    QTest::newRow("bounds before scaling, then the register's") << "Text1_39" << "9999" << none;
-    QTest::newRow("negative scaled") << "Text1C_27" << "-1999" << QStringList{setCall(5148, -19990)};
-    QTest::newRow("10000 temperature") << "Text1_1" << "10000" << none;
-    QTest::newRow("10000 proportional") << "Text1C_0" << "10000" << none;
-    QTest::newRow("10000 derivative") << "Text1C_3" << "10000" << none;
-    QTest::newRow("-2000") << "Text1_1" << "-2000" << none;
-    QTest::newRow("just above bound, before rounding") << "Text1_1" << "9999.4" << none;
-    QTest::newRow("just below bound, before rounding") << "Text1C_2" << "-1999.5" << none;
-    QTest::newRow("unrepresentable") << "Text1_1" << "1e400" << none;
+    QTest::newRow("row 1 upper limit x10") << "Text1_2"
+                                           << "75.5" << QStringList{setCall(4611, 755)};
+    QTest::newRow("row 1 temperature, half to even down") << "Text1_1"
+                                                          << "12.5" << QStringList{setCall(4610, 12)};
+    QTest::newRow("half to even up") << "Text1_1"
+                                     << "13.5" << QStringList{setCall(4610, 14)};
+    QTest::newRow("scaled half rounds after scaling") << "Text1_3"
+                                                      << "0.25" << QStringList{setCall(4612, 2)};
+    QTest::newRow("group 2 derivative x10") << "Text1C_9"
+                                            << "3.5" << QStringList{setCall(5130, 35)};
+    QTest::newRow("numeric prefix") << "Text1_5"
+                                    << "45abc" << QStringList{setCall(4614, 45)};
+    QTest::newRow("lower bound inclusive") << "Text1_1"
+                                           << "-1999" << QStringList{setCall(4610, -1999)};
+    QTest::newRow("upper bound inclusive") << "Text1_40"
+                                           << "9999" << QStringList{setCall(4649, 9999)};
+    QTest::newRow("bounds before scaling, then the register's") << "Text1_39"
+                                                                << "9999" << none;
+    QTest::newRow("negative scaled") << "Text1C_27"
+                                     << "-1999" << QStringList{setCall(5148, -19990)};
+    QTest::newRow("10000 temperature") << "Text1_1"
+                                       << "10000" << none;
+    QTest::newRow("10000 proportional") << "Text1C_0"
+                                        << "10000" << none;
+    QTest::newRow("10000 derivative") << "Text1C_3"
+                                      << "10000" << none;
+    QTest::newRow("-2000") << "Text1_1"
+                           << "-2000" << none;
+    QTest::newRow("just above bound, before rounding") << "Text1_1"
+                                                       << "9999.4" << none;
+    QTest::newRow("just below bound, before rounding") << "Text1C_2"
+                                                       << "-1999.5" << none;
+    QTest::newRow("unrepresentable") << "Text1_1"
+                                     << "1e400" << none;
 }
 
 void TestSegments::entryWrites()
@@ -256,15 +273,18 @@ void TestSegments::registerMapOfAllFields()
     for (int k = 1; k <= 10; ++k) {
         for (int f = 1; f <= 4; ++f) {
             const int i = 4 * (k - 1) + f;
-            fields.push_back({QStringLiteral("Text1_%1").arg(i), QStringLiteral("D_4WRW_%1").arg(i),
-                              4605 + f + 4 * k, f == 2 || f == 3});
+            fields.push_back({QStringLiteral("Text1_%1").arg(i), QStringLiteral("D_4WRW_%1").arg(i), 4605 + f + 4 * k,
+                              f == 2 || f == 3});
         }
     }
     for (int g = 1; g <= 5; ++g) {
         const int j = 6 * (g - 1);
-        fields.push_back({QStringLiteral("Text1C_%1").arg(j), QStringLiteral("D_4WRWC_%1").arg(j), 5115 + 6 * g, false});
-        fields.push_back({QStringLiteral("Text1C_%1").arg(j + 2), QStringLiteral("D_4WRWC_%1").arg(j + 2), 5117 + 6 * g, false});
-        fields.push_back({QStringLiteral("Text1C_%1").arg(j + 3), QStringLiteral("D_4WRWC_%1").arg(j + 3), 5118 + 6 * g, true});
+        fields.push_back(
+            {QStringLiteral("Text1C_%1").arg(j), QStringLiteral("D_4WRWC_%1").arg(j), 5115 + 6 * g, false});
+        fields.push_back(
+            {QStringLiteral("Text1C_%1").arg(j + 2), QStringLiteral("D_4WRWC_%1").arg(j + 2), 5117 + 6 * g, false});
+        fields.push_back(
+            {QStringLiteral("Text1C_%1").arg(j + 3), QStringLiteral("D_4WRWC_%1").arg(j + 3), 5118 + 6 * g, true});
     }
     QCOMPARE(fields.size(), 55);
     QCOMPARE(fields[0].reg, 4610);
@@ -299,21 +319,36 @@ void TestSegments::display_data()
     QTest::addColumn<int>("word");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("grouping on") << 4609 << 1 << "D_4WRW_0" << "打开分组";
-    QTest::newRow("grouping, any non-zero") << 4609 << 7 << "D_4WRW_0" << "打开分组";
-    QTest::newRow("grouping, negative") << 4609 << -3 << "D_4WRW_0" << "打开分组";
-    QTest::newRow("grouping off") << 4609 << 0 << "D_4WRW_0" << "关闭分组";
-    QTest::newRow("temperature plain") << 4610 << 1234 << "D_4WRW_1" << "1234";
-    QTest::newRow("limit tenths") << 4611 << 455 << "D_4WRW_2" << "45.5";
-    QTest::newRow("limit whole") << 4611 << 450 << "D_4WRW_2" << "45";
-    QTest::newRow("lower limit negative") << 4612 << -15 << "D_4WRW_3" << "-1.5";
-    QTest::newRow("second block, PID group") << 4625 << 2 << "D_4WRW_16" << "2";
-    QTest::newRow("third block, row 10 lower limit") << 4648 << 455 << "D_4WRW_39" << "45.5";
-    QTest::newRow("last segment field") << 4649 << 5 << "D_4WRW_40" << "5";
-    QTest::newRow("proportional plain") << 5121 << 120 << "D_4WRWC_0" << "120";
-    QTest::newRow("derivative tenths") << 5124 << 455 << "D_4WRWC_3" << "45.5";
-    QTest::newRow("second PID block") << 5139 << 80 << "D_4WRWC_18" << "80";
-    QTest::newRow("group 5 derivative") << 5148 << 7 << "D_4WRWC_27" << "0.7";
+    QTest::newRow("grouping on") << 4609 << 1 << "D_4WRW_0"
+                                 << "打开分组";
+    QTest::newRow("grouping, any non-zero") << 4609 << 7 << "D_4WRW_0"
+                                            << "打开分组";
+    QTest::newRow("grouping, negative") << 4609 << -3 << "D_4WRW_0"
+                                        << "打开分组";
+    QTest::newRow("grouping off") << 4609 << 0 << "D_4WRW_0"
+                                  << "关闭分组";
+    QTest::newRow("temperature plain") << 4610 << 1234 << "D_4WRW_1"
+                                       << "1234";
+    QTest::newRow("limit tenths") << 4611 << 455 << "D_4WRW_2"
+                                  << "45.5";
+    QTest::newRow("limit whole") << 4611 << 450 << "D_4WRW_2"
+                                 << "45";
+    QTest::newRow("lower limit negative") << 4612 << -15 << "D_4WRW_3"
+                                          << "-1.5";
+    QTest::newRow("second block, PID group") << 4625 << 2 << "D_4WRW_16"
+                                             << "2";
+    QTest::newRow("third block, row 10 lower limit") << 4648 << 455 << "D_4WRW_39"
+                                                     << "45.5";
+    QTest::newRow("last segment field") << 4649 << 5 << "D_4WRW_40"
+                                        << "5";
+    QTest::newRow("proportional plain") << 5121 << 120 << "D_4WRWC_0"
+                                        << "120";
+    QTest::newRow("derivative tenths") << 5124 << 455 << "D_4WRWC_3"
+                                       << "45.5";
+    QTest::newRow("second PID block") << 5139 << 80 << "D_4WRWC_18"
+                                      << "80";
+    QTest::newRow("group 5 derivative") << 5148 << 7 << "D_4WRWC_27"
+                                        << "0.7";
 }
 
 void TestSegments::display()
@@ -332,9 +367,10 @@ void TestSegments::refreshReadsFiveBlocks()
 {
     Rig rig;
     QVERIFY(rig.window.refreshNow());
-    QCOMPARE(rig.fake->calls(), (QStringList{QStringLiteral("Get_4X_D16(3,7,4609)"), QStringLiteral("Get_4X_D16(3,7,4625)"),
-                                             QStringLiteral("Get_4X_D16(3,7,4641)"), QStringLiteral("Get_4X_D16(3,7,5121)"),
-                                             QStringLiteral("Get_4X_D16(3,7,5137)")}));
+    QCOMPARE(rig.fake->calls(),
+             (QStringList{QStringLiteral("Get_4X_D16(3,7,4609)"), QStringLiteral("Get_4X_D16(3,7,4625)"),
+                          QStringLiteral("Get_4X_D16(3,7,4641)"), QStringLiteral("Get_4X_D16(3,7,5121)"),
+                          QStringLiteral("Get_4X_D16(3,7,5137)")}));
     // The timer drives the same refresh once a second.
     QCOMPARE(rig.timer()->interval(), 1000);
     rig.fake->clearCalls();

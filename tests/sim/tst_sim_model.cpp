@@ -52,8 +52,8 @@ QByteArray hex(std::span<const quint8> bytes)
 QByteArray withCrc(const QByteArray& hexFrame)
 {
     const QByteArray raw = QByteArray::fromHex(hexFrame);
-    const auto adu = simBuildAdu(quint8(raw[0]),
-                                 std::span(reinterpret_cast<const quint8*>(raw.constData()) + 1, std::size_t(raw.size() - 1)));
+    const auto adu = simBuildAdu(
+        quint8(raw[0]), std::span(reinterpret_cast<const quint8*>(raw.constData()) + 1, std::size_t(raw.size() - 1)));
     return QByteArray(reinterpret_cast<const char*>(adu.data()), qsizetype(adu.size()));
 }
 
@@ -212,7 +212,8 @@ void TestSimModel::plantFollowsItsParameters()
     }
     const double rise = gain * 10.0;
     m.advance(stepped + deadTime + tau - m.simulatedTime());
-    QVERIFY2(std::abs(m.temperature() - start - 0.632 * rise) < 0.02 * rise, qPrintable(QString::number(m.temperature())));
+    QVERIFY2(std::abs(m.temperature() - start - 0.632 * rise) < 0.02 * rise,
+             qPrintable(QString::number(m.temperature())));
     m.advance(10.0 * tau);
     QVERIFY(std::abs(m.temperature() - start - rise) < 0.01 * rise);
 }
@@ -625,7 +626,8 @@ void TestSimModel::requests_data()
     QTest::newRow("write SV 9999") << QByteArray("06 0000 270f") << QByteArray("06 00 00 27 0f");
     QTest::newRow("write SV 10000") << QByteArray("06 0000 2710") << QByteArray("86 03");
     QTest::newRow("write negative range") << QByteArray("06 1003 ff6a") << QByteArray("06 10 03 ff 6a");
-    QTest::newRow("write two alarm settings") << QByteArray("10 0100 0002 04 0064 0005") << QByteArray("10 01 00 00 02");
+    QTest::newRow("write two alarm settings")
+        << QByteArray("10 0100 0002 04 0064 0005") << QByteArray("10 01 00 00 02");
     QTest::newRow("byte count disagrees") << QByteArray("10 0100 0002 03 0064 00") << QByteArray("90 03");
     QTest::newRow("write onto the spare") << QByteArray("10 1027 0001 02 0000") << QByteArray("90 02");
     QTest::newRow("write coils 1-3") << QByteArray("0f 0000 0003 01 06") << QByteArray("0f 00 00 00 03");
@@ -680,22 +682,20 @@ void TestSimModel::framer_data()
     QTest::newRow("split in three") << QList<QByteArray>{writeTwo.left(3), writeTwo.mid(3, 5), writeTwo.mid(8)}
                                     << QList<QByteArray>{writeTwo};
     QTest::newRow("two in one read") << QList<QByteArray>{readSv + readIr} << QList<QByteArray>{readSv, readIr};
-    QTest::newRow("another slave's, then ours") << QList<QByteArray>{otherSlave, readSv}
-                                                << QList<QByteArray>{otherSlave, readSv};
-    QTest::newRow("bad CRC, silence, good") << QList<QByteArray>{badCrc, silence, readSv}
-                                            << QList<QByteArray>{readSv};
+    QTest::newRow("another slave's, then ours")
+        << QList<QByteArray>{otherSlave, readSv} << QList<QByteArray>{otherSlave, readSv};
+    QTest::newRow("bad CRC, silence, good") << QList<QByteArray>{badCrc, silence, readSv} << QList<QByteArray>{readSv};
     QTest::newRow("junk glued to a frame is dropped up to the silence")
-        << QList<QByteArray>{QByteArray::fromHex("00 ff 13") + readSv, silence, readIr}
-        << QList<QByteArray>{readIr};
-    QTest::newRow("half a frame, silence, whole") << QList<QByteArray>{readSv.left(5), silence, readSv}
-                                                  << QList<QByteArray>{readSv};
-    QTest::newRow("longer than any frame") << QList<QByteArray>{QByteArray(300, '\x01'), readSv, silence, readIr}
-                                           << QList<QByteArray>{readIr};
+        << QList<QByteArray>{QByteArray::fromHex("00 ff 13") + readSv, silence, readIr} << QList<QByteArray>{readIr};
+    QTest::newRow("half a frame, silence, whole")
+        << QList<QByteArray>{readSv.left(5), silence, readSv} << QList<QByteArray>{readSv};
+    QTest::newRow("longer than any frame")
+        << QList<QByteArray>{QByteArray(300, '\x01'), readSv, silence, readIr} << QList<QByteArray>{readIr};
     QTest::newRow("byte count beyond the buffer")
         << QList<QByteArray>{QByteArray::fromHex("01 10 0000 007f fe") + QByteArray(100, '\0'), silence, readSv}
         << QList<QByteArray>{readSv};
-    QTest::newRow("unknown function ends at the silence") << QList<QByteArray>{unknown, silence}
-                                                          << QList<QByteArray>{unknown};
+    QTest::newRow("unknown function ends at the silence")
+        << QList<QByteArray>{unknown, silence} << QList<QByteArray>{unknown};
 }
 
 void TestSimModel::framer()

@@ -75,9 +75,8 @@ struct Poll {
 Poll mbpoll(const QString& device, const QStringList& options, const QStringList& writeValues = {})
 {
     QProcess p;
-    p.start(QStringLiteral("mbpoll"),
-            QStringList{"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-1", "-o", "0.5"} + options
-                + QStringList{device} + writeValues);
+    p.start(QStringLiteral("mbpoll"), QStringList{"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-1", "-o", "0.5"}
+                                          + options + QStringList{device} + writeValues);
     p.waitForFinished(5000);
     Poll r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -169,10 +168,7 @@ void TestSimRtu::initTestCase()
     QVERIFY2(device_.startsWith(QLatin1String("/dev/pts/")), qPrintable(device_));
 }
 
-void TestSimRtu::cleanupTestCase()
-{
-    sim_.reset();
-}
+void TestSimRtu::cleanupTestCase() { sim_.reset(); }
 
 void TestSimRtu::mbpollReadsStationBlocks_data()
 {
@@ -319,9 +315,11 @@ void TestSimRtu::commands()
     QTRY_COMPARE_WITH_TIMEOUT(mbpoll(device_, {"-t", "1", "-r", "1", "-c", "4"}).values.value(2), 1, 2000);
     QCOMPARE(mbpoll(device_, {"-t", "3", "-r", "1"}).values, QList<int>{1300});
     QCOMPARE(sim_->command(QStringLiteral("fault short")), QStringLiteral("ok"));
-    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(device_, {"-t", "1", "-r", "1", "-c", "4"}).values.mid(2), (QList<int>{0, 1}), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(device_, {"-t", "1", "-r", "1", "-c", "4"}).values.mid(2), (QList<int>{0, 1}),
+                              2000);
     QCOMPARE(sim_->command(QStringLiteral("fault none")), QStringLiteral("ok"));
-    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(device_, {"-t", "1", "-r", "1", "-c", "4"}).values.mid(2), (QList<int>{0, 0}), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(device_, {"-t", "1", "-r", "1", "-c", "4"}).values.mid(2), (QList<int>{0, 0}),
+                              2000);
 }
 
 void TestSimRtu::lateRepliesArriveLate()
@@ -443,7 +441,8 @@ void TestSimRtu::wireTimingHoldsReplies()
     for (int i = 0; i < 3; ++i) {
         timer.start();
         QCOMPARE(modbus_read_input_registers(m.ctx(), 0, 8, regs), 8);
-        QVERIFY2(timer.elapsed() >= floorMs - 1.0, qPrintable(QStringLiteral("%1 ms < %2 ms").arg(timer.elapsed()).arg(floorMs)));
+        QVERIFY2(timer.elapsed() >= floorMs - 1.0,
+                 qPrintable(QStringLiteral("%1 ms < %2 ms").arg(timer.elapsed()).arg(floorMs)));
     }
 }
 
@@ -565,7 +564,8 @@ void TestSimRtu::severalInstrumentsOnOneLine()
 
     // Without @N a fault is for every instrument.
     QCOMPARE(sim.command(QStringLiteral("fault open")), QStringLiteral("ok"));
-    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(sim.device(), {"-a", "5", "-t", "1", "-r", "1", "-c", "4"}).values.value(2), 1, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(mbpoll(sim.device(), {"-a", "5", "-t", "1", "-r", "1", "-c", "4"}).values.value(2), 1,
+                              2000);
     QCOMPARE(sim.command(QStringLiteral("@5 get di 3")), QStringLiteral("1"));
     QCOMPARE(sim.command(QStringLiteral("@1 fault none")), QStringLiteral("ok"));
     QTRY_COMPARE_WITH_TIMEOUT(sim.command(QStringLiteral("@1 get di 3")), QStringLiteral("0"), 2000);

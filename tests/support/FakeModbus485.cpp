@@ -56,8 +56,8 @@ int FakeModbus485::ClosePort_Modbus(int port)
     return 0;
 }
 
-int FakeModbus485::read(const QString& fn, int port, int slave, int first, int count,
-                        const QHash<int, qint32>& table, std::span<qint32> buffer)
+int FakeModbus485::read(const QString& fn, int port, int slave, int first, int count, const QHash<int, qint32>& table,
+                        std::span<qint32> buffer)
 {
     takeTime();
     QMutexLocker lock(&mutex_);
@@ -192,11 +192,31 @@ void FakeModbus485::setExceptionCode(int code)
     exceptionCode_ = code;
 }
 
-void FakeModbus485::setInputRegister(int number, qint32 value) { QMutexLocker l(&mutex_); input_[number] = value; }
-void FakeModbus485::setHoldingRegister(int number, qint32 value) { QMutexLocker l(&mutex_); holding_[number] = value; }
-qint32 FakeModbus485::holdingRegister(int number) const { QMutexLocker l(&mutex_); return holding_.value(number, 0); }
-void FakeModbus485::setCoilWord(qint32 word) { QMutexLocker l(&mutex_); coilWord_ = word; }
-void FakeModbus485::setInputWord(qint32 word) { QMutexLocker l(&mutex_); inputWord_ = word; }
+void FakeModbus485::setInputRegister(int number, qint32 value)
+{
+    QMutexLocker l(&mutex_);
+    input_[number] = value;
+}
+void FakeModbus485::setHoldingRegister(int number, qint32 value)
+{
+    QMutexLocker l(&mutex_);
+    holding_[number] = value;
+}
+qint32 FakeModbus485::holdingRegister(int number) const
+{
+    QMutexLocker l(&mutex_);
+    return holding_.value(number, 0);
+}
+void FakeModbus485::setCoilWord(qint32 word)
+{
+    QMutexLocker l(&mutex_);
+    coilWord_ = word;
+}
+void FakeModbus485::setInputWord(qint32 word)
+{
+    QMutexLocker l(&mutex_);
+    inputWord_ = word;
+}
 
 void FakeModbus485::failNext(const QString& fn, LinkOutcome outcome, int count)
 {
@@ -212,9 +232,21 @@ void FakeModbus485::queueWriteResults(const QList<int>& results)
         writeResults_.push_back(r);
 }
 
-void FakeModbus485::setOpenFails(bool fails) { QMutexLocker l(&mutex_); openFails_ = fails; }
-void FakeModbus485::setRequireOpen(bool on) { QMutexLocker l(&mutex_); requireOpen_ = on; }
-QStringList FakeModbus485::calls() const { QMutexLocker l(&mutex_); return calls_; }
+void FakeModbus485::setOpenFails(bool fails)
+{
+    QMutexLocker l(&mutex_);
+    openFails_ = fails;
+}
+void FakeModbus485::setRequireOpen(bool on)
+{
+    QMutexLocker l(&mutex_);
+    requireOpen_ = on;
+}
+QStringList FakeModbus485::calls() const
+{
+    QMutexLocker l(&mutex_);
+    return calls_;
+}
 
 QStringList FakeModbus485::callsOf(const QString& fn) const
 {
@@ -226,8 +258,16 @@ QStringList FakeModbus485::callsOf(const QString& fn) const
     return out;
 }
 
-void FakeModbus485::clearCalls() { QMutexLocker l(&mutex_); calls_.clear(); }
-int FakeModbus485::openCount() const { QMutexLocker l(&mutex_); return opens_; }
+void FakeModbus485::clearCalls()
+{
+    QMutexLocker l(&mutex_);
+    calls_.clear();
+}
+int FakeModbus485::openCount() const
+{
+    QMutexLocker l(&mutex_);
+    return opens_;
+}
 
 void FakeModbus485::setCallTime(int ms) { callTimeMs_.store(ms); }
 

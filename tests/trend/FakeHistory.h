@@ -29,8 +29,8 @@ public:
         for (int n = 0; n < count; ++n) {
             const qint32 id = (first - 1 + n) % kRingSize + 1;
             const OleStamp stamp = OleTime::fromDateTime(start.addSecs(qint64(n) * secondsApart));
-            rows[int(ring)][id] = HistoryRow{id, stamp.date, stamp.time, float(id), float(id) / 100.0f,
-                                             float(id) + 1.0f, 0.0f};
+            rows[int(ring)][id] =
+                HistoryRow{id, stamp.date, stamp.time, float(id), float(id) / 100.0f, float(id) + 1.0f, 0.0f};
             newest[int(ring)] = id;
         }
     }

@@ -66,8 +66,7 @@ struct Station {
     void open() { open(path); }
     const TrendModel& model() const { return window->trendView()->model(); }
     float pv(int slot) const { return model().buffer().channelValue[TrendBuffer::PV][slot]; }
-    template <typename T = QLabel>
-    T* find(const QString& name) const { return window->findChild<T*>(name); }
+    template <typename T = QLabel> T* find(const QString& name) const { return window->findChild<T*>(name); }
     QTime timeAt(const QString& label) const
     {
         return QTime::fromString(find(label)->text(), QStringLiteral("HH:mm:ss"));
@@ -344,15 +343,21 @@ void TestHistoryWindow::valuePanel_data()
     QTest::addColumn<float>("raw");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("PV") << "D_3W_0" << 0 << 1234.0f << "1234" << "PV值";
-    QTest::newRow("OP") << "D_3W_1" << 1 << 45.6f << "45.6" << "OP值";
-    QTest::newRow("SV") << "D_3W_2" << 2 << -25.0f << "-25" << "SV值";
-    const char* const captions[] = {"报警1值", "报警1回差", "报警1延迟", "报警2值", "报警2回差", "报警2延迟", "断线报警值"};
+    QTest::newRow("PV") << "D_3W_0" << 0 << 1234.0f << "1234"
+                        << "PV值";
+    QTest::newRow("OP") << "D_3W_1" << 1 << 45.6f << "45.6"
+                        << "OP值";
+    QTest::newRow("SV") << "D_3W_2" << 2 << -25.0f << "-25"
+                        << "SV值";
+    const char* const captions[] = {"报警1值",   "报警1回差", "报警1延迟", "报警2值",
+                                    "报警2回差", "报警2延迟", "断线报警值"};
     for (int i = 0; i < 7; ++i)
         QTest::addRow("D_4W_%d", 256 + i) << QStringLiteral("D_4W_%1").arg(256 + i) << 256 + i << -50.0f - i
-                                           << QString::number(-50 - i) << QString::fromUtf8(captions[i]);
-    QTest::newRow("break output in tenths") << "D_4W_263" << 263 << 456.0f << "45.6" << "断线输出值";
-    QTest::newRow("break output 100 %") << "D_4W_263" << 263 << 1000.0f << "100" << "断线输出值";
+                                          << QString::number(-50 - i) << QString::fromUtf8(captions[i]);
+    QTest::newRow("break output in tenths") << "D_4W_263" << 263 << 456.0f << "45.6"
+                                            << "断线输出值";
+    QTest::newRow("break output 100 %") << "D_4W_263" << 263 << 1000.0f << "100"
+                                        << "断线输出值";
 }
 
 void TestHistoryWindow::valuePanel()

@@ -55,11 +55,11 @@ bool same(const TrendModel& a, const TrendModel& b)
     const auto& v = a.view();
     const auto& w = b.view();
     return a.nav().pagesBack == b.nav().pagesBack && a.nav().olderBlocked == b.nav().olderBlocked
-        && a.enabling().older == b.enabling().older && a.enabling().newer == b.enabling().newer
-        && v.pageEndId == w.pageEndId && v.pageSize == w.pageSize && v.sampleCursor == w.sampleCursor
-        && v.newestId == w.newestId && a.buffer().sampleDate == b.buffer().sampleDate
-        && a.buffer().sampleTime == b.buffer().sampleTime && a.buffer().channelValue == b.buffer().channelValue
-        && a.buffer().gapMark == b.buffer().gapMark;
+           && a.enabling().older == b.enabling().older && a.enabling().newer == b.enabling().newer
+           && v.pageEndId == w.pageEndId && v.pageSize == w.pageSize && v.sampleCursor == w.sampleCursor
+           && v.newestId == w.newestId && a.buffer().sampleDate == b.buffer().sampleDate
+           && a.buffer().sampleTime == b.buffer().sampleTime && a.buffer().channelValue == b.buffer().channelValue
+           && a.buffer().gapMark == b.buffer().gapMark;
 }
 
 // The newest sample's PV of a page: its id.

@@ -200,12 +200,16 @@ void TestTrendModel::timeAxis_data()
     QTest::addColumn<QString>("label8");
     QTest::addColumn<QDate>("date");
     const QDate next(2026, 3, 2);
-    QTest::newRow("across midnight") << 1 << 1 << 241 << QTime(23, 59, 55) << "00:00:05" << "00:00:15" << next;
-    QTest::newRow("zoom 4") << 4 << 1 << 241 << QTime(23, 59, 55) << "00:00:35" << "00:01:15" << next;
-    QTest::newRow("history window") << 1 << 10 << 241 << QTime(23, 59, 55) << "00:01:35" << "00:03:15" << next;
-    QTest::newRow("same day") << 1 << 1 << 241 << QTime(12, 0, 0) << "12:00:10" << "12:00:20" << QDate(2026, 3, 1);
-    QTest::newRow("paged view reads empty slots") << 1 << 1 << 321 << QTime(12, 0, 0) << "00:00:00" << "00:00:00"
-                                                  << QDate(1899, 12, 30);
+    QTest::newRow("across midnight") << 1 << 1 << 241 << QTime(23, 59, 55) << "00:00:05"
+                                     << "00:00:15" << next;
+    QTest::newRow("zoom 4") << 4 << 1 << 241 << QTime(23, 59, 55) << "00:00:35"
+                            << "00:01:15" << next;
+    QTest::newRow("history window") << 1 << 10 << 241 << QTime(23, 59, 55) << "00:01:35"
+                                    << "00:03:15" << next;
+    QTest::newRow("same day") << 1 << 1 << 241 << QTime(12, 0, 0) << "12:00:10"
+                              << "12:00:20" << QDate(2026, 3, 1);
+    QTest::newRow("paged view reads empty slots") << 1 << 1 << 321 << QTime(12, 0, 0) << "00:00:00"
+                                                  << "00:00:00" << QDate(1899, 12, 30);
 }
 
 void TestTrendModel::timeAxis()
@@ -269,13 +273,13 @@ void TestTrendModel::curveSegments_data()
     QTest::addColumn<QLineF>("third");
     QTest::addColumn<QLineF>("last");
     // PV of slot s is s on a 0..7500 scale, so y = 7508 - s.
-    QTest::newRow("zoom 4 paged") << 4 << 321 << 321 << 320 << QLineF(0, 7507, 38, 7506)
-                                  << QLineF(75, 7505, 112, 7504) << QLineF(11962, 7188, 12000, 7187);
-    QTest::newRow("zoom 1 live") << 1 << 241 << 241 << 60 << QLineF(0, 7327, 150, 7326)
-                                 << QLineF(300, 7325, 450, 7324) << QLineF(8850, 7268, 9000, 7267);
-    QTest::newRow("zoom 1 paged, clipped at the right") << 1 << 321 << 321 << 81 << QLineF(0, 7327, 150, 7326)
-                                                        << QLineF(300, 7325, 450, 7324)
-                                                        << QLineF(12000, 7247, 12008, 7246.946667);
+    QTest::newRow("zoom 4 paged") << 4 << 321 << 321 << 320 << QLineF(0, 7507, 38, 7506) << QLineF(75, 7505, 112, 7504)
+                                  << QLineF(11962, 7188, 12000, 7187);
+    QTest::newRow("zoom 1 live") << 1 << 241 << 241 << 60 << QLineF(0, 7327, 150, 7326) << QLineF(300, 7325, 450, 7324)
+                                 << QLineF(8850, 7268, 9000, 7267);
+    QTest::newRow("zoom 1 paged, clipped at the right")
+        << 1 << 321 << 321 << 81 << QLineF(0, 7327, 150, 7326) << QLineF(300, 7325, 450, 7324)
+        << QLineF(12000, 7247, 12008, 7246.946667);
 }
 
 void TestTrendModel::curveSegments()
@@ -297,8 +301,9 @@ void TestTrendModel::curveSegments()
     QCOMPARE(plot.op.size(), segments);
     QCOMPARE(plot.pv.first(), first);
     QCOMPARE(plot.pv.at(2), third);
-    QVERIFY2(qAbs(plot.pv.last().x2() - last.x2()) < 1e-3 && qAbs(plot.pv.last().y2() - last.y2()) < 1e-3,
-             qPrintable(QStringLiteral("last segment ends at %1,%2").arg(plot.pv.last().x2()).arg(plot.pv.last().y2())));
+    QVERIFY2(
+        qAbs(plot.pv.last().x2() - last.x2()) < 1e-3 && qAbs(plot.pv.last().y2() - last.y2()) < 1e-3,
+        qPrintable(QStringLiteral("last segment ends at %1,%2").arg(plot.pv.last().x2()).arg(plot.pv.last().y2())));
     QCOMPARE(plot.pv.last().p1(), last.p1());
     // SV and OP at 0 lie on the bottom edge.
     QCOMPARE(plot.sv.first().y1(), 7508.0);
@@ -542,17 +547,28 @@ void TestTrendModel::yRangeEntries_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<int>("span");
     QTest::addColumn<int>("bottom");
-    QTest::newRow("100 to 500") << "500" << "100" << true << 400 << 100;
-    QTest::newRow("history window: 800, hidden min 0") << "800" << "0" << true << 800 << 0;
-    QTest::newRow("max 12001") << "12001" << "0" << false << 0 << 0;
-    QTest::newRow("max 12000") << "12000" << "11900" << true << 100 << 11900;
-    QTest::newRow("min 11901") << "12000" << "11901" << false << 0 << 0;
-    QTest::newRow("min above max") << "100" << "200" << false << 0 << 0;
-    QTest::newRow("lowest range") << "-2300" << "-2400" << true << 100 << -2400;
-    QTest::newRow("equal: zero span") << "100" << "100" << true << 0 << 100;
-    QTest::newRow("halves to even") << "100.5" << "0.5" << true << 100 << 0;
-    QTest::newRow("numeric prefix") << "600abc" << " 1 00" << true << 500 << 100;
-    QTest::newRow("unrepresentable") << "1e400" << "0" << false << 0 << 0;
+    QTest::newRow("100 to 500") << "500"
+                                << "100" << true << 400 << 100;
+    QTest::newRow("history window: 800, hidden min 0") << "800"
+                                                       << "0" << true << 800 << 0;
+    QTest::newRow("max 12001") << "12001"
+                               << "0" << false << 0 << 0;
+    QTest::newRow("max 12000") << "12000"
+                               << "11900" << true << 100 << 11900;
+    QTest::newRow("min 11901") << "12000"
+                               << "11901" << false << 0 << 0;
+    QTest::newRow("min above max") << "100"
+                                   << "200" << false << 0 << 0;
+    QTest::newRow("lowest range") << "-2300"
+                                  << "-2400" << true << 100 << -2400;
+    QTest::newRow("equal: zero span") << "100"
+                                      << "100" << true << 0 << 100;
+    QTest::newRow("halves to even") << "100.5"
+                                    << "0.5" << true << 100 << 0;
+    QTest::newRow("numeric prefix") << "600abc"
+                                    << " 1 00" << true << 500 << 100;
+    QTest::newRow("unrepresentable") << "1e400"
+                                     << "0" << false << 0 << 0;
 }
 
 void TestTrendModel::yRangeEntries()

@@ -51,8 +51,7 @@ struct Station {
                 row.sv = sv;
             }
     }
-    template <typename T>
-    T* find(const QString& name) const
+    template <typename T> T* find(const QString& name) const
     {
         T* child = view->findChild<T*>(name);
         if (!child)
@@ -185,10 +184,9 @@ void TestTrendView::rendering_data()
     QTest::addColumn<double>("pvY");
     QTest::addColumn<float>("sv");
     QTest::addColumn<double>("svY");
-    QTest::newRow("bottom 100: PV 100 on the edge, SV 600 at the top") << false << 500 << 100 << 100.0f << 7508.0
-                                                                        << 600.0f << 8.0;
-    QTest::newRow("zero span: everything on the bottom edge") << false << 0 << 0 << 500.0f << 7508.0 << 20.0f
-                                                              << 7508.0;
+    QTest::newRow("bottom 100: PV 100 on the edge, SV 600 at the top")
+        << false << 500 << 100 << 100.0f << 7508.0 << 600.0f << 8.0;
+    QTest::newRow("zero span: everything on the bottom edge") << false << 0 << 0 << 500.0f << 7508.0 << 20.0f << 7508.0;
     QTest::newRow("history colours") << true << 1500 << 0 << 750.0f << 3758.0 << 300.0f << 6008.0;
 }
 
@@ -326,10 +324,18 @@ void TestTrendView::yEditor_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("topLabel");
     QTest::addColumn<QString>("label1");
-    QTest::newRow("100 to 500") << false << "500" << "100" << true << "500" << "167";
-    QTest::newRow("max 12001 refused") << false << "12001" << "0" << false << "1500" << "250";
-    QTest::newRow("history: 800 from bottom 0") << true << "800" << "" << true << "800" << "133";
-    QTest::newRow("history: negative max refused") << true << "-100" << "" << false << "1500" << "333";
+    QTest::newRow("100 to 500") << false << "500"
+                                << "100" << true << "500"
+                                << "167";
+    QTest::newRow("max 12001 refused") << false << "12001"
+                                       << "0" << false << "1500"
+                                       << "250";
+    QTest::newRow("history: 800 from bottom 0") << true << "800"
+                                                << "" << true << "800"
+                                                << "133";
+    QTest::newRow("history: negative max refused") << true << "-100"
+                                                   << "" << false << "1500"
+                                                   << "333";
 }
 
 void TestTrendView::yEditor()
@@ -435,8 +441,10 @@ void TestTrendView::failedSaveIsSaid_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("file");
-    QTest::newRow("PNG") << "printToPng" << "trend.png";
-    QTest::newRow("PDF") << "printToPdf" << "trend.pdf";
+    QTest::newRow("PNG") << "printToPng"
+                         << "trend.png";
+    QTest::newRow("PDF") << "printToPdf"
+                         << "trend.pdf";
 }
 
 // A folder that cannot be written: the operator is told, and no file appears.

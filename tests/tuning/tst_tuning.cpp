@@ -28,8 +28,9 @@ struct Synthetic {
     std::vector<double> op;
 };
 
-Synthetic makeData(const FopdtModel& m, int samples, double startPv, const std::vector<std::pair<double, double>>& opSteps,
-                   double noise, bool quantise = false, quint32 seed = 7)
+Synthetic makeData(const FopdtModel& m, int samples, double startPv,
+                   const std::vector<std::pair<double, double>>& opSteps, double noise, bool quantise = false,
+                   quint32 seed = 7)
 {
     constexpr double h = 0.01;
     QRandomGenerator rng(seed);
@@ -67,9 +68,12 @@ public:
         const bool lost = lose > 0;
         lose -= lost ? 1 : 0;
         calls.append(QStringLiteral("%1 %2 %3")
-                         .arg(r.fn == WriteFn::Set_4X_D1 ? "hr" : r.fn == WriteFn::Set_0X_Bit1 ? "coil-on" : "coil-off")
+                         .arg(r.fn == WriteFn::Set_4X_D1     ? "hr"
+                              : r.fn == WriteFn::Set_0X_Bit1 ? "coil-on"
+                                                             : "coil-off")
                          .arg(r.address)
-                         .arg(r.fn == WriteFn::Set_4X_D1 ? QString::number(r.value) : QString()).trimmed()
+                         .arg(r.fn == WriteFn::Set_4X_D1 ? QString::number(r.value) : QString())
+                         .trimmed()
                      + (lost ? QStringLiteral(" lost") : QString()));
         done(!lost);
     }
@@ -132,8 +136,11 @@ void TestTuning::fitRecoversModel()
     const Synthetic d = makeData({gain, tau, theta}, n, startPv == 0.0 ? gain * 20.0 : startPv,
                                  {{-1e9, 20.0}, {30.0, 30.0}, {30.0 + 2.5 * tau, 26.0}}, noise, quantise);
     const FopdtFit f = Fopdt::fit(d.pv, d.op, 1.0);
-    const QString got = QStringLiteral("K=%1 tau=%2 theta=%3 R2=%4").arg(f.model.gain).arg(f.model.timeConstant)
-                            .arg(f.model.deadTime).arg(f.r2);
+    const QString got = QStringLiteral("K=%1 tau=%2 theta=%3 R2=%4")
+                            .arg(f.model.gain)
+                            .arg(f.model.timeConstant)
+                            .arg(f.model.deadTime)
+                            .arg(f.r2);
     QVERIFY2(f.usable(), qPrintable(got + QLatin1Char(' ') + Fopdt::verdictText(f.verdict)));
     QVERIFY2(std::abs(f.model.gain - gain) <= 0.05 * std::abs(gain), qPrintable(got));
     QVERIFY2(std::abs(f.model.timeConstant - tau) <= 0.05 * tau, qPrintable(got));
@@ -168,7 +175,10 @@ void TestTuning::fitRefuses()
     const Synthetic d = makeData({5.0, 300.0, 10.0}, samples, 100.0, {{-1e9, 20.0}, {stepAt, 20.0 + step}}, noise);
     const FopdtFit f = Fopdt::fit(d.pv, d.op, 1.0);
     QVERIFY2(int(f.verdict) == verdict, qPrintable(QStringLiteral("verdict %1, R2 %2, span %3, rms %4")
-                                                       .arg(int(f.verdict)).arg(f.r2).arg(f.responseSpan).arg(f.residualRms)));
+                                                       .arg(int(f.verdict))
+                                                       .arg(f.r2)
+                                                       .arg(f.responseSpan)
+                                                       .arg(f.residualRms)));
     QVERIFY(!f.usable());
 }
 
@@ -189,7 +199,8 @@ void TestTuning::fitRefusesUntrustedData_data()
     QTest::newRow("stale stretch") << 10.0 << 900 << 10.0 << true << int(V::StaleStretch) << "不变后PV跳变";
     QTest::newRow("30 s record") << 10.0 << 50 << 40.0 << false << int(V::TooShort) << "至少需要";
     QTest::newRow("step of the PV's resolution") << 10.0 << 900 << 0.4 << false << int(V::BelowResolution) << "分辨率";
-    QTest::newRow("dead time beyond the window") << 400.0 << 900 << 10.0 << false << int(V::DeadTimeAtLimit) << "纯滞后";
+    QTest::newRow("dead time beyond the window")
+        << 400.0 << 900 << 10.0 << false << int(V::DeadTimeAtLimit) << "纯滞后";
 }
 
 void TestTuning::fitRefusesUntrustedData()
@@ -208,8 +219,11 @@ void TestTuning::fitRefusesUntrustedData()
         }
     const FopdtFit f = Fopdt::fit(d.pv, d.op, 1.0);
     QVERIFY2(int(f.verdict) == verdict, qPrintable(QStringLiteral("verdict %1 K %2 tau %3 theta %4 R2 %5")
-                                                       .arg(int(f.verdict)).arg(f.model.gain).arg(f.model.timeConstant)
-                                                       .arg(f.model.deadTime).arg(f.r2)));
+                                                       .arg(int(f.verdict))
+                                                       .arg(f.model.gain)
+                                                       .arg(f.model.timeConstant)
+                                                       .arg(f.model.deadTime)
+                                                       .arg(f.r2)));
     QVERIFY(!f.usable());
     QFETCH(QString, says);
     QVERIFY2(Fopdt::verdictText(f).contains(says), qPrintable(Fopdt::verdictText(f)));
@@ -260,7 +274,7 @@ void TestTuning::simulatorReadsBandAsGain()
     const qint16 off[] = {0, 0};
     QCOMPARE(m.writeRegisters(InstrumentPid::kIntegralRegister, off), SimException::None);
     m.pinTemperature(90.0);
-    m.advance(30.0); // the input filter has long converged
+    m.advance(30.0);                    // the input filter has long converged
     QCOMPARE(m.input(SimReg::Op), 250); // 2.5 %/unit x (100 - 90) units, in tenths
 }
 
@@ -319,8 +333,13 @@ void TestTuning::suggestionsControlTheSimulator()
             lastOutside = t;
     }
     const QString got = QStringLiteral("band %1 Ti %2 Td %3: peak %4 over %5, last outside ±1 at %6 s of %7")
-                            .arg(p.band).arg(p.integral).arg(p.derivativeTenths / 10.0).arg(peak).arg(sv0 + 20)
-                            .arg(lastOutside).arg(horizon);
+                            .arg(p.band)
+                            .arg(p.integral)
+                            .arg(p.derivativeTenths / 10.0)
+                            .arg(peak)
+                            .arg(sv0 + 20)
+                            .arg(lastOutside)
+                            .arg(horizon);
     QVERIFY2(peak - (sv0 + 20) <= (speed == int(TuningSpeed::Fast) ? 4 : 2), qPrintable(got));
     QVERIFY2(lastOutside < horizon - 10.0 * theta, qPrintable(got));
 }
@@ -341,9 +360,9 @@ void TestTuning::stepTestWrites_data()
     QTest::newRow("auto, stopped") << true << "stop" << fromAuto << aborted << int(StepTest::Abort::Stopped);
     QTest::newRow("auto, PV leaves band") << true << "band" << fromAuto << aborted << int(StepTest::Abort::OutOfBand);
     QTest::newRow("manual, link drops") << false << "link" << fromManual << aborted << int(StepTest::Abort::LinkLost);
-    QTest::newRow("auto, stopped in baseline") << true << "early stop"
-                                               << QStringList{"coil-off 2", "hr 2 153", "hr 2 153", "coil-on 2"}
-                                               << aborted << int(StepTest::Abort::Stopped);
+    QTest::newRow("auto, stopped in baseline")
+        << true << "early stop" << QStringList{"coil-off 2", "hr 2 153", "hr 2 153", "coil-on 2"} << aborted
+        << int(StepTest::Abort::Stopped);
 }
 
 void TestTuning::stepTestWrites()
@@ -370,8 +389,8 @@ void TestTuning::stepTestWrites()
             else if (ending == QLatin1String("link") && t > 1050.0)
                 test.linkLost();
             else
-                test.sample(t, ending == QLatin1String("band") && t > 1050.0 ? 151.0 : 100.0 + (t - 1000.0) / 10.0, 15.3,
-                            false);
+                test.sample(t, ending == QLatin1String("band") && t > 1050.0 ? 151.0 : 100.0 + (t - 1000.0) / 10.0,
+                            15.3, false);
         }
     }
     QTEST(writer.calls, "writes");
@@ -398,7 +417,7 @@ void TestTuning::stepTestRefusesUnsafeStart()
     s.stepPercent = 0.0;
     QVERIFY(!test.start(s, {true, 15.0, 100.0}, 0.0).isEmpty());
     s.stepPercent = 10.0;
-    QVERIFY(!test.start(s, {true, 15.0, 160.0}, 0.0).isEmpty()); // PV already outside
+    QVERIFY(!test.start(s, {true, 15.0, 160.0}, 0.0).isEmpty());                              // PV already outside
     QVERIFY(test.start(s, {true, 15.0, 100.0, false}, 0.0).contains(QStringLiteral("手动"))); // manual not permitted
     QVERIFY(writer.calls.isEmpty());
     QCOMPARE(test.state(), StepTest::State::Idle);
@@ -419,20 +438,25 @@ void TestTuning::stepTestRestoreAndManualFromAnswers_data()
     // Stopped while stepped, the output restore lost: nothing is sent while
     // no read comes back; the first read that does resends it, once.
     QTest::newRow("restore lost, resent")
-        << "mmmmmLS-mmm" << "stepped" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153"}
+        << "mmmmmLS-mmm"
+        << "stepped" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153"}
         << int(A::Stopped) << true;
     QTest::newRow("restore lost, then read back")
-        << "mmmmmLS-mmm" << "held" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153", "coil-on 2"}
+        << "mmmmmLS-mmm"
+        << "held" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153 lost", "hr 2 153", "coil-on 2"}
         << int(A::Stopped) << false;
     // The switch to manual went unanswered: no step, the test ends with the reason.
-    QTest::newRow("manual switch lost") << "Lmmm" << "held" << QStringList{"coil-off 2 lost", "hr 2 153", "coil-on 2"}
+    QTest::newRow("manual switch lost") << "Lmmm"
+                                        << "held" << QStringList{"coil-off 2 lost", "hr 2 153", "coil-on 2"}
                                         << int(A::WriteFailed) << false;
     // Answered, yet the reads stay automatic: the closed loop would be recorded.
-    QTest::newRow("stays automatic") << "aaaaaaaaaaaaaaaaaaaaaaaa" << "held"
-                                     << QStringList{"coil-off 2", "hr 2 153", "hr 2 153", "coil-on 2"} << int(A::NotManual) << false;
-    QTest::newRow("put back to automatic") << "mmmmmma" << "held"
-                                           << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153", "coil-on 2"}
-                                           << int(A::NotManual) << false;
+    QTest::newRow("stays automatic") << "aaaaaaaaaaaaaaaaaaaaaaaa"
+                                     << "held" << QStringList{"coil-off 2", "hr 2 153", "hr 2 153", "coil-on 2"}
+                                     << int(A::NotManual) << false;
+    QTest::newRow("put back to automatic")
+        << "mmmmmma"
+        << "held" << QStringList{"coil-off 2", "hr 2 153", "hr 2 253", "hr 2 153", "coil-on 2"} << int(A::NotManual)
+        << false;
 }
 
 void TestTuning::stepTestRestoreAndManualFromAnswers()
@@ -482,7 +506,8 @@ void TestTuning::historyPeriodAndCommand()
         db.setDatabaseName(path);
         QVERIFY(db.open());
         QSqlQuery q(db);
-        QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")));
+        QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op "
+                                      "REAL, w_sv REAL, w_aux REAL)")));
         db.transaction();
         QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?, ?, ?, ?, ?, 0, 0)")));
         for (int k = -1; k < 900; ++k) { // k = -1: the start-up row, zeros before the first reading

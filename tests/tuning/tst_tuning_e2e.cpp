@@ -182,8 +182,13 @@ void TestTuningE2e::stepTestTuneAndFollow()
     const RegularSeries series = resample(test.samples(), 1.0);
     const FopdtFit fit = Fopdt::fit(series.pv, series.op, series.period);
     const QString got = QStringLiteral("K=%1 tau=%2 theta=%3 R2=%4 samples=%5 (%6 polls) in %7 ms")
-                            .arg(fit.model.gain).arg(fit.model.timeConstant).arg(fit.model.deadTime).arg(fit.r2)
-                            .arg(series.pv.size()).arg(test.samples().size()).arg(wall.elapsed());
+                            .arg(fit.model.gain)
+                            .arg(fit.model.timeConstant)
+                            .arg(fit.model.deadTime)
+                            .arg(fit.r2)
+                            .arg(series.pv.size())
+                            .arg(test.samples().size())
+                            .arg(wall.elapsed());
     qInfo() << got;
     QVERIFY2(fit.usable(), qPrintable(got));
     QVERIFY2(std::abs(fit.model.gain - gain) <= 0.1 * gain, qPrintable(got));
@@ -222,8 +227,13 @@ void TestTuningE2e::stepTestTuneAndFollow()
     }
     QCOMPARE(writer.failures, 0);
     const QString followed = QStringLiteral("band %1 Ti %2 Td %3: peak %4 for SV %5, last outside ±1 at %6 s of %7")
-                                 .arg(pid.band).arg(pid.integral).arg(pid.derivativeTenths / 10.0).arg(peak).arg(sv1)
-                                 .arg(lastOutside).arg(horizon);
+                                 .arg(pid.band)
+                                 .arg(pid.integral)
+                                 .arg(pid.derivativeTenths / 10.0)
+                                 .arg(peak)
+                                 .arg(sv1)
+                                 .arg(lastOutside)
+                                 .arg(horizon);
     qInfo() << followed;
     QVERIFY2(peak - sv1 <= 2.0, qPrintable(followed));
     QVERIFY2(lastOutside < horizon - 10.0 * theta, qPrintable(followed));

@@ -53,8 +53,7 @@ struct Rig {
         for (int i = 0; i < times; ++i)
             QMetaObject::invokeMethod(timer(), "timeout");
     }
-    template <typename T = QLabel>
-    T* get(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
+    template <typename T = QLabel> T* get(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
     QStringList writes() const
     {
         QStringList w;
@@ -87,9 +86,12 @@ void TestTuningView::stopRestoresAfterStepping_data()
 {
     QTest::addColumn<QString>("ending");
     QTest::addColumn<QString>("state");
-    QTest::newRow("停止") << "stop" << "操作员停止";
-    QTest::newRow("link lost") << "link" << "通讯中断";
-    QTest::newRow("window closed") << "close" << "";
+    QTest::newRow("停止") << "stop"
+                          << "操作员停止";
+    QTest::newRow("link lost") << "link"
+                               << "通讯中断";
+    QTest::newRow("window closed") << "close"
+                                   << "";
 }
 
 void TestTuningView::stopRestoresAfterStepping()
@@ -136,7 +138,8 @@ void TestTuningView::historyPeriodSuggestsAndWrites()
         db.setDatabaseName(path);
         QVERIFY(db.open());
         QSqlQuery q(db);
-        QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op REAL, w_sv REAL, w_aux REAL)")));
+        QVERIFY(q.exec(QStringLiteral("create table pv_data (w_id INTEGER, w_date REAL, w_time REAL, w_pv REAL, w_op "
+                                      "REAL, w_sv REAL, w_aux REAL)")));
         db.transaction();
         QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?, ?, ?, ?, ?, 0, 0)")));
         // K = 4, τ = 80 s, θ = 5 s: a 10 % step at 30 s.
@@ -177,7 +180,8 @@ void TestTuningView::historyPeriodSuggestsAndWrites()
     // A dead line: the writes are queued, none is answered.
     rig.fake->failNext(QStringLiteral("Set_4X_D1"), LinkOutcome::Timeout, 6);
     rig.get<QPushButton>("WriteButton")->click();
-    QVERIFY2(rig.get("WriteState")->text().startsWith(QStringLiteral("写入失败：")), qPrintable(rig.get("WriteState")->text()));
+    QVERIFY2(rig.get("WriteState")->text().startsWith(QStringLiteral("写入失败：")),
+             qPrintable(rig.get("WriteState")->text()));
     QVERIFY(rig.get("WriteState")->text().contains(QStringLiteral("timeout")));
 
     // A period outside the record: the reason is shown, nothing to write.
@@ -250,8 +254,8 @@ void TestTuningView::writesAreJournaled()
     rig.poll();
     rig.fake->failNext(QStringLiteral("Set_0X_Bit1"), LinkOutcome::Timeout); // the mode restore is lost
     rig.get<QPushButton>("StopButton")->click();
-    QCOMPARE(writeRows(journal), (QStringList{"coil 2|1|0|verified", "OP|15.3|15.3|verified", "OP|15.3|15.3|ok",
-                                              "coil 2|0|1|failed"}));
+    QCOMPARE(writeRows(journal),
+             (QStringList{"coil 2|1|0|verified", "OP|15.3|15.3|verified", "OP|15.3|15.3|ok", "coil 2|0|1|failed"}));
 
     const QString band = QString::number(InstrumentPid::kBandRegister);
     const QString derivative = QString::number(InstrumentPid::kDerivativeRegister);
@@ -266,8 +270,9 @@ void TestTuningView::writesAreJournaled()
 
     QVERIFY(writes.writePid({45, 200, 125}));
     QCOMPARE(rig.writes().size(), 3);
-    QCOMPARE(writeRows(journal).mid(5), (QStringList{band + "|30|45|ok", QString::number(InstrumentPid::kIntegralRegister) + "|120|200|ok",
-                                                     derivative + "|10.0|12.5|ok"}));
+    QCOMPARE(writeRows(journal).mid(5),
+             (QStringList{band + "|30|45|ok", QString::number(InstrumentPid::kIntegralRegister) + "|120|200|ok",
+                          derivative + "|10.0|12.5|ok"}));
 }
 
 // The line drops mid-test and the restore goes unanswered: the window says
@@ -288,7 +293,8 @@ void TestTuningView::lateRestoreJournaledOnce()
     rig.fake->failNext(QStringLiteral("Get_3X_D8"), LinkOutcome::Timeout, TuningWindow::kLostAfterFailedPolls);
     rig.fake->failNext(QStringLiteral("Set_4X_D1"), LinkOutcome::Timeout, 2); // the write and its one repeat
     rig.poll(TuningWindow::kLostAfterFailedPolls);
-    QVERIFY2(rig.get("TestState")->text().contains(QStringLiteral("恢复未完成")), qPrintable(rig.get("TestState")->text()));
+    QVERIFY2(rig.get("TestState")->text().contains(QStringLiteral("恢复未完成")),
+             qPrintable(rig.get("TestState")->text()));
     QVERIFY(!rig.get<QPushButton>("StartButton")->isEnabled());
     rig.window->close();
     QVERIFY(rig.window && rig.window->isVisible());
@@ -296,7 +302,8 @@ void TestTuningView::lateRestoreJournaledOnce()
     rig.fake->clearCalls();
     rig.poll(3);
     QCOMPARE(rig.writes(), (QStringList{"Set_4X_D1(3,7,2,153)", "Set_0X_Bit1(3,7,2)"}));
-    QVERIFY2(rig.get("TestState")->text().contains(QStringLiteral("已中止并恢复")), qPrintable(rig.get("TestState")->text()));
+    QVERIFY2(rig.get("TestState")->text().contains(QStringLiteral("已中止并恢复")),
+             qPrintable(rig.get("TestState")->text()));
     QVERIFY(rig.get<QPushButton>("StartButton")->isEnabled());
     const QStringList rows = writeRows(journal);
     QCOMPARE(rows.filter(QStringLiteral("OP|15.3|15.3|failed")).size(), 1);
