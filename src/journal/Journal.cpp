@@ -1,5 +1,6 @@
 #include "Journal.h"
 #include "JournalWriter.h"
+#include "HandOver.h"
 
 #include <QThread>
 
@@ -44,7 +45,7 @@ Journal::~Journal() { stop(); }
 template <typename F> void Journal::toWriter(F&& f)
 {
     if (thread_->isRunning())
-        QMetaObject::invokeMethod(writer_, std::forward<F>(f), Qt::QueuedConnection);
+        postTo(writer_, std::forward<F>(f));
 }
 
 quint64 Journal::append(const QString& kind, const QString& source, const QString& message, const QString& oldValue,
@@ -94,8 +95,7 @@ void Journal::stop()
 {
     if (!thread_->isRunning())
         return;
-    QMetaObject::invokeMethod(
-        writer_, [w = writer_] { w->finish(); }, Qt::BlockingQueuedConnection);
+    runAndWait(writer_, [w = writer_] { w->finish(); });
     thread_->quit();
     thread_->wait();
 }
@@ -109,8 +109,7 @@ bool Journal::sync()
 {
     bool empty = false;
     if (thread_->isRunning())
-        QMetaObject::invokeMethod(
-            writer_, [w = writer_, &empty] { empty = w->pending() == 0; }, Qt::BlockingQueuedConnection);
+        runAndWait(writer_, [w = writer_, &empty] { empty = w->pending() == 0; });
     return empty;
 }
 

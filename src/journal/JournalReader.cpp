@@ -1,4 +1,5 @@
 #include "JournalReader.h"
+#include "HandOver.h"
 #include "LeftThreads.h"
 
 #include <QFile>
@@ -69,72 +70,60 @@ JournalReader::~JournalReader()
 int JournalReader::requestPage(const JournalFilter& filter, qint64 beforeId, int limit)
 {
     const int n = next_++;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, n, filter, beforeId, limit] {
-            if (!w->wanted())
-                return;
-            QList<bool> acked;
-            const QList<JournalEvent> rows =
-                w->ready() ? w->store().page(filter, beforeId, limit, &acked) : QList<JournalEvent>();
-            Q_EMIT w->pageReady(n, rows, acked);
-        },
-        Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, n, filter, beforeId, limit] {
+        if (!w->wanted())
+            return;
+        QList<bool> acked;
+        const QList<JournalEvent> rows =
+            w->ready() ? w->store().page(filter, beforeId, limit, &acked) : QList<JournalEvent>();
+        Q_EMIT w->pageReady(n, rows, acked);
+    });
     return n;
 }
 
 int JournalReader::requestCount(const JournalFilter& filter)
 {
     const int n = next_++;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, n, filter] {
-            if (w->wanted())
-                Q_EMIT w->countReady(n, w->ready() ? w->store().count(filter) : -1);
-        },
-        Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, n, filter] {
+        if (w->wanted())
+            Q_EMIT w->countReady(n, w->ready() ? w->store().count(filter) : -1);
+    });
     return n;
 }
 
 int JournalReader::requestLoops()
 {
     const int n = next_++;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, n] {
-            if (w->wanted())
-                Q_EMIT w->loopsReady(n, w->ready() ? w->store().loops() : QList<int>());
-        },
-        Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, n] {
+        if (w->wanted())
+            Q_EMIT w->loopsReady(n, w->ready() ? w->store().loops() : QList<int>());
+    });
     return n;
 }
 
 int JournalReader::requestExport(const JournalFilter& filter, const QString& filePath)
 {
     const int n = next_++;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, n, filter, filePath] {
-            if (!w->wanted())
-                return;
-            if (!w->ready()) {
-                Q_EMIT w->exportDone(n, -1, w->store().lastError());
-                return;
-            }
-            // A failed export leaves no half-written file behind.
-            QSaveFile file(filePath);
-            if (!file.open(QIODevice::WriteOnly)) {
-                Q_EMIT w->exportDone(n, -1, file.errorString());
-                return;
-            }
-            const int rows = w->store().exportCsv(filter, file);
-            if (rows < 0 || !file.commit()) {
-                Q_EMIT w->exportDone(n, -1, rows < 0 ? w->store().lastError() : file.errorString());
-                return;
-            }
-            Q_EMIT w->exportDone(n, rows, QString());
-        },
-        Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, n, filter, filePath] {
+        if (!w->wanted())
+            return;
+        if (!w->ready()) {
+            Q_EMIT w->exportDone(n, -1, w->store().lastError());
+            return;
+        }
+        // A failed export leaves no half-written file behind.
+        QSaveFile file(filePath);
+        if (!file.open(QIODevice::WriteOnly)) {
+            Q_EMIT w->exportDone(n, -1, file.errorString());
+            return;
+        }
+        const int rows = w->store().exportCsv(filter, file);
+        if (rows < 0 || !file.commit()) {
+            Q_EMIT w->exportDone(n, -1, rows < 0 ? w->store().lastError() : file.errorString());
+            return;
+        }
+        Q_EMIT w->exportDone(n, rows, QString());
+    });
     return n;
 }
 

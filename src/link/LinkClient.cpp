@@ -1,6 +1,7 @@
 #include "LinkClient.h"
 #include "LinkLog.h"
 #include "LinkWorker.h"
+#include "HandOver.h"
 
 #include <QCoreApplication>
 
@@ -98,7 +99,7 @@ template <typename F> void LinkClient::toWorker(F&& f)
     if (mode_ == Mode::Inline)
         f();
     else
-        QMetaObject::invokeMethod(worker_, std::forward<F>(f), Qt::QueuedConnection);
+        postTo(worker_, std::forward<F>(f));
 }
 
 void LinkClient::open(const PortSettings& settings)
@@ -175,8 +176,7 @@ void LinkClient::shutdown()
     if (!worker_)
         return;
     if (thread_ && thread_->isRunning()) {
-        QMetaObject::invokeMethod(
-            worker_, [w = worker_] { w->shutdown(); }, Qt::BlockingQueuedConnection);
+        runAndWait(worker_, [w = worker_] { w->shutdown(); });
         thread_->quit();
         thread_->wait();
     } else {

@@ -1,5 +1,6 @@
 #include "MqttPublisher.h"
 #include "PublishLog.h"
+#include "HandOver.h"
 #include "StationClock.h"
 #include "TopicLayout.h"
 
@@ -46,7 +47,7 @@ void MqttPublisher::shutdown()
 {
     if (!thread_.isRunning())
         return;
-    QMetaObject::invokeMethod(connection_, &MqttConnection::stop, Qt::BlockingQueuedConnection);
+    runAndWait(connection_, [c = connection_] { c->stop(); });
     thread_.quit();
     thread_.wait();
     connection_ = nullptr; // deleted with the thread's end
@@ -86,12 +87,9 @@ void MqttPublisher::onCycleCompleted(bool allAnswered)
     QJsonObject message = settings;
     message.insert(QStringLiteral("time"), utcTimeText(QDateTime::currentDateTimeUtc()));
     const QByteArray payload = TopicLayout::compact(message);
-    QMetaObject::invokeMethod(
-        connection_,
-        [c = connection_, topic = TopicLayout::settingsTopic(station_), payload] {
-            c->publishRetained(topic, payload);
-        },
-        Qt::QueuedConnection);
+    postTo(connection_, [c = connection_, topic = TopicLayout::settingsTopic(station_), payload] {
+        c->publishRetained(topic, payload);
+    });
 }
 
 void MqttPublisher::publishLive()
@@ -101,10 +99,9 @@ void MqttPublisher::publishLive()
         return;
     const QByteArray payload = TopicLayout::compact(
         TopicLayout::liveObject(image_, health_.state(), health_.ageOfLastGoodMs(), QDateTime::currentDateTimeUtc()));
-    QMetaObject::invokeMethod(
-        connection_,
-        [c = connection_, topic = TopicLayout::liveTopic(station_), payload] { c->publishVolatile(topic, payload); },
-        Qt::QueuedConnection);
+    postTo(connection_, [c = connection_, topic = TopicLayout::liveTopic(station_), payload] {
+        c->publishVolatile(topic, payload);
+    });
 }
 
 void MqttPublisher::publishEvent(const QJsonObject& event)
@@ -112,6 +109,5 @@ void MqttPublisher::publishEvent(const QJsonObject& event)
     if (!connection_)
         return;
     const QByteArray payload = TopicLayout::compact(event);
-    QMetaObject::invokeMethod(
-        connection_, [c = connection_, payload] { c->addEvent(payload); }, Qt::QueuedConnection);
+    postTo(connection_, [c = connection_, payload] { c->addEvent(payload); });
 }

@@ -1,5 +1,6 @@
 #include "HistoryReader.h"
 
+#include "HandOver.h"
 #include "HistoryEngine.h"
 #include "HistoryLocation.h"
 #include "HistoryStore.h"
@@ -125,8 +126,7 @@ HistoryReader::~HistoryReader()
     // Whatever is still queued is skipped, then the worker goes on its own
     // thread (its connection was made there).
     latest_->store(~quint64(0));
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { delete w; }, Qt::QueuedConnection);
+    postTo(worker_, [w = worker_] { delete w; });
     thread_->quit();
     if (thread_->wait(200)) {
         delete thread_;
@@ -146,8 +146,7 @@ bool HistoryReader::wanted(const QString& location)
 void HistoryReader::open(const QString& location)
 {
     location_ = location;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, location] { w->open(location); }, Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, location] { w->open(location); });
 }
 
 void HistoryReader::close()
@@ -155,14 +154,12 @@ void HistoryReader::close()
     location_.clear();
     open_ = false;
     latest_->store(nextRequest());
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { w->close(); }, Qt::QueuedConnection);
+    postTo(worker_, [w = worker_] { w->close(); });
 }
 
 void HistoryReader::setRetryInterval(int ms)
 {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, ms] { w->setRetryInterval(ms); }, Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, ms] { w->setRetryInterval(ms); });
 }
 
 quint64 HistoryReader::nextRequest()
@@ -177,8 +174,7 @@ quint64 HistoryReader::post(HistoryReply::Kind kind, Query query)
     reply.request = nextRequest();
     reply.kind = kind;
     latest_->store(reply.request);
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, reply, query = std::move(query)] { w->answer(reply, query); }, Qt::QueuedConnection);
+    postTo(worker_, [w = worker_, reply, query = std::move(query)] { w->answer(reply, query); });
     return reply.request;
 }
 

@@ -1,5 +1,6 @@
 #include "Recorder.h"
 #include "RecordLog.h"
+#include "HandOver.h"
 
 #include <QThread>
 #include <QTimer>
@@ -32,8 +33,7 @@ Recorder::~Recorder()
     }
     // Queued after every tick handed over: those are written (or kept and
     // reported) first, and the connection goes on the thread that made it.
-    QMetaObject::invokeMethod(
-        writer_, [w = writer_] { delete w; }, Qt::BlockingQueuedConnection);
+    runAndWait(writer_, [w = writer_] { delete w; });
     thread_->quit();
     thread_->wait();
 }
@@ -43,8 +43,7 @@ void Recorder::toWriter(const std::function<void(RecorderWriter&)>& work)
     if (!thread_)
         work(*writer_);
     else
-        QMetaObject::invokeMethod(
-            writer_, [w = writer_, work] { work(*w); }, Qt::QueuedConnection);
+        postTo(writer_, [w = writer_, work] { work(*w); });
 }
 
 void Recorder::onStatus(const RecorderStatus& status)
