@@ -58,7 +58,6 @@ public:
     void tick();
 
     // As the writer last told (at once when Inline).
-    qint32 shortId() const { return status_.shortId; }
     RecorderState state() const { return status_.state; }
     QString stateText() const { return status_.text; }
     int backlogSize() const { return status_.backlog[0] + status_.backlog[1]; }
@@ -82,6 +81,11 @@ signals:
     void stateChanged(RecorderState state, const QString& reasonText);
 
 private:
+    // The end-to-end test waits for samples to be written before reading
+    // the file.
+    friend class TestE2eLink;
+    qint32 shortId() const { return status_.shortId; }
+
     // Whole seconds from `last` to `now`, as an absolute value (a clock set
     // back counts as time passed).
     static qint64 elapsedSeconds(const OleStamp& now, const OleStamp& last);
