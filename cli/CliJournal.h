@@ -35,7 +35,6 @@ public:
     // one loop of a line; 0, the default, records them as of no loop, as a
     // station of one instrument does.
     void setLoop(int address) { loop_ = address; }
-    int loop() const { return loop_; }
 
 private:
     qint64 append(JournalEvent event);

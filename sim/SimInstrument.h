@@ -75,14 +75,16 @@ public:
     void disturb(double percent, double seconds);
     // Holds the process at a temperature (°C) until released with nullopt.
     void pinTemperature(std::optional<double> celsius);
-    void setNoise(double sigmaCelsius) { noiseSigma_ = sigmaCelsius; }
-
-    double temperature() const { return temperature_; } // °C, the process itself
-    double outputPercent() const { return output_; }
-    double measuredValue() const { return pv_; } // filtered, instrument units
-    bool tuning() const { return tune_.active; }
 
 private:
+    // Tests that compare exact responses run without measurement noise, and
+    // the plant's tests look at the process behind the measurement.
+    friend class TestSimModel;
+    friend class TestTuning;
+    void setNoise(double sigmaCelsius) { noiseSigma_ = sigmaCelsius; }
+    double temperature() const { return temperature_; } // °C, the process itself
+    bool tuning() const { return tune_.active; }
+
     std::deque<std::pair<int, qint16>> writeLog_;
     struct Alarm {
         bool on = false;

@@ -17,13 +17,10 @@ void SimRtuFramer::reset()
 
 void SimRtuFramer::feed(std::span<const quint8> data)
 {
-    if (discarding_) {
-        dropped_ += int(data.size());
+    if (discarding_)
         return;
-    }
     if (length_ + int(data.size()) > kSimMaxAdu) {
         // Longer than any request can be: wait for silence to find the next one.
-        dropped_ += length_ + int(data.size());
         length_ = 0;
         discarding_ = true;
         return;
@@ -68,7 +65,6 @@ std::optional<SimRtuFramer::Frame> SimRtuFramer::take()
         return std::nullopt;
     const int expected = expectedLength();
     if (expected > kSimMaxAdu) {
-        dropped_ += length_;
         length_ = 0;
         discarding_ = true;
         return std::nullopt;
@@ -79,7 +75,6 @@ std::optional<SimRtuFramer::Frame> SimRtuFramer::take()
     const quint16 crc = simCrc16(candidate.first(std::size_t(expected - 2)));
     if (buffer_[expected - 2] != (crc & 0xFF) || buffer_[expected - 1] != (crc >> 8)) {
         // Out of step or corrupted: drop everything up to the next silence.
-        dropped_ += length_;
         length_ = 0;
         discarding_ = true;
         return std::nullopt;
@@ -105,7 +100,6 @@ std::optional<SimRtuFramer::Frame> SimRtuFramer::lineIdle()
             length_ = 0;
         }
     }
-    dropped_ += length_;
     reset();
     return frame;
 }

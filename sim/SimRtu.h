@@ -42,8 +42,6 @@ public:
     bool hasPending() const { return length_ > 0 || discarding_; }
     void reset();
 
-    int droppedBytes() const { return dropped_; }
-
 private:
     // Total length of the request at the front of the buffer: > 0 known,
     // 0 not yet known (more bytes needed), -1 not known from the function code.
@@ -52,7 +50,6 @@ private:
     std::array<quint8, kSimMaxAdu> buffer_{};
     int length_ = 0;
     bool discarding_ = false;
-    int dropped_ = 0;
 };
 
 // Answers one request PDU (function code and data, no slave address or CRC)

@@ -33,13 +33,9 @@ public:
 
     // The loop the windows show (the only one without loops).
     Station& station() { return current_->station(); }
-    Loop& currentLoop() { return *current_; }
     const std::vector<std::unique_ptr<Loop>>& loops() const { return loops_; }
     bool hasLoops() const { return !options_.lines.isEmpty(); }
     Loop* loopAt(int address) const;
-    Splash* splash() const { return splash_; }
-    MainWindow* mainWindow() const { return main_; }
-    QWidget* activeWindow() const;
     Recorder* recorder() const { return current_->recorder(); }
     MqttPublisher* publisher() const { return current_->publisher(); }
     Journal* journal() const { return journal_.get(); }
@@ -61,6 +57,15 @@ Q_SIGNALS:
     void finished(); // the operator pressed "退出"
 
 private:
+    // The tests follow the windows through the hand-overs; nothing else needs
+    // to reach past the one shown.
+    friend class TestApp;
+    friend class TestE2eLoops;
+    friend class TestTranslations;
+    Splash* splash() const { return splash_; }
+    MainWindow* mainWindow() const { return main_; }
+    QWidget* activeWindow() const; // the one the operator sees
+
     void buildLoops(std::unique_ptr<Modbus485> bus, LinkClient::Mode mode, const QString& path);
     void openLines();
     void showMainWindow();

@@ -47,7 +47,6 @@ public:
     // queued as one batch. Returns false, and counts a skipped tick, while the
     // previous tick's batch has not come back.
     bool refreshNow();
-    int skippedRefreshes() const { return skippedRefreshes_; }
 
     // Closes every row: all editors and modify buttons hidden.
     void hideEditors();

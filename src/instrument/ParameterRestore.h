@@ -10,6 +10,7 @@
 
 class LinkClient;
 class Modbus485;
+class TestE2eParams;
 
 namespace ParameterSet {
 
@@ -91,7 +92,6 @@ public:
     RestoreRunner(Target& target, Plan plan, Values file, QSet<int> only, QObject* parent = nullptr);
     void start();
     void cancel(); // takes effect before the next write
-    void setSettleTime(int ms) { settleMs_ = ms; }
     bool running() const { return running_; }
     const Report& report() const { return report_; }
 
@@ -100,6 +100,10 @@ Q_SIGNALS:
     void finished(const ParameterSet::Report& report);
 
 private:
+    // The test against the simulator does not wait a real scan's settling.
+    friend class ::TestE2eParams;
+    void setSettleTime(int ms) { settleMs_ = ms; }
+
     void next();
     void onWritten(const WriteResult& result);
     void onReadBack(const QVector<ReadResult>& results);

@@ -67,7 +67,6 @@ public:
     // Newest `bound` events are kept; older ones go in the same transaction
     // as the insert that pushes them out.
     void setBound(int bound) { bound_ = bound; }
-    int bound() const { return bound_; }
 
     // Stores the events in one transaction and sets their ids; on failure
     // nothing is stored and the events are untouched.

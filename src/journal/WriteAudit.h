@@ -46,8 +46,6 @@ public:
     // Where the value written by `request` is read back (the set value is
     // written to one register and polled from another).
     static InstrumentPoint readBackPoint(const WriteRequest& request);
-    int pendingReadBacks() const { return int(pending_.size()); }
-    void setReadBackWindow(int ms) { windowMs_ = ms; }
     // The instrument's address on a line of several (its entries carry it).
     void setLoop(int address) { loop_ = address; }
 
@@ -55,6 +53,12 @@ public Q_SLOTS:
     void onReads(const QVector<ReadResult>& results);
 
 private:
+    // The test shortens the window and sees when a read-back is given up,
+    // which leaves no trace of its own in the journal.
+    friend class TestJournalAudit;
+    int pendingReadBacks() const { return int(pending_.size()); }
+    void setReadBackWindow(int ms) { windowMs_ = ms; }
+
     struct ReadBack {
         quint64 seq = 0;
         InstrumentPoint point;

@@ -27,10 +27,6 @@ public:
     JournalModel(JournalReader& reader, QObject* parent = nullptr);
 
     void setFilter(const JournalFilter& filter);
-    const JournalFilter& filter() const { return filter_; }
-    // Matching rows in the journal (-1 until counted).
-    int totalCount() const { return total_; }
-    bool loading() const { return pageRequest_ != 0; }
 
     const JournalEvent& event(int row) const { return rows_.at(row); }
     bool acknowledged(int row) const { return acked_.at(row); }

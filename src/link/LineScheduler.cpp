@@ -70,18 +70,6 @@ bool LineScheduler::addLoop(int address)
     return true;
 }
 
-void LineScheduler::removeLoop(int address)
-{
-    if (!loops_.erase(address))
-        return;
-    dropAddress(writes_, address, &dropped_);
-    dropAddress(refresh_, address, &dropped_);
-    dropAddress(focus_, address, nullptr);
-    dropAddress(round_, address, nullptr);
-    if (focused_ == address)
-        focused_ = 0;
-}
-
 QVector<int> LineScheduler::loops() const
 {
     QVector<int> list;

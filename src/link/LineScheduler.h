@@ -90,12 +90,10 @@ public:
 
     // Loops of the line. False for an address outside 1..16 or one already there.
     bool addLoop(int address);
-    void removeLoop(int address); // its queued work goes to takeDropped()
     QVector<int> loops() const;
 
     // The loop whose main window is open; 0 for none.
     void setFocused(int address);
-    int focused() const { return focused_; }
 
     // False for an unknown address.
     bool queueWrite(int address, const WriteRequest& write, quint64 tag = 0);
@@ -109,8 +107,8 @@ public:
     std::optional<qint64> idleUntilMs() const { return idleUntil_; }
     void report(const LineRequest& request, LineOutcome outcome, qint64 nowMs);
 
-    // Queued requests given up (refreshes of an address gone offline, work
-    // of a removed loop), oldest first; the list is emptied.
+    // Queued refreshes given up because their address went offline, oldest
+    // first; the list is emptied.
     QVector<LineRequest> takeDropped();
 
     bool isOffline(int address) const;

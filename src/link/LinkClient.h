@@ -43,13 +43,12 @@ public:
     void setFocused(bool focused);
 
     // Stores the settings and opens the line; the state moves to open
-    // whatever the library answers (portState() tells the truth).
+    // whatever the library answers (portStateChanged() tells the truth).
     void open(const PortSettings& settings);
     // Closes the stored port (0 if it was never opened).
     void close();
     const PortSettings& portSettings() const { return settings_; }
     bool isOpen() const { return line_ ? line_->open_ : open_; }
-    PortState portState() const { return portState_; }
 
     // Queues reads for `requester`; `done` runs on the GUI thread unless the
     // requester was destroyed meanwhile. Returns false, and queues nothing,

@@ -71,11 +71,7 @@ QString LinkHealth::countersText() const
 
 void LinkHealth::onExchange(LinkOutcome outcome) { ++counts_[int(outcome)]; }
 
-void LinkHealth::onException(int code)
-{
-    ++exceptionCounts_[code];
-    lastException_ = code;
-}
+void LinkHealth::onException(int code) { lastException_ = code; }
 
 void LinkHealth::onCycle(bool allAnswered)
 {

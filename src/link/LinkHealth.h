@@ -28,8 +28,7 @@ public:
 
     State state() const { return state_; }
     int count(LinkOutcome outcome) const { return counts_.value(int(outcome), 0); }
-    // Exceptions by Modbus exception code, and the code of the latest (0: none yet).
-    int exceptionCount(int code) const { return exceptionCounts_.value(code, 0); }
+    // The code of the latest exception answer (0: none yet).
     int lastExceptionCode() const { return lastException_; }
     // Milliseconds since the last good cycle; -1 when there was none.
     qint64 ageOfLastGoodMs() const;
@@ -71,7 +70,6 @@ private:
     bool open_ = false;
     PortState portState_ = PortState::Closed;
     QHash<int, int> counts_;
-    QHash<int, int> exceptionCounts_;
     int lastException_ = 0;
     QElapsedTimer sinceGood_; // the last cycle in which anything answered
     QHash<int, QElapsedTimer> blockGood_;

@@ -43,7 +43,6 @@ void PollingCycle::deliver(const QVector<ReadResult>& results)
 void PollingCycle::finish(const QVector<ReadResult>& results, bool complete)
 {
     apply(results, image_);
-    ++completed_;
     bool all = complete;
     quint32 answered = 0;
     for (const ReadResult& r : results) {

@@ -31,7 +31,6 @@ public:
     void deliver(const QVector<ReadResult>& results);
 
     int skippedTicks() const { return skipped_; }
-    int completedCycles() const { return completed_; }
 
     // Splits a byte into its eight bits, entry k = bit k.
     static std::array<qint32, 8> D_Byte(quint8 b);
@@ -66,7 +65,6 @@ private:
     LiveImage& image_;
     QTimer* timer_ = nullptr; // "Timer1"
     int skipped_ = 0;
-    int completed_ = 0;
     int first_ = 0;        // index in cycleRequests() the next cycle begins with
     bool catchUp_ = false; // a tick fell due while this cycle was out
     bool fed_ = false;     // started on a loop channel

@@ -37,7 +37,6 @@ public:
         delayMs_ = 0;
         notBefore_ = {};
     }
-    int delayMs() const { return delayMs_; }
 
 private:
     int delayMs_ = 0;

@@ -57,7 +57,6 @@ public:
     PollingCycle& polling() { return *polling_; }
     LinkHealth& health() { return *health_; }
     WriteAudit& audit() { return *audit_; }
-    TransitionWatcher& watcher() { return *watcher_; }
     Recorder* recorder() const { return recorder_.get(); }
     MqttPublisher* publisher() const { return publisher_.get(); }
     // Whether the line has given this loop up for now (it is only probed).

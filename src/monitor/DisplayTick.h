@@ -38,7 +38,6 @@ public:
     // parts out, but still takes the sample announcement down).
     void setTrend(LiveTrend* trend) { trend_ = trend; }
 
-    QTimer* timer() const { return timer_; }
     void start();
     void stop();
 
@@ -47,8 +46,6 @@ public:
 
     // The ruler's readout in the PV, OP and SV labels, on the readout colour.
     void showReadout(float pv, float op, float sv);
-
-    bool showingStale() const { return stale_; }
 
 private:
     // `block`: the polling cycle's block the label's value comes from.

@@ -43,11 +43,7 @@ public:
     explicit MainWindow(Station& station, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    bool keepOpen() const { return keepOpen_; }
     PortPanel* portPanel() const { return portPanel_; }
-    DisplayTick* displayTick() const { return displayTick_; }
-    OperatorCommands* commands() const { return commands_; }
-    TrendView* trendView() const { return trendView_; }
 
     // The port actions of "打开" and "关闭" (public for --connect and tests).
     void openPort();

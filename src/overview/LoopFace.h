@@ -55,7 +55,6 @@ public:
     bool setState(const FaceState& state);
     // The sparkline: the samples of the span ending at `now` (SparkSample::t).
     void setSpark(const QVector<SparkSample>& samples, double now);
-    const QVector<SparkSample>& spark() const { return spark_; }
 
     // The face's colours, for the states the station tells apart.
     QColor background() const;
@@ -78,6 +77,10 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    // The samples are only painted; the test reads them here.
+    friend class TestLoopOverview;
+    const QVector<SparkSample>& spark() const { return spark_; }
+
     void layOut();
     void buildSparkLines();
     QString statusText() const;

@@ -37,10 +37,6 @@ public:
 
     LoopFace* face(int address) const;
     int columns() const { return columns_; }
-    // The summary's figures, as shown.
-    int loopsInAlarm() const { return inAlarm_; }
-    int loopsOffline() const { return offline_; }
-    int unacknowledgedAlarms() const { return unacknowledged_; }
 
 public Q_SLOTS:
     // Reads every loop's image and health now (the refresh timer's work).

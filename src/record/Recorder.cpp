@@ -90,10 +90,6 @@ qint64 Recorder::elapsedSeconds(const OleStamp& now, const OleStamp& last)
     return qint64(std::abs(std::round(days * 24 * 60 * 60)));
 }
 
-qint64 Recorder::okitime() const { return elapsedSeconds(StationClock::nowStamp(), lastShort_); }
-
-qint64 Recorder::Rec1_time() const { return elapsedSeconds(StationClock::nowStamp(), lastLong_); }
-
 void Recorder::tick()
 {
     const OleStamp now = StationClock::nowStamp();

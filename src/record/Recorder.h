@@ -57,14 +57,7 @@ public:
     // One recorder tick (Timer1_Timer).
     void tick();
 
-    // Whole seconds since the last one-second and ten-second sample, as an
-    // absolute value (a clock set back counts as time passed).
-    qint64 okitime() const;
-    qint64 Rec1_time() const;
-
     // As the writer last told (at once when Inline).
-    qint32 shortId() const { return status_.shortId; }
-    qint32 longId() const { return status_.longId; }
     RecorderState state() const { return status_.state; }
     QString stateText() const { return status_.text; }
     int backlogSize() const { return status_.backlog[0] + status_.backlog[1]; }
@@ -88,6 +81,13 @@ signals:
     void stateChanged(RecorderState state, const QString& reasonText);
 
 private:
+    // The end-to-end test waits for samples to be written before reading
+    // the file.
+    friend class TestE2eLink;
+    qint32 shortId() const { return status_.shortId; }
+
+    // Whole seconds from `last` to `now`, as an absolute value (a clock set
+    // back counts as time passed).
     static qint64 elapsedSeconds(const OleStamp& now, const OleStamp& last);
     void onStatus(const RecorderStatus& status);
     void toWriter(const std::function<void(RecorderWriter&)>& work);

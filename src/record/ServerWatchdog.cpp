@@ -53,12 +53,6 @@ public:
         std::lock_guard lock(mutex_);
         watched_.erase(id);
     }
-    bool cut(int id)
-    {
-        std::lock_guard lock(mutex_);
-        const auto it = watched_.find(id);
-        return it != watched_.end() && it->second.cut;
-    }
 
 private:
     void run()
@@ -99,8 +93,6 @@ private:
 
 ServerWatchdog::Watch::~Watch() { Monitor::instance().remove(id_); }
 
-bool ServerWatchdog::Watch::cut() const { return Monitor::instance().cut(id_); }
-
 std::unique_ptr<ServerWatchdog::Watch> ServerWatchdog::watch(const QSqlDatabase& db)
 {
     if (!db.isOpen() || !db.driver())
@@ -124,8 +116,6 @@ std::unique_ptr<ServerWatchdog::Watch> ServerWatchdog::watch(const QSqlDatabase&
         return nullptr;
     return std::unique_ptr<Watch>(new Watch(Monitor::instance().add(fd)));
 }
-
-int ServerWatchdog::silenceLimitMs() { return g_limitMs; }
 
 void ServerWatchdog::setSilenceLimitMs(int ms) { g_limitMs = ms > 0 ? ms : kSilenceLimitMs; }
 

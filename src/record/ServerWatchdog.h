@@ -7,7 +7,7 @@
 // carrying packets without a reset (a cut cable past the switch, a frozen
 // router) leaves a query waiting for a quarter of an hour. One thread looks at
 // every watched TCP connection twice a second: one that sent a request and has
-// heard nothing back for silenceLimitMs() has its socket shut down, so the
+// heard nothing back for kSilenceLimitMs has its socket shut down, so the
 // waiting call returns with an error and its owner treats the server as away.
 // Unix-socket connections (a server on this machine) are not watched.
 class ServerWatchdog {
@@ -27,8 +27,6 @@ public:
         ~Watch();
         Watch(const Watch&) = delete;
         Watch& operator=(const Watch&) = delete;
-        // Whether this connection's socket was shut down for silence.
-        bool cut() const;
 
     private:
         friend class ServerWatchdog;
@@ -37,11 +35,14 @@ public:
     };
     static std::unique_ptr<Watch> watch(const QSqlDatabase& db);
 
-    static int silenceLimitMs();
-    // Tests shorten it; 0 or less restores the default.
-    static void setSilenceLimitMs(int ms);
     // The station is ending: waiting round trips get kStopLimitMs at most and
     // no new server connection is opened.
     static void beginStop();
     static bool stopping();
+
+private:
+    // The frozen-network test waits one second, not six.
+    friend class TestHistorian;
+    // 0 or less restores kSilenceLimitMs.
+    static void setSilenceLimitMs(int ms);
 };

@@ -37,7 +37,6 @@ public:
     // false, and reads nothing, while the previous refresh is still pending.
     bool refreshNow();
     // Refreshes dropped because the previous one had not come back.
-    int skippedRefreshes() const { return skippedRefreshes_; }
 
 Q_SIGNALS:
     // "返回" was clicked or the window's close box was used. The window is

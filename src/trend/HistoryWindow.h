@@ -50,13 +50,6 @@ public:
     // main window. Must outlive the window.
     void setLinkHealth(const LinkHealth* health);
 
-    TrendView* trendView() const { return trend_; }
-    QTimer* displayTimer() const { return tick_; }
-    // Whether the window's own database connection is open.
-    bool databaseOpen() const;
-    // False once "返回" has released the window.
-    bool isLoaded() const { return loaded_; }
-
     // One display tick (Timer1_Timer); public so that tests can drive it.
     void tick();
     // F1..F7 go to the trend, Esc to "返回". True when the key was one of them.
@@ -75,6 +68,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Whether the connection is held shows nowhere on screen while it works.
+    friend class TestHistoryWindow;
+    friend class TestHistorianWindow;
+    // Whether the window's own database connection is open.
+    bool databaseOpen() const;
+
     QWidget* buildSidePanel();
     void installKeys();
     void unload();

@@ -231,19 +231,19 @@ void TrendCsvExport::done()
     thread_->wait();
     delete thread_;
     thread_ = nullptr;
-    lastResult_ = job_->result;
+    const ExportResult result = job_->result;
     job_.reset();
     if (progress_)
         progress_->close();
-    switch (lastResult_.status) {
+    switch (result.status) {
     case ExportResult::Status::Done:
-        qCInfo(lcTrend) << "CSV export:" << lastResult_.rows << "rows," << lastResult_.skipped << "skipped";
-        if (lastResult_.skipped > 0) {
+        qCInfo(lcTrend) << "CSV export:" << result.rows << "rows," << result.skipped << "skipped";
+        if (result.skipped > 0) {
             // The file is written, but short of rows the history holds: say so.
             auto* box = new QMessageBox(QMessageBox::Information, CommonText::exportCsv(),
                                         tr("已导出 %1 行；跳过 %2 行无效数据（时间不可能或数值不是有限数）")
-                                            .arg(lastResult_.rows)
-                                            .arg(lastResult_.skipped),
+                                            .arg(result.rows)
+                                            .arg(result.skipped),
                                         QMessageBox::Ok, owner_);
             box->setObjectName(QStringLiteral("csvSkipped"));
             box->setAttribute(Qt::WA_DeleteOnClose);
@@ -253,9 +253,9 @@ void TrendCsvExport::done()
     case ExportResult::Status::Cancelled: qCInfo(lcTrend) << "CSV export cancelled"; break;
     case ExportResult::Status::DatabaseFailed:
     case ExportResult::Status::WriteFailed: {
-        qCWarning(lcTrend) << "CSV export failed:" << lastResult_.error;
-        auto* box = new QMessageBox(QMessageBox::Warning, CommonText::exportCsv(),
-                                    tr("导出失败: %1").arg(lastResult_.error), QMessageBox::Ok, owner_);
+        qCWarning(lcTrend) << "CSV export failed:" << result.error;
+        auto* box = new QMessageBox(QMessageBox::Warning, CommonText::exportCsv(), tr("导出失败: %1").arg(result.error),
+                                    QMessageBox::Ok, owner_);
         box->setObjectName(QStringLiteral("csvError"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();

@@ -38,13 +38,12 @@ public:
     bool start(const ExportRequest& request, const QString& path);
     void cancel();
     bool running() const { return thread_ != nullptr; }
-    const ExportResult& lastResult() const { return lastResult_; }
 
     // Tests: write here instead of asking with the file dialog.
     void setPathForTest(const QString& path) { testPath_ = path; }
 
 signals:
-    void finished(); // lastResult() holds the outcome
+    void finished(); // done, cancelled or failed (a failure is shown in "csvError")
 
 private:
     struct Job;
@@ -59,5 +58,4 @@ private:
     QPointer<QProgressDialog> progress_;
     QThread* thread_ = nullptr;
     std::shared_ptr<Job> job_;
-    ExportResult lastResult_;
 };

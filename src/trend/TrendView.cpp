@@ -490,8 +490,6 @@ void TrendView::showReadout(qint16 slot)
 
 QImage TrendView::renderToImage() { return TrendOutput::capture(this); }
 
-bool TrendView::exportToFile(const QString& path) { return TrendOutput::writeFile(renderToImage(), path); }
-
 void TrendView::printClicked()
 {
     if (style_.printKey)

@@ -70,10 +70,9 @@ public:
     // Appends a host button (e.g. "退出", "历史曲线") to the function frame.
     void addFunctionButton(QPushButton* button);
 
-    // F3's output: the window as shown, and written to `path` (".pdf" gives a
-    // PDF page, anything else a PNG). The dialogs of F3 use these.
+    // F3's output: the window as shown; the dialogs of F3 print it or write
+    // it to a file.
     QImage renderToImage();
-    bool exportToFile(const QString& path);
 
     // F5's target: the stored sample nearest `when`, shown on a page that
     // has it on screen at every zoom, with the ruler on it. False when there
@@ -82,7 +81,6 @@ public:
 
     const TrendModel& model() const { return model_; }
     TrendChart* chart() const { return chart_; }
-    TrendCsvExport* csvExport() const { return csvExport_; }
 
 public slots:
     // RedrawTrend: time and date labels, then a (coalesced) chart repaint.

@@ -155,7 +155,6 @@ public:
     std::optional<Jump> jumpToId(qint32 id);
 
     // Slot of the oldest stored sample when the loaded page holds it, else 0.
-    qint16 oldestSlot() const { return oldestSlot_; }
 
     // The display tick's live sample; true when it started a new live page.
     bool appendLiveSample(float pv, float op, float sv, const OleStamp& stamp);

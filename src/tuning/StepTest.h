@@ -83,7 +83,6 @@ public:
     bool restorePending() const { return restore_ != Restore::Done; }
     const std::vector<TimedSample>& samples() const { return samples_; }
     const Settings& settings() const { return settings_; }
-    double stepTime() const { return stepTime_; }
 
     // Runs whenever the state or the restore's progress changes.
     void setObserver(std::function<void()> observer) { observer_ = std::move(observer); }
@@ -91,6 +90,11 @@ public:
     static QString abortText(Abort reason);
 
 private:
+    // The tests feed reads that follow the step as the plant would.
+    friend class TestTuning;
+    friend class TestTuningE2e;
+    double stepTime() const { return stepTime_; }
+
     enum class Restore { Done, Output, Settling, Mode };
 
     void writeOutput(double percent, const QString& why, InstrumentWriter::Done done);

@@ -270,7 +270,7 @@ void TestApp::handOverShowsMainWindowAndStartsRecorder()
     QVERIFY(main && main->isVisible());
     QCOMPARE(main->objectName(), QStringLiteral("ssqx"));
     QCOMPARE(main->windowTitle(), QStringLiteral("过程控制仪表 PX5800"));
-    QVERIFY(main->keepOpen());
+    QVERIFY(!main->close()); // refused while loaded
     QVERIFY(app->station().flags.trendLinkEnabled);
     QVERIFY(app->recorder() && app->recorder()->isRunning());
     QCOMPARE(app->station().polling.objectName(), QStringLiteral("Met1"));
@@ -467,9 +467,9 @@ void TestApp::mainWindowWritesAreJournalledAndVerified()
     auto* box = main->findChild<QLineEdit*>(QStringLiteral("T_3RW_0"));
     const MonitorTables::EditRow& sv = MonitorTables::editRows()[0];
     box->setText(QStringLiteral("320"));
-    QVERIFY(main->commands()->send(sv));
+    QVERIFY(main->findChild<OperatorCommands*>()->send(sv));
     box->setText(QStringLiteral("10000")); // refused: nothing is sent
-    QVERIFY(!main->commands()->send(sv));
+    QVERIFY(!main->findChild<OperatorCommands*>()->send(sv));
     fake->setInputRegister(3, 320); // the instrument took it
     app->station().polling.tick();
     QVERIFY(app->journal()->sync());

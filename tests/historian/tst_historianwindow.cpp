@@ -73,7 +73,7 @@ struct Window {
         window = std::make_unique<HistoryWindow>(image, flags, scale, location);
         openingMs = t.elapsed();
     }
-    const TrendModel& model() const { return window->trendView()->model(); }
+    const TrendModel& model() const { return window->findChild<TrendView*>(QStringLiteral("trendView"))->model(); }
     bool settled() const { return !model().waiting(); }
     qint64 press(int key)
     {

@@ -277,12 +277,14 @@ void TestLibModbus485::secondOpenerIsRefusedAtOnce()
     LinkClient second(std::make_unique<LibModbus485>(mapTo(rig.slave.devicePath())), LinkClient::Mode::Inline);
     LinkHealth health;
     connect(&second, &LinkClient::portStateChanged, &health, &LinkHealth::onPortState);
+    PortState portState = PortState::Closed;
+    connect(&second, &LinkClient::portStateChanged, [&portState](PortState s) { portState = s; });
     health.onPortOpened();
     QElapsedTimer t;
     t.start();
     second.open(PortSettings{1, 1, 0, 1});
     QVERIFY(t.elapsed() < 200);
-    QCOMPARE(second.portState(), PortState::InUse);
+    QCOMPARE(portState, PortState::InUse);
     QCOMPARE(second.busForTests().lastOutcome(), LinkOutcome::PortInUse);
     QCOMPARE(health.text(), QStringLiteral("端口正被其他程序占用"));
     DeviceLock probe;
@@ -297,7 +299,7 @@ void TestLibModbus485::secondOpenerIsRefusedAtOnce()
     QCOMPARE(probe.acquire(QString::fromStdString(rig.slave.devicePath())), DeviceLock::Status::Held);
     probe.release();
     second.open(PortSettings{1, 1, 0, 1});
-    QCOMPARE(second.portState(), PortState::Open);
+    QCOMPARE(portState, PortState::Open);
     QCOMPARE(health.text(), LinkHealth::stateText(health.state()));
 }
 

@@ -367,14 +367,6 @@ void TestLineScheduler::refusals()
     QVERIFY(!s.queueWrite(4, {}));
     QVERIFY(!s.requestRefresh(3, {}));
     QCOMPARE(s.next(0).value_or(LineRequest{}).address, 3);
-
-    // A removed loop's queued work is handed back, not sent.
-    QVERIFY(s.queueWrite(3, {WriteFn::Set_4X_D1, 1, 5}, 9));
-    s.removeLoop(3);
-    const QVector<LineRequest> dropped = s.takeDropped();
-    QVERIFY(std::any_of(dropped.begin(), dropped.end(), [](const LineRequest& r) { return r.tag == 9; }));
-    QVERIFY(!s.next(1000));
-    QVERIFY(!s.idleUntilMs());
 }
 
 QTEST_GUILESS_MAIN(TestLineScheduler)

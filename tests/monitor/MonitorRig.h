@@ -4,10 +4,12 @@
 #include "LinkHealth.h"
 #include "LiveImage.h"
 #include "MainWindow.h"
+#include "OperatorCommands.h"
 #include "PollingCycle.h"
 #include "SampleFlags.h"
 #include "Station.h"
 #include "TrendScale.h"
+#include "TrendView.h"
 
 #include <QApplication>
 #include <QFont>
@@ -45,4 +47,6 @@ struct MonitorRig {
         window.reset();
     }
     template <typename W> W* find(const QString& name) const { return window->findChild<W*>(name); }
+    TrendView* trendView() const { return find<TrendView>(QStringLiteral("trendView")); }
+    OperatorCommands* commands() const { return window->findChild<OperatorCommands*>(); }
 };

@@ -116,8 +116,10 @@ void TestLoopOverview::faceplateStates()
     QCOMPARE(s.op, QStringLiteral("45.5"));
     QCOMPARE(overview.findChild<LoopFace*>(QStringLiteral("LoopFace_1"))->title(), QStringLiteral("1区上部"));
     QCOMPARE(face->title(), QStringLiteral("回路 2"));
-    QCOMPARE(overview.loopsInAlarm(), inAlarm && link == int(FaceState::Link::Live) ? 1 : 0);
-    QCOMPARE(overview.loopsOffline(), link == int(FaceState::Link::Offline) ? 1 : 0);
+    QCOMPARE(overview.findChild<QPushButton*>(QStringLiteral("AlarmSummary"))->text(),
+             QStringLiteral("报警回路 %1    通讯中断 %2    未确认报警 0")
+                 .arg(inAlarm && link == int(FaceState::Link::Live) ? 1 : 0)
+                 .arg(link == int(FaceState::Link::Offline) ? 1 : 0));
     if (link == int(FaceState::Link::Offline))
         QVERIFY(s.ageS >= 0);
 }
@@ -144,7 +146,6 @@ void TestLoopOverview::unacknowledgedAlarmIsMarkedUntilAcknowledged()
     QVERIFY(!two->state().inAlarm());
     QCOMPARE(two->frameColour(), QColor(0xC0, 0x10, 0x10));
     QCOMPARE(overview.face(3)->state().unacknowledged, 0);
-    QCOMPARE(overview.unacknowledgedAlarms(), 1);
     auto* summary = overview.findChild<QPushButton*>(QStringLiteral("AlarmSummary"));
     QVERIFY(summary->text().contains(QStringLiteral("未确认报警 1")));
     QSignalSpy clicked(&overview, &LoopOverview::alarmSummaryClicked);
@@ -154,7 +155,7 @@ void TestLoopOverview::unacknowledgedAlarmIsMarkedUntilAcknowledged()
     journal.acknowledge({stored.first().first().value<JournalEvent>().id});
     QTRY_COMPARE(two->state().unacknowledged, 0);
     QCOMPARE(two->frameColour(), overview.face(1)->frameColour());
-    QCOMPARE(overview.unacknowledgedAlarms(), 0);
+    QVERIFY(summary->text().contains(QStringLiteral("未确认报警 0")));
 }
 
 void TestLoopOverview::navigationByKeysAndClicks()

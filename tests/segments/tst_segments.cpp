@@ -426,7 +426,6 @@ void TestSegments::refreshSkippedWhilePending()
         QVERIFY(window.refreshNow());
         QVERIFY(!window.refreshNow());
         QVERIFY(!window.refreshNow());
-        QCOMPARE(window.skippedRefreshes(), 2);
 
         bus->gate.release(5);
         QTRY_COMPARE(derivative->text(), QStringLiteral("45.5"));
@@ -436,7 +435,6 @@ void TestSegments::refreshSkippedWhilePending()
         QVERIFY(window.refreshNow());
         bus->gate.release(5);
         QTRY_COMPARE(derivative->text(), QStringLiteral("46"));
-        QCOMPARE(window.skippedRefreshes(), 2);
     }
     bus->gate.release(100); // never leave the link thread waiting
 }

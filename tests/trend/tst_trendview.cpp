@@ -2,6 +2,7 @@
 #include "FakeHistory.h"
 #include "StateColours.h"
 #include "TrendChart.h"
+#include "TrendOutput.h"
 #include "TrendView.h"
 
 #include <QDateTimeEdit>
@@ -399,15 +400,15 @@ void TestTrendView::export_()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString png = dir.filePath("trend.png");
-    QVERIFY(s.view->exportToFile(png));
+    QVERIFY(TrendOutput::writeFile(s.view->renderToImage(), png));
     const QImage image(png);
     QCOMPARE(image.size(), s.view->size());
     const QString pdf = dir.filePath("trend.pdf");
-    QVERIFY(s.view->exportToFile(pdf));
+    QVERIFY(TrendOutput::writeFile(s.view->renderToImage(), pdf));
     QFile file(pdf);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.read(5).startsWith("%PDF"));
-    QVERIFY(!s.view->exportToFile(dir.filePath("missing/folder/trend.png")));
+    QVERIFY(!TrendOutput::writeFile(s.view->renderToImage(), dir.filePath("missing/folder/trend.png")));
 }
 
 void TestTrendView::printAndSelectDialogs()
