@@ -3,7 +3,6 @@
 #include <QMetaObject>
 #include <QObject>
 
-#include <type_traits>
 #include <utility>
 
 #if defined(__SANITIZE_THREAD__)
@@ -20,42 +19,40 @@
 #if defined(__SANITIZE_THREAD__)
 namespace handover {
 inline char order;
-inline void sent(const void* key = &order) { __tsan_release(const_cast<void*>(key)); }
-inline void received(const void* key = &order) { __tsan_acquire(const_cast<void*>(key)); }
+inline void sent() { __tsan_release(&order); }
+inline void received() { __tsan_acquire(&order); }
 } // namespace handover
 #else
 namespace handover {
-inline void sent(const void* = nullptr) {}
-inline void received(const void* = nullptr) {}
+inline void sent() {}
+inline void received() {}
 } // namespace handover
 #endif
 
 // Queues `fn` to run on `target`'s thread and returns at once.
 template <typename Fn> void postTo(QObject* target, Fn&& fn)
 {
-    std::decay_t<Fn> job(std::forward<Fn>(fn));
+    // Built before the mark, so what it captured is covered by it.
+    auto task = [job = std::forward<Fn>(fn)]() mutable {
+        handover::received();
+        job();
+    };
     handover::sent();
-    QMetaObject::invokeMethod(
-        target,
-        [job = std::move(job)]() mutable {
-            handover::received();
-            job();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(target, std::move(task), Qt::QueuedConnection);
 }
 
 // Runs `fn` on `target`'s thread and returns when it has run (a blocking
 // queued call; never for an object of the calling thread).
 template <typename Fn> void runAndWait(QObject* target, Fn&& fn)
 {
-    handover::sent(&fn);
+    handover::sent();
     QMetaObject::invokeMethod(
         target,
         [&fn] {
-            handover::received(&fn);
+            handover::received();
             std::forward<Fn>(fn)();
-            handover::sent(&fn);
+            handover::sent();
         },
         Qt::BlockingQueuedConnection);
-    handover::received(&fn);
+    handover::received();
 }

@@ -40,7 +40,7 @@ void MqttPublisher::start()
         return;
     started_ = true;
     thread_.start();
-    QMetaObject::invokeMethod(connection_, &MqttConnection::start, Qt::QueuedConnection);
+    postTo(connection_, [c = connection_] { c->start(); });
 }
 
 void MqttPublisher::shutdown()
