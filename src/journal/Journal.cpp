@@ -12,30 +12,21 @@ Journal::Journal(const QString& path, QObject* parent) : QObject(parent), path_(
     writer_ = new JournalWriter(path);
     writer_->moveToThread(thread_);
     connect(thread_, &QThread::finished, writer_, &QObject::deleteLater);
-    connect(writer_, &JournalWriter::stored, this, &Journal::eventStored, Qt::QueuedConnection);
-    connect(writer_, &JournalWriter::resultStored, this, &Journal::resultStored, Qt::QueuedConnection);
-    connect(
-        writer_, &JournalWriter::stateChanged, this,
-        [this](bool healthy, const QString& text) {
-            healthy_ = healthy;
-            stateText_ = text;
-            Q_EMIT stateChanged(healthy, text);
-        },
-        Qt::QueuedConnection);
-    connect(
-        writer_, &JournalWriter::unacknowledgedAlarmsChanged, this,
-        [this](int count) {
-            unacked_ = count;
-            Q_EMIT unacknowledgedAlarmsChanged(count);
-        },
-        Qt::QueuedConnection);
-    connect(
-        writer_, &JournalWriter::unacknowledgedAlarmsByLoopChanged, this,
-        [this](const QHash<int, int>& counts) {
-            unackedByLoop_ = counts;
-            Q_EMIT unacknowledgedAlarmsByLoopChanged();
-        },
-        Qt::QueuedConnection);
+    relay(writer_, &JournalWriter::stored, this, &Journal::eventStored);
+    relay(writer_, &JournalWriter::resultStored, this, &Journal::resultStored);
+    relay(writer_, &JournalWriter::stateChanged, this, [this](bool healthy, const QString& text) {
+        healthy_ = healthy;
+        stateText_ = text;
+        Q_EMIT stateChanged(healthy, text);
+    });
+    relay(writer_, &JournalWriter::unacknowledgedAlarmsChanged, this, [this](int count) {
+        unacked_ = count;
+        Q_EMIT unacknowledgedAlarmsChanged(count);
+    });
+    relay(writer_, &JournalWriter::unacknowledgedAlarmsByLoopChanged, this, [this](const QHash<int, int>& counts) {
+        unackedByLoop_ = counts;
+        Q_EMIT unacknowledgedAlarmsByLoopChanged();
+    });
     thread_->start();
     toWriter([w = writer_] { w->flush(); }); // opens (or creates) the file now
 }

@@ -47,10 +47,10 @@ JournalReader::JournalReader(const QString& path, QObject* parent)
     worker_ = new Worker(path, closing_);
     worker_->moveToThread(thread_);
     connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &Worker::pageReady, this, &JournalReader::pageReady);
-    connect(worker_, &Worker::countReady, this, &JournalReader::countReady);
-    connect(worker_, &Worker::exportDone, this, &JournalReader::exportDone);
-    connect(worker_, &Worker::loopsReady, this, &JournalReader::loopsReady);
+    relay(worker_, &Worker::pageReady, this, &JournalReader::pageReady);
+    relay(worker_, &Worker::countReady, this, &JournalReader::countReady);
+    relay(worker_, &Worker::exportDone, this, &JournalReader::exportDone);
+    relay(worker_, &Worker::loopsReady, this, &JournalReader::loopsReady);
     thread_->start();
 }
 

@@ -9,7 +9,6 @@ LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* paren
 {
     registerLinkMetaTypes();
     worker_ = new LinkWorker(std::move(bus));
-    const Qt::ConnectionType type = mode == Mode::Threaded ? Qt::QueuedConnection : Qt::DirectConnection;
     if (mode == Mode::Threaded) {
         thread_ = new QThread(this);
         thread_->setObjectName(QStringLiteral("px-link"));
@@ -18,17 +17,14 @@ LinkClient::LinkClient(std::unique_ptr<Modbus485> bus, Mode mode, QObject* paren
     } else {
         worker_->setSynchronous(true);
     }
-    connect(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone, type);
-    connect(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone, type);
-    connect(
-        worker_, &LinkWorker::exchangesSettled, this,
-        [this](const QVector<LinkOutcome>& outcomes) {
-            for (LinkOutcome outcome : outcomes)
-                Q_EMIT exchangeCompleted(outcome);
-        },
-        type);
-    connect(worker_, &LinkWorker::portStateChanged, this, &LinkClient::onPortState, type);
-    connect(worker_, &LinkWorker::exceptionAnswered, this, &LinkClient::exceptionAnswered, type);
+    relay(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone);
+    relay(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone);
+    relay(worker_, &LinkWorker::exchangesSettled, this, [this](const QVector<LinkOutcome>& outcomes) {
+        for (LinkOutcome outcome : outcomes)
+            Q_EMIT exchangeCompleted(outcome);
+    });
+    relay(worker_, &LinkWorker::portStateChanged, this, &LinkClient::onPortState);
+    relay(worker_, &LinkWorker::exceptionAnswered, this, &LinkClient::exceptionAnswered);
 }
 
 LinkClient::LinkClient(LinkClient& line, int address, QObject* parent)
@@ -37,42 +33,29 @@ LinkClient::LinkClient(LinkClient& line, int address, QObject* parent)
 {
     settings_.address = address;
     line.channels_.append(this);
-    const Qt::ConnectionType type = mode_ == Mode::Threaded ? Qt::QueuedConnection : Qt::DirectConnection;
-    connect(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone, type);
-    connect(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone, type);
-    connect(
-        worker_, &LinkWorker::exchangeOn, this,
-        [this](int slave, LinkOutcome outcome, int code) {
-            if (slave != address_)
-                return;
-            Q_EMIT exchangeCompleted(outcome);
-            if (outcome == LinkOutcome::Exception)
-                Q_EMIT exceptionAnswered(code);
-        },
-        type);
-    connect(
-        worker_, &LinkWorker::cycleRead, this,
-        [this](int slave, const QVector<ReadResult>& results) {
-            if (slave != address_)
-                return;
-            Q_EMIT readsCompleted(results); // the journal's read-back sees them as any read
-            Q_EMIT cycleReads(results);
-        },
-        type);
-    connect(
-        worker_, &LinkWorker::loopOffline, this,
-        [this](int slave, bool offline) {
-            if (slave == address_)
-                Q_EMIT offlineChanged(offline);
-        },
-        type);
-    connect(
-        worker_, &LinkWorker::loopCounters, this,
-        [this](int slave, const LineLoopCounters& counters) {
-            if (slave == address_)
-                Q_EMIT countersChanged(counters);
-        },
-        type);
+    relay(worker_, &LinkWorker::readsDone, this, &LinkClient::onReadsDone);
+    relay(worker_, &LinkWorker::writeDone, this, &LinkClient::onWriteDone);
+    relay(worker_, &LinkWorker::exchangeOn, this, [this](int slave, LinkOutcome outcome, int code) {
+        if (slave != address_)
+            return;
+        Q_EMIT exchangeCompleted(outcome);
+        if (outcome == LinkOutcome::Exception)
+            Q_EMIT exceptionAnswered(code);
+    });
+    relay(worker_, &LinkWorker::cycleRead, this, [this](int slave, const QVector<ReadResult>& results) {
+        if (slave != address_)
+            return;
+        Q_EMIT readsCompleted(results); // the journal's read-back sees them as any read
+        Q_EMIT cycleReads(results);
+    });
+    relay(worker_, &LinkWorker::loopOffline, this, [this](int slave, bool offline) {
+        if (slave == address_)
+            Q_EMIT offlineChanged(offline);
+    });
+    relay(worker_, &LinkWorker::loopCounters, this, [this](int slave, const LineLoopCounters& counters) {
+        if (slave == address_)
+            Q_EMIT countersChanged(counters);
+    });
     connect(&line, &LinkClient::portStateChanged, this, &LinkClient::onPortState);
     toWorker([w = worker_, address] { w->addLoop(address); });
 }

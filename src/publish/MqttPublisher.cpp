@@ -17,8 +17,8 @@ MqttPublisher::MqttPublisher(const BrokerSettings& broker, const QString& statio
         new MqttConnection(broker, clientId, TopicLayout::statusTopic(station), TopicLayout::eventsTopic(station));
     connection_->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, connection_, &QObject::deleteLater);
-    connect(connection_, &MqttConnection::stateChanged, this, &MqttPublisher::onConnectionState);
-    connect(connection_, &MqttConnection::eventsAcknowledged, this, &MqttPublisher::eventsAcknowledged);
+    relay(connection_, &MqttConnection::stateChanged, this, &MqttPublisher::onConnectionState);
+    relay(connection_, &MqttConnection::eventsAcknowledged, this, &MqttPublisher::eventsAcknowledged);
     // No poll cycles run on a closed or unopenable port; say so once.
     connect(&health, &LinkHealth::stateChanged, this, [this](LinkHealth::State state) {
         if (state == LinkHealth::State::Closed || state == LinkHealth::State::CannotOpen)

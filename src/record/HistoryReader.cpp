@@ -112,8 +112,8 @@ HistoryReader::HistoryReader(const QString& connectionName, QObject* parent)
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("history-reader"));
     worker_->moveToThread(thread_);
-    connect(worker_, &HistoryReaderWorker::replied, this, &HistoryReader::replied);
-    connect(worker_, &HistoryReaderWorker::openChanged, this, [this](bool open, const QString& error) {
+    relay(worker_, &HistoryReaderWorker::replied, this, &HistoryReader::replied);
+    relay(worker_, &HistoryReaderWorker::openChanged, this, [this](bool open, const QString& error) {
         open_ = open;
         error_ = error;
         emit openChanged(open, error);

@@ -15,7 +15,7 @@ Recorder::Recorder(const LiveImage& image, SampleFlags& flags, const QString& da
     timer_->setObjectName(QStringLiteral("Timer1"));
     connect(timer_, &QTimer::timeout, this, &Recorder::tick);
     // Direct when Inline, queued back to this thread when Threaded.
-    connect(writer_, &RecorderWriter::statusChanged, this, &Recorder::onStatus);
+    relay(writer_, &RecorderWriter::statusChanged, this, &Recorder::onStatus);
     if (mode == Mode::Threaded) {
         thread_ = new QThread(this);
         thread_->setObjectName(QStringLiteral("recorder"));

@@ -2,11 +2,12 @@
 // The server the CTest fixture started: its folder is PX_PG_DIR, the control
 // script PX_PG_CTL.
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariantList>
+
+#include "RunCommand.h"
 
 inline QString serverDir() { return qEnvironmentVariable("PX_PG_DIR"); }
 
@@ -24,7 +25,7 @@ inline QString url(const QString& station, const QString& user = QStringLiteral(
 // "stop", "start": the same cluster, kept between.
 inline bool server(const char* command)
 {
-    return QProcess::execute(qEnvironmentVariable("PX_PG_CTL"), {QLatin1String(command), serverDir()}) == 0;
+    return runCommand(qEnvironmentVariable("PX_PG_CTL"), {QLatin1String(command), serverDir()}) == 0;
 }
 
 // What an engineer's query sees, on its own superuser connection.

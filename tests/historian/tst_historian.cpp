@@ -10,7 +10,6 @@
 #include "StationClock.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>

@@ -6,12 +6,12 @@
 #include "HistoryWindow.h"
 #include "LiveImage.h"
 #include "SampleFlags.h"
+#include "PgServer.h"
 #include "TrendView.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -26,24 +26,6 @@ namespace {
 const QDateTime kStart{QDate(2026, 12, 8), QTime(6, 0, 0)};
 // Opening and paging must come back at once; generous for a loaded machine.
 constexpr qint64 kNoFreezeMs = 1000;
-
-QString serverDir() { return qEnvironmentVariable("PX_PG_DIR"); }
-
-QString port()
-{
-    QFile f(serverDir() + QStringLiteral("/port"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).trimmed() : QString();
-}
-
-QString url(const QString& station)
-{
-    return QStringLiteral("postgresql://px5800@/plant?host=%1&port=%2&station=%3").arg(serverDir(), port(), station);
-}
-
-bool server(const char* command)
-{
-    return QProcess::execute(qEnvironmentVariable("PX_PG_CTL"), {QLatin1String(command), serverDir()}) == 0;
-}
 
 // Long-period samples 1..count, ten seconds apart, into the store at `location`.
 bool fill(const QString& location, int count)
