@@ -64,9 +64,8 @@ void TestHandOver::atOnceOnTheSameThread()
 {
     Speaker speaker;
     Listener listener;
-    relay(&speaker, &Speaker::said, &listener, [&listener](int n, const QVector<int>& words) {
-        listener.hear(n, words);
-    });
+    relay(&speaker, &Speaker::said, &listener,
+          [&listener](int n, const QVector<int>& words) { listener.hear(n, words); });
     speaker.sayMany(3);
     QCOMPARE(listener.heard, (QVector<int>{1, 2, 3})); // before any event loop turn
 }
