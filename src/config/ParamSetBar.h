@@ -34,7 +34,6 @@ public:
         showDifferences;
     std::function<void(const QString& text, bool problem)> tell;
 
-    bool busy() const { return busy_; }
     void backup();
     void compare();
     void restore();

@@ -29,7 +29,6 @@ public:
     void setFilter(const JournalFilter& filter);
 
     const JournalEvent& event(int row) const { return rows_.at(row); }
-    bool acknowledged(int row) const { return acked_.at(row); }
     bool needsAcknowledgement(int row) const;
     void markAcknowledged(const QList<qint64>& ids);
 

@@ -36,7 +36,6 @@ public:
     ~LoopOverview() override;
 
     LoopFace* face(int address) const;
-    int columns() const { return columns_; }
 
 public Q_SLOTS:
     // Reads every loop's image and health now (the refresh timer's work).
@@ -56,6 +55,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Nothing on screen says how many columns the grid has.
+    friend class TestLoopOverview;
+    int columns() const { return columns_; }
+
     struct Entry {
         OverviewLoop loop;
         LoopFace* face = nullptr;

@@ -56,9 +56,12 @@ struct InstrumentPid {
     qint32 derivativeTenths = 0;
     bool clamped = false; // a value had to be brought inside the bounds
 
+    static InstrumentPid fromSettings(const PidSettings& pid);
+
+private:
+    // The test's way back from registers to settings; nothing else needs it.
+    friend class TestTuning;
     // What the instrument will compute with these registers; nullopt for
     // on/off control (band 0).
     std::optional<PidSettings> settings() const;
-
-    static InstrumentPid fromSettings(const PidSettings& pid);
 };
